@@ -1,0 +1,47 @@
+// Instruction-set variants of the search core.
+//
+// The same algorithms are compiled once per vector width: the 16-byte
+// baseline (SSE2 on x86-64, Advanced SIMD on aarch64), a scalar emulation of
+// the 16-byte vector that runs anywhere, and on x86-64 the wider AVX2 and
+// AVX-512BW variants. The public find_* functions run the variant chosen once
+// per process from the CPU's features. Tests, benchmarks and the
+// QARVO_BACKEND environment variable can name a variant explicitly.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "qarvo/search.hpp"
+
+namespace qarvo {
+
+enum class Backend { scalar, sse2, neon, avx2, avx512bw };
+
+// The four routines of one variant.
+struct SearchRoutines {
+    Backend backend;
+    SearchResult (*find_one)(ByteRange, std::uint8_t) noexcept;
+    SearchResult (*find_two)(ByteRange, std::uint8_t, std::uint8_t) noexcept;
+    SearchResult (*find_three)(ByteRange, std::uint8_t, std::uint8_t, std::uint8_t) noexcept;
+    SearchResult (*find_n)(ByteRange, ByteRange) noexcept;
+};
+
+// "scalar", "sse2", "neon", "avx2" or "avx512bw".
+std::string_view backend_name(Backend backend) noexcept;
+
+// The 16-byte variant this build was compiled with as its baseline
+// (scalar when the build forces the scalar emulation).
+Backend baseline_backend() noexcept;
+
+// Every variant compiled into this build that the running CPU can execute,
+// narrowest first; the baseline is always among them.
+std::span<const Backend> supported_backends() noexcept;
+
+// The routines of one variant; nullptr if it is not in supported_backends().
+const SearchRoutines* routines_for(Backend backend) noexcept;
+
+// The variant behind find_one/two/three/n: the widest supported one, unless
+// QARVO_BACKEND names a supported variant. Chosen on first use, then fixed.
+const SearchRoutines& active_routines() noexcept;
+
+}  // namespace qarvo

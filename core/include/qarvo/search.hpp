@@ -1,0 +1,57 @@
+// Public interface of the qarvo search core.
+//
+// The core is plain C++: it never includes Python.h, never allocates, never
+// throws and keeps no state besides the once-per-process choice of the
+// instruction-set variant (see backend.hpp). Every routine returns exactly what
+// a plain left-to-right scan would return; the vector block structure only
+// changes how fast the answer comes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qarvo {
+
+// A borrowed, read-only run of bytes. `size` may be 0, in which case `data`
+// may be null. The core only reads it and keeps nothing after a call.
+struct ByteRange {
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+};
+
+// "Not found", or the zero-based offset of the first occurrence.
+class SearchResult {
+public:
+    static constexpr SearchResult not_found() noexcept { return SearchResult(kNotFound); }
+    static constexpr SearchResult at(std::size_t offset) noexcept { return SearchResult(offset); }
+
+    constexpr bool found() const noexcept { return offset_ != kNotFound; }
+    // Precondition: found().
+    constexpr std::size_t offset() const noexcept { return offset_; }
+
+    friend constexpr bool operator==(SearchResult, SearchResult) = default;
+
+private:
+    // No byte range can be SIZE_MAX bytes long and still hold a match at its
+    // last offset, so the all-ones value is free to mean "not found".
+    static constexpr std::size_t kNotFound = ~std::size_t{0};
+    constexpr explicit SearchResult(std::size_t offset) noexcept : offset_(offset) {}
+    std::size_t offset_;
+};
+
+// First offset p with haystack[p] == needle.
+SearchResult find_one(ByteRange haystack, std::uint8_t needle) noexcept;
+
+// First offset p with haystack[p] == b0 and haystack[p + 1] == b1.
+SearchResult find_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noexcept;
+
+// First offset p with haystack[p .. p + 2] == (b0, b1, b2).
+SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
+                        std::uint8_t b2) noexcept;
+
+// First offset p with haystack[p .. p + m - 1] == needle[0 .. m - 1].
+// An empty needle is found at 0; a needle longer than the haystack is not
+// found; needles of one to three bytes give exactly find_one/two/three.
+SearchResult find_n(ByteRange haystack, ByteRange needle) noexcept;
+
+}  // namespace qarvo
