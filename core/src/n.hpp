@@ -1,0 +1,153 @@
+// find_n: the first offset p with haystack[p .. p + m - 1] == needle[0 .. m - 1].
+//
+// Needles of 0 to 3 bytes are dispatched (empty: 0; longer than the haystack:
+// not found; 1 to 3 bytes: find_one/two/three). Longer needles use a filter on
+// three needle bytes, the first, the second and the last: lane k of the
+// candidate mask at offset b is set when haystack[b + k], haystack[b + k + 1]
+// and haystack[b + k + m - 1] equal them. Every occurrence is a candidate; a
+// candidate is an occurrence when memcmp finds the whole needle there.
+// With W-byte vectors:
+//   wide phase, while 4W + m - 1 bytes remain: 4W candidates from 12 loads,
+//     one test of the four masks ORed together;
+//   narrow phase, while W + m - 1 bytes remain: W candidates from 3 loads;
+//   the fewer than W windows left: for W = 16 compared one by one; a wider
+//     variant hands them to the next narrower one.
+// Candidates are verified in increasing position (the blocks of a wide step
+// in address order, the lanes of a mask lowest first), so the first that
+// verifies is the first occurrence.
+#pragma once
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "one.hpp"
+#include "qarvo/search.hpp"
+#include "three.hpp"
+#include "two.hpp"
+#include "vector.hpp"
+
+namespace qarvo::detail {
+inline namespace QARVO_ISA_NAMESPACE {
+
+// The three needle bytes of the filter, splat into vectors once per call.
+template <class V>
+struct Filter {
+    typename V::Vec first;
+    typename V::Vec second;
+    typename V::Vec last;
+};
+
+// Candidate mask of the W positions at offset b.
+// Precondition: b + W + m - 1 <= n (the last-byte load ends there).
+template <class V>
+[[gnu::always_inline]] inline typename V::Mask candidates(const std::uint8_t* data, std::size_t n,
+                                                          std::size_t b, std::size_t last,
+                                                          const Filter<V>& filter) noexcept {
+    return V::and_(V::and_(V::eq(load_at<V>(data, n, b), filter.first),
+                           V::eq(load_at<V>(data, n, b + 1), filter.second)),
+                   V::eq(load_at<V>(data, n, b + last), filter.last));
+}
+
+// Verifies the candidates of `mask` at block offset `base`, lowest lane first.
+// Returns true with `result` set when a candidate verified.
+// Precondition: base + W + m - 1 <= n, so each candidate's m bytes are inside.
+template <class V>
+[[gnu::always_inline]] inline bool verify(const std::uint8_t* data, std::size_t n, ByteRange needle,
+                                          typename V::Mask mask, std::size_t base,
+                                          SearchResult& result) noexcept {
+    const std::size_t m = needle.size;
+    for (auto lanes = V::lanes(mask); !V::empty(lanes); lanes = V::drop_first(lanes)) {
+        const std::size_t p = base + V::first(lanes);
+        assert(p <= n && m <= n - p);
+        if (std::memcmp(data + p, needle.data, m) == 0) {
+            result = SearchResult::at(p);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The filtered search. Precondition: 4 <= m <= n.
+template <class V, class... Narrower>
+SearchResult find_long(ByteRange haystack, ByteRange needle) noexcept {
+    constexpr std::size_t W = V::kWidth;
+    const std::uint8_t* const data = haystack.data;
+    const std::size_t n = haystack.size;
+    const std::size_t m = needle.size;
+    assert(m >= 4 && m <= n && data != nullptr && needle.data != nullptr);
+    const std::size_t last = m - 1;
+    const Filter<V> filter{V::splat(needle.data[0]), V::splat(needle.data[1]),
+                           V::splat(needle.data[last])};
+    SearchResult result = SearchResult::not_found();
+
+    std::size_t i = 0;
+    // Candidates i .. i + 4W - 1; the highest byte read is i + 4W + m - 2.
+    while (n - i >= 4 * W + last) {
+        const typename V::Mask c0 = candidates<V>(data, n, i, last, filter);
+        const typename V::Mask c1 = candidates<V>(data, n, i + W, last, filter);
+        const typename V::Mask c2 = candidates<V>(data, n, i + 2 * W, last, filter);
+        const typename V::Mask c3 = candidates<V>(data, n, i + 3 * W, last, filter);
+        if (V::any(V::or_(V::or_(c0, c1), V::or_(c2, c3)))) [[unlikely]] {
+            if (verify<V>(data, n, needle, c0, i, result) ||
+                verify<V>(data, n, needle, c1, i + W, result) ||
+                verify<V>(data, n, needle, c2, i + 2 * W, result) ||
+                verify<V>(data, n, needle, c3, i + 3 * W, result)) {
+                return result;
+            }
+        }
+        i += 4 * W;
+    }
+
+    // Candidates i .. i + W - 1; the highest byte read is i + W + m - 2.
+    while (n - i >= W + last) {
+        const typename V::Mask c = candidates<V>(data, n, i, last, filter);
+        if (V::any(c) && verify<V>(data, n, needle, c, i, result)) {
+            return result;
+        }
+        i += W;
+    }
+
+    // Fewer than W windows remain (n - i < W + m - 1).
+    assert(i <= n);
+    if constexpr (sizeof...(Narrower) == 0) {
+        for (std::size_t p = i; n - p >= m; ++p) {
+            if (std::memcmp(data + p, needle.data, m) == 0) {
+                return SearchResult::at(p);
+            }
+        }
+        return SearchResult::not_found();
+    } else {
+        if (n - i < m) {
+            return SearchResult::not_found();
+        }
+        return shift_result(find_long<Narrower...>(ByteRange{data + i, n - i}, needle), i);
+    }
+}
+
+template <class V, class... Narrower>
+SearchResult find_n(ByteRange haystack, ByteRange needle) noexcept {
+    assert(needle.data != nullptr || needle.size == 0);
+    const std::size_t m = needle.size;
+    if (m == 0) {
+        return SearchResult::at(0);
+    }
+    if (m > haystack.size) {
+        return SearchResult::not_found();
+    }
+    const std::uint8_t* const bytes = needle.data;
+    switch (m) {
+        case 1:
+            return find_one<V, Narrower...>(haystack, bytes[0]);
+        case 2:
+            return find_two<V, Narrower...>(haystack, bytes[0], bytes[1]);
+        case 3:
+            return find_three<V, Narrower...>(haystack, bytes[0], bytes[1], bytes[2]);
+        default:
+            return find_long<V, Narrower...>(haystack, needle);
+    }
+}
+
+}  // namespace QARVO_ISA_NAMESPACE
+}  // namespace qarvo::detail

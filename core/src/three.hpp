@@ -1,0 +1,111 @@
+// find_three: the first offset p with haystack[p .. p + 2] == (b0, b1, b2).
+//
+// The structure of find_two with one more byte. With W-byte vectors:
+//   main loop, while 5W bytes remain: five loads cover 4W positions; the
+//     second and third bytes come from the vectors shifted by one and two
+//     bytes out of two adjacent loads;
+//   W positions per pass, while W + 2 bytes remain: three overlapping loads
+//     at i, i + 1 and i + 2;
+//   the at most W + 1 bytes left: for W = 16, each position compared as one
+//     24-bit little-endian value; a wider variant hands them to the next
+//     narrower one.
+// Positions are tested in increasing blocks and the lowest lane of the first
+// block with a match wins, so the result is the first occurrence.
+#pragma once
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+
+#include "qarvo/search.hpp"
+#include "two.hpp"
+#include "vector.hpp"
+
+namespace qarvo::detail {
+inline namespace QARVO_ISA_NAMESPACE {
+
+// haystack[p] + 256 * haystack[p + 1] + 65536 * haystack[p + 2].
+// Precondition: 3 readable bytes at p.
+inline std::uint32_t packed_three(const std::uint8_t* p) noexcept {
+    return packed_two(p) | std::uint32_t{p[2]} << 16;
+}
+
+// The triple mask of the vector v loaded at some offset o, given the vectors
+// s and t of the bytes at o + 1 and o + 2.
+template <class V>
+[[gnu::always_inline]] inline typename V::Mask triple_mask(typename V::Vec v, typename V::Vec s,
+                                                           typename V::Vec t, typename V::Vec first,
+                                                           typename V::Vec second,
+                                                           typename V::Vec third) noexcept {
+    return V::and_(V::and_(V::eq(v, first), V::eq(s, second)), V::eq(t, third));
+}
+
+template <class V, class... Narrower>
+SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
+                        std::uint8_t b2) noexcept {
+    using Mask = typename V::Mask;
+    using Vec = typename V::Vec;
+    constexpr std::size_t W = V::kWidth;
+    const std::uint8_t* const data = haystack.data;
+    const std::size_t n = haystack.size;
+    assert(data != nullptr || n == 0);
+    const Vec first = V::splat(b0);
+    const Vec second = V::splat(b1);
+    const Vec third = V::splat(b2);
+
+    std::size_t i = 0;
+    // Positions i .. i + 4W - 1; needs bytes up to i + 4W + 1 and reads
+    // i .. i + 5W - 1.
+    while (n - i >= 5 * W) {
+        const Vec v0 = load_at<V>(data, n, i);
+        const Vec v1 = load_at<V>(data, n, i + W);
+        const Vec v2 = load_at<V>(data, n, i + 2 * W);
+        const Vec v3 = load_at<V>(data, n, i + 3 * W);
+        const Vec v4 = load_at<V>(data, n, i + 4 * W);
+        const Mask m0 = triple_mask<V>(v0, V::template shifted<1>(v0, v1),
+                                       V::template shifted<2>(v0, v1), first, second, third);
+        const Mask m1 = triple_mask<V>(v1, V::template shifted<1>(v1, v2),
+                                       V::template shifted<2>(v1, v2), first, second, third);
+        const Mask m2 = triple_mask<V>(v2, V::template shifted<1>(v2, v3),
+                                       V::template shifted<2>(v2, v3), first, second, third);
+        const Mask m3 = triple_mask<V>(v3, V::template shifted<1>(v3, v4),
+                                       V::template shifted<2>(v3, v4), first, second, third);
+        const Mask low = V::or_(m0, m1);
+        const Mask high = V::or_(m2, m3);
+        if (V::any(V::or_(low, high))) [[unlikely]] {
+            if (V::any(low)) {
+                return SearchResult::at(V::any(m0) ? i + V::lowest(m0) : i + W + V::lowest(m1));
+            }
+            return SearchResult::at(V::any(m2) ? i + 2 * W + V::lowest(m2)
+                                               : i + 3 * W + V::lowest(m3));
+        }
+        i += 4 * W;
+    }
+
+    // Positions i .. i + W - 1; reads bytes i .. i + W + 1.
+    while (n - i >= W + 2) {
+        const Mask m = triple_mask<V>(load_at<V>(data, n, i), load_at<V>(data, n, i + 1),
+                                      load_at<V>(data, n, i + 2), first, second, third);
+        if (V::any(m)) {
+            return SearchResult::at(i + V::lowest(m));
+        }
+        i += W;
+    }
+
+    assert(i <= n && n - i <= W + 1);
+    if constexpr (sizeof...(Narrower) == 0) {
+        const std::uint32_t packed =
+            std::uint32_t{b0} | std::uint32_t{b1} << 8 | std::uint32_t{b2} << 16;
+        for (std::size_t p = i; n - p >= 3; ++p) {
+            if (packed_three(data + p) == packed) {
+                return SearchResult::at(p);
+            }
+        }
+        return SearchResult::not_found();
+    } else {
+        return shift_result(find_three<Narrower...>(ByteRange{data + i, n - i}, b0, b1, b2), i);
+    }
+}
+
+}  // namespace QARVO_ISA_NAMESPACE
+}  // namespace qarvo::detail

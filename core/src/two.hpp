@@ -1,0 +1,92 @@
+// find_two: the first offset p with haystack[p] == b0 and haystack[p + 1] == b1.
+//
+// Tests positions, not bytes. With W-byte vectors:
+//   main loop, while 5W bytes remain: five loads cover 4W positions; the
+//     second byte of each position comes from the vector shifted by one byte
+//     out of two adjacent loads, so a pair straddling vectors costs no load;
+//   W positions per pass, while W + 1 bytes remain: the second byte comes
+//     from an overlapping load one byte further;
+//   the at most W bytes left: for W = 16, each position compared as one
+//     16-bit little-endian value; a wider variant hands them to the next
+//     narrower one.
+// Positions are tested in increasing blocks and the lowest lane of the first
+// block with a match wins, so the result is the first occurrence.
+#pragma once
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+
+#include "qarvo/search.hpp"
+#include "vector.hpp"
+
+namespace qarvo::detail {
+inline namespace QARVO_ISA_NAMESPACE {
+
+// haystack[p] + 256 * haystack[p + 1]. Precondition: 2 readable bytes at p.
+inline std::uint32_t packed_two(const std::uint8_t* p) noexcept {
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8;
+}
+
+template <class V, class... Narrower>
+SearchResult find_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noexcept {
+    using Mask = typename V::Mask;
+    using Vec = typename V::Vec;
+    constexpr std::size_t W = V::kWidth;
+    const std::uint8_t* const data = haystack.data;
+    const std::size_t n = haystack.size;
+    assert(data != nullptr || n == 0);
+    const Vec first = V::splat(b0);
+    const Vec second = V::splat(b1);
+
+    std::size_t i = 0;
+    // Positions i .. i + 4W - 1; reads bytes i .. i + 5W - 1 (v4 is loaded
+    // whole for its lane 0).
+    while (n - i >= 5 * W) {
+        const Vec v0 = load_at<V>(data, n, i);
+        const Vec v1 = load_at<V>(data, n, i + W);
+        const Vec v2 = load_at<V>(data, n, i + 2 * W);
+        const Vec v3 = load_at<V>(data, n, i + 3 * W);
+        const Vec v4 = load_at<V>(data, n, i + 4 * W);
+        const Mask m0 = V::and_(V::eq(v0, first), V::eq(V::template shifted<1>(v0, v1), second));
+        const Mask m1 = V::and_(V::eq(v1, first), V::eq(V::template shifted<1>(v1, v2), second));
+        const Mask m2 = V::and_(V::eq(v2, first), V::eq(V::template shifted<1>(v2, v3), second));
+        const Mask m3 = V::and_(V::eq(v3, first), V::eq(V::template shifted<1>(v3, v4), second));
+        const Mask low = V::or_(m0, m1);
+        const Mask high = V::or_(m2, m3);
+        if (V::any(V::or_(low, high))) [[unlikely]] {
+            if (V::any(low)) {
+                return SearchResult::at(V::any(m0) ? i + V::lowest(m0) : i + W + V::lowest(m1));
+            }
+            return SearchResult::at(V::any(m2) ? i + 2 * W + V::lowest(m2)
+                                               : i + 3 * W + V::lowest(m3));
+        }
+        i += 4 * W;
+    }
+
+    // Positions i .. i + W - 1; reads bytes i .. i + W.
+    while (n - i >= W + 1) {
+        const Mask m = V::and_(V::eq(load_at<V>(data, n, i), first),
+                               V::eq(load_at<V>(data, n, i + 1), second));
+        if (V::any(m)) {
+            return SearchResult::at(i + V::lowest(m));
+        }
+        i += W;
+    }
+
+    assert(i <= n && n - i <= W);
+    if constexpr (sizeof...(Narrower) == 0) {
+        const std::uint32_t packed = std::uint32_t{b0} | std::uint32_t{b1} << 8;
+        for (std::size_t p = i; n - p >= 2; ++p) {
+            if (packed_two(data + p) == packed) {
+                return SearchResult::at(p);
+            }
+        }
+        return SearchResult::not_found();
+    } else {
+        return shift_result(find_two<Narrower...>(ByteRange{data + i, n - i}, b0, b1), i);
+    }
+}
+
+}  // namespace QARVO_ISA_NAMESPACE
+}  // namespace qarvo::detail

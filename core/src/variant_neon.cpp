@@ -1,0 +1,13 @@
+// The aarch64 baseline variant: 16-byte Advanced SIMD vectors.
+#define QARVO_ISA_NAMESPACE isa_neon
+
+#include "n.hpp"
+#include "variants.hpp"
+
+namespace qarvo::detail {
+
+const SearchRoutines kNeonRoutines{
+    Backend::neon, &find_one<Neon>, &find_two<Neon>, &find_three<Neon>, &find_n<Neon>,
+};
+
+}  // namespace qarvo::detail

@@ -1,0 +1,14 @@
+// The scalar emulation of the 16-byte vector: runs on any CPU, and is the
+// baseline of builds that force it.
+#define QARVO_ISA_NAMESPACE isa_scalar
+
+#include "n.hpp"
+#include "variants.hpp"
+
+namespace qarvo::detail {
+
+const SearchRoutines kScalarRoutines{
+    Backend::scalar, &find_one<Scalar>, &find_two<Scalar>, &find_three<Scalar>, &find_n<Scalar>,
+};
+
+}  // namespace qarvo::detail

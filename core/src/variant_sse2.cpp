@@ -1,0 +1,13 @@
+// The x86-64 baseline variant: 16-byte SSE2 vectors.
+#define QARVO_ISA_NAMESPACE isa_sse2
+
+#include "n.hpp"
+#include "variants.hpp"
+
+namespace qarvo::detail {
+
+const SearchRoutines kSse2Routines{
+    Backend::sse2, &find_one<Sse2>, &find_two<Sse2>, &find_three<Sse2>, &find_n<Sse2>,
+};
+
+}  // namespace qarvo::detail

@@ -1,0 +1,74 @@
+// The vector types the search algorithms are written against.
+//
+// Every backend is a struct of static functions over one vector width W:
+//
+//   kWidth                     lanes per vector (bytes)
+//   Vec, Mask                  a vector of bytes; a compare result
+//   splat(b)                   b in every lane
+//   load(p)                    the W bytes p[0 .. W-1]; unaligned, W readable bytes
+//   eq(x, y)                   lanes equal in x and y
+//   and_(m1, m2), or_(m1, m2)  lane-wise AND / OR of two masks
+//   any(m)                     some lane is set
+//   lowest(m)                  index of the lowest set lane; precondition any(m)
+//   shifted<K>(a, b)           lanes K .. K+W-1 of the concatenation a:b
+//   LaneSet, lanes(m)          the set lanes of a mask, to walk in increasing order
+//   first(s), drop_first(s), empty(s)
+//
+// The algorithms (one.hpp, two.hpp, three.hpp, n.hpp) only use these, so a
+// backend differs from another in nothing but its vector operations.
+//
+// ODR: a variant compiled with -mavx2 or -mavx512bw must never lend one of
+// its inline functions to a translation unit meant for a baseline CPU, which
+// is what the linker does when two TUs emit the same COMDAT symbol. Every
+// header of the search core therefore opens an inline namespace whose name the
+// including TU chooses (QARVO_ISA_NAMESPACE), so each variant's functions have
+// symbols of their own.
+#pragma once
+
+#ifndef QARVO_ISA_NAMESPACE
+#error "Define QARVO_ISA_NAMESPACE (one name per variant TU) before including the search core"
+#endif
+
+// Backends available to the including TU. The scalar emulation builds
+// everywhere; the others only where the TU's target flags provide them.
+#include "vector_scalar.hpp"
+#if defined(__x86_64__) && defined(__SSE2__)
+#include "vector_sse2.hpp"
+#endif
+#if defined(__x86_64__) && defined(__AVX2__)
+#include "vector_avx2.hpp"
+#endif
+#if defined(__x86_64__) && defined(__AVX512BW__)
+#include "vector_avx512.hpp"
+#endif
+#if defined(__aarch64__)
+#include "vector_neon.hpp"
+#endif
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+
+#include "qarvo/search.hpp"
+
+namespace qarvo::detail {
+inline namespace QARVO_ISA_NAMESPACE {
+
+// The W bytes at offset `at` of a range of `size` bytes. Every load of the
+// algorithms goes through here, so debug builds check that it stays inside
+// the range: at + W <= size.
+template <class V>
+inline typename V::Vec load_at(const std::uint8_t* data, std::size_t size,
+                               std::size_t at) noexcept {
+    assert(at <= size && V::kWidth <= size - at);
+    (void)size;
+    return V::load(data + at);
+}
+
+// Offset `base` added to a result found in a sub-range that starts there.
+inline SearchResult shift_result(SearchResult r, std::size_t base) noexcept {
+    return r.found() ? SearchResult::at(base + r.offset()) : r;
+}
+
+}  // namespace QARVO_ISA_NAMESPACE
+}  // namespace qarvo::detail

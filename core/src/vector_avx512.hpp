@@ -1,0 +1,56 @@
+// 64-byte AVX-512BW vectors. Compares produce a 64-bit mask register, one bit
+// per lane, so and/or/any/lowest are plain integer operations. shifted<K>
+// forms the vector (lanes 16..63 of a, lanes 0..15 of b) with valignq and
+// aligns each 128-bit quarter against it with vpalignr.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#ifndef QARVO_ISA_NAMESPACE
+#error "Define QARVO_ISA_NAMESPACE (one name per variant TU) before including the search core"
+#endif
+
+namespace qarvo::detail {
+inline namespace QARVO_ISA_NAMESPACE {
+
+struct Avx512 {
+    static constexpr std::size_t kWidth = 64;
+
+    using Vec = __m512i;
+    using Mask = __mmask64;
+    using LaneSet = std::uint64_t;
+
+    static Vec splat(std::uint8_t b) noexcept { return _mm512_set1_epi8(static_cast<char>(b)); }
+
+    // Precondition: 64 readable bytes at p.
+    static Vec load(const std::uint8_t* p) noexcept { return _mm512_loadu_si512(p); }
+
+    static Mask eq(Vec x, Vec y) noexcept { return _mm512_cmpeq_epi8_mask(x, y); }
+    static Mask and_(Mask a, Mask b) noexcept { return a & b; }
+    static Mask or_(Mask a, Mask b) noexcept { return a | b; }
+    static bool any(Mask m) noexcept { return m != 0; }
+    static std::size_t lowest(Mask m) noexcept { return first(lanes(m)); }
+
+    static LaneSet lanes(Mask m) noexcept { return static_cast<LaneSet>(m); }
+    static bool empty(LaneSet s) noexcept { return s == 0; }
+    static std::size_t first(LaneSet s) noexcept {
+        return static_cast<std::size_t>(__builtin_ctzll(s));
+    }
+    static LaneSet drop_first(LaneSet s) noexcept { return s & (s - 1); }
+
+    template <int K>
+    static Vec shifted(Vec a, Vec b) noexcept {
+        static_assert(K > 0 && K < 16);
+        // The zero-masking form with every lane kept is the plain valignq;
+        // GCC 12's unmasked intrinsic trips -Wmaybe-uninitialized on its
+        // internal "undefined" source operand.
+        const __m512i next = _mm512_maskz_alignr_epi64(0xFF, b, a, 2);
+        return _mm512_alignr_epi8(next, a, K);
+    }
+};
+
+}  // namespace QARVO_ISA_NAMESPACE
+}  // namespace qarvo::detail

@@ -1,0 +1,85 @@
+// A portable emulation of the 16-byte vector: a plain array of 16 bytes, with
+// masks kept as two little-endian 64-bit words (lanes 0 to 7 in the low word).
+// It gives exactly the results of the hardware backends and runs anywhere.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "word_lanes.hpp"
+
+namespace qarvo::detail {
+inline namespace QARVO_ISA_NAMESPACE {
+
+struct Scalar {
+    static constexpr std::size_t kWidth = 16;
+
+    struct Vec {
+        std::uint8_t lane[16];
+    };
+    using Mask = WordLanes;
+    using LaneSet = WordLanes;
+
+    static Vec splat(std::uint8_t b) noexcept {
+        Vec v;
+        std::memset(v.lane, b, sizeof v.lane);
+        return v;
+    }
+
+    // Precondition: 16 readable bytes at p.
+    static Vec load(const std::uint8_t* p) noexcept {
+        Vec v;
+        std::memcpy(v.lane, p, sizeof v.lane);
+        return v;
+    }
+
+    static Mask eq(Vec x, Vec y) noexcept {
+        return {eq_word(word(x, 0), word(y, 0)), eq_word(word(x, 8), word(y, 8))};
+    }
+    static Mask and_(Mask a, Mask b) noexcept { return {a.lo & b.lo, a.hi & b.hi}; }
+    static Mask or_(Mask a, Mask b) noexcept { return {a.lo | b.lo, a.hi | b.hi}; }
+    static bool any(Mask m) noexcept { return words_any(m); }
+    static std::size_t lowest(Mask m) noexcept { return words_lowest(m); }
+
+    static LaneSet lanes(Mask m) noexcept { return m; }
+    static bool empty(LaneSet s) noexcept { return !words_any(s); }
+    static std::size_t first(LaneSet s) noexcept { return words_lowest(s); }
+    static LaneSet drop_first(LaneSet s) noexcept { return words_drop_lowest(s); }
+
+    template <int K>
+    static Vec shifted(Vec a, Vec b) noexcept {
+        static_assert(K > 0 && K < 16);
+        constexpr std::size_t k = static_cast<std::size_t>(K);
+        Vec v;
+        std::memcpy(v.lane, a.lane + k, 16 - k);
+        std::memcpy(v.lane + (16 - k), b.lane, k);
+        return v;
+    }
+
+private:
+    // Lanes `at` .. `at` + 7 as a little-endian word (lane `at` lowest).
+    static std::uint64_t word(const Vec& v, std::size_t at) noexcept {
+        std::uint64_t w;
+        std::memcpy(&w, v.lane + at, sizeof w);
+        if constexpr (std::endian::native == std::endian::big) {
+            w = __builtin_bswap64(w);
+        }
+        return w;
+    }
+
+    // 0xFF in each byte where x and y agree, 0x00 elsewhere. Exact per byte:
+    // adding 0x7F to the low seven bits never carries into the next byte.
+    static std::uint64_t eq_word(std::uint64_t x, std::uint64_t y) noexcept {
+        constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+        constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+        const std::uint64_t diff = x ^ y;
+        const std::uint64_t nonzero = ((diff & kLow7) + kLow7) | diff;
+        const std::uint64_t zero_flags = ~nonzero & kHigh;
+        return (zero_flags >> 7) * 0xFF;
+    }
+};
+
+}  // namespace QARVO_ISA_NAMESPACE
+}  // namespace qarvo::detail
