@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Makes sure a Debian sid root with CPython 3.14 (release and debug builds)
+# and sid's GCC is cached on this machine, building it when it is missing or
+# was left half-made.
+#   .ci/sid-root.sh            prints the root's path when it is ready
+# QARVO_SID_ROOT   where the root lives (default /var/cache/qarvo/sid-root)
+# QARVO_SID_MIRROR Debian mirror (default: the one this host's apt uses)
+#
+# The root is built beside its final place and renamed into it only after the
+# stamp is written, so an interrupted build never looks complete. The stamp
+# holds the package list: changing the list below rebuilds the root.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=sid-common.sh
+. "$here/sid-common.sh"
+
+# python3-pytest, -hypothesis and -numpy are built for sid's default python3,
+# which is 3.14, so the release interpreter imports them. The debug
+# interpreter cannot load numpy's compiled modules (Debian ships no debug
+# builds of them); the suite skips its numpy cases there.
+packages=(
+  python3.14-dev python3.14-dbg python3.14-venv libpython3.14-testsuite
+  python3-pip python3-pytest python3-hypothesis python3-numpy
+  python3-scikit-build-core
+  g++ cmake ninja-build libgtest-dev
+)
+want="packages: ${packages[*]}"
+
+stamp="$sid_root/.qarvo-sid-stamp"
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then
+  echo "$sid_root"
+  exit 0
+fi
+
+mkdir -p "$(dirname "$sid_root")"
+exec 9>"$sid_root.lock"
+flock 9
+# Another run may have finished the root while this one waited for the lock.
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then
+  echo "$sid_root"
+  exit 0
+fi
+
+mirror=${QARVO_SID_MIRROR:-}
+if [ -z "$mirror" ]; then
+  # First Debian archive URI among apt's sources, one-line or deb822 style.
+  mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
+    /etc/apt/sources.list.d/*.sources 2>/dev/null |
+    grep -oE 'https?://[^ ]+/debian/?( |$)' | grep -v security | head -n1 | tr -d ' ' || true)
+  mirror=${mirror:-http://deb.debian.org/debian}
+fi
+
+new="$sid_root.new"
+sid_remove_tree "$new"
+sid_remove_tree "$sid_root"
+
+start=$SECONDS
+echo "sid-root: building $sid_root from $mirror" >&2
+include=$(IFS=,; echo "${packages[*]}")
+if ! debootstrap --variant=minbase --include="$include" sid "$new" "$mirror" \
+    >"$new.log" 2>&1; then
+  tail -n 30 "$new.log" >&2
+  [ -f "$new/debootstrap/debootstrap.log" ] && tail -n 30 "$new/debootstrap/debootstrap.log" >&2
+  echo "sid-root: debootstrap failed (full log: $new.log)" >&2
+  exit 1
+fi
+chroot "$new" apt-get clean
+rm -f "$new.log"
+echo "$want" >"$new/.qarvo-sid-stamp"
+mv "$new" "$sid_root"
+echo "sid-root: built in $((SECONDS - start)) s, $(du -sh --one-file-system "$sid_root" | cut -f1)" >&2
+echo "$sid_root"
