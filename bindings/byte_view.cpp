@@ -1,0 +1,72 @@
+#include "byte_view.hpp"
+
+#include <cassert>
+#include <cstring>
+
+namespace qarvo::py {
+namespace {
+
+PyObject* buffer_error_type() {
+    return PyExc_BufferError;
+}
+
+// One-byte item formats: none (meaning "B"), "B" or "c", optionally after a
+// byte-order character, which cannot change a one-byte item.
+bool is_byte_format(const char* format) noexcept {
+    if (format == nullptr) {
+        return true;
+    }
+    if (std::strchr("@=<>!", format[0]) != nullptr && format[0] != '\0') {
+        ++format;
+    }
+    return (format[0] == 'B' || format[0] == 'c') && format[1] == '\0';
+}
+
+}  // namespace
+
+Status ByteView::acquire(PyObject* exporter) {
+    assert(!held_);
+    if (PyObject_GetBuffer(exporter, &buffer_, PyBUF_FULL_RO) != 0) {
+        return fetch_error();
+    }
+    held_ = true;
+    const char* problem = nullptr;
+    if (buffer_.shape == nullptr) {
+        problem = "shape is null";
+    } else if (buffer_.strides == nullptr) {
+        problem = "strides is null";
+    } else if (buffer_.itemsize != 1 || !is_byte_format(buffer_.format)) {
+        problem = "buffer contents are not compatible with u8";
+    }
+    if (problem != nullptr) {
+        release();
+        return PendingError::lazy(buffer_error_type, problem);
+    }
+    return success();
+}
+
+bool ByteView::is_contiguous() const noexcept {
+    assert(held_);
+    return PyBuffer_IsContiguous(&buffer_, 'C') != 0 && buffer_.buf != nullptr;
+}
+
+ByteRange ByteView::bytes() const noexcept {
+    assert(held_);
+    return ByteRange{static_cast<const std::uint8_t*>(buffer_.buf),
+                     static_cast<std::size_t>(buffer_.len)};
+}
+
+void ByteView::release() noexcept {
+    if (!std::exchange(held_, false)) {
+        return;
+    }
+    if (lock_depth > 0) {
+        PyBuffer_Release(&buffer_);
+        return;
+    }
+    const PyGILState_STATE state = PyGILState_Ensure();
+    PyBuffer_Release(&buffer_);
+    PyGILState_Release(state);
+}
+
+}  // namespace qarvo::py

@@ -1,0 +1,39 @@
+// A buffer view of one-byte items on a Python object.
+#pragma once
+
+#include "failure.hpp"
+#include "qarvo/search.hpp"
+
+namespace qarvo::py {
+
+// A buffer view of one-byte items, held from acquire() until release() or
+// destruction, whichever comes first: released exactly once. It cannot move,
+// because an exporter may point `shape` and `strides` into the Py_buffer
+// record itself.
+class ByteView {
+public:
+    ByteView() noexcept = default;
+    ~ByteView() { release(); }
+    ByteView(const ByteView&) = delete;
+    ByteView& operator=(const ByteView&) = delete;
+
+    // Requests the buffer (flags PyBUF_FULL_RO) and checks that it has shape,
+    // strides and one-byte items of an accepted format. Precondition: this
+    // view holds nothing.
+    Status acquire(PyObject* exporter);
+
+    // True for a C-contiguous buffer with a data pointer. Precondition: held.
+    bool is_contiguous() const noexcept;
+
+    // Precondition: held.
+    ByteRange bytes() const noexcept;
+
+    bool held() const noexcept { return held_; }
+    void release() noexcept;
+
+private:
+    Py_buffer buffer_{};
+    bool held_ = false;
+};
+
+}  // namespace qarvo::py

@@ -1,0 +1,239 @@
+#include "call.hpp"
+
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "needle.hpp"
+#include "text.hpp"
+
+namespace qarvo::py {
+namespace {
+
+constexpr const char* kParameterNames[2] = {"haystack", "needle"};
+
+PyObject* type_error_type() {
+    return PyExc_TypeError;
+}
+PyObject* buffer_error_type() {
+    return PyExc_BufferError;
+}
+PyObject* overflow_error_type() {
+    return PyExc_OverflowError;
+}
+
+PendingError binding_error(const CallDescription& call, std::string_view detail) {
+    return PendingError::lazy(type_error_type,
+                              std::string(call.display_name) + std::string(detail));
+}
+
+// 'a'; 'a' and 'b'; 'a', 'b', and 'c' ...
+std::string quoted_name_list(const char* const* names, std::size_t count) {
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) {
+            if (count > 2) {
+                out += ",";
+            }
+            out += i + 1 == count ? " and " : " ";
+        }
+        out += "'" + std::string(names[i]) + "'";
+    }
+    return out;
+}
+
+}  // namespace
+
+Result<BoundArguments> bind_arguments(const CallDescription& call, PyObject* const* args,
+                                      Py_ssize_t positional_count, PyObject* keyword_names) {
+    PyObject* slots[2] = {nullptr, nullptr};
+    if (positional_count > 2) {
+        return binding_error(call, " takes 2 positional arguments but " +
+                                       std::to_string(positional_count) + " were given");
+    }
+    for (Py_ssize_t i = 0; i < positional_count; ++i) {
+        slots[i] = args[i];
+    }
+    const Py_ssize_t keyword_count = keyword_names ? PyTuple_GET_SIZE(keyword_names) : 0;
+    for (Py_ssize_t k = 0; k < keyword_count; ++k) {
+        PyObject* name = PyTuple_GET_ITEM(keyword_names, k);
+        Py_ssize_t size = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(name, &size);
+        if (text == nullptr) {
+            PyErr_Clear();  // unencodable: cannot equal a parameter name
+        }
+        const std::string_view given =
+            text ? std::string_view(text, static_cast<std::size_t>(size)) : std::string_view();
+        std::size_t slot = 2;
+        for (std::size_t p = 0; text != nullptr && p < 2; ++p) {
+            if (given == kParameterNames[p]) {
+                slot = p;
+            }
+        }
+        if (slot == 2) {
+            return binding_error(
+                call, " got an unexpected keyword argument '" + display_text(name) + "'");
+        }
+        if (slots[slot] != nullptr) {
+            return binding_error(call,
+                                 " got multiple values for argument '" + std::string(given) + "'");
+        }
+        slots[slot] = args[positional_count + k];
+    }
+    const char* missing[2];
+    std::size_t missing_count = 0;
+    for (std::size_t p = 0; p < 2; ++p) {
+        if (slots[p] == nullptr) {
+            missing[missing_count++] = kParameterNames[p];
+        }
+    }
+    if (missing_count > 0) {
+        return binding_error(call, " missing " + std::to_string(missing_count) +
+                                       " required positional " +
+                                       (missing_count == 1 ? "argument" : "arguments") + ": " +
+                                       quoted_name_list(missing, missing_count));
+    }
+    return BoundArguments{slots[0], slots[1]};
+}
+
+Status acquire_haystack(PyObject* haystack, ByteView& view) {
+    if (Status acquired = view.acquire(haystack); !acquired) {
+        return acquired;
+    }
+    if (!view.is_contiguous()) {
+        view.release();
+        return PendingError::lazy(buffer_error_type, "haystack buffer must be contiguous");
+    }
+    return success();
+}
+
+Result<std::uint8_t> extract_byte(PyObject* object) {
+    const int value = compat::long_as_int(object);
+    if (value == -1 && PyErr_Occurred()) {
+        return fetch_error();
+    }
+    if (value < 0 || value > 255) {
+        return PendingError::lazy(overflow_error_type,
+                                  "out of range integral type conversion attempted");
+    }
+    return static_cast<std::uint8_t>(value);
+}
+
+PendingError wrap_needle_error(PendingError error) {
+    PyObject* original = normalize_error(error);
+    if (reinterpret_cast<PyObject*>(Py_TYPE(original)) != PyExc_TypeError) {
+        return error;
+    }
+    PendingError wrapped =
+        PendingError::lazy(type_error_type, "argument 'needle': " + display_text(original));
+    PyObject* replacement = normalize_error(wrapped);
+    // Steals the cause (NULL allowed) and marks the context as suppressed.
+    PyException_SetCause(replacement, PyException_GetCause(original));
+    return wrapped;
+}
+
+OwnedRef to_result(SearchResult result) {
+    if (!result.found()) {
+        return OwnedRef::borrow(Py_None);
+    }
+    OwnedRef offset = OwnedRef::steal(
+        PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(result.offset())));
+    if (!offset) {
+        api_call_failed();
+    }
+    return offset;
+}
+
+}  // namespace qarvo::py
+
+// ------------------------------------------------------------------ bodies --
+//
+// Each body reads as its steps in order. search_one/two/three convert the
+// needle before they request the haystack's buffer; search_n holds the
+// haystack's buffer while it converts the needle, so Python code run by the
+// needle's conversion cannot resize the haystack. Views are released in
+// reverse order of acquisition: the needle's before the haystack's.
+
+namespace qarvo::py {
+namespace {
+
+constexpr CallDescription kSearchOne{"search_one", "search_one()"};
+constexpr CallDescription kSearchTwo{"search_two", "search_two()"};
+constexpr CallDescription kSearchThree{"search_three", "search_three()"};
+constexpr CallDescription kSearchN{"search_n", "search_n()"};
+
+template <std::size_t N>
+Result<OwnedRef> search_fixed(const CallDescription& call, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
+    Result<BoundArguments> bound = bind_arguments(call, args, nargs, kwnames);
+    if (!bound) {
+        return std::move(bound).error();
+    }
+    Result<std::array<std::uint8_t, N>> needle = extract_fixed_needle<N>(bound.value().needle);
+    if (!needle) {
+        return wrap_needle_error(std::move(needle).error());
+    }
+    ByteView haystack;
+    if (Status acquired = acquire_haystack(bound.value().haystack, haystack); !acquired) {
+        return std::move(acquired).error();
+    }
+    const std::array<std::uint8_t, N>& b = needle.value();
+    const SearchResult found = [&] {
+        if constexpr (N == 2) {
+            return find_two(haystack.bytes(), b[0], b[1]);
+        } else {
+            return find_three(haystack.bytes(), b[0], b[1], b[2]);
+        }
+    }();
+    haystack.release();
+    return to_result(found);
+}
+
+}  // namespace
+
+Result<OwnedRef> search_one(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    Result<BoundArguments> bound = bind_arguments(kSearchOne, args, nargs, kwnames);
+    if (!bound) {
+        return std::move(bound).error();
+    }
+    Result<std::uint8_t> needle = extract_byte(bound.value().needle);
+    if (!needle) {
+        return wrap_needle_error(std::move(needle).error());
+    }
+    ByteView haystack;
+    if (Status acquired = acquire_haystack(bound.value().haystack, haystack); !acquired) {
+        return std::move(acquired).error();
+    }
+    const SearchResult found = find_one(haystack.bytes(), needle.value());
+    haystack.release();
+    return to_result(found);
+}
+
+Result<OwnedRef> search_two(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return search_fixed<2>(kSearchTwo, args, nargs, kwnames);
+}
+
+Result<OwnedRef> search_three(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return search_fixed<3>(kSearchThree, args, nargs, kwnames);
+}
+
+Result<OwnedRef> search_n(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    Result<BoundArguments> bound = bind_arguments(kSearchN, args, nargs, kwnames);
+    if (!bound) {
+        return std::move(bound).error();
+    }
+    ByteView haystack;
+    if (Status acquired = acquire_haystack(bound.value().haystack, haystack); !acquired) {
+        return std::move(acquired).error();
+    }
+    NeedleBytes needle;
+    if (Status extracted = needle.extract(bound.value().needle); !extracted) {
+        return std::move(extracted).error();  // needle's hold is gone, haystack's goes next
+    }
+    const SearchResult found = find_n(haystack.bytes(), needle.bytes());
+    needle.release();
+    haystack.release();
+    return to_result(found);
+}
+
+}  // namespace qarvo::py

@@ -1,0 +1,167 @@
+// The module definition and its initialisation export, PyInit_qarvo.
+//
+// Single-phase initialisation: the module is built once per process and
+// every later call of the export returns that same object. Only the first
+// interpreter that imports it may use it; any other is refused.
+#include "module.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "call.hpp"
+
+namespace qarvo::py {
+namespace {
+
+static_assert(PYTHON_API_VERSION == 1013);
+
+constexpr const char* kSubinterpreterRefusal =
+    "qarvo modules do not yet support subinterpreters, see "
+    "https://docs.python.org/3/c-api/init.html#sub-interpreter-support";
+
+PyObject* import_error_type() {
+    return PyExc_ImportError;
+}
+
+template <CallBody Body>
+constexpr PyCFunction method_entry() {
+    // The interpreter calls METH_FASTCALL | METH_KEYWORDS entries through
+    // this signature; PyMethodDef stores them as PyCFunction.
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fastcall_entry<Body>));
+}
+
+// Static: the function objects point at these records for the rest of the
+// process.
+PyMethodDef function_records[] = {
+    {"search_one", method_entry<search_one>(), METH_FASTCALL | METH_KEYWORDS,
+     "search_one(haystack, needle)\n--\n\nSearch for the first occurrence of a single byte "
+     "`needle` (0-255) in `haystack`."},
+    {"search_two", method_entry<search_two>(), METH_FASTCALL | METH_KEYWORDS,
+     "search_two(haystack, needle)\n--\n\nSearch for the first occurrence of a two-byte "
+     "`needle` in `haystack`."},
+    {"search_three", method_entry<search_three>(), METH_FASTCALL | METH_KEYWORDS,
+     "search_three(haystack, needle)\n--\n\nSearch for the first occurrence of a three-byte "
+     "`needle` in `haystack`."},
+    {"search_n", method_entry<search_n>(), METH_FASTCALL | METH_KEYWORDS,
+     "search_n(haystack, needle)\n--\n\nSearch for the first occurrence of an arbitrary byte "
+     "sequence `needle` in `haystack`."},
+};
+static_assert((METH_FASTCALL | METH_KEYWORDS) == 130);
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "qarvo",  // m_name
+    "",       // m_doc: an empty str, so __doc__ is "" rather than None
+    0,        // m_size: no per-module state
+    nullptr,  // m_methods: added by populate_module
+    nullptr,  // m_slots
+    nullptr,  // m_traverse
+    nullptr,  // m_clear
+    nullptr,  // m_free
+};
+
+// ID of the first interpreter that called the export; -1 until then.
+std::atomic<std::int64_t> initialized_interpreter{-1};
+
+// One strong reference to the module once it is built; never released.
+std::once_flag module_once;
+std::atomic<PyObject*> module_cell{nullptr};
+
+Result<OwnedRef> initialize() {
+    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (id == -1) {
+        return fetch_error();
+    }
+    std::int64_t recorded = -1;
+    if (!initialized_interpreter.compare_exchange_strong(recorded, id, std::memory_order_seq_cst) &&
+        recorded != id) {
+        return PendingError::lazy(import_error_type, kSubinterpreterRefusal);
+    }
+    if (PyObject* built = module_cell.load(std::memory_order_acquire)) {
+        return OwnedRef::borrow(built);
+    }
+    OwnedRef module = OwnedRef::steal(PyModule_Create2(&module_definition, PYTHON_API_VERSION));
+    if (!module) {
+        return fetch_error();
+    }
+    if (Status populated = populate_module(module.get()); !populated) {
+        return std::move(populated).error();
+    }
+    // Another initialisation can only have finished first if populating the
+    // module let other threads run; then its module is the one that stays.
+    std::call_once(module_once,
+                   [&module] { module_cell.store(module.release(), std::memory_order_release); });
+    return OwnedRef::borrow(module_cell.load(std::memory_order_acquire));
+}
+
+}  // namespace
+
+Status populate_module(PyObject* module) {
+    for (PyMethodDef& record : function_records) {
+        if (Status added = add_function(module, &record); !added) {
+            return added;
+        }
+    }
+    OwnedRef name = OwnedRef::steal(PyUnicode_FromString("__version__"));
+    OwnedRef version = OwnedRef::steal(PyUnicode_FromString("1.0.1"));
+    if (!name || !version) {
+        api_call_failed();
+    }
+    return add_member(module, name.get(), version.get());
+}
+
+Status add_function(PyObject* module, PyMethodDef* record) {
+    OwnedRef module_name = OwnedRef::steal(PyModule_GetNameObject(module));
+    if (!module_name) {
+        return fetch_error();
+    }
+    OwnedRef function = OwnedRef::steal(PyCMethod_New(record, module, module_name.get(), nullptr));
+    module_name.reset();
+    if (!function) {
+        return fetch_error();
+    }
+    OwnedRef name = OwnedRef::steal(PyObject_GetAttr(function.get(), intern_name("__name__")));
+    if (!name) {
+        return fetch_error();
+    }
+    if (!PyUnicode_Check(name.get())) {
+        return conversion_failure(name.get(), "PyString");
+    }
+    return add_member(module, name.get(), function.get());
+}
+
+Status add_member(PyObject* module, PyObject* name, PyObject* value) {
+    OwnedRef all = OwnedRef::steal(PyObject_GetAttr(module, intern_name("__all__")));
+    if (all && !PyList_Check(all.get())) {
+        return conversion_failure(all.get(), "PyList");
+    }
+    if (!all) {
+        PendingError lookup_error = fetch_error();
+        if (!PyErr_GivenExceptionMatches(normalize_error(lookup_error), PyExc_AttributeError)) {
+            return lookup_error;
+        }
+        all = OwnedRef::steal(PyList_New(0));
+        if (!all) {
+            api_call_failed();
+        }
+        if (PyObject_SetAttr(module, intern_name("__all__"), all.get()) != 0) {
+            return fetch_error();
+        }
+    }
+    if (PyList_Append(all.get(), name) != 0) {
+        PendingError append_error = fetch_error();
+        raise_fault("could not append __name__ to __all__: " + debug_render(append_error));
+    }
+    all.reset();
+    if (PyObject_SetAttr(module, name, value) != 0) {
+        return fetch_error();
+    }
+    return success();
+}
+
+}  // namespace qarvo::py
+
+PyMODINIT_FUNC PyInit_qarvo() {
+    return qarvo::py::run_boundary(qarvo::py::initialize);
+}

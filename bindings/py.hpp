@@ -1,0 +1,79 @@
+// Ownership of Python references.
+//
+// Every owning PyObject* in the bindings lives in an OwnedRef; a plain
+// PyObject* is always borrowed. Releasing a reference needs the interpreter
+// lock: a thread that is inside the module (lock_depth >= 1) holds it and
+// releases at once, any other thread parks the reference on a process-wide
+// list that the next entry into the module drains.
+#pragma once
+
+#include <utility>
+
+#include "compat.hpp"
+
+namespace qarvo::py {
+
+// Number of module frames on this thread that run with the interpreter lock
+// held. 0 on every thread at the start; the module boundary adds 1 on entry
+// and takes it away on every exit.
+inline thread_local long lock_depth = 0;
+
+// Holds one level of lock_depth for the lifetime of the guard.
+class LockDepthScope {
+public:
+    LockDepthScope() noexcept { ++lock_depth; }
+    ~LockDepthScope() { --lock_depth; }
+    LockDepthScope(const LockDepthScope&) = delete;
+    LockDepthScope& operator=(const LockDepthScope&) = delete;
+};
+
+// Releases one reference now when this thread holds the interpreter lock,
+// otherwise defers it to the next entry into the module.
+void release_reference(PyObject* object) noexcept;
+
+// Releases every deferred reference. Precondition: the lock is held.
+void drain_deferred_releases() noexcept;
+
+// Number of references waiting on the deferred-release list.
+std::size_t deferred_release_count() noexcept;
+
+class OwnedRef {
+public:
+    OwnedRef() noexcept = default;
+    ~OwnedRef() { reset(); }
+
+    // Takes over a new reference (NULL allowed: an empty OwnedRef).
+    static OwnedRef steal(PyObject* object) noexcept { return OwnedRef(object); }
+    // Takes a reference of its own to a borrowed object.
+    static OwnedRef borrow(PyObject* object) noexcept { return OwnedRef(Py_XNewRef(object)); }
+
+    OwnedRef(OwnedRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    OwnedRef& operator=(OwnedRef&& other) noexcept {
+        if (this != &other) {
+            reset();
+            object_ = std::exchange(other.object_, nullptr);
+        }
+        return *this;
+    }
+    OwnedRef(const OwnedRef&) = delete;
+    OwnedRef& operator=(const OwnedRef&) = delete;
+
+    // Borrowed: valid while this OwnedRef holds it.
+    PyObject* get() const noexcept { return object_; }
+    explicit operator bool() const noexcept { return object_ != nullptr; }
+
+    // Hands the reference over: the caller owns the returned new reference.
+    [[nodiscard]] PyObject* release() noexcept { return std::exchange(object_, nullptr); }
+
+    void reset() noexcept {
+        if (PyObject* object = std::exchange(object_, nullptr)) {
+            release_reference(object);
+        }
+    }
+
+private:
+    explicit OwnedRef(PyObject* object) noexcept : object_(object) {}
+    PyObject* object_ = nullptr;
+};
+
+}  // namespace qarvo::py
