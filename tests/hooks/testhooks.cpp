@@ -164,6 +164,20 @@ Result<OwnedRef> active_backend(PyObject* const*) {
     return new_str(std::string(backend_name(active_routines().backend)));
 }
 
+Result<OwnedRef> supported_backends(PyObject* const*) {
+    OwnedRef names = OwnedRef::steal(PyList_New(0));
+    if (!names) {
+        api_call_failed();
+    }
+    for (Backend backend : qarvo::supported_backends()) {
+        OwnedRef name = new_str(std::string(backend_name(backend)));
+        if (PyList_Append(names.get(), name.get()) != 0) {
+            return fetch_error();
+        }
+    }
+    return names;
+}
+
 template <HookBody Body, Py_ssize_t Arity>
 constexpr PyCFunction entry() {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&hook_entry<Body, Arity>));
@@ -187,6 +201,7 @@ PyMethodDef hook_records[] = {
     {"add_member", entry<hook_add_member, 3>(), METH_FASTCALL, nullptr},
     {"populate_module", entry<hook_populate_module, 1>(), METH_FASTCALL, nullptr},
     {"active_backend", entry<active_backend, 0>(), METH_FASTCALL, nullptr},
+    {"supported_backends", entry<supported_backends, 0>(), METH_FASTCALL, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
