@@ -1,6 +1,6 @@
 """Side-by-side benchmark of qarvo against bytes.find, re and StringZilla.
 
-    python bench/python/compare.py                 # full run, about 10 minutes
+    python bench/python/compare.py                 # full run, about 5 minutes
     python bench/python/compare.py --quick         # smoke run, under a minute
 
 Writes RESULTS.md, results.json, throughput.png and adversarial.png to --out.
@@ -26,6 +26,7 @@ from runner import Row, WrongAnswer, run_cases
 
 RESULTS_DIR = Path(__file__).resolve().parent.parent / "results"
 GROUPS = ("no-match", "rare-byte", "match-at-end", "per-call", "adversarial")
+BACKENDS = "backends"  # the per-variant table, run in subprocesses
 
 
 @dataclass(frozen=True)
@@ -76,7 +77,9 @@ def parse_args(argv: list[str]) -> argparse.Namespace:
         "--backends",
         help="variants to compare, comma-separated, or 'none' (default: all the CPU runs)",
     )
-    parser.add_argument("--only", help=f"comma-separated subset of the groups {', '.join(GROUPS)}")
+    parser.add_argument(
+        "--only", help=f"comma-separated subset of {', '.join((*GROUPS, BACKENDS))}"
+    )
     parser.add_argument(
         "--backend-probe", type=Path, help=argparse.SUPPRESS
     )  # child mode, see below
@@ -120,17 +123,20 @@ def backend_probe(plan: Plan, out: Path) -> None:
     )
 
 
-def compare_backends(backends: list[str], quick: bool) -> dict[str, list[Row]]:
-    """One subprocess per variant: the variant is chosen once per process."""
-    results = {}
+def compare_backends(backends: list[str], quick: bool) -> tuple[dict[str, list[Row]], dict]:
+    """One subprocess per variant: the variant is chosen once per process.
+    Returns the rows per variant and what each subprocess could tell of it."""
+    results, described = {}, {}
     for backend in backends:
         with tempfile.TemporaryDirectory() as tmp:
             out = Path(tmp) / "rows.json"
             command = [sys.executable, __file__, "--backend", backend, "--backend-probe", str(out)]
             if subprocess.run(command + (["--quick"] if quick else []), check=False).returncode:
                 raise WrongAnswer(f"the {backend} variant failed (its error is above)")
-            results[backend] = [Row(**r) for r in json.loads(out.read_text())["rows"]]
-    return results
+            probe = json.loads(out.read_text())
+            results[backend] = [Row(**r) for r in probe["rows"]]
+            described[backend] = probe["qarvo"]["backend"]
+    return results, described
 
 
 def main(argv: list[str]) -> int:
@@ -156,20 +162,22 @@ def main(argv: list[str]) -> int:
     if qarvo is None:
         print("qarvo is not importable: timing the peers only", file=sys.stderr)
     contenders = (qarvo_contenders(qarvo) if qarvo else []) + peer_contenders()
-    groups = args.only.split(",") if args.only else list(GROUPS)
-    unknown = set(groups) - set(GROUPS)
+    groups = args.only.split(",") if args.only else [*GROUPS, BACKENDS]
+    unknown = set(groups) - {*GROUPS, BACKENDS}
     if unknown:
         raise SystemExit(f"unknown groups: {', '.join(sorted(unknown))}")
 
     try:
-        rows = run_groups(groups, plan, contenders)
-        backends = backends_to_compare(args.backends) if qarvo else []
-        by_backend = compare_backends(backends, args.quick) if backends else {}
+        rows = run_groups([g for g in groups if g != BACKENDS], plan, contenders)
+        backends = backends_to_compare(args.backends) if qarvo and BACKENDS in groups else []
+        by_backend, variants = compare_backends(backends, args.quick) if backends else ({}, {})
     except WrongAnswer as error:
         print(f"error: wrong answer, no results written: {error}", file=sys.stderr)
         return 1
 
     info = describe(qarvo)
+    if variants:
+        info["variant table"] = variants
     info["run"] = {
         "command": " ".join([Path(sys.executable).name, *sys.argv]),
         "mode": "quick" if args.quick else "full",
