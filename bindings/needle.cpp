@@ -1,5 +1,7 @@
 #include "needle.hpp"
 
+#include <cstring>
+#include <optional>
 #include <string>
 
 #include "call.hpp"
@@ -22,10 +24,69 @@ PyObject* buffer_error_type() {
 // a single item was read.
 constexpr Py_ssize_t kMaxInitialReservation = Py_ssize_t{1} << 20;
 
+PendingError wrong_length(std::size_t expected, Py_ssize_t length) {
+    return PendingError::lazy(value_error_type, "expected a sequence of length " +
+                                                    std::to_string(expected) + " (got " +
+                                                    std::to_string(length) + ")");
+}
+
+// Exact bytes and bytearray run no Python code when indexed, so reading their
+// bytes directly gives what element-by-element indexing would.
+bool copy_exact_byte_string(PyObject* object, std::uint8_t* out, std::size_t expected,
+                            std::optional<PendingError>& error) {
+    const char* data = nullptr;
+    Py_ssize_t length = 0;
+    if (PyBytes_CheckExact(object)) {
+        data = PyBytes_AS_STRING(object);
+        length = PyBytes_GET_SIZE(object);
+    } else if (PyByteArray_CheckExact(object)) {
+        data = PyByteArray_AS_STRING(object);
+        length = PyByteArray_GET_SIZE(object);
+    } else {
+        return false;
+    }
+    if (length != static_cast<Py_ssize_t>(expected)) {
+        error = wrong_length(expected, length);
+    } else if (expected > 0) {
+        std::memcpy(out, data, expected);
+    }
+    return true;
+}
+
+// needle[i] as PyObject_GetItem gives it. Exact tuples and lists return
+// their item without building an index object; a list shrunk by an
+// element's __index__ takes the general path, which raises IndexError.
+Result<OwnedRef> element_at(PyObject* sequence, std::size_t i) {
+    const auto index = static_cast<Py_ssize_t>(i);
+    if (PyTuple_CheckExact(sequence) && index < PyTuple_GET_SIZE(sequence)) {
+        return OwnedRef::borrow(PyTuple_GET_ITEM(sequence, index));
+    }
+    if (PyList_CheckExact(sequence) && index < PyList_GET_SIZE(sequence)) {
+        return OwnedRef::borrow(PyList_GET_ITEM(sequence, index));
+    }
+    OwnedRef index_object = OwnedRef::steal(PyLong_FromUnsignedLongLong(i));
+    if (!index_object) {
+        api_call_failed();
+    }
+    OwnedRef item = OwnedRef::steal(PyObject_GetItem(sequence, index_object.get()));
+    if (!item) {
+        return fetch_error();
+    }
+    return item;
+}
+
 }  // namespace
 
 template <std::size_t N>
 Result<std::array<std::uint8_t, N>> extract_fixed_needle(PyObject* needle) {
+    std::array<std::uint8_t, N> bytes{};
+    std::optional<PendingError> error;
+    if (copy_exact_byte_string(needle, bytes.data(), N, error)) {
+        if (error) {
+            return std::move(*error);
+        }
+        return bytes;
+    }
     if (PySequence_Check(needle) == 0) {
         return conversion_failure(needle, "Sequence");
     }
@@ -34,21 +95,14 @@ Result<std::array<std::uint8_t, N>> extract_fixed_needle(PyObject* needle) {
         return fetch_error();
     }
     if (length != static_cast<Py_ssize_t>(N)) {
-        return PendingError::lazy(value_error_type, "expected a sequence of length " +
-                                                        std::to_string(N) + " (got " +
-                                                        std::to_string(length) + ")");
+        return wrong_length(N, length);
     }
-    std::array<std::uint8_t, N> bytes{};
     for (std::size_t i = 0; i < N; ++i) {
-        OwnedRef index = OwnedRef::steal(PyLong_FromUnsignedLongLong(i));
-        if (!index) {
-            api_call_failed();
+        Result<OwnedRef> element = element_at(needle, i);
+        if (!element) {
+            return std::move(element).error();
         }
-        OwnedRef item = OwnedRef::steal(PyObject_GetItem(needle, index.get()));
-        index.reset();
-        if (!item) {
-            return fetch_error();
-        }
+        OwnedRef item = std::move(element).value();
         Result<std::uint8_t> byte = extract_byte(item.get());
         if (!byte) {
             return std::move(byte).error();
@@ -62,7 +116,9 @@ template Result<std::array<std::uint8_t, 2>> extract_fixed_needle<2>(PyObject*);
 template Result<std::array<std::uint8_t, 3>> extract_fixed_needle<3>(PyObject*);
 
 Status NeedleBytes::extract(PyObject* needle) {
-    if (view_.acquire(needle)) {
+    // An object without buffer support would only fail the request with an
+    // error that is dropped anyway; skip building that error.
+    if (PyObject_CheckBuffer(needle) && view_.acquire(needle)) {
         if (!view_.is_contiguous()) {
             view_.release();
             return PendingError::lazy(buffer_error_type, "needle buffer must be contiguous");
