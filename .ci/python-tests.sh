@@ -21,7 +21,7 @@ vpy="$venv/bin/python"
 pip_quiet=(--quiet --disable-pip-version-check)
 build_args=()
 if [ "${QARVO_SYSTEM_SITE:-0}" != 1 ]; then
-  "$vpy" -m pip install "${pip_quiet[@]}" pytest hypothesis numpy
+  "$vpy" -m pip install "${pip_quiet[@]}" pytest hypothesis numpy mypy
 else
   # The build backend (scikit-build-core) comes from the interpreter's own
   # packages too, so the install needs no package index at all.

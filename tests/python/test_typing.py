@@ -1,0 +1,50 @@
+"""The shipped stubs give type checkers the signatures and int | None results."""
+
+import re
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+pytest.importorskip("mypy")
+
+SNIPPET = textwrap.dedent(
+    """
+    import qarvo
+    reveal_type(qarvo.search_one(b"abc", 98))
+    reveal_type(qarvo.search_n(bytearray(b"abc"), [98, 99]))
+    reveal_type(qarvo.__version__)
+    qarvo.search_two(b"abc", "bc")
+    qarvo.search_one(b"abc")
+    """
+)
+
+
+def test_mypy_sees_the_stubs(tmp_path):
+    source = tmp_path / "use_qarvo.py"
+    source.write_text(SNIPPET)
+    result = subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--no-incremental",
+            "--cache-dir",
+            str(tmp_path / "cache"),
+            str(source),
+        ],
+        capture_output=True,
+        text=True,
+        check=False,
+    )
+    output = result.stdout
+    optional_int = re.findall(
+        r'Revealed type is "(?:(?:builtins\.)?int \| None|Union\[builtins\.int, None\])"',
+        output,
+    )
+    assert len(optional_int) == 2, output
+    assert re.search(r'Revealed type is "(builtins\.)?str"', output), output
+    # A str is not a sequence of integers, and a missing argument is caught.
+    assert "search_two" in output and "incompatible type" in output, output
+    assert 'Missing positional argument "needle"' in output, output
