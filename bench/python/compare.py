@@ -139,20 +139,31 @@ def compare_backends(backends: list[str], quick: bool) -> tuple[dict[str, list[R
     return results, described
 
 
+def selected_groups(only: str | None) -> list[str]:
+    groups = only.split(",") if only else [*GROUPS, BACKENDS]
+    unknown = set(groups) - {*GROUPS, BACKENDS}
+    if unknown:
+        raise SystemExit(f"unknown groups: {', '.join(sorted(unknown))}")
+    return groups
+
+
+def run_probe(args: argparse.Namespace, plan: Plan) -> int:
+    try:
+        backend_probe(plan, args.backend_probe)
+    except WrongAnswer as error:
+        print(f"error: wrong answer with QARVO_BACKEND={args.backend}: {error}", file=sys.stderr)
+        return 1
+    return 0
+
+
 def main(argv: list[str]) -> int:
     args = parse_args(argv)
     if args.backend:
         os.environ["QARVO_BACKEND"] = args.backend
     plan = QUICK if args.quick else FULL
     if args.backend_probe:
-        try:
-            backend_probe(plan, args.backend_probe)
-        except WrongAnswer as error:
-            print(
-                f"error: wrong answer with QARVO_BACKEND={args.backend}: {error}", file=sys.stderr
-            )
-            return 1
-        return 0
+        return run_probe(args, plan)
+    groups = selected_groups(args.only)
 
     load_before = load_average()
     if load_before > 0.3:
@@ -162,11 +173,6 @@ def main(argv: list[str]) -> int:
     if qarvo is None:
         print("qarvo is not importable: timing the peers only", file=sys.stderr)
     contenders = (qarvo_contenders(qarvo) if qarvo else []) + peer_contenders()
-    groups = args.only.split(",") if args.only else [*GROUPS, BACKENDS]
-    unknown = set(groups) - {*GROUPS, BACKENDS}
-    if unknown:
-        raise SystemExit(f"unknown groups: {', '.join(sorted(unknown))}")
-
     try:
         rows = run_groups([g for g in groups if g != BACKENDS], plan, contenders)
         backends = backends_to_compare(args.backends) if qarvo and BACKENDS in groups else []
