@@ -1,0 +1,411 @@
+// Throughput of the search core beside the C library and the standard library.
+//
+// Every benchmark scans a prefix of one pseudo-English text (64 B, 4 KiB,
+// 1 MiB, 64 MiB) for a needle of 1, 2, 3, 4, 8, 16 or 64 bytes, either absent
+// (the whole prefix is scanned) or planted once at the last possible offset.
+// Contenders: qarvo through its public entry points and through each variant
+// the CPU runs, memchr (1 byte), memmem, std::string_view::find, and a plain
+// read-only pass over the same bytes as the bandwidth roof. Bytes per second
+// count the haystack bytes handed to one call.
+//
+// Names are "<case>/m=<needle length>/<contender>/n=<haystack bytes>"
+// (and "roof/n=<bytes>"); bench/core/report_table.py turns the JSON output
+// into the tables of bench/README.md.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "qarvo/backend.hpp"
+#include "qarvo/search.hpp"
+
+namespace {
+
+constexpr std::size_t kNotFound = ~std::size_t{0};
+constexpr std::size_t kHaystackSizes[] = {64, std::size_t{4} << 10, std::size_t{1} << 20,
+                                          std::size_t{64} << 20};
+constexpr std::size_t kNeedleLengths[] = {1, 2, 3, 4, 8, 16, 64};
+
+// The text holds lower-case letters, space, comma, full stop and newline only,
+// so this byte never occurs in it; every needle carries it once.
+constexpr std::uint8_t kAbsentByte = '|';
+
+// splitmix64: a fixed, fast, portable generator, so every run and every
+// machine scans the same bytes.
+class Random {
+public:
+    explicit Random(std::uint64_t seed) : state_(seed) {}
+    std::uint64_t next() {
+        std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+        return z ^ (z >> 31);
+    }
+    std::size_t below(std::size_t bound) { return static_cast<std::size_t>(next() % bound); }
+
+private:
+    std::uint64_t state_;
+};
+
+// Pseudo-English: words built from consonant-vowel syllables, drawn from a
+// fixed vocabulary with Zipf-like frequencies (rank r weighs 1/r), with the
+// usual sprinkling of commas, full stops and line breaks. Haystack and needles
+// are written in the same language, from different seeds.
+class Language {
+public:
+    Language() {
+        Random rng(0x766f'6361'6275ULL);
+        static constexpr std::string_view kOnsets[] = {
+            "t", "th", "s",  "n",  "r", "h", "l", "d",  "c",  "m",  "w",  "f", "g",
+            "p", "b",  "st", "wh", "v", "k", "y", "sh", "ch", "tr", "pl", ""};
+        static constexpr std::string_view kVowels[] = {"e",  "a",  "o",  "i", "u",
+                                                       "ea", "ou", "ee", "ai"};
+        static constexpr std::string_view kCodas[] = {"",  "",  "",  "n",  "s",
+                                                      "t", "r", "d", "ng", "ll"};
+        for (int w = 0; w < 4000; ++w) {
+            std::string word;
+            const std::size_t syllables = 1 + rng.below(3) * rng.below(2) + rng.below(2);
+            for (std::size_t s = 0; s < syllables; ++s) {
+                word += kOnsets[rng.below(std::size(kOnsets))];
+                word += kVowels[rng.below(std::size(kVowels))];
+                word += kCodas[rng.below(std::size(kCodas))];
+            }
+            words_.push_back(std::move(word));
+        }
+        // Short words are the frequent ones, as in English.
+        std::stable_sort(
+            words_.begin(), words_.end(),
+            [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
+        double total = 0;
+        for (std::size_t r = 1; r <= words_.size(); ++r) {
+            total += 1.0 / static_cast<double>(r);
+            cumulative_.push_back(total);
+        }
+    }
+
+    // Fills `out` with text; the same seed gives the same bytes.
+    void write(std::span<std::uint8_t> out, std::uint64_t seed) const {
+        Random rng(seed);
+        std::size_t at = 0;
+        auto put = [&](char c) {
+            if (at < out.size()) {
+                out[at++] = static_cast<std::uint8_t>(c);
+            }
+        };
+        while (at < out.size()) {
+            const double u = static_cast<double>(rng.next() >> 11) * 0x1.0p-53 * cumulative_.back();
+            const auto rank = static_cast<std::size_t>(
+                std::lower_bound(cumulative_.begin(), cumulative_.end(), u) - cumulative_.begin());
+            for (const char c : words_[std::min(rank, words_.size() - 1)]) {
+                put(c);
+            }
+            const std::size_t mark = rng.below(100);
+            if (mark < 6) {
+                put(',');
+            } else if (mark < 11) {
+                put('.');
+            }
+            put(mark == 99 ? '\n' : ' ');
+        }
+    }
+
+private:
+    std::vector<std::string> words_;
+    std::vector<double> cumulative_;
+};
+
+// A needle of m bytes that the text never contains: the start of a phrase
+// in the same language with the absent byte in its middle (at m / 2). For
+// m >= 4 its first, second and last bytes are ordinary letters, so candidate
+// positions turn up as often as they would for a real absent word.
+std::vector<std::uint8_t> make_needle(const Language& language, std::size_t m) {
+    // Start at a word, as a searched-for word would. The words are far
+    // shorter than the 64 spare bytes, so m bytes remain.
+    std::vector<std::uint8_t> needle(m + 64);
+    language.write(needle, 0x6e65'6564'6c65ULL);
+    const auto space = std::find(needle.begin(), needle.end(), ' ');
+    needle.erase(needle.begin(), space + 1);
+    assert(needle.size() >= m);
+    needle.resize(m);
+    needle[m / 2] = kAbsentByte;
+    return needle;
+}
+
+// Page-aligned storage for the haystack, as the allocator hands out large
+// buffers; every contender sees the same alignment.
+struct FreeBytes {
+    void operator()(std::uint8_t* p) const noexcept { std::free(p); }
+};
+using AlignedBytes = std::unique_ptr<std::uint8_t[], FreeBytes>;
+
+AlignedBytes aligned_bytes(std::size_t size) {
+    void* p = std::aligned_alloc(4096, size);
+    if (p == nullptr) {
+        std::abort();
+    }
+    return AlignedBytes(static_cast<std::uint8_t*>(p));
+}
+
+enum class Case { no_match, match_at_end };
+
+// One search: the offset of the first occurrence, or kNotFound. `variant` is
+// the routine table a qarvo contender runs (null for the others).
+using SearchFn = std::size_t (*)(const qarvo::SearchRoutines* variant, const std::uint8_t* haystack,
+                                 std::size_t n, const std::uint8_t* needle, std::size_t m);
+
+struct Contender {
+    std::string name;
+    SearchFn search;
+    const qarvo::SearchRoutines* variant = nullptr;
+};
+
+std::size_t offset_of(qarvo::SearchResult r) {
+    return r.found() ? r.offset() : kNotFound;
+}
+
+std::size_t offset_of(const void* p, const std::uint8_t* haystack) {
+    return p == nullptr ? kNotFound
+                        : static_cast<std::size_t>(static_cast<const std::uint8_t*>(p) - haystack);
+}
+
+std::size_t with_memchr(const qarvo::SearchRoutines*, const std::uint8_t* h, std::size_t n,
+                        const std::uint8_t* x, std::size_t) {
+    return offset_of(std::memchr(h, x[0], n), h);
+}
+
+std::size_t with_memmem(const qarvo::SearchRoutines*, const std::uint8_t* h, std::size_t n,
+                        const std::uint8_t* x, std::size_t m) {
+    return offset_of(memmem(h, n, x, m), h);
+}
+
+std::size_t with_string_view(const qarvo::SearchRoutines*, const std::uint8_t* h, std::size_t n,
+                             const std::uint8_t* x, std::size_t m) {
+    const std::string_view haystack(reinterpret_cast<const char*>(h), n);
+    // The one-character overload is the one a caller would use for one byte.
+    const std::size_t p =
+        m == 1 ? haystack.find(static_cast<char>(x[0]))
+               : haystack.find(std::string_view(reinterpret_cast<const char*>(x), m));
+    return p == std::string_view::npos ? kNotFound : p;
+}
+
+// The public entry points, which run the variant chosen for this process.
+std::size_t with_qarvo(const qarvo::SearchRoutines*, const std::uint8_t* h, std::size_t n,
+                       const std::uint8_t* x, std::size_t m) {
+    const qarvo::ByteRange haystack{h, n};
+    switch (m) {
+        case 1:
+            return offset_of(qarvo::find_one(haystack, x[0]));
+        case 2:
+            return offset_of(qarvo::find_two(haystack, x[0], x[1]));
+        case 3:
+            return offset_of(qarvo::find_three(haystack, x[0], x[1], x[2]));
+        default:
+            return offset_of(qarvo::find_n(haystack, {x, m}));
+    }
+}
+
+// One variant's routine for the needle length, picked as search_one/two/three/n
+// pick theirs.
+std::size_t with_variant(const qarvo::SearchRoutines* variant, const std::uint8_t* h, std::size_t n,
+                         const std::uint8_t* x, std::size_t m) {
+    const qarvo::ByteRange haystack{h, n};
+    switch (m) {
+        case 1:
+            return offset_of(variant->find_one(haystack, x[0]));
+        case 2:
+            return offset_of(variant->find_two(haystack, x[0], x[1]));
+        case 3:
+            return offset_of(variant->find_three(haystack, x[0], x[1], x[2]));
+        default:
+            return offset_of(variant->find_n(haystack, {x, m}));
+    }
+}
+
+std::vector<Contender> contenders_for(std::size_t m) {
+    std::vector<Contender> list;
+    if (m == 1) {
+        list.push_back({"memchr", with_memchr});
+    }
+    list.push_back({"memmem", with_memmem});
+    list.push_back({"string_view::find", with_string_view});
+    list.push_back({"qarvo", with_qarvo});
+    for (const qarvo::Backend b : qarvo::supported_backends()) {
+        list.push_back(
+            {"qarvo." + std::string(qarvo::backend_name(b)), with_variant, qarvo::routines_for(b)});
+    }
+    return list;
+}
+
+// Writes the needle over the last m bytes of haystack[0, n) for as long as it
+// lives, so one shared text serves both cases.
+class PlantedAtEnd {
+public:
+    PlantedAtEnd(std::span<std::uint8_t> haystack, std::span<const std::uint8_t> needle)
+        : spot_(haystack.last(needle.size())), saved_(spot_.begin(), spot_.end()) {
+        std::copy(needle.begin(), needle.end(), spot_.begin());
+    }
+    ~PlantedAtEnd() { std::copy(saved_.begin(), saved_.end(), spot_.begin()); }
+    PlantedAtEnd(const PlantedAtEnd&) = delete;
+    PlantedAtEnd& operator=(const PlantedAtEnd&) = delete;
+
+private:
+    std::span<std::uint8_t> spot_;
+    std::vector<std::uint8_t> saved_;
+};
+
+void run_search(benchmark::State& state, std::span<std::uint8_t> haystack,
+                std::span<const std::uint8_t> needle, Case which, const Contender* contender) {
+    std::optional<PlantedAtEnd> planted;
+    std::size_t expected = kNotFound;
+    if (which == Case::match_at_end) {
+        planted.emplace(haystack, needle);
+        expected = haystack.size() - needle.size();
+    }
+    // A contender that answers wrongly is not timed.
+    const SearchFn search = contender->search;
+    const qarvo::SearchRoutines* const variant = contender->variant;
+    if (search(variant, haystack.data(), haystack.size(), needle.data(), needle.size()) !=
+        expected) {
+        state.SkipWithError("wrong result");
+        return;
+    }
+    for (auto _ : state) {
+        const std::uint8_t* h = haystack.data();
+        benchmark::DoNotOptimize(h);
+        benchmark::DoNotOptimize(search(variant, h, haystack.size(), needle.data(), needle.size()));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(haystack.size()));
+}
+
+#if defined(__x86_64__)
+#define WIDEST_VECTORS __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define WIDEST_VECTORS
+#endif
+
+// 64 bytes as one vector of the compiler's generic vector extension: one
+// register with AVX-512, two with AVX2, four with SSE2.
+using Block = std::uint64_t __attribute__((vector_size(64)));
+
+// OR of every byte of [data, data + size): whole 64-byte blocks four at a
+// time (four independent OR chains, so loads set the pace), then single
+// blocks, then bytes. On x86-64 it is compiled for the widest vectors the CPU
+// has (chosen when the program loads), as memchr and qarvo's variants are,
+// so it stays a roof for haystacks that fit in cache too.
+WIDEST_VECTORS std::uint64_t or_of_bytes(const std::uint8_t* data, std::size_t size) noexcept {
+    constexpr std::size_t kBlock = sizeof(Block);
+    Block acc[4] = {};
+    std::size_t i = 0;
+    for (; i + 4 * kBlock <= size; i += 4 * kBlock) {
+        Block b0, b1, b2, b3;
+        std::memcpy(&b0, data + i, kBlock);
+        std::memcpy(&b1, data + i + kBlock, kBlock);
+        std::memcpy(&b2, data + i + 2 * kBlock, kBlock);
+        std::memcpy(&b3, data + i + 3 * kBlock, kBlock);
+        acc[0] |= b0;
+        acc[1] |= b1;
+        acc[2] |= b2;
+        acc[3] |= b3;
+    }
+    for (; i + kBlock <= size; i += kBlock) {
+        Block b;
+        std::memcpy(&b, data + i, kBlock);
+        acc[0] |= b;
+    }
+    const Block all = acc[0] | acc[1] | acc[2] | acc[3];
+    std::uint64_t result = 0;
+    for (std::size_t k = 0; k < kBlock / 8; ++k) {
+        result |= all[k];
+    }
+    for (; i < size; ++i) {
+        result |= data[i];
+    }
+    return result;
+}
+
+// The bandwidth roof: one read-only pass over the same bytes. The result
+// escapes, so the loads cannot be dropped.
+void run_roof(benchmark::State& state, std::span<const std::uint8_t> haystack) {
+    for (auto _ : state) {
+        const std::uint8_t* h = haystack.data();
+        benchmark::DoNotOptimize(h);
+        benchmark::DoNotOptimize(or_of_bytes(h, haystack.size()));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(haystack.size()));
+}
+
+std::string size_name(std::size_t n) {
+    return "n=" + std::to_string(n);
+}
+
+// What the registered benchmarks point at; it outlives them (kept by main).
+struct Inputs {
+    Language language;
+    std::span<std::uint8_t> text;
+    AlignedBytes text_storage;
+    std::deque<std::vector<std::uint8_t>> needles;
+    std::deque<Contender> contenders;
+};
+
+void register_all(Inputs& in) {
+    const std::span<std::uint8_t> text = in.text;
+    for (const std::size_t n : kHaystackSizes) {
+        benchmark::RegisterBenchmark(("roof/" + size_name(n)).c_str(), run_roof, text.first(n));
+    }
+    for (const std::size_t m : kNeedleLengths) {
+        const std::span<const std::uint8_t> needle =
+            in.needles.emplace_back(make_needle(in.language, m));
+        for (const Contender& c : contenders_for(m)) {
+            const Contender* contender = &in.contenders.emplace_back(c);
+            for (const Case which : {Case::no_match, Case::match_at_end}) {
+                for (const std::size_t n : kHaystackSizes) {
+                    const std::string name =
+                        std::string(which == Case::no_match ? "no_match" : "match_at_end") +
+                        "/m=" + std::to_string(m) + "/" + c.name + "/" + size_name(n);
+                    benchmark::RegisterBenchmark(name.c_str(), run_search, text.first(n), needle,
+                                                 which, contender);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    Inputs inputs;
+    const std::size_t largest = kHaystackSizes[std::size(kHaystackSizes) - 1];
+    inputs.text_storage = aligned_bytes(largest);
+    inputs.text = {inputs.text_storage.get(), largest};
+    inputs.language.write(inputs.text, 0x7172'7661'6f00ULL);
+    register_all(inputs);
+
+    std::string variants;
+    for (const qarvo::Backend b : qarvo::supported_backends()) {
+        variants += (variants.empty() ? "" : ",") + std::string(qarvo::backend_name(b));
+    }
+    benchmark::AddCustomContext("qarvo_variants", variants);
+    benchmark::AddCustomContext("qarvo_active",
+                                std::string(qarvo::backend_name(qarvo::active_routines().backend)));
+    benchmark::AddCustomContext("haystack", "pseudo-English, lower case, seeded, page-aligned");
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

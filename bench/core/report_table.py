@@ -1,0 +1,97 @@
+"""Turn the JSON output of qarvo_bench_core into the Markdown tables of bench/README.md.
+
+Usage: python3 bench/core/report_table.py RESULTS.json
+
+Reads the median of each benchmark when the run had repetitions, the single
+run otherwise. GB/s are 10^9 haystack bytes per second. Ratios are qarvo's
+throughput divided by the baseline's (above 1: qarvo is faster).
+"""
+
+from __future__ import annotations
+
+import json
+import sys
+from collections import defaultdict
+
+SIZE_NAMES = {64: "64 B", 4 << 10: "4 KiB", 1 << 20: "1 MiB", 64 << 20: "64 MiB"}
+CASES = {
+    "no_match": "No match (the whole haystack is scanned)",
+    "match_at_end": "Match at the very end (at offset n - m)",
+}
+PEERS = ["memchr", "memmem", "string_view::find"]
+
+
+def load(path: str) -> tuple[dict, dict[str, float], set[str]]:
+    """Context, GB/s by run name, and the names of runs that reported an error."""
+    with open(path, encoding="utf-8") as f:
+        data = json.load(f)
+    has_aggregates = any(b.get("run_type") == "aggregate" for b in data["benchmarks"])
+    speed: dict[str, float] = {}
+    failed: set[str] = set()
+    for b in data["benchmarks"]:
+        name = b.get("run_name", b["name"])
+        if b.get("error_occurred"):
+            failed.add(name)
+            continue
+        if has_aggregates and b.get("aggregate_name") != "median":
+            continue
+        speed[name] = b["bytes_per_second"] / 1e9
+    return data["context"], speed, failed
+
+
+def cell(value: float | None) -> str:
+    return "" if value is None else f"{value:.2f}"
+
+
+def ratio(value: float | None, base: float | None) -> str:
+    return "" if value is None or base is None else f"{value / base:.2f}×"
+
+
+def table(case: str, speed: dict[str, float], failed: set[str], variants: list[str]) -> str:
+    rows: dict[tuple[int, int], dict[str, float]] = defaultdict(dict)
+    for name, gbs in speed.items():
+        parts = name.split("/")
+        if parts[0] == case:
+            m, contender, n = int(parts[1][2:]), parts[2], int(parts[3][2:])
+            rows[(m, n)][contender] = gbs
+    roof = {int(name.split("=")[1]): v for name, v in speed.items() if name.startswith("roof/")}
+
+    variant_columns = [f"qarvo.{v}" for v in variants]
+    header = ["m", "haystack", "roof", *PEERS, "qarvo", "vs memchr", "vs memmem", *variant_columns]
+    lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
+    for (m, n), row in sorted(rows.items()):
+        qarvo = row.get("qarvo")
+        cells = [str(m), SIZE_NAMES.get(n, f"{n} B"), cell(roof.get(n))]
+        cells += [cell(row.get(p)) for p in PEERS]
+        cells += [cell(qarvo), ratio(qarvo, row.get("memchr")), ratio(qarvo, row.get("memmem"))]
+        cells += [cell(row.get(c)) for c in variant_columns]
+        lines.append("| " + " | ".join(cells) + " |")
+    broken = sorted(name for name in failed if name.startswith(case + "/"))
+    if broken:
+        lines.append("")
+        lines.append("Skipped for a wrong result: " + ", ".join(broken))
+    return "\n".join(lines)
+
+
+def main() -> int:
+    if len(sys.argv) != 2:
+        print(__doc__, file=sys.stderr)
+        return 2
+    context, speed, failed = load(sys.argv[1])
+    variants = context.get("qarvo_variants", "").split(",")
+    print(
+        f"Run {context.get('date', '?')} on {context.get('host_name', '?')}: "
+        f"{context.get('num_cpus', '?')} CPUs at {context.get('mhz_per_cpu', '?')} MHz, "
+        f"load average {context.get('load_avg', '?')}, "
+        f"qarvo variants {', '.join(variants)} (dispatch picks "
+        f"{context.get('qarvo_active', '?')}). Values in GB/s (10^9 bytes/s), medians; "
+        "`vs` columns are qarvo (the public entry) divided by the peer."
+    )
+    for case, title in CASES.items():
+        print(f"\n### {title}\n")
+        print(table(case, speed, failed, variants))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
