@@ -15,6 +15,14 @@
 // Candidates are verified in increasing position (the blocks of a wide step
 // in address order, the lanes of a mask lowest first), so the first that
 // verifies is the first occurrence.
+//
+// Worst case: when nearly every position is a candidate that fails late,
+// verification alone would cost n * m. The bytes handed to memcmp are counted;
+// once they exceed a fixed multiple of the distance the search has advanced,
+// the rest of the haystack, from the current candidate on, goes to the
+// linear-time Two-Way search. Every position before that candidate has
+// already been rejected, so its result (plus the candidate's offset) is the
+// first occurrence.
 #pragma once
 
 #include <cassert>
@@ -27,9 +35,27 @@
 #include "three.hpp"
 #include "two.hpp"
 #include "vector.hpp"
+#include "worst_case.hpp"
 
 namespace qarvo::detail {
 inline namespace QARVO_ISA_NAMESPACE {
+
+// Bytes that verification may compare before the search switches to Two-Way:
+// four per byte advanced, plus a slack of four needles and 256 bytes, so that
+// occasional false candidates of a long needle never trigger it.
+struct VerifyBudget {
+    static constexpr std::size_t kPerByte = 4;
+    static constexpr std::size_t kSlack = 256;
+
+    std::size_t needle_size;
+    std::size_t compared = 0;
+
+    // True once more than kPerByte * (position + needle_size) + kSlack bytes
+    // have been compared. Written with a division, which cannot overflow.
+    bool exhausted_at(std::size_t position) const noexcept {
+        return compared > kSlack && (compared - kSlack) / kPerByte > position + needle_size;
+    }
+};
 
 // The three needle bytes of the filter, splat into vectors once per call.
 template <class V>
@@ -51,16 +77,22 @@ template <class V>
 }
 
 // Verifies the candidates of `mask` at block offset `base`, lowest lane first.
-// Returns true with `result` set when a candidate verified.
+// Returns true with `result` set when the search is decided: a candidate
+// verified, or the budget ran out and Two-Way answered for the rest.
 // Precondition: base + W + m - 1 <= n, so each candidate's m bytes are inside.
 template <class V>
 [[gnu::always_inline]] inline bool verify(const std::uint8_t* data, std::size_t n, ByteRange needle,
                                           typename V::Mask mask, std::size_t base,
-                                          SearchResult& result) noexcept {
+                                          VerifyBudget& budget, SearchResult& result) noexcept {
     const std::size_t m = needle.size;
     for (auto lanes = V::lanes(mask); !V::empty(lanes); lanes = V::drop_first(lanes)) {
         const std::size_t p = base + V::first(lanes);
         assert(p <= n && m <= n - p);
+        if (budget.exhausted_at(p)) [[unlikely]] {
+            result = shift_result(two_way_search(ByteRange{data + p, n - p}, needle), p);
+            return true;
+        }
+        budget.compared += m;
         if (std::memcmp(data + p, needle.data, m) == 0) {
             result = SearchResult::at(p);
             return true;
@@ -80,6 +112,7 @@ SearchResult find_long(ByteRange haystack, ByteRange needle) noexcept {
     const std::size_t last = m - 1;
     const Filter<V> filter{V::splat(needle.data[0]), V::splat(needle.data[1]),
                            V::splat(needle.data[last])};
+    VerifyBudget budget{m};
     SearchResult result = SearchResult::not_found();
 
     std::size_t i = 0;
@@ -90,10 +123,10 @@ SearchResult find_long(ByteRange haystack, ByteRange needle) noexcept {
         const typename V::Mask c2 = candidates<V>(data, n, i + 2 * W, last, filter);
         const typename V::Mask c3 = candidates<V>(data, n, i + 3 * W, last, filter);
         if (V::any(V::or_(V::or_(c0, c1), V::or_(c2, c3)))) [[unlikely]] {
-            if (verify<V>(data, n, needle, c0, i, result) ||
-                verify<V>(data, n, needle, c1, i + W, result) ||
-                verify<V>(data, n, needle, c2, i + 2 * W, result) ||
-                verify<V>(data, n, needle, c3, i + 3 * W, result)) {
+            if (verify<V>(data, n, needle, c0, i, budget, result) ||
+                verify<V>(data, n, needle, c1, i + W, budget, result) ||
+                verify<V>(data, n, needle, c2, i + 2 * W, budget, result) ||
+                verify<V>(data, n, needle, c3, i + 3 * W, budget, result)) {
                 return result;
             }
         }
@@ -103,7 +136,7 @@ SearchResult find_long(ByteRange haystack, ByteRange needle) noexcept {
     // Candidates i .. i + W - 1; the highest byte read is i + W + m - 2.
     while (n - i >= W + last) {
         const typename V::Mask c = candidates<V>(data, n, i, last, filter);
-        if (V::any(c) && verify<V>(data, n, needle, c, i, result)) {
+        if (V::any(c) && verify<V>(data, n, needle, c, i, budget, result)) {
             return result;
         }
         i += W;

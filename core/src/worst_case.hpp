@@ -1,0 +1,18 @@
+// The worst-case guard of find_n: a linear-time search for the rare inputs on
+// which checking candidate after candidate would cost n * m comparisons.
+#pragma once
+
+#include "qarvo/search.hpp"
+
+namespace qarvo::detail {
+
+// Two-Way search (two_way.hpp), first occurrence of `needle` in `haystack`.
+//
+// Defined out of line in a translation unit built for the baseline CPU, and
+// deliberately outside the per-variant namespaces: the variant TUs (some built
+// with -mavx2 or -mavx512bw) call this one copy instead of instantiating the
+// inline header themselves, which would give the linker an AVX copy of it to
+// pick for everyone.
+SearchResult two_way_search(ByteRange haystack, ByteRange needle) noexcept;
+
+}  // namespace qarvo::detail
