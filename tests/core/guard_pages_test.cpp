@@ -45,17 +45,23 @@ public:
     // `bytes` copied so that they end at the start of the upper guard page.
     std::span<const std::uint8_t> at_end(std::span<const std::uint8_t> bytes) {
         std::uint8_t* start = base_ + 2 * page_size_ - bytes.size();
-        std::memcpy(start, bytes.data(), bytes.size());
+        copy_to(start, bytes);
         return {start, bytes.size()};
     }
     // `bytes` copied so that they begin right after the lower guard page.
     std::span<const std::uint8_t> at_start(std::span<const std::uint8_t> bytes) {
         std::uint8_t* start = base_ + page_size_;
-        std::memcpy(start, bytes.data(), bytes.size());
+        copy_to(start, bytes);
         return {start, bytes.size()};
     }
 
 private:
+    static void copy_to(std::uint8_t* out, std::span<const std::uint8_t> bytes) {
+        if (!bytes.empty()) {  // an empty vector's data() may be null
+            std::memcpy(out, bytes.data(), bytes.size());
+        }
+    }
+
     std::size_t page_size_ = 0;
     std::uint8_t* base_ = nullptr;
 };

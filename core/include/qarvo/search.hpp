@@ -20,14 +20,23 @@ struct ByteRange {
 };
 
 // "Not found", or the zero-based offset of the first occurrence.
+//
+// The members are always inlined, also in unoptimised builds: the search core
+// compiles some translation units with AVX instruction sets, and an
+// out-of-line copy emitted there could be the one the linker keeps for every
+// caller (tests/core/variant_symbols.sh checks that no such copy exists).
 class SearchResult {
 public:
-    static constexpr SearchResult not_found() noexcept { return SearchResult(kNotFound); }
-    static constexpr SearchResult at(std::size_t offset) noexcept { return SearchResult(offset); }
+    [[gnu::always_inline]] static constexpr SearchResult not_found() noexcept {
+        return SearchResult(kNotFound);
+    }
+    [[gnu::always_inline]] static constexpr SearchResult at(std::size_t offset) noexcept {
+        return SearchResult(offset);
+    }
 
-    constexpr bool found() const noexcept { return offset_ != kNotFound; }
+    [[gnu::always_inline]] constexpr bool found() const noexcept { return offset_ != kNotFound; }
     // Precondition: found().
-    constexpr std::size_t offset() const noexcept { return offset_; }
+    [[gnu::always_inline]] constexpr std::size_t offset() const noexcept { return offset_; }
 
     friend constexpr bool operator==(SearchResult, SearchResult) = default;
 
@@ -35,7 +44,8 @@ private:
     // No byte range can be SIZE_MAX bytes long and still hold a match at its
     // last offset, so the all-ones value is free to mean "not found".
     static constexpr std::size_t kNotFound = ~std::size_t{0};
-    constexpr explicit SearchResult(std::size_t offset) noexcept : offset_(offset) {}
+    [[gnu::always_inline]] constexpr explicit SearchResult(std::size_t offset) noexcept
+        : offset_(offset) {}
     std::size_t offset_;
 };
 
