@@ -105,9 +105,8 @@ def test_faults_share_one_exception_type(hooks):
 
 def lines_after_banner(stderr):
     lines = stderr.splitlines()
-    start = lines.index(BANNER[0])
-    assert lines[start : start + 2] == BANNER
-    return lines[start + 2 :]
+    assert lines[:2] == BANNER
+    return lines[2:]
 
 
 @pytest.mark.parametrize(
@@ -126,6 +125,8 @@ def test_panic_from_python_code_is_resumed_as_a_fresh_panic(hooks, capfd, messag
     assert display[0] == "Traceback (most recent call last):"
     assert any("in raiser" in line for line in display)
     assert display[-1].startswith("qarvo_runtime.PanicException: ")
+    if message.isprintable():
+        assert display[-1] == "qarvo_runtime.PanicException: " + message
     # A resumed fault has no fault report of its own.
     assert not SOURCE_LOCATION.search(stderr)
 
