@@ -8,8 +8,9 @@
 // position c = |u|, where the local period at the cut equals the period of the
 // whole needle. At each window the right part v is compared left to right and
 // then the left part u right to left. A mismatch in v at needle index i moves
-// the window by i - c + 1; a mismatch in u (or a match) moves it by the period,
-// or by a safe lower bound on the period when the needle is not periodic.
+// the window by i - c + 1; a mismatch in u moves it by the period, or by a
+// safe lower bound on the period when the needle is not periodic. The first
+// window where both parts match is the answer.
 //
 // Everything here is header-only, allocation-free and never throws; it reads
 // only needle[0, m) and haystack[0, n).
@@ -128,11 +129,14 @@ SearchResult two_way_find_with(ByteRange haystack, ByteRange needle, Equal&& equ
     // Shifts never pass an occurrence and never overflow: pos + shift <= n.
     std::size_t pos = 0;
     if (f.periodic) {
-        // The needle has period p. After a full match (or a mismatch in u)
-        // the window moves by p, and the first m - p bytes of the new window
-        // are already known to match: that is `known`, so the next attempt
-        // need not compare them again.
+        // The needle has period p. When v matched but u did not, the window
+        // moves by p, and the first m - p bytes of the new window are already
+        // known to match: that is `known`, so the next attempt need not
+        // compare them again (without it the bound below 2n is lost).
         const std::size_t p = f.period;
+        // The cut found this way lies within the first period (c < p), and
+        // u recurs p bytes later, inside the needle: c + p <= m.
+        assert(c < p && c + p <= m);
         std::size_t known = 0;
         while (pos <= n - m) {
             assert(known <= m - p);
