@@ -145,8 +145,10 @@ SearchResult find_long(ByteRange haystack, ByteRange needle) noexcept {
     // Fewer than W windows remain (n - i < W + m - 1).
     assert(i <= n);
     if constexpr (sizeof...(Narrower) == 0) {
+        // The first byte is tested inline: most windows fail there, and a
+        // call per window would dominate short haystacks.
         for (std::size_t p = i; n - p >= m; ++p) {
-            if (std::memcmp(data + p, needle.data, m) == 0) {
+            if (data[p] == needle.data[0] && std::memcmp(data + p, needle.data, m) == 0) {
                 return SearchResult::at(p);
             }
         }

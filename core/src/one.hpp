@@ -7,9 +7,9 @@
 // byte; a wider variant hands it to the next narrower one (AVX-512 -> AVX2 ->
 // SSE2), so a short input costs what it costs there.
 //
-// A block's masks are ORed pairwise into a tree. The root decides whether the
-// block holds a match; only the block holding the first match is then
-// descended, by halves, through ORs that are already computed.
+// A block's masks are ORed pairwise into a tree (pairs, quarters, halves). The
+// root decides whether the block holds a match; only the block holding the
+// first match is then descended, by halves, through ORs already computed.
 #pragma once
 
 #include <cassert>
@@ -22,68 +22,103 @@
 namespace qarvo::detail {
 inline namespace QARVO_ISA_NAMESPACE {
 
-// The masks of N consecutive vectors (N a power of two): `all` is the OR of
-// the whole block, `low` and `high` the trees of its two halves.
-template <class V, std::size_t N>
-struct MaskTree {
-    MaskTree<V, N / 2> low;
-    MaskTree<V, N / 2> high;
-    typename V::Mask all;
-};
+// Locating the first set lane of a block of 2, 4, 8 or 16 masks, given the
+// OR of the whole block (`all`) and the ORs the reduction computed for the
+// first half at every level below it: if the first half has a lane set the
+// answer is there; otherwise the second half's OR equals the block's, so the
+// descent goes on with `all` and the second half's own first halves. Nothing
+// is recomputed, and only the first halves need to stay live.
+// Precondition (each): V::any(all).
+template <class V>
+[[gnu::always_inline]] inline std::size_t first_of_2(typename V::Mask all,
+                                                     typename V::Mask m0) noexcept {
+    assert(V::any(all));
+    return V::any(m0) ? V::lowest(m0) : V::kWidth + V::lowest(all);
+}
 
 template <class V>
-struct MaskTree<V, 1> {
-    typename V::Mask all;
-};
-
-// Compares the N * W bytes at offset `at` with `splat`.
-// Precondition: at + N * W <= size.
-template <class V, std::size_t N>
-[[gnu::always_inline]] inline MaskTree<V, N> compare_block(const std::uint8_t* data,
-                                                           std::size_t size, std::size_t at,
-                                                           typename V::Vec splat) noexcept {
-    if constexpr (N == 1) {
-        return {V::eq(load_at<V>(data, size, at), splat)};
-    } else {
-        const MaskTree<V, N / 2> low = compare_block<V, N / 2>(data, size, at, splat);
-        const MaskTree<V, N / 2> high =
-            compare_block<V, N / 2>(data, size, at + N / 2 * V::kWidth, splat);
-        return {low, high, V::or_(low.all, high.all)};
-    }
+[[gnu::always_inline]] inline std::size_t first_of_4(typename V::Mask all, typename V::Mask p0,
+                                                     typename V::Mask m0,
+                                                     typename V::Mask m2) noexcept {
+    return V::any(p0) ? first_of_2<V>(p0, m0) : 2 * V::kWidth + first_of_2<V>(all, m2);
 }
 
-// Offset, within its block, of the first set lane: the first half that has a
-// lane set, down to one vector, then its lowest lane.
-// Precondition: V::any(tree.all).
-template <class V, std::size_t N>
-[[gnu::always_inline]] inline std::size_t locate(const MaskTree<V, N>& tree) noexcept {
-    assert(V::any(tree.all));
-    if constexpr (N == 1) {
-        return V::lowest(tree.all);
-    } else if (V::any(tree.low.all)) {
-        return locate<V, N / 2>(tree.low);
-    } else {
-        return N / 2 * V::kWidth + locate<V, N / 2>(tree.high);
-    }
+template <class V>
+[[gnu::always_inline]] inline std::size_t first_of_8(typename V::Mask all, typename V::Mask q0,
+                                                     typename V::Mask p0, typename V::Mask p2,
+                                                     typename V::Mask m0, typename V::Mask m2,
+                                                     typename V::Mask m4,
+                                                     typename V::Mask m6) noexcept {
+    return V::any(q0) ? first_of_4<V>(q0, p0, m0, m2)
+                      : 4 * V::kWidth + first_of_4<V>(all, p2, m4, m6);
 }
 
-// One single block of N vectors at the cursor, taken if N * W bytes remain.
-// Returns true with `result` set if it holds a match; otherwise moves the
-// cursor past it (when it was taken) and returns false.
-template <class V, std::size_t N>
-[[gnu::always_inline]] inline bool single_block(const std::uint8_t* data, std::size_t size,
-                                                std::size_t& cursor, typename V::Vec splat,
-                                                SearchResult& result) noexcept {
-    if (size - cursor < N * V::kWidth) {
-        return false;
-    }
-    const MaskTree<V, N> tree = compare_block<V, N>(data, size, cursor, splat);
-    if (V::any(tree.all)) {
-        result = SearchResult::at(cursor + locate<V, N>(tree));
-        return true;
-    }
-    cursor += N * V::kWidth;
-    return false;
+// The mask of the W bytes at offset `at`. Precondition: at + W <= size.
+template <class V>
+[[gnu::always_inline]] inline typename V::Mask mask_at(const std::uint8_t* data, std::size_t size,
+                                                       std::size_t at,
+                                                       typename V::Vec splat) noexcept {
+    return V::eq(load_at<V>(data, size, at), splat);
+}
+
+// Single blocks of 8, 4, 2 and 1 vectors at `at`: the offset of the first
+// match within the block, or `kNoMatch`. Precondition: at + N * W <= size.
+inline constexpr std::size_t kNoMatch = ~std::size_t{0};
+
+template <class V>
+[[gnu::always_inline]] inline std::size_t block_of_8(const std::uint8_t* data, std::size_t size,
+                                                     std::size_t at,
+                                                     typename V::Vec splat) noexcept {
+    using Mask = typename V::Mask;
+    constexpr std::size_t W = V::kWidth;
+    const Mask m0 = mask_at<V>(data, size, at, splat);
+    const Mask m1 = mask_at<V>(data, size, at + W, splat);
+    const Mask m2 = mask_at<V>(data, size, at + 2 * W, splat);
+    const Mask m3 = mask_at<V>(data, size, at + 3 * W, splat);
+    const Mask m4 = mask_at<V>(data, size, at + 4 * W, splat);
+    const Mask m5 = mask_at<V>(data, size, at + 5 * W, splat);
+    const Mask m6 = mask_at<V>(data, size, at + 6 * W, splat);
+    const Mask m7 = mask_at<V>(data, size, at + 7 * W, splat);
+    const Mask p0 = V::or_(m0, m1);
+    const Mask p1 = V::or_(m2, m3);
+    const Mask p2 = V::or_(m4, m5);
+    const Mask p3 = V::or_(m6, m7);
+    const Mask q0 = V::or_(p0, p1);
+    const Mask all = V::or_(q0, V::or_(p2, p3));
+    return V::any(all) ? first_of_8<V>(all, q0, p0, p2, m0, m2, m4, m6) : kNoMatch;
+}
+
+template <class V>
+[[gnu::always_inline]] inline std::size_t block_of_4(const std::uint8_t* data, std::size_t size,
+                                                     std::size_t at,
+                                                     typename V::Vec splat) noexcept {
+    using Mask = typename V::Mask;
+    constexpr std::size_t W = V::kWidth;
+    const Mask m0 = mask_at<V>(data, size, at, splat);
+    const Mask m1 = mask_at<V>(data, size, at + W, splat);
+    const Mask m2 = mask_at<V>(data, size, at + 2 * W, splat);
+    const Mask m3 = mask_at<V>(data, size, at + 3 * W, splat);
+    const Mask p0 = V::or_(m0, m1);
+    const Mask all = V::or_(p0, V::or_(m2, m3));
+    return V::any(all) ? first_of_4<V>(all, p0, m0, m2) : kNoMatch;
+}
+
+template <class V>
+[[gnu::always_inline]] inline std::size_t block_of_2(const std::uint8_t* data, std::size_t size,
+                                                     std::size_t at,
+                                                     typename V::Vec splat) noexcept {
+    using Mask = typename V::Mask;
+    const Mask m0 = mask_at<V>(data, size, at, splat);
+    const Mask all = V::or_(m0, mask_at<V>(data, size, at + V::kWidth, splat));
+    return V::any(all) ? first_of_2<V>(all, m0) : kNoMatch;
+}
+
+template <class V>
+[[gnu::always_inline]] inline std::size_t block_of_1(const std::uint8_t* data, std::size_t size,
+                                                     std::size_t at,
+                                                     typename V::Vec splat) noexcept {
+    const typename V::Mask m0 = mask_at<V>(data, size, at, splat);
+    return V::any(m0) ? V::lowest(m0) : kNoMatch;
 }
 
 template <class V, class... Narrower>
@@ -96,20 +131,71 @@ SearchResult find_one(ByteRange haystack, std::uint8_t needle) noexcept {
 
     std::size_t i = 0;
     while (n - i >= 16 * W) {
-        const MaskTree<V, 16> block = compare_block<V, 16>(data, n, i, splat);
-        if (V::any(block.all)) [[unlikely]] {
-            return SearchResult::at(i + locate<V, 16>(block));
+        using Mask = typename V::Mask;
+        const Mask m0 = mask_at<V>(data, n, i, splat);
+        const Mask m1 = mask_at<V>(data, n, i + W, splat);
+        const Mask m2 = mask_at<V>(data, n, i + 2 * W, splat);
+        const Mask m3 = mask_at<V>(data, n, i + 3 * W, splat);
+        const Mask m4 = mask_at<V>(data, n, i + 4 * W, splat);
+        const Mask m5 = mask_at<V>(data, n, i + 5 * W, splat);
+        const Mask m6 = mask_at<V>(data, n, i + 6 * W, splat);
+        const Mask m7 = mask_at<V>(data, n, i + 7 * W, splat);
+        const Mask m8 = mask_at<V>(data, n, i + 8 * W, splat);
+        const Mask m9 = mask_at<V>(data, n, i + 9 * W, splat);
+        const Mask m10 = mask_at<V>(data, n, i + 10 * W, splat);
+        const Mask m11 = mask_at<V>(data, n, i + 11 * W, splat);
+        const Mask m12 = mask_at<V>(data, n, i + 12 * W, splat);
+        const Mask m13 = mask_at<V>(data, n, i + 13 * W, splat);
+        const Mask m14 = mask_at<V>(data, n, i + 14 * W, splat);
+        const Mask m15 = mask_at<V>(data, n, i + 15 * W, splat);
+        // Pairs (2 vectors), quarters (4), halves (8), then the whole block.
+        const Mask p0 = V::or_(m0, m1);
+        const Mask p1 = V::or_(m2, m3);
+        const Mask p2 = V::or_(m4, m5);
+        const Mask p3 = V::or_(m6, m7);
+        const Mask p4 = V::or_(m8, m9);
+        const Mask p5 = V::or_(m10, m11);
+        const Mask p6 = V::or_(m12, m13);
+        const Mask p7 = V::or_(m14, m15);
+        const Mask q0 = V::or_(p0, p1);
+        const Mask q1 = V::or_(p2, p3);
+        const Mask q2 = V::or_(p4, p5);
+        const Mask q3 = V::or_(p6, p7);
+        const Mask h0 = V::or_(q0, q1);
+        const Mask all = V::or_(h0, V::or_(q2, q3));
+        if (V::any(all)) [[unlikely]] {
+            const std::size_t offset =
+                V::any(h0) ? first_of_8<V>(h0, q0, p0, p2, m0, m2, m4, m6)
+                           : 8 * W + first_of_8<V>(all, q2, p4, p6, m8, m10, m12, m14);
+            return SearchResult::at(i + offset);
         }
         i += 16 * W;
     }
 
     // Fewer than 16 W bytes remain: each smaller block is taken at most once.
-    SearchResult result = SearchResult::not_found();
-    if (single_block<V, 8>(data, n, i, splat, result) ||
-        single_block<V, 4>(data, n, i, splat, result) ||
-        single_block<V, 2>(data, n, i, splat, result) ||
-        single_block<V, 1>(data, n, i, splat, result)) {
-        return result;
+    if (n - i >= 8 * W) {
+        if (const std::size_t k = block_of_8<V>(data, n, i, splat); k != kNoMatch) {
+            return SearchResult::at(i + k);
+        }
+        i += 8 * W;
+    }
+    if (n - i >= 4 * W) {
+        if (const std::size_t k = block_of_4<V>(data, n, i, splat); k != kNoMatch) {
+            return SearchResult::at(i + k);
+        }
+        i += 4 * W;
+    }
+    if (n - i >= 2 * W) {
+        if (const std::size_t k = block_of_2<V>(data, n, i, splat); k != kNoMatch) {
+            return SearchResult::at(i + k);
+        }
+        i += 2 * W;
+    }
+    if (n - i >= W) {
+        if (const std::size_t k = block_of_1<V>(data, n, i, splat); k != kNoMatch) {
+            return SearchResult::at(i + k);
+        }
+        i += W;
     }
 
     assert(i <= n && n - i < W);
