@@ -8,35 +8,24 @@
 #
 # The root is built beside its final place and renamed into it only after the
 # stamp is written, so an interrupted build never looks complete. The stamp
-# holds the package list: changing the list below rebuilds the root.
+# holds the package list (in sid-common.sh): adding a package rebuilds the
+# root.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=sid-common.sh
 . "$here/sid-common.sh"
 
-# python3-pytest, -hypothesis and -numpy are built for sid's default python3,
-# which is 3.14, so the release interpreter imports them. The debug
-# interpreter cannot load numpy's compiled modules (Debian ships no debug
-# builds of them); the suite skips its numpy cases there.
-packages=(
-  python3.14-dev python3.14-dbg python3.14-venv libpython3.14-testsuite
-  python3-pip python3-pytest python3-hypothesis python3-numpy
-  python3-scikit-build-core
-  g++ cmake ninja-build libgtest-dev
-)
-want="packages: ${packages[*]}"
-
-stamp="$sid_root/.qarvo-sid-stamp"
-if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then
+if sid_root_ready; then
   echo "$sid_root"
   exit 0
 fi
 
 mkdir -p "$(dirname "$sid_root")"
-exec 9>"$sid_root.lock"
+exec 9>"$sid_lock"
+# Waits until no test run uses the root any more.
 flock 9
 # Another run may have finished the root while this one waited for the lock.
-if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then
+if sid_root_ready; then
   echo "$sid_root"
   exit 0
 fi
@@ -45,7 +34,7 @@ mirror=${QARVO_SID_MIRROR:-}
 if [ -z "$mirror" ]; then
   # First Debian archive URI among apt's sources, one-line or deb822 style.
   mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
-    /etc/apt/sources.list.d/*.sources 2>/dev/null |
+    /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v '^[[:space:]]*#' |
     grep -oE 'https?://[^ ]+/debian/?( |$)' | grep -v security | head -n1 | tr -d ' ' || true)
   mirror=${mirror:-http://deb.debian.org/debian}
 fi
@@ -56,7 +45,7 @@ sid_remove_tree "$sid_root"
 
 start=$SECONDS
 echo "sid-root: building $sid_root from $mirror" >&2
-include=$(IFS=,; echo "${packages[*]}")
+include=$(IFS=,; echo "${sid_packages[*]}")
 if ! debootstrap --variant=minbase --include="$include" sid "$new" "$mirror" \
     >"$new.log" 2>&1; then
   tail -n 30 "$new.log" >&2
@@ -66,7 +55,8 @@ if ! debootstrap --variant=minbase --include="$include" sid "$new" "$mirror" \
 fi
 chroot "$new" apt-get clean
 rm -f "$new.log"
-echo "$want" >"$new/.qarvo-sid-stamp"
-mv "$new" "$sid_root"
+echo "packages: ${sid_packages[*]}" >"$new/${sid_stamp##*/}"
+sid_remove_tree "$sid_root"
+mv -T "$new" "$sid_root"
 echo "sid-root: built in $((SECONDS - start)) s, $(du -sh --one-file-system "$sid_root" | cut -f1)" >&2
 echo "$sid_root"

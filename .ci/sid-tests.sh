@@ -16,14 +16,34 @@ repo=$(cd "$here/.." && pwd)
 # shellcheck source=sid-common.sh
 . "$here/sid-common.sh"
 
-"$here/sid-root.sh" >/dev/null
+# Hold the root shared for the whole run, so that no rebuild deletes it
+# meanwhile; build it first (which takes the lock exclusively) if needed.
+mkdir -p "$(dirname "$sid_root")"
+exec 8>"$sid_lock"
+while :; do
+  flock -s 8
+  sid_root_ready && break
+  flock -u 8
+  "$here/sid-root.sh" >/dev/null
+done
 
-# Source copy inside the root; its build/ is kept between runs so that a
-# repeated local run rebuilds only what changed.
-inner=/work/qarvo
-dest="$sid_root$inner"
-mkdir -p "$dest"
-find "$dest" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf --one-file-system {} +
+# A copy of the tree per run, so that runs from several checkouts at once do
+# not share sources or build directories. QARVO_SID_KEEP=1 keeps it for a look
+# afterwards.
+mkdir -p "$sid_root/work"
+dest=$(mktemp -d "$sid_root/work/qarvo.XXXXXX")
+inner=${dest#"$sid_root"}
+cleanup() {
+  if [ "${QARVO_SID_KEEP:-0}" = 1 ]; then
+    echo "sid-tests: kept $dest" >&2
+  else
+    sid_remove_tree "$dest"
+  fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+chmod 755 "$dest"
 if git -C "$repo" rev-parse --git-dir >/dev/null 2>&1; then
   # Tracked files and new files not ignored: what the next commit would hold.
   git -C "$repo" ls-files -z --cached --others --exclude-standard |
