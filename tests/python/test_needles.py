@@ -395,3 +395,85 @@ def test_search_n_short_needles_match_the_fixed_functions():
         assert search_n(hay, tuple(needle)) == search_two(hay, needle)
     for needle in (b"bra", b"cad", b"\x00\xff\xff", b"abz"):
         assert search_n(hay, needle) == search_three(hay, needle)
+
+
+# ---- subclasses and needles that change while they are read -----------------------------------
+
+
+class ShiftedList(list):
+    def __getitem__(self, i):
+        return super().__getitem__(i) + 1
+
+    def __iter__(self):
+        return (value + 1 for value in super().__iter__())
+
+
+class ShiftedTuple(tuple):
+    def __getitem__(self, i):
+        return super().__getitem__(i) + 1
+
+    def __iter__(self):
+        return (value + 1 for value in super().__iter__())
+
+
+class ShortBytes(bytes):
+    def __len__(self):
+        return 2
+
+    def __getitem__(self, i):
+        return super().__getitem__(i) + 1
+
+
+@pytest.mark.parametrize("kind", [ShiftedList, ShiftedTuple])
+def test_subclass_needles_are_read_through_their_own_methods(kind):
+    assert search_two(b"abc", kind([97, 98])) == 1
+    assert search_three(b"abcd", kind([97, 98, 99])) == 1
+    assert search_n(b"abcde", kind([98, 99, 100])) == 2
+
+
+def test_bytes_subclass_needle():
+    # Length and elements come from the overrides for the fixed needles...
+    assert search_two(b"abcd", ShortBytes(b"bcz")) == 2
+    # ...while search_n reads the buffer, which the overrides do not change.
+    assert search_n(b"abcd", ShortBytes(b"bcz")) is None
+    assert search_n(b"abcd", ShortBytes(b"bc")) == 1
+
+
+class Changer:
+    """An element whose conversion changes the list that holds it."""
+
+    def __init__(self, value, needle, change):
+        self.value = value
+        self.needle = needle
+        self.change = change
+
+    def __index__(self):
+        self.change(self.needle)
+        return self.value
+
+
+def test_search_n_iterates_a_list_that_grows():
+    needle = []
+    needle.append(Changer(108, needle, lambda n: n.append(111)))
+    assert search_n(b"hel lo", needle) == 4
+    assert len(needle) == 2
+
+
+def test_search_n_iterates_a_list_that_shrinks():
+    needle = []
+    needle += [Changer(108, needle, list.clear), 300, 1.5]
+    assert search_n(b"hel lo", needle) == 2
+    assert needle == []
+
+
+@pytest.mark.parametrize(("fn", "size"), [(search_two, 2), (search_three, 3)])
+def test_fixed_needle_list_that_shrinks(fn, size):
+    needle = []
+    needle += [Changer(97, needle, list.clear)] + [98] * (size - 1)
+    expect_error(IndexError, "list index out of range", fn, b"abc", needle)
+
+
+def test_search_n_zero_dimensional_numpy_needle():
+    np = pytest.importorskip("numpy")
+    scalar = np.array(108, dtype=np.uint8)
+    expect_error(*error_of(iter, scalar), search_n, b"hello", scalar)

@@ -161,3 +161,15 @@ def test_planted_needle_at_every_boundary(background, needle):
                 q = n - m
                 hay = base[:p] + needle + base[p + m : q] + needle
                 assert check(hay, needle) == p
+
+
+@pytest.mark.parametrize(("background", "needle"), PLANTED[::2], ids=lambda v: repr(v)[:20])
+def test_planted_needle_in_long_haystacks(background, needle):
+    # The widest blocks only run on long haystacks: every 64-byte boundary, and the end.
+    m = len(needle)
+    for n in (1024, 1031, 4096, 4101):
+        base = background * n
+        assert check(base, needle) is None
+        ends = set(range(n - m - 70, n - m + 1))
+        for p in sorted({p for p in range(n - m + 1) if p % 64 in (0, 1, 63)} | ends):
+            assert check(base[:p] + needle + base[p + m :], needle) == p
