@@ -2,8 +2,9 @@
 # The search core's GoogleTest suites cross-compiled for aarch64 and run under
 # qemu-aarch64, so that the Advanced SIMD variant is built and exercised; the
 # run must show it as the baseline and as one of the variants tested.
-set -euo pipefail
+set -Eeuo pipefail
 source "$(dirname "$0")/core-common.sh"
+trap 'echo "core-arm: 0 passed, 1 failed"' ERR
 build=$root/build/core-arm
 
 configure_and_build "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/aarch64-linux-gnu.cmake" \
@@ -14,6 +15,7 @@ tests=(qemu-aarch64 -L /usr/aarch64-linux-gnu "$build/tests/core/qarvo_core_test
 variants=$(variants_of "${tests[@]}")
 if ! grep -qx neon <<<"$variants"; then
   echo "core-arm: the neon variant was not among the tested variants ($variants)"
+  echo "core-arm: 1 passed, 1 failed"
   exit 1
 fi
 QARVO_BACKEND=neon "${tests[@]}" --gtest_brief=1 --gtest_filter='Backend.*'

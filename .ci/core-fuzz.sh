@@ -3,8 +3,9 @@
 # coverage, AddressSanitizer and UndefinedBehaviorSanitizer) and fuzzes every
 # variant against the naive scan for about a minute, starting from a copy of
 # the committed seed corpus (the committed one is never written to).
-set -euo pipefail
+set -Eeuo pipefail
 source "$(dirname "$0")/core-common.sh"
+trap 'echo "core-fuzz: 0 passed, 1 failed"' ERR
 build=$root/build/core-fuzz
 clangxx=$(command -v clang++-14 || command -v clang++)
 seconds=${QARVO_FUZZ_SECONDS:-60}

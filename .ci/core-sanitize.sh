@@ -2,8 +2,9 @@
 # The search core's GoogleTest suites built with clang and AddressSanitizer
 # plus UndefinedBehaviorSanitizer (any report aborts the test), warnings as
 # errors.
-set -euo pipefail
+set -Eeuo pipefail
 source "$(dirname "$0")/core-common.sh"
+trap 'echo "core-sanitize: 0 passed, 1 failed"' ERR
 build=$root/build/core-sanitize
 clangxx=$(command -v clang++-14 || command -v clang++)
 

@@ -4,11 +4,12 @@
 # again once per variant with QARVO_BACKEND naming it (the process-wide choice
 # must follow) and once with an unknown name (it must fall back to the
 # widest), then ctest of a build forced to the scalar emulation.
-set -euo pipefail
+set -Eeuo pipefail
 source "$(dirname "$0")/core-common.sh"
+runs=0
+trap 'echo "core-tests: $runs passed, 1 failed"' ERR
 build=$root/build/core-tests
 build_scalar=$root/build/core-tests-scalar
-runs=0
 
 configure_and_build "$build" -DQARVO_WERROR=ON -DQARVO_BUILD_TESTS=ON
 ctest --test-dir "$build" --output-on-failure -j "$jobs"
