@@ -22,7 +22,7 @@ def call_fixed(haystack, needle: bytes):
 
 
 quick = settings(
-    max_examples=300,
+    max_examples=200,
     deadline=None,
     derandomize=True,
     suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
@@ -134,7 +134,7 @@ def planted_positions(n: int, m: int):
         return []
     if n <= 80:
         return range(last + 1)
-    near_blocks = {p for p in range(last + 1) if p % 16 in (0, 1, 2, 14, 15)}
+    near_blocks = {p for p in range(last + 1) if p % 16 in (0, 1, 15)}
     tail = set(range(max(0, last - m - 16), last + 1))
     return sorted(near_blocks | tail | set(range(20)))
 
