@@ -2,6 +2,7 @@
 
 import array
 import re
+import sys
 
 import pytest
 import qarvo
@@ -272,11 +273,21 @@ def test_search_n_examples():
         Seq(b"llo"),
         Seq(b"llo", length=0),
         Seq(b"llo", length=10**6),
+        # A length no allocation could satisfy only sizes a first reservation.
+        Seq(b"llo", length=sys.maxsize),
         Seq(b"llo", length=ValueError("length unknown")),
         Seq(b"llo", length=TypeError("length unknown")),
         GetItemOnly(b"llo"),
     ],
-    ids=["exact", "len-too-small", "len-too-large", "len-valueerror", "len-typeerror", "no-len"],
+    ids=[
+        "exact",
+        "len-too-small",
+        "len-too-large",
+        "len-maxsize",
+        "len-valueerror",
+        "len-typeerror",
+        "no-len",
+    ],
 )
 def test_search_n_reads_the_elements_whatever_the_length_says(needle):
     assert search_n(b"hello", needle) == 2
