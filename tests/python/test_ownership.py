@@ -72,6 +72,9 @@ class Arrays:
     def __init__(self):
         self.hay = bytearray(b"abcabdabc" * 3)
         self.pin = bytearray(b"abd")
+        # A match past offset 256 gives a result int that is not a shared,
+        # immortal small int, so a leaked reference to it would count.
+        self.far = b"x" * 1000 + b"abcabd"
         self.views = []
 
     def view(self, obj, *steps):
@@ -113,6 +116,7 @@ for fn, good in [*FIXED, (search_n, b"abd")]:
     name = fn.__name__
     CASES += [
         Case(f"{name}-found", None, fn, lambda a, g=good: (a.hay, g)),
+        Case(f"{name}-found-far", None, fn, lambda a, g=good: (a.far, g)),
         Case(
             f"{name}-keywords",
             None,
