@@ -1,6 +1,7 @@
 // _qarvo_testhooks: entries into the failure machinery and module-building
 // steps of the bindings, for the Python tests. Every function runs through
 // the same module boundary as qarvo's own entries.
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -72,6 +73,12 @@ Result<OwnedRef> fault_with_fixed_text(PyObject* const*) {
 
 Result<OwnedRef> fault_with_value(PyObject* const*) {
     raise_fault(OpaquePayload{42});
+}
+
+// A C++ exception that is not an internal fault: the boundary must end the
+// process rather than let it unwind into the interpreter.
+Result<OwnedRef> throw_foreign_exception(PyObject* const*) {
+    throw std::runtime_error("not an internal fault");
 }
 
 Result<OwnedRef> get_panic_exception_type(PyObject* const*) {
@@ -187,6 +194,7 @@ PyMethodDef hook_records[] = {
     {"fault_with_text", entry<fault_with_text, 1>(), METH_FASTCALL, nullptr},
     {"fault_with_fixed_text", entry<fault_with_fixed_text, 0>(), METH_FASTCALL, nullptr},
     {"fault_with_value", entry<fault_with_value, 0>(), METH_FASTCALL, nullptr},
+    {"throw_foreign_exception", entry<throw_foreign_exception, 0>(), METH_FASTCALL, nullptr},
     {"panic_exception_type", entry<get_panic_exception_type, 0>(), METH_FASTCALL, nullptr},
     {"call_and_take", entry<call_and_take, 1>(), METH_FASTCALL, nullptr},
     {"fetch_error_unset", entry<fetch_error_unset, 0>(), METH_FASTCALL, nullptr},

@@ -387,3 +387,19 @@ def test_searches_write_nothing(capfd):
     assert qarvo.search_one(b"abc", 100) is None
     assert qarvo.search_n(b"abcabd", b"abd") == 3
     assert capfd.readouterr() == ("", "")
+
+
+def test_foreign_exception_at_the_boundary_ends_the_process(hooks):
+    # Run in a child: the process must abort with a report, not raise.
+    import os
+    import signal
+    import subprocess
+
+    code = "import _qarvo_testhooks as h; h.throw_foreign_exception()"
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(hooks.__file__))
+    child = subprocess.run(
+        [sys.executable, "-c", code], capture_output=True, text=True, env=env, check=False
+    )
+    assert child.returncode == -signal.SIGABRT, child
+    assert "a foreign exception reached the module boundary" in child.stderr
+    assert "Traceback" not in child.stderr
