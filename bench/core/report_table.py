@@ -1,9 +1,11 @@
 """Turn the JSON output of qarvo_bench_core into the Markdown tables of bench/README.md.
 
-Usage: python3 bench/core/report_table.py RESULTS.json
+Usage: python3 bench/core/report_table.py RESULTS.json [MORE.json ...]
 
-Reads the median of each benchmark when the run had repetitions, the single
-run otherwise. GB/s are 10^9 haystack bytes per second. Ratios are qarvo's
+Several files (runs of parts of the program, e.g. one per --benchmark_filter)
+are merged; the context is taken from the first, with the load average at the
+start of every part. Reads the median of each benchmark when the run had
+repetitions, the single run otherwise. GB/s are 10^9 haystack bytes per second. Ratios are qarvo's
 throughput divided by the baseline's (above 1: qarvo is faster).
 """
 
@@ -21,10 +23,25 @@ CASES = {
 PEERS = ["memchr", "memmem", "string_view::find"]
 
 
-def load(path: str) -> tuple[dict, dict[str, float], set[str]]:
+def load(paths: list[str]) -> tuple[dict, dict[str, float], set[str]]:
     """Context, GB/s by run name, and the names of runs that reported an error."""
-    with open(path, encoding="utf-8") as f:
-        data = json.load(f)
+    context: dict = {}
+    loads: list[str] = []
+    speed: dict[str, float] = {}
+    failed: set[str] = set()
+    for path in paths:
+        with open(path, encoding="utf-8") as f:
+            data = json.load(f)
+        context = context or data["context"]
+        loads.append("/".join(f"{x:.2f}" for x in data["context"].get("load_avg", [])))
+        file_speed, file_failed = read_runs(data)
+        speed.update(file_speed)
+        failed |= file_failed
+    context["load_avg"] = ", ".join(loads)
+    return context, speed, failed
+
+
+def read_runs(data: dict) -> tuple[dict[str, float], set[str]]:
     has_aggregates = any(b.get("run_type") == "aggregate" for b in data["benchmarks"])
     speed: dict[str, float] = {}
     failed: set[str] = set()
@@ -36,7 +53,7 @@ def load(path: str) -> tuple[dict, dict[str, float], set[str]]:
         if has_aggregates and b.get("aggregate_name") != "median":
             continue
         speed[name] = b["bytes_per_second"] / 1e9
-    return data["context"], speed, failed
+    return speed, failed
 
 
 def cell(value: float | None) -> str:
@@ -74,15 +91,15 @@ def table(case: str, speed: dict[str, float], failed: set[str], variants: list[s
 
 
 def main() -> int:
-    if len(sys.argv) != 2:
+    if len(sys.argv) < 2:
         print(__doc__, file=sys.stderr)
         return 2
-    context, speed, failed = load(sys.argv[1])
+    context, speed, failed = load(sys.argv[1:])
     variants = context.get("qarvo_variants", "").split(",")
     print(
         f"Run {context.get('date', '?')} on {context.get('host_name', '?')}: "
         f"{context.get('num_cpus', '?')} CPUs at {context.get('mhz_per_cpu', '?')} MHz, "
-        f"load average {context.get('load_avg', '?')}, "
+        f"load average (1/5/15 min) at the start of each part {context.get('load_avg', '?')}; "
         f"qarvo variants {', '.join(variants)} (dispatch picks "
         f"{context.get('qarvo_active', '?')}). Values in GB/s (10^9 bytes/s), medians; "
         "`vs` columns are qarvo (the public entry) divided by the peer."
