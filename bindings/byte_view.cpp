@@ -1,7 +1,6 @@
 #include "byte_view.hpp"
 
 #include <cassert>
-#include <cstring>
 
 namespace qarvo::py {
 namespace {
@@ -16,8 +15,16 @@ bool is_byte_format(const char* format) noexcept {
     if (format == nullptr) {
         return true;
     }
-    if (std::strchr("@=<>!", format[0]) != nullptr && format[0] != '\0') {
-        ++format;
+    switch (format[0]) {
+        case '@':
+        case '=':
+        case '<':
+        case '>':
+        case '!':
+            ++format;
+            break;
+        default:
+            break;
     }
     return (format[0] == 'B' || format[0] == 'c') && format[1] == '\0';
 }

@@ -15,8 +15,11 @@ namespace qarvo::py {
 
 // Number of module frames on this thread that run with the interpreter lock
 // held. 0 on every thread at the start; the module boundary adds 1 on entry
-// and takes it away on every exit.
-inline thread_local long lock_depth = 0;
+// and takes it away on every exit. Read and written on every call, so it uses
+// the initial-exec model: a fixed offset from the thread pointer instead of a
+// __tls_get_addr call (the module is loaded once, and one long fits easily in
+// the static TLS space the loader keeps for such modules).
+inline thread_local long lock_depth [[gnu::tls_model("initial-exec")]] = 0;
 
 // Holds one level of lock_depth for the lifetime of the guard.
 class LockDepthScope {

@@ -145,10 +145,13 @@ SearchResult find_long(ByteRange haystack, ByteRange needle) noexcept {
     // Fewer than W windows remain (n - i < W + m - 1).
     assert(i <= n);
     if constexpr (sizeof...(Narrower) == 0) {
-        // The first byte is tested inline: most windows fail there, and a
-        // call per window would dominate short haystacks.
+        // The first and last bytes are tested inline: most windows fail there,
+        // and a call per window would dominate short haystacks.
+        const std::uint8_t first = needle.data[0];
+        const std::uint8_t final = needle.data[last];
         for (std::size_t p = i; n - p >= m; ++p) {
-            if (data[p] == needle.data[0] && std::memcmp(data + p, needle.data, m) == 0) {
+            if (data[p] == first && data[p + last] == final &&
+                std::memcmp(data + p, needle.data, m) == 0) {
                 return SearchResult::at(p);
             }
         }
