@@ -5,7 +5,14 @@
 // three needle bytes, the first, the second and the last: lane k of the
 // candidate mask at offset b is set when haystack[b + k], haystack[b + k + 1]
 // and haystack[b + k + m - 1] equal them. Every occurrence is a candidate; a
-// candidate is an occurrence when memcmp finds the whole needle there.
+// candidate is an occurrence when the whole needle matches there.
+//
+// Verification starts with one more vector test: the block's candidates are
+// ANDed with a compare against the needle byte that is likely rarest in the
+// data (byte_rank.hpp), chosen once per call among the bytes the filter did
+// not test. In text, where the first, second and last bytes of a word are
+// common, this removes nearly every false candidate for the price of one
+// load; the candidates that remain are compared in full.
 // With W-byte vectors:
 //   wide phase, while 4W + m - 1 bytes remain: 4W candidates from 12 loads,
 //     one test of the four masks ORed together;
@@ -30,6 +37,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "byte_rank.hpp"
 #include "one.hpp"
 #include "qarvo/search.hpp"
 #include "three.hpp"
@@ -63,7 +71,45 @@ struct Filter {
     typename V::Vec first;
     typename V::Vec second;
     typename V::Vec last;
+    std::size_t rare_offset;  // in 2 .. m - 2: a byte the three above leave out
+    typename V::Vec rare;
 };
+
+// The offset of the needle byte, other than 0, 1 and m - 1, most likely to
+// reject a false candidate. Precondition: m >= 4.
+inline std::size_t rarest_inner_offset(ByteRange needle) noexcept {
+    assert(needle.size >= 4);
+    std::size_t best = 2;
+    for (std::size_t k = 3; k + 1 < needle.size; ++k) {
+        if (kByteRank[needle.data[k]] < kByteRank[needle.data[best]]) {
+            best = k;
+        }
+    }
+    return best;
+}
+
+// Whether the m bytes at `at` equal the needle. Needles of up to 16 bytes are
+// compared as two overlapping words, with no call. Precondition: m >= 4 and
+// the m bytes at `at` are inside the haystack.
+[[gnu::always_inline]] inline bool equal_window(const std::uint8_t* at, ByteRange needle) noexcept {
+    const std::size_t m = needle.size;
+    const auto word = [](const std::uint8_t* p, auto zero) {
+        decltype(zero) value;
+        std::memcpy(&value, p, sizeof value);
+        return value;
+    };
+    if (m <= 8) {
+        const std::size_t tail = m - 4;
+        return word(at, std::uint32_t{}) == word(needle.data, std::uint32_t{}) &&
+               word(at + tail, std::uint32_t{}) == word(needle.data + tail, std::uint32_t{});
+    }
+    if (m <= 16) {
+        const std::size_t tail = m - 8;
+        return word(at, std::uint64_t{}) == word(needle.data, std::uint64_t{}) &&
+               word(at + tail, std::uint64_t{}) == word(needle.data + tail, std::uint64_t{});
+    }
+    return std::memcmp(at, needle.data, m) == 0;
+}
 
 // Candidate mask of the W positions at offset b.
 // Precondition: b + W + m - 1 <= n (the last-byte load ends there).
@@ -79,12 +125,15 @@ template <class V>
 // Verifies the candidates of `mask` at block offset `base`, lowest lane first.
 // Returns true with `result` set when the search is decided: a candidate
 // verified, or the budget ran out and Two-Way answered for the rest.
-// Precondition: base + W + m - 1 <= n, so each candidate's m bytes are inside.
+// Precondition: base + W + m - 1 <= n, so each candidate's m bytes, and the
+// rare-byte load at base + rare_offset, are inside.
 template <class V>
 [[gnu::always_inline]] inline bool verify(const std::uint8_t* data, std::size_t n, ByteRange needle,
-                                          typename V::Mask mask, std::size_t base,
-                                          VerifyBudget& budget, SearchResult& result) noexcept {
+                                          const Filter<V>& filter, typename V::Mask mask,
+                                          std::size_t base, VerifyBudget& budget,
+                                          SearchResult& result) noexcept {
     const std::size_t m = needle.size;
+    mask = V::and_(mask, V::eq(load_at<V>(data, n, base + filter.rare_offset), filter.rare));
     for (auto lanes = V::lanes(mask); !V::empty(lanes); lanes = V::drop_first(lanes)) {
         const std::size_t p = base + V::first(lanes);
         assert(p <= n && m <= n - p);
@@ -93,7 +142,7 @@ template <class V>
             return true;
         }
         budget.compared += m;
-        if (std::memcmp(data + p, needle.data, m) == 0) {
+        if (equal_window(data + p, needle)) {
             result = SearchResult::at(p);
             return true;
         }
@@ -101,17 +150,45 @@ template <class V>
     return false;
 }
 
-// The filtered search. Precondition: 4 <= m <= n.
+// The windows at i, i + 1, ..., n - m compared one by one, for the few that
+// no vector step covers. The first and last bytes are tested inline: most
+// windows fail there, and a call per window would dominate short haystacks.
+inline SearchResult scan_windows(const std::uint8_t* data, std::size_t n, std::size_t i,
+                                 ByteRange needle) noexcept {
+    const std::size_t m = needle.size;
+    const std::uint8_t first = needle.data[0];
+    const std::uint8_t final = needle.data[m - 1];
+    for (std::size_t p = i; p <= n && n - p >= m; ++p) {
+        if (data[p] == first && data[p + m - 1] == final && equal_window(data + p, needle)) {
+            return SearchResult::at(p);
+        }
+    }
+    return SearchResult::not_found();
+}
+
+// The filtered search. `rare_offset` is rarest_inner_offset(needle), computed
+// once by the caller for every width the search passes through.
+// Precondition: 4 <= m <= n.
 template <class V, class... Narrower>
-SearchResult find_long(ByteRange haystack, ByteRange needle) noexcept {
+SearchResult find_long(ByteRange haystack, ByteRange needle, std::size_t rare_offset) noexcept {
     constexpr std::size_t W = V::kWidth;
     const std::uint8_t* const data = haystack.data;
     const std::size_t n = haystack.size;
     const std::size_t m = needle.size;
     assert(m >= 4 && m <= n && data != nullptr && needle.data != nullptr);
     const std::size_t last = m - 1;
+    // Too short for one vector step of this width: hand it on before any
+    // per-call setup, so that short haystacks pay for the setup only once.
+    if (n - m < W - 1) {
+        if constexpr (sizeof...(Narrower) == 0) {
+            return scan_windows(data, n, 0, needle);
+        } else {
+            return find_long<Narrower...>(haystack, needle, rare_offset);
+        }
+    }
     const Filter<V> filter{V::splat(needle.data[0]), V::splat(needle.data[1]),
-                           V::splat(needle.data[last])};
+                           V::splat(needle.data[last]), rare_offset,
+                           V::splat(needle.data[rare_offset])};
     VerifyBudget budget{m};
     SearchResult result = SearchResult::not_found();
 
@@ -123,10 +200,10 @@ SearchResult find_long(ByteRange haystack, ByteRange needle) noexcept {
         const typename V::Mask c2 = candidates<V>(data, n, i + 2 * W, last, filter);
         const typename V::Mask c3 = candidates<V>(data, n, i + 3 * W, last, filter);
         if (V::any(V::or_(V::or_(c0, c1), V::or_(c2, c3)))) [[unlikely]] {
-            if (verify<V>(data, n, needle, c0, i, budget, result) ||
-                verify<V>(data, n, needle, c1, i + W, budget, result) ||
-                verify<V>(data, n, needle, c2, i + 2 * W, budget, result) ||
-                verify<V>(data, n, needle, c3, i + 3 * W, budget, result)) {
+            if (verify<V>(data, n, needle, filter, c0, i, budget, result) ||
+                verify<V>(data, n, needle, filter, c1, i + W, budget, result) ||
+                verify<V>(data, n, needle, filter, c2, i + 2 * W, budget, result) ||
+                verify<V>(data, n, needle, filter, c3, i + 3 * W, budget, result)) {
                 return result;
             }
         }
@@ -136,7 +213,7 @@ SearchResult find_long(ByteRange haystack, ByteRange needle) noexcept {
     // Candidates i .. i + W - 1; the highest byte read is i + W + m - 2.
     while (n - i >= W + last) {
         const typename V::Mask c = candidates<V>(data, n, i, last, filter);
-        if (V::any(c) && verify<V>(data, n, needle, c, i, budget, result)) {
+        if (V::any(c) && verify<V>(data, n, needle, filter, c, i, budget, result)) {
             return result;
         }
         i += W;
@@ -145,22 +222,13 @@ SearchResult find_long(ByteRange haystack, ByteRange needle) noexcept {
     // Fewer than W windows remain (n - i < W + m - 1).
     assert(i <= n);
     if constexpr (sizeof...(Narrower) == 0) {
-        // The first and last bytes are tested inline: most windows fail there,
-        // and a call per window would dominate short haystacks.
-        const std::uint8_t first = needle.data[0];
-        const std::uint8_t final = needle.data[last];
-        for (std::size_t p = i; n - p >= m; ++p) {
-            if (data[p] == first && data[p + last] == final &&
-                std::memcmp(data + p, needle.data, m) == 0) {
-                return SearchResult::at(p);
-            }
-        }
-        return SearchResult::not_found();
+        return scan_windows(data, n, i, needle);
     } else {
         if (n - i < m) {
             return SearchResult::not_found();
         }
-        return shift_result(find_long<Narrower...>(ByteRange{data + i, n - i}, needle), i);
+        return shift_result(
+            find_long<Narrower...>(ByteRange{data + i, n - i}, needle, rare_offset), i);
     }
 }
 
@@ -183,7 +251,7 @@ SearchResult find_n(ByteRange haystack, ByteRange needle) noexcept {
         case 3:
             return find_three<V, Narrower...>(haystack, bytes[0], bytes[1], bytes[2]);
         default:
-            return find_long<V, Narrower...>(haystack, needle);
+            return find_long<V, Narrower...>(haystack, needle, rarest_inner_offset(needle));
     }
 }
 
