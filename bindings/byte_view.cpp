@@ -32,11 +32,17 @@ bool is_byte_format(const char* format) noexcept {
 }  // namespace
 
 Status ByteView::acquire(PyObject* exporter) {
-    assert(!held_);
+    assert(!held());
+    if (PyBytes_CheckExact(exporter)) {
+        buffer_.buf = PyBytes_AS_STRING(exporter);
+        buffer_.len = PyBytes_GET_SIZE(exporter);
+        hold_ = Hold::immutable_bytes;
+        return success();
+    }
     if (PyObject_GetBuffer(exporter, &buffer_, PyBUF_FULL_RO) != 0) {
         return fetch_error();
     }
-    held_ = true;
+    hold_ = Hold::buffer;
     const char* problem = nullptr;
     if (buffer_.shape == nullptr) {
         problem = "shape is null";
@@ -53,18 +59,19 @@ Status ByteView::acquire(PyObject* exporter) {
 }
 
 bool ByteView::is_contiguous() const noexcept {
-    assert(held_);
-    return PyBuffer_IsContiguous(&buffer_, 'C') != 0 && buffer_.buf != nullptr;
+    assert(held());
+    return hold_ == Hold::immutable_bytes ||
+           (PyBuffer_IsContiguous(&buffer_, 'C') != 0 && buffer_.buf != nullptr);
 }
 
 ByteRange ByteView::bytes() const noexcept {
-    assert(held_);
+    assert(held());
     return ByteRange{static_cast<const std::uint8_t*>(buffer_.buf),
                      static_cast<std::size_t>(buffer_.len)};
 }
 
 void ByteView::release() noexcept {
-    if (!std::exchange(held_, false)) {
+    if (std::exchange(hold_, Hold::nothing) != Hold::buffer) {
         return;
     }
     if (lock_depth > 0) {

@@ -10,6 +10,10 @@ namespace qarvo::py {
 // destruction, whichever comes first: released exactly once. It cannot move,
 // because an exporter may point `shape` and `strides` into the Py_buffer
 // record itself.
+//
+// An exact `bytes` object is read in place without a buffer request: it is
+// immutable, always one C-contiguous run of unsigned bytes, and the caller's
+// reference keeps it alive for the call, so the request would only cost time.
 class ByteView {
 public:
     ByteView() noexcept = default;
@@ -28,12 +32,13 @@ public:
     // Precondition: held.
     ByteRange bytes() const noexcept;
 
-    bool held() const noexcept { return held_; }
+    bool held() const noexcept { return hold_ != Hold::nothing; }
     void release() noexcept;
 
 private:
+    enum class Hold { nothing, buffer, immutable_bytes };
     Py_buffer buffer_{};
-    bool held_ = false;
+    Hold hold_ = Hold::nothing;
 };
 
 }  // namespace qarvo::py
