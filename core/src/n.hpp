@@ -19,6 +19,9 @@
 //   narrow phase, while W + m - 1 bytes remain: W candidates from 3 loads;
 //   the fewer than W windows left: for W = 16 compared one by one; a wider
 //     variant hands them to the next narrower one.
+// The wide backends (kAlignLoads), when the haystack is long enough for the
+// wide phase, take one narrow step at 0 and continue from the first W-aligned
+// block offset after it (aligned_restart): the loads at b are then aligned.
 // Candidates are verified in increasing position (the blocks of a wide step
 // in address order, the lanes of a mask lowest first), so the first that
 // verifies is the first occurrence.
@@ -193,6 +196,18 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, std::size_t rare_of
     SearchResult result = SearchResult::not_found();
 
     std::size_t i = 0;
+    // Long enough for the wide phase from any restart offset: one narrow
+    // step at 0, then W-aligned block offsets. Candidates of the overlap
+    // are verified twice, which is harmless (each failed the first time).
+    if constexpr (V::kAlignLoads) {
+        if (n - W >= 4 * W + last) {
+            const typename V::Mask c = candidates<V>(data, n, 0, last, filter);
+            if (V::any(c) && verify<V>(data, n, needle, filter, c, 0, budget, result)) {
+                return result;
+            }
+            i = aligned_restart<V>(data);
+        }
+    }
     // Candidates i .. i + 4W - 1; the highest byte read is i + 4W + m - 2.
     while (n - i >= 4 * W + last) {
         const typename V::Mask c0 = candidates<V>(data, n, i, last, filter);
@@ -227,8 +242,8 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, std::size_t rare_of
         if (n - i < m) {
             return SearchResult::not_found();
         }
-        return shift_result(
-            find_long<Narrower...>(ByteRange{data + i, n - i}, needle, rare_offset), i);
+        return shift_result(find_long<Narrower...>(ByteRange{data + i, n - i}, needle, rare_offset),
+                            i);
     }
 }
 

@@ -1,11 +1,15 @@
 // find_one: the first offset p with haystack[p] == needle.
 //
-// Blocks are counted from the start of the range, whatever its alignment.
 // With W-byte vectors: a main loop over blocks of 16 vectors (256 bytes at
 // W = 16), then at most one block each of 8, 4, 2 and 1 vectors, then the
 // fewer than W bytes that remain. For W = 16 that remainder is scanned byte by
 // byte; a wider variant hands it to the next narrower one (AVX-512 -> AVX2 ->
 // SSE2), so a short input costs what it costs there.
+//
+// The 16-byte backends count their blocks from the start of the range,
+// whatever its alignment. The wide ones (kAlignLoads), when the range is long
+// enough for the main loop, test one vector at 0 and count their blocks from
+// the first W-aligned offset after it (aligned_restart).
 //
 // A block's masks are ORed pairwise into a tree (pairs, quarters, halves). The
 // root decides whether the block holds a match; only the block holding the
@@ -130,6 +134,16 @@ SearchResult find_one(ByteRange haystack, std::uint8_t needle) noexcept {
     const typename V::Vec splat = V::splat(needle);
 
     std::size_t i = 0;
+    // Long enough for the main loop from any restart offset: one vector at 0,
+    // then aligned blocks.
+    if constexpr (V::kAlignLoads) {
+        if (n >= W + 16 * W) {
+            if (const std::size_t k = block_of_1<V>(data, n, 0, splat); k != kNoMatch) {
+                return SearchResult::at(k);
+            }
+            i = aligned_restart<V>(data);
+        }
+    }
     while (n - i >= 16 * W) {
         using Mask = typename V::Mask;
         const Mask m0 = mask_at<V>(data, n, i, splat);

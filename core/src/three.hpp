@@ -9,6 +9,7 @@
 //   the at most W + 1 bytes left: for W = 16, each position compared as one
 //     24-bit little-endian value; a wider variant hands them to the next
 //     narrower one.
+// The wide backends (kAlignLoads) align their main loop as find_two does.
 // Positions are tested in increasing blocks and the lowest lane of the first
 // block with a match wins, so the result is the first occurrence.
 #pragma once
@@ -40,6 +41,18 @@ template <class V>
     return V::and_(V::and_(V::eq(v, first), V::eq(s, second)), V::eq(t, third));
 }
 
+// Triple mask of the W positions at i, from three overlapping loads.
+// Reads bytes i .. i + W + 1. Precondition: i + W + 2 <= n.
+template <class V>
+[[gnu::always_inline]] inline typename V::Mask triple_mask_at(const std::uint8_t* data,
+                                                              std::size_t n, std::size_t i,
+                                                              typename V::Vec first,
+                                                              typename V::Vec second,
+                                                              typename V::Vec third) noexcept {
+    return triple_mask<V>(load_at<V>(data, n, i), load_at<V>(data, n, i + 1),
+                          load_at<V>(data, n, i + 2), first, second, third);
+}
+
 template <class V, class... Narrower>
 SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
                         std::uint8_t b2) noexcept {
@@ -54,6 +67,16 @@ SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
     const Vec third = V::splat(b2);
 
     std::size_t i = 0;
+    // Long enough for the main loop from any restart offset: one W-position
+    // pass at 0, then aligned loads.
+    if constexpr (V::kAlignLoads) {
+        if (n >= W + 5 * W) {
+            if (const Mask m = triple_mask_at<V>(data, n, 0, first, second, third); V::any(m)) {
+                return SearchResult::at(V::lowest(m));
+            }
+            i = aligned_restart<V>(data);
+        }
+    }
     // Positions i .. i + 4W - 1; needs bytes up to i + 4W + 1 and reads
     // i .. i + 5W - 1.
     while (n - i >= 5 * W) {
@@ -84,8 +107,7 @@ SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
 
     // Positions i .. i + W - 1; reads bytes i .. i + W + 1.
     while (n - i >= W + 2) {
-        const Mask m = triple_mask<V>(load_at<V>(data, n, i), load_at<V>(data, n, i + 1),
-                                      load_at<V>(data, n, i + 2), first, second, third);
+        const Mask m = triple_mask_at<V>(data, n, i, first, second, third);
         if (V::any(m)) {
             return SearchResult::at(i + V::lowest(m));
         }

@@ -9,6 +9,9 @@
 //   the at most W bytes left: for W = 16, each position compared as one
 //     16-bit little-endian value; a wider variant hands them to the next
 //     narrower one.
+// The wide backends (kAlignLoads), when the range is long enough for the main
+// loop, run one W-position pass at 0 and continue from the first W-aligned
+// offset after it (aligned_restart).
 // Positions are tested in increasing blocks and the lowest lane of the first
 // block with a match wins, so the result is the first occurrence.
 #pragma once
@@ -28,6 +31,15 @@ inline std::uint32_t packed_two(const std::uint8_t* p) noexcept {
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8;
 }
 
+// Pair mask of the W positions at i: lane k is set when position i + k
+// matches. Reads bytes i .. i + W. Precondition: i + W + 1 <= n.
+template <class V>
+[[gnu::always_inline]] inline typename V::Mask pair_mask_at(const std::uint8_t* data, std::size_t n,
+                                                            std::size_t i, typename V::Vec first,
+                                                            typename V::Vec second) noexcept {
+    return V::and_(V::eq(load_at<V>(data, n, i), first), V::eq(load_at<V>(data, n, i + 1), second));
+}
+
 template <class V, class... Narrower>
 SearchResult find_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noexcept {
     using Mask = typename V::Mask;
@@ -40,6 +52,16 @@ SearchResult find_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noex
     const Vec second = V::splat(b1);
 
     std::size_t i = 0;
+    // Long enough for the main loop from any restart offset: one W-position
+    // pass at 0, then aligned loads.
+    if constexpr (V::kAlignLoads) {
+        if (n >= W + 5 * W) {
+            if (const Mask m = pair_mask_at<V>(data, n, 0, first, second); V::any(m)) {
+                return SearchResult::at(V::lowest(m));
+            }
+            i = aligned_restart<V>(data);
+        }
+    }
     // Positions i .. i + 4W - 1; reads bytes i .. i + 5W - 1 (v4 is loaded
     // whole for its lane 0).
     while (n - i >= 5 * W) {
@@ -66,8 +88,7 @@ SearchResult find_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noex
 
     // Positions i .. i + W - 1; reads bytes i .. i + W.
     while (n - i >= W + 1) {
-        const Mask m = V::and_(V::eq(load_at<V>(data, n, i), first),
-                               V::eq(load_at<V>(data, n, i + 1), second));
+        const Mask m = pair_mask_at<V>(data, n, i, first, second);
         if (V::any(m)) {
             return SearchResult::at(i + V::lowest(m));
         }

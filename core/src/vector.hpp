@@ -3,6 +3,8 @@
 // Every backend is a struct of static functions over one vector width W:
 //
 //   kWidth                     lanes per vector (bytes)
+//   kAlignLoads                whether long searches move their loads onto
+//                              W-aligned addresses (see aligned_restart)
 //   Vec, Mask                  a vector of bytes; a compare result
 //   splat(b)                   b in every lane
 //   load(p)                    the W bytes p[0 .. W-1]; unaligned, W readable bytes
@@ -63,6 +65,20 @@ inline typename V::Vec load_at(const std::uint8_t* data, std::size_t size,
     assert(at <= size && V::kWidth <= size - at);
     (void)size;
     return V::load(data + at);
+}
+
+// Where a long search goes on after a first, unaligned vector step at offset
+// 0 (which covered offsets 0 .. W - 1): the lowest offset in 1 .. W whose
+// address is a multiple of W. From there on every load of the main loops is
+// aligned, so none straddles two cache lines; unaligned, a 64-byte load
+// almost always does, and reading 1 MiB costs about a third more. The up to
+// W - 1 offsets examined twice are known not to match, so the first match
+// is still the lowest. Only for backends with kAlignLoads: the 16-byte ones
+// keep counting their blocks from the start of the range.
+template <class V>
+inline std::size_t aligned_restart(const std::uint8_t* data) noexcept {
+    static_assert(V::kAlignLoads);
+    return V::kWidth - reinterpret_cast<std::uintptr_t>(data) % V::kWidth;
 }
 
 // Offset `base` added to a result found in a sub-range that starts there.

@@ -17,6 +17,7 @@ inline namespace QARVO_ISA_NAMESPACE {
 
 struct Avx2 {
     static constexpr std::size_t kWidth = 32;
+    static constexpr bool kAlignLoads = true;
 
     using Vec = __m256i;
     using Mask = __m256i;

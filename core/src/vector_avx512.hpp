@@ -18,6 +18,7 @@ inline namespace QARVO_ISA_NAMESPACE {
 
 struct Avx512 {
     static constexpr std::size_t kWidth = 64;
+    static constexpr bool kAlignLoads = true;
 
     using Vec = __m512i;
     using Mask = __mmask64;

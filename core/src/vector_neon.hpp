@@ -15,6 +15,7 @@ inline namespace QARVO_ISA_NAMESPACE {
 
 struct Neon {
     static constexpr std::size_t kWidth = 16;
+    static constexpr bool kAlignLoads = false;
 
     using Vec = uint8x16_t;
     using Mask = uint8x16_t;

@@ -15,6 +15,7 @@ inline namespace QARVO_ISA_NAMESPACE {
 
 struct Scalar {
     static constexpr std::size_t kWidth = 16;
+    static constexpr bool kAlignLoads = false;
 
     struct Vec {
         std::uint8_t lane[16];

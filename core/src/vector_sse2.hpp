@@ -17,6 +17,7 @@ inline namespace QARVO_ISA_NAMESPACE {
 
 struct Sse2 {
     static constexpr std::size_t kWidth = 16;
+    static constexpr bool kAlignLoads = false;
 
     using Vec = __m128i;
     using Mask = __m128i;

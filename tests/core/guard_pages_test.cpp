@@ -1,10 +1,13 @@
 // No routine reads outside its range: every haystack of 0 to 512 bytes is put
 // right before an inaccessible page and right after one, so a read one byte
-// past either end faults and kills the test.
+// past either end faults and kills the test. Longer haystacks that end at the
+// upper guard page also start at every address modulo 64, where the wide
+// variants' aligned main loops begin at a different offset each time.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -42,11 +45,13 @@ public:
     bool ok() const { return base_ != nullptr; }
     std::size_t size() const { return page_size_; }
 
+    // The last `size` bytes before the upper guard page, to write in place.
+    std::span<std::uint8_t> last(std::size_t size) { return {base_ + 2 * page_size_ - size, size}; }
     // `bytes` copied so that they end at the start of the upper guard page.
     std::span<const std::uint8_t> at_end(std::span<const std::uint8_t> bytes) {
-        std::uint8_t* start = base_ + 2 * page_size_ - bytes.size();
-        copy_to(start, bytes);
-        return {start, bytes.size()};
+        const std::span<std::uint8_t> out = last(bytes.size());
+        copy_to(out.data(), bytes);
+        return out;
     }
     // `bytes` copied so that they begin right after the lower guard page.
     std::span<const std::uint8_t> at_start(std::span<const std::uint8_t> bytes) {
@@ -110,6 +115,47 @@ TEST_P(GuardPages, EveryRoutineStaysInsideTheRange) {
                     expect_all_match_naive(haystack, needle);
                     ASSERT_FALSE(HasFatalFailure())
                         << "length " << n << (at_end ? ", before" : ", after") << " the guard page";
+                }
+            }
+        }
+    }
+}
+
+TEST_P(GuardPages, LongRangesAtEveryStartAddressModulo64) {
+    // The wide variants test one vector at the start of a long range, then
+    // go on from the first aligned offset: where that falls, and what is left
+    // after the aligned blocks, depends on the start address. The lengths run
+    // the aligned main loop of every routine and variant 0, 1 and a few times
+    // (and, below 384, not at all for find_two/three on AVX-512).
+    constexpr std::size_t kWidest = 64;
+    const Bytes needles[] = {Bytes{'x'}, Bytes{'x', 'y'}, Bytes{'x', 'y', 'z'},
+                             Bytes{'q', 'r', 's', 't', 'u'}, Bytes(17, 'q')};
+    GuardedPage page;
+    ASSERT_TRUE(page.ok());
+    ASSERT_EQ(page.size() % kWidest, 0u);
+    for (const std::size_t shortest : {360u, 1088u, 3072u}) {
+        for (std::size_t start = 0; start < kWidest; ++start) {
+            // The range ends at the (aligned) guard page, so its length fixes
+            // its start address modulo 64.
+            const std::size_t n = shortest + (2 * kWidest - start - shortest % kWidest) % kWidest;
+            ASSERT_LE(n, page.size());
+            const std::span<std::uint8_t> haystack = page.last(n);
+            ASSERT_EQ(reinterpret_cast<std::uintptr_t>(haystack.data()) % kWidest, start);
+            for (const Bytes& needle : needles) {
+                const std::size_t m = needle.size();
+                std::fill(haystack.begin(), haystack.end(), '.');
+                ASSERT_EQ(find_by_length(haystack, needle), SearchResult::not_found())
+                    << "length " << n << ", needle of " << m;
+                // Every position within two vectors of either end, every 61st
+                // between (so each lane of each vector comes up over the starts).
+                const std::size_t tail = n - m - 2 * kWidest;
+                for (std::size_t p = 0; p + m <= n;
+                     p = p < 2 * kWidest || p >= tail ? p + 1 : std::min(p + 61, tail)) {
+                    plant(haystack, p, needle);
+                    ASSERT_EQ(find_by_length(haystack, needle), SearchResult::at(p))
+                        << "length " << n << ", start " << start << " mod 64, needle of " << m
+                        << " at " << p;
+                    std::fill_n(haystack.begin() + static_cast<std::ptrdiff_t>(p), m, '.');
                 }
             }
         }

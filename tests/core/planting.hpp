@@ -33,7 +33,8 @@ inline std::uint8_t filler_for(std::span<const std::uint8_t> needle, std::uint8_
     return preferred;
 }
 
-inline void plant(Bytes& haystack, std::size_t at, std::span<const std::uint8_t> bytes) {
+inline void plant(std::span<std::uint8_t> haystack, std::size_t at,
+                  std::span<const std::uint8_t> bytes) {
     std::copy(bytes.begin(), bytes.end(), haystack.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
