@@ -4,7 +4,8 @@
 // W = 16), then at most one block each of 8, 4, 2 and 1 vectors, then the
 // fewer than W bytes that remain. For W = 16 that remainder is scanned byte by
 // byte; a wider variant hands it to the next narrower one (AVX-512 -> AVX2 ->
-// SSE2), so a short input costs what it costs there.
+// SSE2), as it does a whole range shorter than W, before any setup: a short
+// input costs what it costs there.
 //
 // The 16-byte backends count their blocks from the start of the range,
 // whatever its alignment. The wide ones (kAlignLoads), when the range is long
@@ -131,6 +132,12 @@ SearchResult find_one(ByteRange haystack, std::uint8_t needle) noexcept {
     const std::uint8_t* const data = haystack.data;
     const std::size_t n = haystack.size;
     assert(data != nullptr || n == 0);
+    // Too short for one vector of this width: hand it on before any setup.
+    if constexpr (sizeof...(Narrower) > 0) {
+        if (n < W) {
+            return find_one<Narrower...>(haystack, needle);
+        }
+    }
     const typename V::Vec splat = V::splat(needle);
 
     std::size_t i = 0;

@@ -8,7 +8,7 @@
 //     at i, i + 1 and i + 2;
 //   the at most W + 1 bytes left: for W = 16, each position compared as one
 //     24-bit little-endian value; a wider variant hands them to the next
-//     narrower one.
+//     narrower one, as it does with a whole range too short for one pass.
 // The wide backends (kAlignLoads) align their main loop as find_two does.
 // Positions are tested in increasing blocks and the lowest lane of the first
 // block with a match wins, so the result is the first occurrence.
@@ -62,6 +62,12 @@ SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
     const std::uint8_t* const data = haystack.data;
     const std::size_t n = haystack.size;
     assert(data != nullptr || n == 0);
+    // Too short for one W-position pass: hand it on before any setup.
+    if constexpr (sizeof...(Narrower) > 0) {
+        if (n < W + 2) {
+            return find_three<Narrower...>(haystack, b0, b1, b2);
+        }
+    }
     const Vec first = V::splat(b0);
     const Vec second = V::splat(b1);
     const Vec third = V::splat(b2);

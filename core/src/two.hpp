@@ -8,7 +8,7 @@
 //     from an overlapping load one byte further;
 //   the at most W bytes left: for W = 16, each position compared as one
 //     16-bit little-endian value; a wider variant hands them to the next
-//     narrower one.
+//     narrower one, as it does with a whole range too short for one pass.
 // The wide backends (kAlignLoads), when the range is long enough for the main
 // loop, run one W-position pass at 0 and continue from the first W-aligned
 // offset after it (aligned_restart).
@@ -48,6 +48,12 @@ SearchResult find_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noex
     const std::uint8_t* const data = haystack.data;
     const std::size_t n = haystack.size;
     assert(data != nullptr || n == 0);
+    // Too short for one W-position pass: hand it on before any setup.
+    if constexpr (sizeof...(Narrower) > 0) {
+        if (n < W + 1) {
+            return find_two<Narrower...>(haystack, b0, b1);
+        }
+    }
     const Vec first = V::splat(b0);
     const Vec second = V::splat(b1);
 
