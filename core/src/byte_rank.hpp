@@ -6,14 +6,21 @@
 // choice gives the same results.
 #pragma once
 
-#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 namespace qarvo::detail {
 
-inline constexpr std::array<std::uint8_t, 256> kByteRank = [] {
-    std::array<std::uint8_t, 256> rank{};
+// A plain array, not std::array: unoptimised builds would emit its operator[]
+// as a function shared by every variant TU, compiled with any one's flags.
+struct ByteRanks {
+    std::uint8_t of[256];
+};
+
+inline constexpr ByteRanks kByteRank = [] {
+    ByteRanks ranks{};
+    std::uint8_t* const rank = ranks.of;
     constexpr std::string_view kLetters = "etaoinsrhldcumfpgwybvkxjqz";
     for (std::size_t i = 0; i < kLetters.size(); ++i) {
         const auto lower = static_cast<unsigned char>(kLetters[i]);
@@ -30,7 +37,7 @@ inline constexpr std::array<std::uint8_t, 256> kByteRank = [] {
     rank[' '] = 255;
     rank[0x00] = 160;
     rank[0xFF] = 120;
-    return rank;
+    return ranks;
 }();
 
 }  // namespace qarvo::detail

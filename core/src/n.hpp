@@ -84,7 +84,7 @@ inline std::size_t rarest_inner_offset(ByteRange needle) noexcept {
     assert(needle.size >= 4);
     std::size_t best = 2;
     for (std::size_t k = 3; k + 1 < needle.size; ++k) {
-        if (kByteRank[needle.data[k]] < kByteRank[needle.data[best]]) {
+        if (kByteRank.of[needle.data[k]] < kByteRank.of[needle.data[best]]) {
             best = k;
         }
     }
