@@ -5,6 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 py=${1:-python3}
+shift || true
 tag=$("$py" -c 'import sys; print(sys.implementation.cache_tag + sys.abiflags)')
 venv="$root/build/venv-$tag"
 [ -x "$venv/bin/python" ] || bash "$root/.ci/python-tests.sh" "$py" -x -q >/dev/null

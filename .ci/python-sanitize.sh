@@ -8,6 +8,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 py=${1:-python3}
+shift || true
 build="$root/build/asan"
 venv="$root/build/venv-asan"
 
