@@ -8,7 +8,9 @@ py=${1:-python3}
 shift || true
 tag=$("$py" -c 'import sys; print(sys.implementation.cache_tag + sys.abiflags)')
 venv="$root/build/venv-$tag"
-[ -x "$venv/bin/python" ] || bash "$root/.ci/python-tests.sh" "$py" -x -q >/dev/null
+# Installs the current tree into the venv and builds the hooks (collecting the
+# tests only; the runs below execute them).
+bash "$root/.ci/python-tests.sh" "$py" --collect-only -q >/dev/null
 hooks="$root/build/hooks-$tag/tests/hooks"
 backends=$(cd /tmp && QARVO_TESTHOOKS_DIR="$hooks" PYTHONPATH="$hooks" "$venv/bin/python" -c \
   'import _qarvo_testhooks as h; print(" ".join(h.supported_backends()))')
