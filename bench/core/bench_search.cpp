@@ -352,9 +352,9 @@ std::string size_name(std::size_t n) {
     return "n=" + std::to_string(n);
 }
 
-// The needle as text, and for m >= 4 how often the filter on its first, second
-// and last bytes passes in the haystack: the share of positions that qarvo
-// compares in full (each one a false candidate, since the needle is absent).
+// The needle as text, and for m >= 4 the share of haystack positions where its
+// first, second and last bytes all match: the positions a filter on those
+// three bytes lets through, each a false candidate since the needle is absent.
 std::string describe(std::span<const std::uint8_t> needle, std::span<const std::uint8_t> text) {
     std::string d = "\"";
     for (const std::uint8_t c : needle) {
@@ -370,7 +370,7 @@ std::string describe(std::span<const std::uint8_t> needle, std::span<const std::
                                          text[p + m - 1] == needle[m - 1]);
         }
         char rate[64];
-        std::snprintf(rate, sizeof rate, ", filter passes at %.2f%% of positions",
+        std::snprintf(rate, sizeof rate, ", first/second/last bytes match at %.2f%% of positions",
                       100.0 * static_cast<double>(candidates) / static_cast<double>(text.size()));
         d += rate;
     }
