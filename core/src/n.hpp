@@ -79,17 +79,29 @@ struct Filter {
 };
 
 // The offset of the needle byte, other than 0, 1 and m - 1, most likely to
-// reject a false candidate. Precondition: m >= 4.
+// reject a false candidate. Only the first kRareScanLimit inner bytes are
+// looked at, and the scan stops at a byte of the rarest rank, so that long
+// needles do not pay a long scan on every call. Precondition: m >= 4.
+inline constexpr std::size_t kRareScanLimit = 256;
 inline std::size_t rarest_inner_offset(ByteRange needle) noexcept {
     assert(needle.size >= 4);
+    const std::size_t end =
+        needle.size - 1 < 2 + kRareScanLimit ? needle.size - 1 : 2 + kRareScanLimit;
     std::size_t best = 2;
-    for (std::size_t k = 3; k + 1 < needle.size; ++k) {
-        if (kByteRank.of[needle.data[k]] < kByteRank.of[needle.data[best]]) {
+    std::uint8_t best_rank = kByteRank.of[needle.data[2]];
+    for (std::size_t k = 3; k < end && best_rank > 0; ++k) {
+        const std::uint8_t rank = kByteRank.of[needle.data[k]];
+        if (rank < best_rank) {
             best = k;
+            best_rank = rank;
         }
     }
     return best;
 }
+
+// rarest_inner_offset, computed on first use: a haystack too short for any
+// vector step never needs it.
+inline constexpr std::size_t kRareOffsetUnknown = 0;
 
 // Whether the m bytes at `at` equal the needle. Needles of up to 16 bytes are
 // compared as two overlapping words, with no call. Precondition: m >= 4 and
@@ -169,9 +181,9 @@ inline SearchResult scan_windows(const std::uint8_t* data, std::size_t n, std::s
     return SearchResult::not_found();
 }
 
-// The filtered search. `rare_offset` is rarest_inner_offset(needle), computed
-// once by the caller for every width the search passes through.
-// Precondition: 4 <= m <= n.
+// The filtered search. `rare_offset` is rarest_inner_offset(needle), or
+// kRareOffsetUnknown until some width computes it; it is passed on so that it
+// is computed at most once per call. Precondition: 4 <= m <= n.
 template <class V, class... Narrower>
 SearchResult find_long(ByteRange haystack, ByteRange needle, std::size_t rare_offset) noexcept {
     constexpr std::size_t W = V::kWidth;
@@ -188,6 +200,9 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, std::size_t rare_of
         } else {
             return find_long<Narrower...>(haystack, needle, rare_offset);
         }
+    }
+    if (rare_offset == kRareOffsetUnknown) {
+        rare_offset = rarest_inner_offset(needle);
     }
     const Filter<V> filter{V::splat(needle.data[0]), V::splat(needle.data[1]),
                            V::splat(needle.data[last]), rare_offset,
@@ -266,7 +281,7 @@ SearchResult find_n(ByteRange haystack, ByteRange needle) noexcept {
         case 3:
             return find_three<V, Narrower...>(haystack, bytes[0], bytes[1], bytes[2]);
         default:
-            return find_long<V, Narrower...>(haystack, needle, rarest_inner_offset(needle));
+            return find_long<V, Narrower...>(haystack, needle, kRareOffsetUnknown);
     }
 }
 
