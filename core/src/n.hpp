@@ -79,14 +79,14 @@ struct Filter {
 };
 
 // The offset of the needle byte, other than 0, 1 and m - 1, most likely to
-// reject a false candidate. Only the first kRareScanLimit inner bytes are
-// looked at, and the scan stops at a byte of the rarest rank, so that long
-// needles do not pay a long scan on every call. Precondition: m >= 4.
-inline constexpr std::size_t kRareScanLimit = 256;
-inline std::size_t rarest_inner_offset(ByteRange needle) noexcept {
+// reject a false candidate. The scan stops at a byte of the rarest rank, and
+// looks at no more than `scan_limit` inner bytes, so that a long needle in a
+// short haystack does not cost more to prepare than to search.
+// Precondition: m >= 4.
+inline std::size_t rarest_inner_offset(ByteRange needle, std::size_t scan_limit) noexcept {
     assert(needle.size >= 4);
-    const std::size_t end =
-        needle.size - 1 < 2 + kRareScanLimit ? needle.size - 1 : 2 + kRareScanLimit;
+    const std::size_t inner_end = needle.size - 1;
+    const std::size_t end = inner_end - 2 < scan_limit ? inner_end : 2 + scan_limit;
     std::size_t best = 2;
     std::uint8_t best_rank = kByteRank.of[needle.data[2]];
     for (std::size_t k = 3; k < end && best_rank > 0; ++k) {
@@ -97,6 +97,12 @@ inline std::size_t rarest_inner_offset(ByteRange needle) noexcept {
         }
     }
     return best;
+}
+
+// Inner bytes looked at for a haystack of n bytes: at least 256, and up to
+// one for every 64 haystack bytes, a small share of the search's own work.
+inline std::size_t rare_scan_limit(std::size_t haystack_size) noexcept {
+    return haystack_size / 64 > 256 ? haystack_size / 64 : 256;
 }
 
 // rarest_inner_offset, computed on first use: a haystack too short for any
@@ -202,7 +208,7 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, std::size_t rare_of
         }
     }
     if (rare_offset == kRareOffsetUnknown) {
-        rare_offset = rarest_inner_offset(needle);
+        rare_offset = rarest_inner_offset(needle, rare_scan_limit(n));
     }
     const Filter<V> filter{V::splat(needle.data[0]), V::splat(needle.data[1]),
                            V::splat(needle.data[last]), rare_offset,
