@@ -34,7 +34,7 @@ inline constexpr ByteRanks kByteRank = [] {
     for (std::size_t i = 0; i < kPunctuation.size(); ++i) {
         rank[static_cast<unsigned char>(kPunctuation[i])] = static_cast<std::uint8_t>(170 - 4 * i);
     }
-    rank[' '] = 255;
+    rank[static_cast<unsigned char>(' ')] = 255;
     rank[0x00] = 160;
     rank[0xFF] = 120;
     return ranks;
