@@ -15,6 +15,9 @@
 // A block's masks are ORed pairwise into a tree (pairs, quarters, halves). The
 // root decides whether the block holds a match; only the block holding the
 // first match is then descended, by halves, through ORs already computed.
+// Backends with masked compares (AVX-512) test the main loop's blocks with
+// runs of those instead, one instruction per vector rather than a compare and
+// an OR, and locate a hit by recomputing its block's halves once per call.
 #pragma once
 
 #include <cassert>
@@ -126,6 +129,25 @@ template <class V>
     return V::any(m0) ? V::lowest(m0) : kNoMatch;
 }
 
+// Whether no byte of the 16 vectors at `at` equals the needle, as four
+// interleaved runs of masked "differs" compares. Only for backends with
+// has_masked_compare. Precondition: at + 16 W <= size.
+template <class V>
+[[gnu::always_inline]] inline bool no_match_in_16(const std::uint8_t* data, std::size_t size,
+                                                  std::size_t at, typename V::Vec splat) noexcept {
+    constexpr std::size_t W = V::kWidth;
+    typename V::Mask run[4];
+    for (std::size_t r = 0; r < 4; ++r) {
+        run[r] = V::differ(load_at<V>(data, size, at + r * W), splat);
+    }
+    for (std::size_t k = 1; k < 4; ++k) {
+        for (std::size_t r = 0; r < 4; ++r) {
+            run[r] = V::differ_where(run[r], load_at<V>(data, size, at + (4 * k + r) * W), splat);
+        }
+    }
+    return V::all(V::and_(V::and_(run[0], run[1]), V::and_(run[2], run[3])));
+}
+
 template <class V, class... Narrower>
 SearchResult find_one(ByteRange haystack, std::uint8_t needle) noexcept {
     constexpr std::size_t W = V::kWidth;
@@ -151,46 +173,63 @@ SearchResult find_one(ByteRange haystack, std::uint8_t needle) noexcept {
             i = aligned_restart<V>(data);
         }
     }
-    while (n - i >= 16 * W) {
-        using Mask = typename V::Mask;
-        const Mask m0 = mask_at<V>(data, n, i, splat);
-        const Mask m1 = mask_at<V>(data, n, i + W, splat);
-        const Mask m2 = mask_at<V>(data, n, i + 2 * W, splat);
-        const Mask m3 = mask_at<V>(data, n, i + 3 * W, splat);
-        const Mask m4 = mask_at<V>(data, n, i + 4 * W, splat);
-        const Mask m5 = mask_at<V>(data, n, i + 5 * W, splat);
-        const Mask m6 = mask_at<V>(data, n, i + 6 * W, splat);
-        const Mask m7 = mask_at<V>(data, n, i + 7 * W, splat);
-        const Mask m8 = mask_at<V>(data, n, i + 8 * W, splat);
-        const Mask m9 = mask_at<V>(data, n, i + 9 * W, splat);
-        const Mask m10 = mask_at<V>(data, n, i + 10 * W, splat);
-        const Mask m11 = mask_at<V>(data, n, i + 11 * W, splat);
-        const Mask m12 = mask_at<V>(data, n, i + 12 * W, splat);
-        const Mask m13 = mask_at<V>(data, n, i + 13 * W, splat);
-        const Mask m14 = mask_at<V>(data, n, i + 14 * W, splat);
-        const Mask m15 = mask_at<V>(data, n, i + 15 * W, splat);
-        // Pairs (2 vectors), quarters (4), halves (8), then the whole block.
-        const Mask p0 = V::or_(m0, m1);
-        const Mask p1 = V::or_(m2, m3);
-        const Mask p2 = V::or_(m4, m5);
-        const Mask p3 = V::or_(m6, m7);
-        const Mask p4 = V::or_(m8, m9);
-        const Mask p5 = V::or_(m10, m11);
-        const Mask p6 = V::or_(m12, m13);
-        const Mask p7 = V::or_(m14, m15);
-        const Mask q0 = V::or_(p0, p1);
-        const Mask q1 = V::or_(p2, p3);
-        const Mask q2 = V::or_(p4, p5);
-        const Mask q3 = V::or_(p6, p7);
-        const Mask h0 = V::or_(q0, q1);
-        const Mask all = V::or_(h0, V::or_(q2, q3));
-        if (V::any(all)) [[unlikely]] {
-            const std::size_t offset =
-                V::any(h0) ? first_of_8<V>(h0, q0, p0, p2, m0, m2, m4, m6)
-                           : 8 * W + first_of_8<V>(all, q2, p4, p6, m8, m10, m12, m14);
-            return SearchResult::at(i + offset);
+    if constexpr (has_masked_compare<V>) {
+        // The same 16-vector blocks, tested with masked compares; the block
+        // that holds the first match is then located by its two halves,
+        // once per call.
+        while (n - i >= 16 * W) {
+            if (!no_match_in_16<V>(data, n, i, splat)) [[unlikely]] {
+                if (const std::size_t k = block_of_8<V>(data, n, i, splat); k != kNoMatch) {
+                    return SearchResult::at(i + k);
+                }
+                const std::size_t k = block_of_8<V>(data, n, i + 8 * W, splat);
+                assert(k != kNoMatch);
+                return SearchResult::at(i + 8 * W + k);
+            }
+            i += 16 * W;
         }
-        i += 16 * W;
+    } else {
+        while (n - i >= 16 * W) {
+            using Mask = typename V::Mask;
+            const Mask m0 = mask_at<V>(data, n, i, splat);
+            const Mask m1 = mask_at<V>(data, n, i + W, splat);
+            const Mask m2 = mask_at<V>(data, n, i + 2 * W, splat);
+            const Mask m3 = mask_at<V>(data, n, i + 3 * W, splat);
+            const Mask m4 = mask_at<V>(data, n, i + 4 * W, splat);
+            const Mask m5 = mask_at<V>(data, n, i + 5 * W, splat);
+            const Mask m6 = mask_at<V>(data, n, i + 6 * W, splat);
+            const Mask m7 = mask_at<V>(data, n, i + 7 * W, splat);
+            const Mask m8 = mask_at<V>(data, n, i + 8 * W, splat);
+            const Mask m9 = mask_at<V>(data, n, i + 9 * W, splat);
+            const Mask m10 = mask_at<V>(data, n, i + 10 * W, splat);
+            const Mask m11 = mask_at<V>(data, n, i + 11 * W, splat);
+            const Mask m12 = mask_at<V>(data, n, i + 12 * W, splat);
+            const Mask m13 = mask_at<V>(data, n, i + 13 * W, splat);
+            const Mask m14 = mask_at<V>(data, n, i + 14 * W, splat);
+            const Mask m15 = mask_at<V>(data, n, i + 15 * W, splat);
+            // Pairs (2 vectors), quarters (4), halves (8), then the whole block.
+            const Mask p0 = V::or_(m0, m1);
+            const Mask p1 = V::or_(m2, m3);
+            const Mask p2 = V::or_(m4, m5);
+            const Mask p3 = V::or_(m6, m7);
+            const Mask p4 = V::or_(m8, m9);
+            const Mask p5 = V::or_(m10, m11);
+            const Mask p6 = V::or_(m12, m13);
+            const Mask p7 = V::or_(m14, m15);
+            const Mask q0 = V::or_(p0, p1);
+            const Mask q1 = V::or_(p2, p3);
+            const Mask q2 = V::or_(p4, p5);
+            const Mask q3 = V::or_(p6, p7);
+            const Mask h0 = V::or_(q0, q1);
+            const Mask all = V::or_(h0, V::or_(q2, q3));
+            if (V::any(all)) [[unlikely]] {
+                const std::size_t offset =
+                    V::any(h0) ? first_of_8<V>(h0, q0, p0, p2, m0, m2, m4, m6)
+                               : 8 * W + first_of_8<V>(all, q2, p4, p6, m8, m10, m12, m14);
+                return SearchResult::at(i + offset);
+            }
+            i += 16 * W;
+        }
     }
 
     // Fewer than 16 W bytes remain: each smaller block is taken at most once.

@@ -81,6 +81,15 @@ inline std::size_t aligned_restart(const std::uint8_t* data) noexcept {
     return V::kWidth - reinterpret_cast<std::uintptr_t>(data) % V::kWidth;
 }
 
+// Backends whose compares can AND into a mask as they go (AVX-512's masked
+// compares) also provide differ(x, y), differ_where(m, x, y) = m AND
+// differ(x, y), and all(m); a run of differ_where tests a block for "no
+// match" with one instruction per vector. The others leave this out.
+template <class V>
+inline constexpr bool has_masked_compare = requires {
+    V::kMaskedCompare;
+};
+
 // Offset `base` added to a result found in a sub-range that starts there.
 inline SearchResult shift_result(SearchResult r, std::size_t base) noexcept {
     return r.found() ? SearchResult::at(base + r.offset()) : r;

@@ -35,6 +35,16 @@ struct Avx512 {
     static bool any(Mask m) noexcept { return m != 0; }
     static std::size_t lowest(Mask m) noexcept { return first(lanes(m)); }
 
+    // Compares that AND into a mask register as they go: a run of them tests
+    // "no lane equal" with one instruction per vector, where eq then or_
+    // takes two (see has_masked_compare in vector.hpp).
+    static constexpr bool kMaskedCompare = true;
+    static Mask differ(Vec x, Vec y) noexcept { return _mm512_cmpneq_epi8_mask(x, y); }
+    static Mask differ_where(Mask m, Vec x, Vec y) noexcept {
+        return _mm512_mask_cmpneq_epi8_mask(m, x, y);
+    }
+    static bool all(Mask m) noexcept { return m == ~Mask{0}; }
+
     static LaneSet lanes(Mask m) noexcept { return static_cast<LaneSet>(m); }
     static bool empty(LaneSet s) noexcept { return s == 0; }
     static std::size_t first(LaneSet s) noexcept {
