@@ -99,14 +99,8 @@ SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
                                        V::template shifted<2>(v2, v3), first, second, third);
         const Mask m3 = triple_mask<V>(v3, V::template shifted<1>(v3, v4),
                                        V::template shifted<2>(v3, v4), first, second, third);
-        const Mask low = V::or_(m0, m1);
-        const Mask high = V::or_(m2, m3);
-        if (V::any(V::or_(low, high))) [[unlikely]] {
-            if (V::any(low)) {
-                return SearchResult::at(V::any(m0) ? i + V::lowest(m0) : i + W + V::lowest(m1));
-            }
-            return SearchResult::at(V::any(m2) ? i + 2 * W + V::lowest(m2)
-                                               : i + 3 * W + V::lowest(m3));
+        if (std::size_t offset; first_of_four<V>(m0, m1, m2, m3, offset)) [[unlikely]] {
+            return SearchResult::at(i + offset);
         }
         i += 4 * W;
     }

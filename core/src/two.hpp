@@ -80,14 +80,8 @@ SearchResult find_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noex
         const Mask m1 = V::and_(V::eq(v1, first), V::eq(V::template shifted<1>(v1, v2), second));
         const Mask m2 = V::and_(V::eq(v2, first), V::eq(V::template shifted<1>(v2, v3), second));
         const Mask m3 = V::and_(V::eq(v3, first), V::eq(V::template shifted<1>(v3, v4), second));
-        const Mask low = V::or_(m0, m1);
-        const Mask high = V::or_(m2, m3);
-        if (V::any(V::or_(low, high))) [[unlikely]] {
-            if (V::any(low)) {
-                return SearchResult::at(V::any(m0) ? i + V::lowest(m0) : i + W + V::lowest(m1));
-            }
-            return SearchResult::at(V::any(m2) ? i + 2 * W + V::lowest(m2)
-                                               : i + 3 * W + V::lowest(m3));
+        if (std::size_t offset; first_of_four<V>(m0, m1, m2, m3, offset)) [[unlikely]] {
+            return SearchResult::at(i + offset);
         }
         i += 4 * W;
     }

@@ -90,6 +90,27 @@ inline constexpr bool has_masked_compare = requires {
     V::kMaskedCompare;
 };
 
+// The first set lane of four masks covering 4 W consecutive positions, found
+// by halves (the first pair's OR, then the mask within the pair). Returns
+// false, leaving `offset` alone, when no lane is set.
+template <class V>
+[[gnu::always_inline]] inline bool first_of_four(typename V::Mask m0, typename V::Mask m1,
+                                                 typename V::Mask m2, typename V::Mask m3,
+                                                 std::size_t& offset) noexcept {
+    constexpr std::size_t W = V::kWidth;
+    const typename V::Mask low = V::or_(m0, m1);
+    const typename V::Mask high = V::or_(m2, m3);
+    if (!V::any(V::or_(low, high))) {
+        return false;
+    }
+    if (V::any(low)) {
+        offset = V::any(m0) ? V::lowest(m0) : W + V::lowest(m1);
+    } else {
+        offset = V::any(m2) ? 2 * W + V::lowest(m2) : 3 * W + V::lowest(m3);
+    }
+    return true;
+}
+
 // Offset `base` added to a result found in a sub-range that starts there.
 inline SearchResult shift_result(SearchResult r, std::size_t base) noexcept {
     return r.found() ? SearchResult::at(base + r.offset()) : r;
