@@ -5,10 +5,6 @@
 namespace qarvo::py {
 namespace {
 
-PyObject* buffer_error_type() {
-    return PyExc_BufferError;
-}
-
 // One-byte item formats: none (meaning "B"), "B" or "c", optionally after a
 // byte-order character, which cannot change a one-byte item.
 bool is_byte_format(const char* format) noexcept {
@@ -53,7 +49,7 @@ Status ByteView::acquire(PyObject* exporter) {
     }
     if (problem != nullptr) {
         release();
-        return PendingError::lazy(buffer_error_type, problem);
+        return PendingError::lazy(exception_type::buffer_error, problem);
     }
     return success();
 }

@@ -12,18 +12,8 @@ namespace {
 
 constexpr const char* kParameterNames[2] = {"haystack", "needle"};
 
-PyObject* type_error_type() {
-    return PyExc_TypeError;
-}
-PyObject* buffer_error_type() {
-    return PyExc_BufferError;
-}
-PyObject* overflow_error_type() {
-    return PyExc_OverflowError;
-}
-
 PendingError binding_error(const CallDescription& call, std::string_view detail) {
-    return PendingError::lazy(type_error_type,
+    return PendingError::lazy(exception_type::type_error,
                               std::string(call.display_name) + std::string(detail));
 }
 
@@ -102,7 +92,8 @@ Status acquire_haystack(PyObject* haystack, ByteView& view) {
     }
     if (!view.is_contiguous()) {
         view.release();
-        return PendingError::lazy(buffer_error_type, "haystack buffer must be contiguous");
+        return PendingError::lazy(exception_type::buffer_error,
+                                  "haystack buffer must be contiguous");
     }
     return success();
 }
@@ -113,7 +104,7 @@ Result<std::uint8_t> extract_byte(PyObject* object) {
         return fetch_error();
     }
     if (value < 0 || value > 255) {
-        return PendingError::lazy(overflow_error_type,
+        return PendingError::lazy(exception_type::overflow_error,
                                   "out of range integral type conversion attempted");
     }
     return static_cast<std::uint8_t>(value);
@@ -124,8 +115,8 @@ PendingError wrap_needle_error(PendingError error) {
     if (reinterpret_cast<PyObject*>(Py_TYPE(original)) != PyExc_TypeError) {
         return error;
     }
-    PendingError wrapped =
-        PendingError::lazy(type_error_type, "argument 'needle': " + display_text(original));
+    PendingError wrapped = PendingError::lazy(exception_type::type_error,
+                                              "argument 'needle': " + display_text(original));
     PyObject* replacement = normalize_error(wrapped);
     // Steals the cause (NULL allowed) and marks the context as suppressed.
     PyException_SetCause(replacement, PyException_GetCause(original));

@@ -23,13 +23,6 @@ constexpr const char* kResumeBanner =
     "--- qarvo is resuming a panic after fetching a PanicException from Python. ---\n"
     "Python stack trace below:\n";
 
-PyObject* system_error_type() {
-    return PyExc_SystemError;
-}
-PyObject* type_error_type() {
-    return PyExc_TypeError;
-}
-
 // Runs a lazy error's builder: a new reference to the type and one to the
 // argument to instantiate it with. Consumes the captured data.
 std::pair<OwnedRef, OwnedRef> build(LazyError lazy) {
@@ -116,7 +109,7 @@ private:
 PendingError fetch_error_raw() {
     OwnedRef exception = OwnedRef::steal(compat::get_raised_exception());
     if (!exception) {
-        return PendingError::lazy(system_error_type, kNoExceptionSet);
+        return PendingError::lazy(exception_type::system_error, kNoExceptionSet);
     }
     return PendingError::normalized(std::move(exception));
 }
@@ -290,7 +283,7 @@ PendingError fetch_error() {
     if (std::optional<PendingError> error = take_error()) {
         return std::move(*error);
     }
-    return PendingError::lazy(system_error_type, kNoExceptionSet);
+    return PendingError::lazy(exception_type::system_error, kNoExceptionSet);
 }
 
 PendingError fault_to_error(FaultPayload payload) {
@@ -308,7 +301,7 @@ PendingError fault_to_error(FaultPayload payload) {
 
 PendingError conversion_failure(PyObject* object, const char* target) {
     return PendingError::lazy(
-        type_error_type,
+        exception_type::type_error,
         "'" + type_qualname_text(object) + "' object cannot be converted to '" + target + "'");
 }
 

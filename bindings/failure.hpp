@@ -77,6 +77,29 @@ inline void expect(bool condition, const char* message,
 // How a lazy error gets its exception type when it is built.
 using BorrowedTypeGetter = PyObject* (*)();
 
+// The built-in exception types the bindings raise, as type getters
+// (borrowed references, alive for the whole process).
+namespace exception_type {
+inline PyObject* type_error() {
+    return PyExc_TypeError;
+}
+inline PyObject* value_error() {
+    return PyExc_ValueError;
+}
+inline PyObject* overflow_error() {
+    return PyExc_OverflowError;
+}
+inline PyObject* buffer_error() {
+    return PyExc_BufferError;
+}
+inline PyObject* system_error() {
+    return PyExc_SystemError;
+}
+inline PyObject* import_error() {
+    return PyExc_ImportError;
+}
+}  // namespace exception_type
+
 // A lazy error's captured data: the type and the message of the exception
 // to build. The builder runs at most once, with the interpreter lock held.
 struct LazyError {

@@ -20,10 +20,6 @@ constexpr const char* kSubinterpreterRefusal =
     "qarvo modules do not yet support subinterpreters, see "
     "https://docs.python.org/3/c-api/init.html#sub-interpreter-support";
 
-PyObject* import_error_type() {
-    return PyExc_ImportError;
-}
-
 template <CallBody Body>
 constexpr PyCFunction method_entry() {
     // The interpreter calls METH_FASTCALL | METH_KEYWORDS entries through
@@ -76,7 +72,7 @@ Result<OwnedRef> initialize() {
     std::int64_t recorded = -1;
     if (!initialized_interpreter.compare_exchange_strong(recorded, id, std::memory_order_seq_cst) &&
         recorded != id) {
-        return PendingError::lazy(import_error_type, kSubinterpreterRefusal);
+        return PendingError::lazy(exception_type::import_error, kSubinterpreterRefusal);
     }
     if (PyObject* built = module_cell.load(std::memory_order_acquire)) {
         return OwnedRef::borrow(built);

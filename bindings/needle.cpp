@@ -9,25 +9,15 @@
 namespace qarvo::py {
 namespace {
 
-PyObject* type_error_type() {
-    return PyExc_TypeError;
-}
-PyObject* value_error_type() {
-    return PyExc_ValueError;
-}
-PyObject* buffer_error_type() {
-    return PyExc_BufferError;
-}
-
 // A sequence's reported length only sizes the first reservation; a __len__
 // that claims billions of items must not turn into a huge allocation before
 // a single item was read.
 constexpr Py_ssize_t kMaxInitialReservation = Py_ssize_t{1} << 20;
 
 PendingError wrong_length(std::size_t expected, Py_ssize_t length) {
-    return PendingError::lazy(value_error_type, "expected a sequence of length " +
-                                                    std::to_string(expected) + " (got " +
-                                                    std::to_string(length) + ")");
+    return PendingError::lazy(exception_type::value_error, "expected a sequence of length " +
+                                                               std::to_string(expected) + " (got " +
+                                                               std::to_string(length) + ")");
 }
 
 // Exact bytes and bytearray run no Python code when indexed, so reading their
@@ -121,7 +111,8 @@ Status NeedleBytes::extract(PyObject* needle) {
     if (PyObject_CheckBuffer(needle) && view_.acquire(needle)) {
         if (!view_.is_contiguous()) {
             view_.release();
-            return PendingError::lazy(buffer_error_type, "needle buffer must be contiguous");
+            return PendingError::lazy(exception_type::buffer_error,
+                                      "needle buffer must be contiguous");
         }
         return success();
     }
@@ -132,7 +123,7 @@ Status NeedleBytes::extract(PyObject* needle) {
 
 Status NeedleBytes::collect_sequence(PyObject* needle) {
     if (PyUnicode_Check(needle)) {
-        return PendingError::lazy(type_error_type, "Can't extract `str` to `Vec`");
+        return PendingError::lazy(exception_type::type_error, "Can't extract `str` to `Vec`");
     }
     if (PySequence_Check(needle) == 0) {
         return conversion_failure(needle, "Sequence");

@@ -15,16 +15,12 @@ namespace {
 
 using HookBody = Result<OwnedRef> (*)(PyObject* const* args);
 
-PyObject* type_error_type() {
-    return PyExc_TypeError;
-}
-
 template <HookBody Body, Py_ssize_t Arity>
 PyObject* hook_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) noexcept {
     return run_boundary([=]() -> Result<OwnedRef> {
         if (nargs != Arity) {
             return PendingError::lazy(
-                type_error_type,
+                exception_type::type_error,
                 "expected " + std::to_string(Arity) + " arguments, got " + std::to_string(nargs));
         }
         return Body(args);
