@@ -8,11 +8,17 @@
 // candidate is an occurrence when the whole needle matches there.
 //
 // Verification starts with one more vector test: the block's candidates are
-// ANDed with a compare against the needle byte that is likely rarest in the
-// data (byte_rank.hpp), chosen once per call among the bytes the filter did
-// not test. In text, where the first, second and last bytes of a word are
-// common, this removes nearly every false candidate for the price of one
-// load; the candidates that remain are compared in full.
+// ANDed with a compare against the check byte, the needle byte that is likely
+// rarest in the data (byte_rank.hpp), chosen once per call among the bytes
+// the filter does not test. In text, where the first, second and last bytes
+// of a word are common, this removes nearly every false candidate for the
+// price of one load; the candidates that remain are compared in full.
+// When the check keeps rejecting everything the filter lets through, the
+// filter is the weak part: after enough such false alarms the search swaps
+// the two, filtering on the first, rare and last bytes and checking the
+// second (wide_steps). Both orders test the same bytes before a full
+// comparison, so results cannot change; only the number of mispredicted
+// branches does.
 // With W-byte vectors:
 //   wide phase, while 4W + m - 1 bytes remain: 4W candidates from 12 loads,
 //     one test of the four masks ORed together;
@@ -68,14 +74,30 @@ struct VerifyBudget {
     }
 };
 
-// The three needle bytes of the filter, splat into vectors once per call.
+// One needle byte at an offset, splat into a vector.
+template <class V>
+struct Anchor {
+    std::size_t offset;
+    typename V::Vec byte;
+
+    static Anchor at(ByteRange needle, std::size_t offset) noexcept {
+        return Anchor{offset, V::splat(needle.data[offset])};
+    }
+};
+
+// The needle bytes a search tests, built once per call: the filter tests the
+// first, the middle and the last anchor at every position; a candidate is
+// then tested on the check anchor before it is compared in full. The search
+// starts with the second byte in the middle and the likely rarest inner byte
+// as the check; swapped() exchanges the two.
 template <class V>
 struct Filter {
-    typename V::Vec first;
-    typename V::Vec second;
-    typename V::Vec last;
-    std::size_t rare_offset;  // in 2 .. m - 2: a byte the three above leave out
-    typename V::Vec rare;
+    Anchor<V> first;
+    Anchor<V> middle;
+    Anchor<V> last;
+    Anchor<V> check;
+
+    Filter swapped() const noexcept { return Filter{first, check, last, middle}; }
 };
 
 // The offset of the needle byte, other than 0, 1 and m - 1, most likely to
@@ -138,29 +160,39 @@ inline constexpr std::size_t kRareOffsetUnknown = 0;
     return std::memcmp(at + 16, needle.data + 16, m - 16) == 0;
 }
 
-// Candidate mask of the W positions at offset b.
-// Precondition: b + W + m - 1 <= n (the last-byte load ends there).
+// Candidate mask of the W positions at offset b: lane k is set when the
+// first, middle and last anchors match at b + k.
+// Precondition: b + W + m - 1 <= n (the last anchor's load ends there).
 template <class V>
 [[gnu::always_inline]] inline typename V::Mask candidates(const std::uint8_t* data, std::size_t n,
-                                                          std::size_t b, std::size_t last,
+                                                          std::size_t b,
                                                           const Filter<V>& filter) noexcept {
-    return V::and_(V::and_(V::eq(load_at<V>(data, n, b), filter.first),
-                           V::eq(load_at<V>(data, n, b + 1), filter.second)),
-                   V::eq(load_at<V>(data, n, b + last), filter.last));
+    return V::and_(
+        V::and_(V::eq(load_at<V>(data, n, b), filter.first.byte),
+                V::eq(load_at<V>(data, n, b + filter.middle.offset), filter.middle.byte)),
+        V::eq(load_at<V>(data, n, b + filter.last.offset), filter.last.byte));
 }
 
-// Verifies the candidates of `mask` at block offset `base`, lowest lane first.
-// Returns true with `result` set when the search is decided: a candidate
-// verified, or the budget ran out and Two-Way answered for the rest.
-// Precondition: base + W + m - 1 <= n, so each candidate's m bytes, and the
-// rare-byte load at base + rare_offset, are inside.
+// The candidates of `mask` (block offset `base`) whose check anchor matches.
+// Precondition: base + W + m - 1 <= n; the check offset is below m - 1.
+template <class V>
+[[gnu::always_inline]] inline typename V::Mask refine(const std::uint8_t* data, std::size_t n,
+                                                      const Filter<V>& filter,
+                                                      typename V::Mask mask,
+                                                      std::size_t base) noexcept {
+    return V::and_(mask, V::eq(load_at<V>(data, n, base + filter.check.offset), filter.check.byte));
+}
+
+// Compares the needle at each candidate of `mask` (block offset `base`),
+// lowest lane first. Returns true with `result` set when the search is
+// decided: a candidate verified, or the budget ran out and Two-Way answered
+// for the rest. Precondition: base + W + m - 1 <= n, so each candidate's m
+// bytes are inside.
 template <class V>
 [[gnu::always_inline]] inline bool verify(const std::uint8_t* data, std::size_t n, ByteRange needle,
-                                          const Filter<V>& filter, typename V::Mask mask,
-                                          std::size_t base, VerifyBudget& budget,
-                                          SearchResult& result) noexcept {
+                                          typename V::Mask mask, std::size_t base,
+                                          VerifyBudget& budget, SearchResult& result) noexcept {
     const std::size_t m = needle.size;
-    mask = V::and_(mask, V::eq(load_at<V>(data, n, base + filter.rare_offset), filter.rare));
     for (auto lanes = V::lanes(mask); !V::empty(lanes); lanes = V::drop_first(lanes)) {
         const std::size_t p = base + V::first(lanes);
         assert(p <= n && m <= n - p);
@@ -175,6 +207,67 @@ template <class V>
         }
     }
     return false;
+}
+
+// How a run of wide steps ended.
+enum class WideExit {
+    kDecided,     // `result` holds the answer
+    kDrained,     // fewer than 4W + m - 1 bytes remain from the cursor
+    kFilterWeak,  // the filter lets through too many candidates that the check rejects
+};
+
+// A wide step whose candidates the check anchor all rejects (a false alarm)
+// costs a mispredicted branch and four more compares. Once false alarms
+// exceed one step in kFalseAlarmShare, plus kFalseAlarmSlack, the search
+// swaps the middle and check anchors: text needles made of common letters
+// get there within a few KiB, where the rare byte then filters far better
+// than the second; random data and needles with a rare byte never do.
+inline constexpr std::size_t kFalseAlarmShare = 64;
+inline constexpr std::size_t kFalseAlarmSlack = 16;
+
+// Wide steps from the cursor `i`: 4W candidates from the masks of four
+// blocks, one test of the four ORed together. The candidates are refined by
+// the check anchor before any is compared in full, in increasing position:
+// the blocks in address order, the lanes of a mask lowest first. With
+// kStopWhenWeak, the run returns kFilterWeak once false alarms pass the
+// share above; `i` is then the first position not yet examined.
+template <class V, bool kStopWhenWeak>
+[[gnu::always_inline]] inline WideExit wide_steps(const std::uint8_t* data, std::size_t n,
+                                                  ByteRange needle, const Filter<V>& filter,
+                                                  std::size_t& i, VerifyBudget& budget,
+                                                  SearchResult& result) noexcept {
+    constexpr std::size_t W = V::kWidth;
+    const std::size_t last = needle.size - 1;
+    const std::size_t start = i;
+    std::size_t false_alarms = 0;
+    // Candidates i .. i + 4W - 1; the highest byte read is i + 4W + m - 2.
+    while (n - i >= 4 * W + last) {
+        typename V::Mask c0 = candidates<V>(data, n, i, filter);
+        typename V::Mask c1 = candidates<V>(data, n, i + W, filter);
+        typename V::Mask c2 = candidates<V>(data, n, i + 2 * W, filter);
+        typename V::Mask c3 = candidates<V>(data, n, i + 3 * W, filter);
+        if (V::any(V::or_(V::or_(c0, c1), V::or_(c2, c3)))) [[unlikely]] {
+            c0 = refine<V>(data, n, filter, c0, i);
+            c1 = refine<V>(data, n, filter, c1, i + W);
+            c2 = refine<V>(data, n, filter, c2, i + 2 * W);
+            c3 = refine<V>(data, n, filter, c3, i + 3 * W);
+            if (V::any(V::or_(V::or_(c0, c1), V::or_(c2, c3)))) {
+                if (verify<V>(data, n, needle, c0, i, budget, result) ||
+                    verify<V>(data, n, needle, c1, i + W, budget, result) ||
+                    verify<V>(data, n, needle, c2, i + 2 * W, budget, result) ||
+                    verify<V>(data, n, needle, c3, i + 3 * W, budget, result)) {
+                    return WideExit::kDecided;
+                }
+            } else if constexpr (kStopWhenWeak) {
+                if (++false_alarms > kFalseAlarmSlack + (i - start) / (4 * W * kFalseAlarmShare)) {
+                    i += 4 * W;
+                    return WideExit::kFilterWeak;
+                }
+            }
+        }
+        i += 4 * W;
+    }
+    return WideExit::kDrained;
 }
 
 // The windows at i, i + 1, ..., n - m compared one by one, for the few that
@@ -216,9 +309,8 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, std::size_t rare_of
     if (rare_offset == kRareOffsetUnknown) {
         rare_offset = rarest_inner_offset(needle, rare_scan_limit(n));
     }
-    const Filter<V> filter{V::splat(needle.data[0]), V::splat(needle.data[1]),
-                           V::splat(needle.data[last]), rare_offset,
-                           V::splat(needle.data[rare_offset])};
+    Filter<V> filter{Anchor<V>::at(needle, 0), Anchor<V>::at(needle, 1),
+                     Anchor<V>::at(needle, last), Anchor<V>::at(needle, rare_offset)};
     VerifyBudget budget{m};
     SearchResult result = SearchResult::not_found();
 
@@ -228,34 +320,28 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, std::size_t rare_of
     // are verified twice, which is harmless (each failed the first time).
     if constexpr (V::kAlignLoads) {
         if (n - W >= 4 * W + last) {
-            const typename V::Mask c = candidates<V>(data, n, 0, last, filter);
-            if (V::any(c) && verify<V>(data, n, needle, filter, c, 0, budget, result)) {
+            const typename V::Mask c = candidates<V>(data, n, 0, filter);
+            if (V::any(c) &&
+                verify<V>(data, n, needle, refine<V>(data, n, filter, c, 0), 0, budget, result)) {
                 return result;
             }
             i = aligned_restart<V>(data);
         }
     }
-    // Candidates i .. i + 4W - 1; the highest byte read is i + 4W + m - 2.
-    while (n - i >= 4 * W + last) {
-        const typename V::Mask c0 = candidates<V>(data, n, i, last, filter);
-        const typename V::Mask c1 = candidates<V>(data, n, i + W, last, filter);
-        const typename V::Mask c2 = candidates<V>(data, n, i + 2 * W, last, filter);
-        const typename V::Mask c3 = candidates<V>(data, n, i + 3 * W, last, filter);
-        if (V::any(V::or_(V::or_(c0, c1), V::or_(c2, c3)))) [[unlikely]] {
-            if (verify<V>(data, n, needle, filter, c0, i, budget, result) ||
-                verify<V>(data, n, needle, filter, c1, i + W, budget, result) ||
-                verify<V>(data, n, needle, filter, c2, i + 2 * W, budget, result) ||
-                verify<V>(data, n, needle, filter, c3, i + 3 * W, budget, result)) {
-                return result;
-            }
-        }
-        i += 4 * W;
+    WideExit exit = wide_steps<V, true>(data, n, needle, filter, i, budget, result);
+    if (exit == WideExit::kFilterWeak) {
+        filter = filter.swapped();
+        exit = wide_steps<V, false>(data, n, needle, filter, i, budget, result);
+    }
+    if (exit == WideExit::kDecided) {
+        return result;
     }
 
     // Candidates i .. i + W - 1; the highest byte read is i + W + m - 2.
     while (n - i >= W + last) {
-        const typename V::Mask c = candidates<V>(data, n, i, last, filter);
-        if (V::any(c) && verify<V>(data, n, needle, filter, c, i, budget, result)) {
+        const typename V::Mask c = candidates<V>(data, n, i, filter);
+        if (V::any(c) &&
+            verify<V>(data, n, needle, refine<V>(data, n, filter, c, i), i, budget, result)) {
             return result;
         }
         i += W;

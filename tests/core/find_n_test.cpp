@@ -3,6 +3,7 @@
 // candidates of the three-byte filter before the match, and runs of one byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 
@@ -143,6 +144,43 @@ TEST_P(FindN, RepeatedByteNeedleIsFoundAtTheFirstLongEnoughRun) {
         haystack.insert(haystack.end(), m, 'a');
         haystack.insert(haystack.end(), 100, '.');
         EXPECT_EQ(search_for(needle)(range_of(haystack)), SearchResult::at(expected)) << m;
+    }
+}
+
+// Decoys every 97 bytes of an n-byte haystack: those before `switch_at`
+// equal the needle in its first, second and last bytes only, so the wide
+// filter passes each and the check on a likely rare inner byte, whichever it
+// is, rejects it; a few dozen of them make the search swap the second byte
+// for that inner byte in its filter. Those from `switch_at` on differ from
+// the needle in the second byte only: they pass the swapped filter and fail
+// its check, the second byte.
+Bytes filter_swapping_haystack(const Bytes& needle, std::size_t n, std::size_t switch_at) {
+    const std::size_t m = needle.size();
+    Bytes inner_differs = needle;
+    std::fill(inner_differs.begin() + 2, inner_differs.end() - 1, '-');
+    const Bytes second_differs = with_byte_changed(needle, 1, '-');
+    Bytes haystack(n, '.');
+    for (std::size_t at = 0; at + m <= n; at += 97) {
+        plant(haystack, at, at < switch_at ? inner_differs : second_differs);
+    }
+    return haystack;
+}
+
+TEST_P(FindN, ResultsStayExactWhenTheFilterSwapsItsMiddleByte) {
+    // The needle at every position: before the swap, around it, and after,
+    // among decoys of both kinds; it overwrites whatever decoy is there.
+    for (const std::size_t m : {4u, 5u, 17u, 65u}) {
+        const Bytes needle = letters(m);
+        const Bytes decoys = filter_swapping_haystack(needle, 9000, 6000);
+        ASSERT_EQ(search_for(needle)(range_of(decoys)), SearchResult::not_found()) << m;
+        Bytes haystack = decoys;
+        for (std::size_t p = 0; p + m <= haystack.size(); ++p) {
+            plant(haystack, p, needle);
+            ASSERT_EQ(search_for(needle)(range_of(haystack)), naive_find(haystack, needle))
+                << "needle of " << m << " at " << p;
+            std::copy_n(decoys.begin() + static_cast<std::ptrdiff_t>(p), m,
+                        haystack.begin() + static_cast<std::ptrdiff_t>(p));
+        }
     }
 }
 
