@@ -17,10 +17,17 @@ class Budget:
     repeats: int  # samples taken; the minimum is reported
     sample_ns: int  # each sample loops until it lasts about this long
     slow_call_ns: int  # a single call slower than this is timed once, not k times
+    # Samples taken when even the fastest contender's call lasts over a
+    # millisecond. Such calls scan haystacks far larger than the caches, at the
+    # memory bandwidth that other tenants of the machine leave, which drifts
+    # for seconds at a time; a sample holds only a few calls, so more samples
+    # are needed for the minimum to settle.
+    memory_bound_repeats: int
 
 
-FULL = Budget(repeats=5, sample_ns=30_000_000, slow_call_ns=2_000_000_000)
-QUICK = Budget(repeats=3, sample_ns=4_000_000, slow_call_ns=200_000_000)
+FULL = Budget(repeats=5, sample_ns=30_000_000, slow_call_ns=2_000_000_000, memory_bound_repeats=15)
+QUICK = Budget(repeats=3, sample_ns=4_000_000, slow_call_ns=200_000_000, memory_bound_repeats=3)
+MEMORY_BOUND_CALL_NS = 1_000_000
 
 
 @dataclass(frozen=True)
@@ -69,7 +76,11 @@ def time_side_by_side(contenders: dict[str, Timed], budget: Budget) -> dict[str,
     gc.disable()
     try:
         loops = {name: _loops_for(timed, budget.sample_ns) for name, timed in repeated.items()}
-        for _ in range(budget.repeats):
+        memory_bound = (
+            bool(repeated)
+            and min(t.first_call_ns for t in repeated.values()) > MEMORY_BOUND_CALL_NS
+        )
+        for _ in range(budget.memory_bound_repeats if memory_bound else budget.repeats):
             for name, timed in repeated.items():
                 per_call = _loop(timed.call, timed.args, loops[name]) / loops[name]
                 best[name] = min(best.get(name, per_call), per_call)
