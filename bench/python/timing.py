@@ -21,7 +21,11 @@ class Budget:
     # millisecond. Such calls scan haystacks far larger than the caches, at the
     # memory bandwidth that other tenants of the machine leave, which drifts
     # for seconds at a time; a sample holds only a few calls, so more samples
-    # are needed for the minimum to settle.
+    # are needed for the minimum to settle. Each of these samples also follows
+    # an untimed one of the same contender: on the KVM guest the numbers were
+    # recorded on, a memory-bound scan that follows an idle or slow stretch
+    # (such as re.search's sample) runs up to 40% slower for tens of
+    # milliseconds, which had always penalised whichever contender came next.
     memory_bound_repeats: int
 
 
@@ -82,6 +86,8 @@ def time_side_by_side(contenders: dict[str, Timed], budget: Budget) -> dict[str,
         )
         for _ in range(budget.memory_bound_repeats if memory_bound else budget.repeats):
             for name, timed in repeated.items():
+                if memory_bound:
+                    _loop(timed.call, timed.args, loops[name])
                 per_call = _loop(timed.call, timed.args, loops[name]) / loops[name]
                 best[name] = min(best.get(name, per_call), per_call)
     finally:
