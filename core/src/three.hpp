@@ -3,7 +3,7 @@
 // The structure of find_two with one more byte. With W-byte vectors:
 //   main loop, while 5W bytes remain: five loads cover 4W positions; the
 //     second and third bytes come from the vectors shifted by one and two
-//     bytes out of two adjacent loads;
+//     bytes out of two adjacent loads (reloaded on AVX-512, as in find_two);
 //   W positions per pass, while W + 2 bytes remain: three overlapping loads
 //     at i, i + 1 and i + 2;
 //   the at most W + 1 bytes left: for W = 16, each position compared as one
@@ -91,14 +91,17 @@ SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
         const Vec v2 = load_at<V>(data, n, i + 2 * W);
         const Vec v3 = load_at<V>(data, n, i + 3 * W);
         const Vec v4 = load_at<V>(data, n, i + 4 * W);
-        const Mask m0 = triple_mask<V>(v0, V::template shifted<1>(v0, v1),
-                                       V::template shifted<2>(v0, v1), first, second, third);
-        const Mask m1 = triple_mask<V>(v1, V::template shifted<1>(v1, v2),
-                                       V::template shifted<2>(v1, v2), first, second, third);
-        const Mask m2 = triple_mask<V>(v2, V::template shifted<1>(v2, v3),
-                                       V::template shifted<2>(v2, v3), first, second, third);
-        const Mask m3 = triple_mask<V>(v3, V::template shifted<1>(v3, v4),
-                                       V::template shifted<2>(v3, v4), first, second, third);
+        const Mask m0 = triple_mask<V>(v0, bytes_after<V, 1>(data, n, i, v0, v1),
+                                       bytes_after<V, 2>(data, n, i, v0, v1), first, second, third);
+        const Mask m1 =
+            triple_mask<V>(v1, bytes_after<V, 1>(data, n, i + 1 * W, v1, v2),
+                           bytes_after<V, 2>(data, n, i + 1 * W, v1, v2), first, second, third);
+        const Mask m2 =
+            triple_mask<V>(v2, bytes_after<V, 1>(data, n, i + 2 * W, v2, v3),
+                           bytes_after<V, 2>(data, n, i + 2 * W, v2, v3), first, second, third);
+        const Mask m3 =
+            triple_mask<V>(v3, bytes_after<V, 1>(data, n, i + 3 * W, v3, v4),
+                           bytes_after<V, 2>(data, n, i + 3 * W, v3, v4), first, second, third);
         if (std::size_t offset; first_of_four<V>(m0, m1, m2, m3, offset)) [[unlikely]] {
             return SearchResult::at(i + offset);
         }

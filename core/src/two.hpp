@@ -3,7 +3,9 @@
 // Tests positions, not bytes. With W-byte vectors:
 //   main loop, while 5W bytes remain: five loads cover 4W positions; the
 //     second byte of each position comes from the vector shifted by one byte
-//     out of two adjacent loads, so a pair straddling vectors costs no load;
+//     out of two adjacent loads, so a pair straddling vectors costs no load
+//     (AVX-512, whose shift across the vector takes two shuffles, loads the
+//     bytes one further instead: bytes_after);
 //   W positions per pass, while W + 1 bytes remain: the second byte comes
 //     from an overlapping load one byte further;
 //   the at most W bytes left: for W = 16, each position compared as one
@@ -76,10 +78,14 @@ SearchResult find_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noex
         const Vec v2 = load_at<V>(data, n, i + 2 * W);
         const Vec v3 = load_at<V>(data, n, i + 3 * W);
         const Vec v4 = load_at<V>(data, n, i + 4 * W);
-        const Mask m0 = V::and_(V::eq(v0, first), V::eq(V::template shifted<1>(v0, v1), second));
-        const Mask m1 = V::and_(V::eq(v1, first), V::eq(V::template shifted<1>(v1, v2), second));
-        const Mask m2 = V::and_(V::eq(v2, first), V::eq(V::template shifted<1>(v2, v3), second));
-        const Mask m3 = V::and_(V::eq(v3, first), V::eq(V::template shifted<1>(v3, v4), second));
+        const Mask m0 =
+            V::and_(V::eq(v0, first), V::eq(bytes_after<V, 1>(data, n, i, v0, v1), second));
+        const Mask m1 =
+            V::and_(V::eq(v1, first), V::eq(bytes_after<V, 1>(data, n, i + 1 * W, v1, v2), second));
+        const Mask m2 =
+            V::and_(V::eq(v2, first), V::eq(bytes_after<V, 1>(data, n, i + 2 * W, v2, v3), second));
+        const Mask m3 =
+            V::and_(V::eq(v3, first), V::eq(bytes_after<V, 1>(data, n, i + 3 * W, v3, v4), second));
         if (std::size_t offset; first_of_four<V>(m0, m1, m2, m3, offset)) [[unlikely]] {
             return SearchResult::at(i + offset);
         }

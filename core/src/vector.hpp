@@ -13,6 +13,7 @@
 //   any(m)                     some lane is set
 //   lowest(m)                  index of the lowest set lane; precondition any(m)
 //   shifted<K>(a, b)           lanes K .. K+W-1 of the concatenation a:b
+//                              (see bytes_after for the backends that reload)
 //   LaneSet, lanes(m)          the set lanes of a mask, to walk in increasing order
 //   first(s), drop_first(s), empty(s)
 //
@@ -89,6 +90,30 @@ template <class V>
 inline constexpr bool has_masked_compare = requires {
     V::kMaskedCompare;
 };
+
+// Backends on which a byte shift across the whole vector costs more than one
+// more load set kShiftByLoad: the searches then load the bytes at an offset
+// again instead of shifting them out of two loaded vectors (bytes_after).
+template <class V>
+inline constexpr bool has_shift_by_load = requires {
+    V::kShiftByLoad;
+};
+
+// The W bytes at offset at + K, given `v` and `next`, the vectors loaded at
+// `at` and at + W: shifted<K>(v, next), or reloaded where the backend prefers
+// that (has_shift_by_load). Precondition: at + 2W <= size.
+template <class V, int K>
+[[gnu::always_inline]] inline typename V::Vec bytes_after(const std::uint8_t* data,
+                                                          std::size_t size, std::size_t at,
+                                                          typename V::Vec v,
+                                                          typename V::Vec next) noexcept {
+    static_assert(K > 0 && static_cast<std::size_t>(K) < V::kWidth);
+    if constexpr (has_shift_by_load<V>) {
+        return load_at<V>(data, size, at + K);
+    } else {
+        return V::template shifted<K>(v, next);
+    }
+}
 
 // The first set lane of four masks covering 4 W consecutive positions, found
 // by halves (the first pair's OR, then the mask within the pair). Returns

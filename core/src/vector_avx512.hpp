@@ -52,6 +52,11 @@ struct Avx512 {
     }
     static LaneSet drop_first(LaneSet s) noexcept { return s & (s - 1); }
 
+    // shifted<K> takes two shuffles (below) on the port that every compare
+    // needs too; an unaligned load of the same bytes takes a load port. The
+    // searches' main loops reload instead (bytes_after in vector.hpp).
+    static constexpr bool kShiftByLoad = true;
+
     template <int K>
     static Vec shifted(Vec a, Vec b) noexcept {
         static_assert(K > 0 && K < 16);
