@@ -1,9 +1,9 @@
 """Min-of-k timing with time.perf_counter_ns, contenders interleaved.
 
-The k samples of the contenders on one case are taken in turns (A B C, A B C,
-...) rather than one contender after the other, so a burst of load from
+The k samples of the contenders on one case are taken in turns (A B C, B C A,
+C A B, ...) rather than one contender after the other, so a burst of load from
 another process slows every contender's sample instead of one contender's
-whole measurement.
+whole measurement, and no contender always comes right after the same one.
 """
 
 import gc
@@ -84,8 +84,14 @@ def time_side_by_side(contenders: dict[str, Timed], budget: Budget) -> dict[str,
             bool(repeated)
             and min(t.first_call_ns for t in repeated.values()) > MEMORY_BOUND_CALL_NS
         )
-        for _ in range(budget.memory_bound_repeats if memory_bound else budget.repeats):
-            for name, timed in repeated.items():
+        names = list(repeated)
+        rounds = budget.memory_bound_repeats if memory_bound else budget.repeats
+        for round_ in range(rounds if names else 0):
+            # Each round starts with the next contender, so none is always the
+            # one that follows the slowest.
+            start = round_ % len(names)
+            for name in names[start:] + names[:start]:
+                timed = repeated[name]
                 if memory_bound:
                     _loop(timed.call, timed.args, loops[name])
                 per_call = _loop(timed.call, timed.args, loops[name]) / loops[name]
