@@ -36,6 +36,30 @@ def _series(rows: list[Row], corpus: str, length: int) -> dict[str, list[tuple[i
     return {name: sorted(p) for name, p in points.items()}
 
 
+def _panel(ax, points: dict[str, list[tuple[int, float]]], value, title: str) -> None:
+    """One log-log panel: value(size, ns) against size for every contender."""
+    for name, series in points.items():
+        sizes = [size for size, _ in series]
+        values = [value(size, ns) for size, ns in series]
+        ax.plot(sizes, values, marker="o", label=name, color=_color(name))
+    ax.set_xscale("log", base=2)
+    ax.set_yscale("log")
+    ax.set_title(title, fontsize=10)
+    ax.grid(True, which="both", alpha=0.3)
+
+
+def _label_and_save(fig, axes, ylabel: str, xlabel: str, path: Path) -> None:
+    """Axis labels on the outer panels, one legend, and the PNG."""
+    for row_axes in axes:
+        row_axes[0].set_ylabel(ylabel)
+    for ax in axes[-1]:
+        ax.set_xlabel(xlabel)
+    axes[0][0].legend(fontsize=8)
+    fig.tight_layout()
+    fig.savefig(path, dpi=110)
+    plt.close(fig)
+
+
 def throughput_plot(rows: list[Row], path: Path) -> None:
     """GB/s against haystack size (log x), one panel per corpus and needle length."""
     corpora = sorted({row.corpus for row in rows})
@@ -48,23 +72,13 @@ def throughput_plot(rows: list[Row], path: Path) -> None:
     )
     for r, corpus in enumerate(corpora):
         for c, length in enumerate(PLOTTED_LENGTHS):
-            ax = axes[r][c]
-            for name, points in _series(rows, corpus, length).items():
-                sizes = [size for size, _ in points]
-                speeds = [size / ns for size, ns in points]
-                ax.plot(sizes, speeds, marker="o", label=name, color=_color(name))
-            ax.set_xscale("log", base=2)
-            ax.set_yscale("log")
-            ax.set_title(f"{corpus}, no match, m = {length}", fontsize=10)
-            ax.grid(True, which="both", alpha=0.3)
-            if c == 0:
-                ax.set_ylabel("GB/s")
-            if r == len(corpora) - 1:
-                ax.set_xlabel("haystack bytes")
-    axes[0][0].legend(fontsize=8)
-    fig.tight_layout()
-    fig.savefig(path, dpi=110)
-    plt.close(fig)
+            _panel(
+                axes[r][c],
+                _series(rows, corpus, length),
+                lambda size, ns: size / ns,
+                f"{corpus}, no match, m = {length}",
+            )
+    _label_and_save(fig, axes, "GB/s", "haystack bytes", path)
 
 
 def adversarial_plot(rows: list[Row], path: Path) -> None:
@@ -81,20 +95,10 @@ def adversarial_plot(rows: list[Row], path: Path) -> None:
     for r, family in enumerate(families):
         family_lengths = sorted({row.needle_len for row in rows if row.corpus == family})
         for c, length in enumerate(family_lengths):
-            ax = axes[r][c]
-            for name, points in _series(rows, family, length).items():
-                sizes = [size for size, _ in points]
-                millis = [ns / 1e6 for _, ns in points]
-                ax.plot(sizes, millis, marker="o", label=name, color=_color(name))
-            ax.set_xscale("log", base=2)
-            ax.set_yscale("log")
-            ax.set_title(f"{family}, m = {length}", fontsize=10)
-            ax.grid(True, which="both", alpha=0.3)
-            if c == 0:
-                ax.set_ylabel("ms per call")
-            if r == len(families) - 1:
-                ax.set_xlabel("haystack bytes (run of 'a')")
-    axes[0][0].legend(fontsize=8)
-    fig.tight_layout()
-    fig.savefig(path, dpi=110)
-    plt.close(fig)
+            _panel(
+                axes[r][c],
+                _series(rows, family, length),
+                lambda size, ns: ns / 1e6,
+                f"{family}, m = {length}",
+            )
+    _label_and_save(fig, axes, "ms per call", "haystack bytes (run of 'a')", path)
