@@ -15,6 +15,7 @@ sid_lock="$sid_root.lock"
 # suites that configure beside the test-only extension.
 sid_packages=(
   python3.14-dev python3.14-dbg python3.14-venv libpython3.14-testsuite
+  python3.15-dev python3.15-dbg python3.15-venv libpython3.15-testsuite
   python3-pip python3-pytest python3-hypothesis python3-numpy python3-mypy
   python3-scikit-build-core
   g++ cmake ninja-build libgtest-dev
