@@ -1,12 +1,10 @@
 // Throughput of the search core beside the C library and the standard library.
 //
-// Every benchmark scans a prefix of one pseudo-English text (64 B, 4 KiB,
-// 1 MiB, 64 MiB) for a needle of 1, 2, 3, 4, 8, 16 or 64 bytes, either absent
-// (the whole prefix is scanned) or planted once at the last possible offset.
-// Contenders: qarvo through its public entry points and through each variant
-// the CPU runs, memchr (1 byte), memmem, std::string_view::find, and a plain
-// read-only pass over the same bytes as the bandwidth roof. Bytes per second
-// count the haystack bytes handed to one call.
+// Every benchmark scans a prefix of one pseudo-English text (16 B to 64 MiB) for a needle of 1, 2,
+// 3, 4, 8, 16 or 64 bytes, either absent (the whole prefix is scanned) or planted once at the last
+// possible offset. Contenders: qarvo through its public entry points and through each variant the
+// CPU runs, memchr (1 byte), memmem, std::string_view::find, and a plain read-only pass over the
+// same bytes as the bandwidth roof. Bytes per second count the haystack bytes handed to one call.
 //
 // Names are "<case>/m=<needle length>/<contender>/n=<haystack bytes>"
 // (and "roof/n=<bytes>"); bench/core/report_table.py turns the JSON output
@@ -34,7 +32,15 @@
 namespace {
 
 constexpr std::size_t kNotFound = ~std::size_t{0};
-constexpr std::size_t kHaystackSizes[] = {64, std::size_t{4} << 10, std::size_t{1} << 20,
+// The short ones are where one call's fixed cost decides: 16 to 64 bytes, 40 for
+// the lines of text that a parser looks at, 1 KiB for a small record.
+constexpr std::size_t kHaystackSizes[] = {16,
+                                          32,
+                                          40,
+                                          64,
+                                          std::size_t{1} << 10,
+                                          std::size_t{4} << 10,
+                                          std::size_t{1} << 20,
                                           std::size_t{64} << 20};
 constexpr std::size_t kNeedleLengths[] = {1, 2, 3, 4, 8, 16, 64};
 
@@ -158,7 +164,24 @@ AlignedBytes aligned_bytes(std::size_t size) {
     return AlignedBytes(static_cast<std::uint8_t*>(p));
 }
 
-enum class Case { no_match, match_at_end };
+// match_early puts the needle at kEarlyOffset of a haystack of at least
+// kEarlyFrom bytes: the search stops long before the end, so what it costs is
+// its setup and first steps.
+enum class Case { no_match, match_at_end, match_early };
+constexpr std::size_t kEarlyOffset = 24;
+constexpr std::size_t kEarlyFrom = std::size_t{1} << 10;
+
+const char* case_name(Case which) {
+    switch (which) {
+        case Case::no_match:
+            return "no_match";
+        case Case::match_at_end:
+            return "match_at_end";
+        case Case::match_early:
+            return "match_early";
+    }
+    return "?";
+}
 
 // One search: the offset of the first occurrence, or kNotFound. `variant` is
 // the routine table a qarvo contender runs (null for the others).
@@ -248,17 +271,18 @@ std::vector<Contender> contenders_for(std::size_t m) {
     return list;
 }
 
-// Writes the needle over the last m bytes of haystack[0, n) for as long as it
-// lives, so one shared text serves both cases.
-class PlantedAtEnd {
+// Writes the needle over the m bytes at `offset` of the haystack for as long
+// as it lives, so one shared text serves every case.
+class Planted {
 public:
-    PlantedAtEnd(std::span<std::uint8_t> haystack, std::span<const std::uint8_t> needle)
-        : spot_(haystack.last(needle.size())), saved_(spot_.begin(), spot_.end()) {
+    Planted(std::span<std::uint8_t> haystack, std::size_t offset,
+            std::span<const std::uint8_t> needle)
+        : spot_(haystack.subspan(offset, needle.size())), saved_(spot_.begin(), spot_.end()) {
         std::copy(needle.begin(), needle.end(), spot_.begin());
     }
-    ~PlantedAtEnd() { std::copy(saved_.begin(), saved_.end(), spot_.begin()); }
-    PlantedAtEnd(const PlantedAtEnd&) = delete;
-    PlantedAtEnd& operator=(const PlantedAtEnd&) = delete;
+    ~Planted() { std::copy(saved_.begin(), saved_.end(), spot_.begin()); }
+    Planted(const Planted&) = delete;
+    Planted& operator=(const Planted&) = delete;
 
 private:
     std::span<std::uint8_t> spot_;
@@ -267,11 +291,11 @@ private:
 
 void run_search(benchmark::State& state, std::span<std::uint8_t> haystack,
                 std::span<const std::uint8_t> needle, Case which, const Contender* contender) {
-    std::optional<PlantedAtEnd> planted;
+    std::optional<Planted> planted;
     std::size_t expected = kNotFound;
-    if (which == Case::match_at_end) {
-        planted.emplace(haystack, needle);
-        expected = haystack.size() - needle.size();
+    if (which != Case::no_match) {
+        expected = which == Case::match_early ? kEarlyOffset : haystack.size() - needle.size();
+        planted.emplace(haystack, expected, needle);
     }
     // A contender that answers wrongly is not timed.
     const SearchFn search = contender->search;
@@ -396,11 +420,14 @@ void register_all(Inputs& in) {
             in.needles.emplace_back(make_needle(in.language, m));
         for (const Contender& c : contenders_for(m)) {
             const Contender* contender = &in.contenders.emplace_back(c);
-            for (const Case which : {Case::no_match, Case::match_at_end}) {
+            for (const Case which : {Case::no_match, Case::match_at_end, Case::match_early}) {
                 for (const std::size_t n : kHaystackSizes) {
-                    const std::string name =
-                        std::string(which == Case::no_match ? "no_match" : "match_at_end") +
-                        "/m=" + std::to_string(m) + "/" + c.name + "/" + size_name(n);
+                    if (m > n || (which == Case::match_early && n < kEarlyFrom)) {
+                        continue;  // no room for the needle; early is early only in long ones
+                    }
+                    const std::string name = std::string(case_name(which)) +
+                                             "/m=" + std::to_string(m) + "/" + c.name + "/" +
+                                             size_name(n);
                     benchmark::RegisterBenchmark(name.c_str(), run_search, text.first(n), needle,
                                                  which, contender);
                 }
