@@ -3,14 +3,15 @@
 // With W-byte vectors: a main loop over blocks of 16 vectors (256 bytes at
 // W = 16), then at most one block each of 8, 4, 2 and 1 vectors, then the
 // fewer than W bytes that remain. For W = 16 that remainder is scanned byte by
-// byte; a wider variant hands it to the next narrower one (AVX-512 -> AVX2 ->
-// SSE2), as it does a whole range shorter than W, before any setup: a short
-// input costs what it costs there.
+// byte, and blocks count from the start of the range, whatever its alignment.
 //
-// The 16-byte backends count their blocks from the start of the range,
-// whatever its alignment. The wide ones (kAlignLoads), when the range is long
-// enough for the main loop, test one vector at 0 and count their blocks from
-// the first W-aligned offset after it (aligned_restart).
+// The wide variants (is_wide) differ at both ends. They test one vector at 0
+// first, and when the range is long enough for the main loop, count their
+// blocks from the first W-aligned offset after it (aligned_restart, with
+// kAlignLoads). The remainder is one more vector, the range's last W bytes,
+// which overlaps bytes already known not to match. A range shorter than W
+// takes short_one before any setup: one masked load on AVX-512, overlapping
+// narrower vectors on AVX2.
 //
 // A block's masks are ORed pairwise into a tree (pairs, quarters, halves). The
 // root decides whether the block holds a match; only the block holding the
@@ -23,6 +24,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <tuple>
 
 #include "qarvo/search.hpp"
 #include "vector.hpp"
@@ -148,29 +150,67 @@ template <class V>
     return V::all(V::and_(V::and_(run[0], run[1]), V::and_(run[2], run[3])));
 }
 
+// A wide variant's range of at most short_positions bytes: one masked load where the backend has
+// them; otherwise two overlapping vectors of the next narrower width when n is at least that wide
+// (a match in the overlap is found by the first), and byte by byte below 16 bytes.
+template <class V, class... Narrower>
+[[gnu::always_inline]] inline SearchResult short_one(const std::uint8_t* data, std::size_t n,
+                                                     std::uint8_t needle) noexcept {
+    assert(n <= short_positions<V>);
+    if constexpr (has_masked_load<V>) {
+        const typename V::Mask m =
+            V::and_(V::eq(load_first_at<V>(data, n, 0, n), V::splat(needle)), V::first_lanes(n));
+        return V::any(m) ? SearchResult::at(V::lowest(m)) : SearchResult::not_found();
+    } else if constexpr (sizeof...(Narrower) > 0) {
+        using N = std::tuple_element_t<0, std::tuple<Narrower...>>;
+        if (n >= N::kWidth) {
+            const typename N::Vec splat = N::splat(needle);
+            if (const std::size_t k = block_of_1<N>(data, n, 0, splat); k != kNoMatch) {
+                return SearchResult::at(k);
+            }
+            const std::size_t last = n - N::kWidth;
+            const std::size_t k = block_of_1<N>(data, n, last, splat);
+            return k != kNoMatch ? SearchResult::at(last + k) : SearchResult::not_found();
+        }
+        return short_one<Narrower...>(data, n, needle);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (data[i] == needle) {
+                return SearchResult::at(i);
+            }
+        }
+        return SearchResult::not_found();
+    }
+}
+
 template <class V, class... Narrower>
 SearchResult find_one(ByteRange haystack, std::uint8_t needle) noexcept {
     constexpr std::size_t W = V::kWidth;
     const std::uint8_t* const data = haystack.data;
     const std::size_t n = haystack.size;
     assert(data != nullptr || n == 0);
-    // Too short for one vector of this width: hand it on before any setup.
-    if constexpr (sizeof...(Narrower) > 0) {
-        if (n < W) {
-            return find_one<Narrower...>(haystack, needle);
+    // Too short for one vector of this width (or, with masked loads, at most
+    // one): before any setup.
+    if constexpr (is_wide<V>) {
+        if (n <= short_positions<V>) {
+            return short_one<V, Narrower...>(data, n, needle);
         }
     }
     const typename V::Vec splat = V::splat(needle);
 
     std::size_t i = 0;
-    // Long enough for the main loop from any restart offset: one vector at 0,
-    // then aligned blocks.
-    if constexpr (V::kAlignLoads) {
-        if (n >= W + 16 * W) {
-            if (const std::size_t k = block_of_1<V>(data, n, 0, splat); k != kNoMatch) {
-                return SearchResult::at(k);
+    // The wide variants test one vector at 0 first, so a match near the start
+    // costs one load. A range long enough for the main loop from any restart
+    // offset goes on with aligned blocks.
+    if constexpr (is_wide<V>) {
+        if (const std::size_t k = block_of_1<V>(data, n, 0, splat); k != kNoMatch) {
+            return SearchResult::at(k);
+        }
+        i = W;
+        if constexpr (V::kAlignLoads) {
+            if (n >= W + 16 * W) {
+                i = aligned_restart<V>(data);
             }
-            i = aligned_restart<V>(data);
         }
     }
     if constexpr (has_masked_compare<V>) {
@@ -259,15 +299,21 @@ SearchResult find_one(ByteRange haystack, std::uint8_t needle) noexcept {
     }
 
     assert(i <= n && n - i < W);
-    if constexpr (sizeof...(Narrower) == 0) {
+    if constexpr (is_wide<V>) {
+        // The last W bytes, n >= W: those before i are known not to match, so
+        // the lowest match among them is the first one.
+        if (i == n) {
+            return SearchResult::not_found();
+        }
+        const std::size_t k = block_of_1<V>(data, n, n - W, splat);
+        return k != kNoMatch ? SearchResult::at(n - W + k) : SearchResult::not_found();
+    } else {
         for (; i < n; ++i) {
             if (data[i] == needle) {
                 return SearchResult::at(i);
             }
         }
         return SearchResult::not_found();
-    } else {
-        return shift_result(find_one<Narrower...>(ByteRange{data + i, n - i}, needle), i);
     }
 }
 

@@ -91,6 +91,38 @@ inline constexpr bool has_masked_compare = requires {
     V::kMaskedCompare;
 };
 
+// The wide backends (wider than 16 bytes) finish a range with vector steps
+// that overlap the last one, and take ranges too short for one step through
+// a short path; the 16-byte ones keep their narrowing blocks down to a
+// byte-by-byte tail.
+template <class V>
+inline constexpr bool is_wide = V::kWidth > 16;
+
+// Backends whose loads can leave out lanes without reading their bytes
+// (AVX-512's masked loads) provide first_lanes(count), the mask of lanes
+// 0 .. count - 1, and load_first(p, count), the first count bytes at p with
+// the other lanes zero; count <= W.
+template <class V>
+inline constexpr bool has_masked_load = requires {
+    V::kMaskedLoad;
+};
+
+// The most positions a wide variant's short path takes: up to a whole vector
+// with masked loads, since one load covers it; fewer than a vector otherwise.
+template <class V>
+inline constexpr std::size_t short_positions = has_masked_load<V> ? V::kWidth : V::kWidth - 1;
+
+// The `count` bytes at offset `at` as the first lanes of a vector, the other
+// lanes zero. Precondition: at + count <= size, count <= W.
+template <class V>
+[[gnu::always_inline]] inline typename V::Vec load_first_at(const std::uint8_t* data,
+                                                            std::size_t size, std::size_t at,
+                                                            std::size_t count) noexcept {
+    assert(at <= size && count <= size - at && count <= V::kWidth);
+    (void)size;
+    return V::load_first(data + at, count);
+}
+
 // Backends on which a byte shift across the whole vector costs more than one
 // more load set kShiftByLoad: the searches then load the bytes at an offset
 // again instead of shifting them out of two loaded vectors (bytes_after).

@@ -45,6 +45,18 @@ struct Avx512 {
     }
     static bool all(Mask m) noexcept { return m == ~Mask{0}; }
 
+    // Loads of the first `count` lanes only (count <= 64; the rest are zero):
+    // masked-off bytes are not read, so they may lie past the range's end,
+    // even on a page that is not mapped. Short ranges take one such load
+    // instead of a narrower loop (has_masked_load in vector.hpp).
+    static constexpr bool kMaskedLoad = true;
+    static Mask first_lanes(std::size_t count) noexcept {
+        return _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(count));
+    }
+    static Vec load_first(const std::uint8_t* p, std::size_t count) noexcept {
+        return _mm512_maskz_loadu_epi8(first_lanes(count), p);
+    }
+
     static LaneSet lanes(Mask m) noexcept { return static_cast<LaneSet>(m); }
     static bool empty(LaneSet s) noexcept { return s == 0; }
     static std::size_t first(LaneSet s) noexcept {

@@ -1,6 +1,7 @@
 // No routine reads outside its range: every haystack of 0 to 512 bytes is put
 // right before an inaccessible page and right after one, so a read one byte
-// past either end faults and kills the test. Longer haystacks that end at the
+// past either end faults and kills the test; up to 200 bytes, with the needle
+// at every position. Longer haystacks that end at the
 // upper guard page also start at every address modulo 64, where the wide
 // variants' aligned main loops begin at a different offset each time.
 #include <gtest/gtest.h>
@@ -116,6 +117,51 @@ TEST_P(GuardPages, EveryRoutineStaysInsideTheRange) {
                     ASSERT_FALSE(HasFatalFailure())
                         << "length " << n << (at_end ? ", before" : ", after") << " the guard page";
                 }
+            }
+        }
+    }
+}
+
+TEST_P(GuardPages, EveryPositionOfShortRangesAndLastVectors) {
+    // The wide variants take a range shorter than a vector with loads that
+    // leave out the lanes past its end (AVX-512) or with narrower vectors
+    // that overlap (AVX2), and finish a longer one with a last vector that
+    // overlaps the one before. Each must stay inside the range, and lanes
+    // left out must not count as bytes: with needles of 0x00, a lane read as
+    // zero past the end would complete the partial needle at the end. So:
+    // every length up to three 64-byte vectors and a few, the needle at
+    // every position, at both ends of the page.
+    const Bytes needles[] = {Bytes{0x00},
+                             Bytes{0x00, 0x00},
+                             Bytes{0x00, 0x00, 0x00},
+                             Bytes{0x00, 0x00, 0x00, 0x00},
+                             Bytes{0x00, 'q', 0x00, 0x00, 0x00},
+                             Bytes(17, 0x00)};
+    GuardedPage page;
+    ASSERT_TRUE(page.ok());
+    for (std::size_t n = 0; n <= 200; ++n) {
+        for (const Bytes& needle : needles) {
+            const std::size_t m = needle.size();
+            Bytes contents(n, '.');
+            if (m - 1 <= n) {
+                plant(contents, n - (m - 1), std::span<const std::uint8_t>(needle).first(m - 1));
+            }
+            for (const bool at_end : {true, false}) {
+                const auto partial = at_end ? page.at_end(contents) : page.at_start(contents);
+                ASSERT_EQ(find_by_length(partial, needle), SearchResult::not_found())
+                    << "length " << n << ", needle of " << m << ", all but its last byte at the end"
+                    << (at_end ? ", before" : ", after") << " the guard page";
+            }
+            std::fill(contents.begin(), contents.end(), '.');
+            for (std::size_t p = 0; p + m <= n; ++p) {
+                plant(contents, p, needle);
+                for (const bool at_end : {true, false}) {
+                    const auto haystack = at_end ? page.at_end(contents) : page.at_start(contents);
+                    ASSERT_EQ(find_by_length(haystack, needle), SearchResult::at(p))
+                        << "length " << n << ", needle of " << m << " at " << p
+                        << (at_end ? ", before" : ", after") << " the guard page";
+                }
+                std::fill_n(contents.begin() + static_cast<std::ptrdiff_t>(p), m, '.');
             }
         }
     }
