@@ -7,8 +7,10 @@
 //   W positions per pass, while W + 2 bytes remain: three overlapping loads
 //     at i, i + 1 and i + 2;
 //   the at most W + 1 bytes left: for W = 16, each position compared as one
-//     24-bit little-endian value; a wider variant hands them to the next
-//     narrower one, as it does with a whole range too short for one pass.
+//     24-bit little-endian value; a wider variant (is_wide) takes one more
+//     pass over the last W positions, overlapping ones known not to match.
+// A wide variant's range too short for one pass takes short_three before any
+// setup: masked loads on AVX-512, overlapping narrower passes on AVX2.
 // The wide backends (kAlignLoads) align their main loop as find_two does.
 // Positions are tested in increasing blocks and the lowest lane of the first
 // block with a match wins, so the result is the first occurrence.
@@ -17,6 +19,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <tuple>
 
 #include "qarvo/search.hpp"
 #include "two.hpp"
@@ -53,6 +56,51 @@ template <class V>
                           load_at<V>(data, n, i + 2), first, second, third);
 }
 
+// A wide variant's range of at most short_positions positions (n - 2 of
+// them), as short_two: masked loads on AVX-512, overlapping narrower passes otherwise,
+// position by position below 16 positions.
+template <class V, class... Narrower>
+[[gnu::always_inline]] inline SearchResult short_three(const std::uint8_t* data, std::size_t n,
+                                                       std::uint8_t b0, std::uint8_t b1,
+                                                       std::uint8_t b2) noexcept {
+    assert(n <= short_positions<V> + 2);
+    if (n < 3) {
+        return SearchResult::not_found();
+    }
+    const std::size_t positions = n - 2;
+    if constexpr (has_masked_load<V>) {
+        const typename V::Mask m = V::and_(triple_mask<V>(load_first_at<V>(data, n, 0, positions),
+                                                          load_first_at<V>(data, n, 1, positions),
+                                                          load_first_at<V>(data, n, 2, positions),
+                                                          V::splat(b0), V::splat(b1), V::splat(b2)),
+                                           V::first_lanes(positions));
+        return V::any(m) ? SearchResult::at(V::lowest(m)) : SearchResult::not_found();
+    } else if constexpr (sizeof...(Narrower) > 0) {
+        using N = std::tuple_element_t<0, std::tuple<Narrower...>>;
+        if (positions >= N::kWidth) {
+            const typename N::Vec first = N::splat(b0);
+            const typename N::Vec second = N::splat(b1);
+            const typename N::Vec third = N::splat(b2);
+            if (const auto m = triple_mask_at<N>(data, n, 0, first, second, third); N::any(m)) {
+                return SearchResult::at(N::lowest(m));
+            }
+            const std::size_t last = positions - N::kWidth;
+            const auto m = triple_mask_at<N>(data, n, last, first, second, third);
+            return N::any(m) ? SearchResult::at(last + N::lowest(m)) : SearchResult::not_found();
+        }
+        return short_three<Narrower...>(data, n, b0, b1, b2);
+    } else {
+        const std::uint32_t packed =
+            std::uint32_t{b0} | std::uint32_t{b1} << 8 | std::uint32_t{b2} << 16;
+        for (std::size_t p = 0; p < positions; ++p) {
+            if (packed_three(data + p) == packed) {
+                return SearchResult::at(p);
+            }
+        }
+        return SearchResult::not_found();
+    }
+}
+
 template <class V, class... Narrower>
 SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
                         std::uint8_t b2) noexcept {
@@ -62,10 +110,11 @@ SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
     const std::uint8_t* const data = haystack.data;
     const std::size_t n = haystack.size;
     assert(data != nullptr || n == 0);
-    // Too short for one W-position pass: hand it on before any setup.
-    if constexpr (sizeof...(Narrower) > 0) {
-        if (n < W + 2) {
-            return find_three<Narrower...>(haystack, b0, b1, b2);
+    // Too short for one W-position pass (or, with masked loads, at most
+    // one): before any setup.
+    if constexpr (is_wide<V>) {
+        if (n <= short_positions<V> + 2) {
+            return short_three<V, Narrower...>(data, n, b0, b1, b2);
         }
     }
     const Vec first = V::splat(b0);
@@ -118,7 +167,16 @@ SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
     }
 
     assert(i <= n && n - i <= W + 1);
-    if constexpr (sizeof...(Narrower) == 0) {
+    if constexpr (is_wide<V>) {
+        // The last W positions, n >= W + 2: those before i are known not to
+        // match, so the lowest match among them is the first one.
+        if (n - i < 3) {
+            return SearchResult::not_found();
+        }
+        const std::size_t last = n - 2 - W;
+        const Mask m = triple_mask_at<V>(data, n, last, first, second, third);
+        return V::any(m) ? SearchResult::at(last + V::lowest(m)) : SearchResult::not_found();
+    } else {
         const std::uint32_t packed =
             std::uint32_t{b0} | std::uint32_t{b1} << 8 | std::uint32_t{b2} << 16;
         for (std::size_t p = i; n - p >= 3; ++p) {
@@ -127,8 +185,6 @@ SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
             }
         }
         return SearchResult::not_found();
-    } else {
-        return shift_result(find_three<Narrower...>(ByteRange{data + i, n - i}, b0, b1, b2), i);
     }
 }
 

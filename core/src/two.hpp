@@ -9,8 +9,10 @@
 //   W positions per pass, while W + 1 bytes remain: the second byte comes
 //     from an overlapping load one byte further;
 //   the at most W bytes left: for W = 16, each position compared as one
-//     16-bit little-endian value; a wider variant hands them to the next
-//     narrower one, as it does with a whole range too short for one pass.
+//     16-bit little-endian value; a wider variant (is_wide) takes one more
+//     pass over the last W positions, overlapping ones known not to match.
+// A wide variant's range too short for one pass takes short_two before any
+// setup: masked loads on AVX-512, overlapping narrower passes on AVX2.
 // The wide backends (kAlignLoads), when the range is long enough for the main
 // loop, run one W-position pass at 0 and continue from the first W-aligned
 // offset after it (aligned_restart).
@@ -21,6 +23,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <tuple>
 
 #include "qarvo/search.hpp"
 #include "vector.hpp"
@@ -42,6 +45,48 @@ template <class V>
     return V::and_(V::eq(load_at<V>(data, n, i), first), V::eq(load_at<V>(data, n, i + 1), second));
 }
 
+// A wide variant's range of at most short_positions positions (n - 1 of
+// them): one pair of masked loads where the backend has them; otherwise two overlapping
+// passes of the next narrower width when there are at least that many
+// positions, and position by position below 16.
+template <class V, class... Narrower>
+[[gnu::always_inline]] inline SearchResult short_two(const std::uint8_t* data, std::size_t n,
+                                                     std::uint8_t b0, std::uint8_t b1) noexcept {
+    assert(n <= short_positions<V> + 1);
+    if (n < 2) {
+        return SearchResult::not_found();
+    }
+    const std::size_t positions = n - 1;
+    if constexpr (has_masked_load<V>) {
+        const typename V::Mask m =
+            V::and_(V::and_(V::eq(load_first_at<V>(data, n, 0, positions), V::splat(b0)),
+                            V::eq(load_first_at<V>(data, n, 1, positions), V::splat(b1))),
+                    V::first_lanes(positions));
+        return V::any(m) ? SearchResult::at(V::lowest(m)) : SearchResult::not_found();
+    } else if constexpr (sizeof...(Narrower) > 0) {
+        using N = std::tuple_element_t<0, std::tuple<Narrower...>>;
+        if (positions >= N::kWidth) {
+            const typename N::Vec first = N::splat(b0);
+            const typename N::Vec second = N::splat(b1);
+            if (const auto m = pair_mask_at<N>(data, n, 0, first, second); N::any(m)) {
+                return SearchResult::at(N::lowest(m));
+            }
+            const std::size_t last = positions - N::kWidth;
+            const auto m = pair_mask_at<N>(data, n, last, first, second);
+            return N::any(m) ? SearchResult::at(last + N::lowest(m)) : SearchResult::not_found();
+        }
+        return short_two<Narrower...>(data, n, b0, b1);
+    } else {
+        const std::uint32_t packed = std::uint32_t{b0} | std::uint32_t{b1} << 8;
+        for (std::size_t p = 0; p < positions; ++p) {
+            if (packed_two(data + p) == packed) {
+                return SearchResult::at(p);
+            }
+        }
+        return SearchResult::not_found();
+    }
+}
+
 template <class V, class... Narrower>
 SearchResult find_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noexcept {
     using Mask = typename V::Mask;
@@ -50,10 +95,11 @@ SearchResult find_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noex
     const std::uint8_t* const data = haystack.data;
     const std::size_t n = haystack.size;
     assert(data != nullptr || n == 0);
-    // Too short for one W-position pass: hand it on before any setup.
-    if constexpr (sizeof...(Narrower) > 0) {
-        if (n < W + 1) {
-            return find_two<Narrower...>(haystack, b0, b1);
+    // Too short for one W-position pass (or, with masked loads, at most
+    // one): before any setup.
+    if constexpr (is_wide<V>) {
+        if (n <= short_positions<V> + 1) {
+            return short_two<V, Narrower...>(data, n, b0, b1);
         }
     }
     const Vec first = V::splat(b0);
@@ -102,7 +148,16 @@ SearchResult find_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noex
     }
 
     assert(i <= n && n - i <= W);
-    if constexpr (sizeof...(Narrower) == 0) {
+    if constexpr (is_wide<V>) {
+        // The last W positions, n >= W + 1: those before i are known not to
+        // match, so the lowest match among them is the first one.
+        if (n - i < 2) {
+            return SearchResult::not_found();
+        }
+        const std::size_t last = n - 1 - W;
+        const Mask m = pair_mask_at<V>(data, n, last, first, second);
+        return V::any(m) ? SearchResult::at(last + V::lowest(m)) : SearchResult::not_found();
+    } else {
         const std::uint32_t packed = std::uint32_t{b0} | std::uint32_t{b1} << 8;
         for (std::size_t p = i; n - p >= 2; ++p) {
             if (packed_two(data + p) == packed) {
@@ -110,8 +165,6 @@ SearchResult find_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noex
             }
         }
         return SearchResult::not_found();
-    } else {
-        return shift_result(find_two<Narrower...>(ByteRange{data + i, n - i}, b0, b1), i);
     }
 }
 
