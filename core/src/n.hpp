@@ -24,7 +24,8 @@
 //     one test of the four masks ORed together;
 //   narrow phase, while W + m - 1 bytes remain: W candidates from 3 loads;
 //   the fewer than W windows left: for W = 16 compared one by one; a wider
-//     variant hands them to the next narrower one.
+//     variant (is_wide) takes one more step over the last W windows, and
+//     a haystack with fewer than W windows goes to short_long.
 // The wide backends (kAlignLoads), when the haystack is long enough for the
 // wide phase, take one narrow step at 0 and continue from the first W-aligned
 // block offset after it (aligned_restart): the loads at b are then aligned.
@@ -45,6 +46,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <tuple>
 
 #include "byte_rank.hpp"
 #include "one.hpp"
@@ -286,6 +288,72 @@ inline SearchResult scan_windows(const std::uint8_t* data, std::size_t n, std::s
     return SearchResult::not_found();
 }
 
+// The candidates of `mask` (block offset `base`) of a short haystack compared
+// in full, lowest first. Out of line, so that a search that finds no
+// candidate never sets up the frame that verification (and its Two-Way
+// fallback) needs. Precondition: as verify.
+template <class V>
+[[gnu::noinline]] SearchResult verify_short(const std::uint8_t* data, std::size_t n,
+                                            ByteRange needle, typename V::Mask mask,
+                                            std::size_t base) noexcept {
+    VerifyBudget budget{needle.size};
+    SearchResult result = SearchResult::not_found();
+    verify<V>(data, n, needle, mask, base, budget, result);
+    return result;
+}
+
+// A wide variant's haystack of at most short_positions windows (n - m + 1
+// of them): the filter on the first, second and last bytes, then each
+// candidate compared in full; no check anchor, whose choice would cost more
+// than it saves here. One masked load per anchor where the backend has them;
+// otherwise two overlapping steps of the next narrower width when there are
+// at least that many windows (a candidate in the overlap is compared twice,
+// failing both times), and window by window below 16.
+// Precondition: 4 <= m <= n.
+template <class V, class... Narrower>
+[[gnu::always_inline]] inline SearchResult short_long(const std::uint8_t* data, std::size_t n,
+                                                      ByteRange needle) noexcept {
+    const std::size_t m = needle.size;
+    assert(m >= 4 && m <= n && n - m < short_positions<V>);
+    const std::size_t windows = n - m + 1;
+    if constexpr (has_masked_load<V>) {
+        const auto anchor = [&](std::size_t offset) {
+            return V::eq(load_first_at<V>(data, n, offset, windows), V::splat(needle.data[offset]));
+        };
+        const typename V::Mask c =
+            V::and_(V::and_(V::and_(anchor(0), anchor(1)), anchor(m - 1)), V::first_lanes(windows));
+        if (!V::any(c)) {
+            return SearchResult::not_found();
+        }
+        // The first candidate inline, for needles that equal_window compares
+        // without a call: in a short haystack it is usually the match, if
+        // there is one, and a call here would cost every search a frame.
+        if (const std::size_t p = V::lowest(c); m <= 16 && equal_window(data + p, needle)) {
+            return SearchResult::at(p);
+        }
+        return verify_short<V>(data, n, needle, c, 0);
+    } else if constexpr (sizeof...(Narrower) > 0) {
+        using N = std::tuple_element_t<0, std::tuple<Narrower...>>;
+        if (windows >= N::kWidth) {
+            const Anchor<N> second = Anchor<N>::at(needle, 1);
+            const Filter<N> filter{Anchor<N>::at(needle, 0), second, Anchor<N>::at(needle, m - 1),
+                                   second};
+            if (const auto c = candidates<N>(data, n, 0, filter); N::any(c)) {
+                if (const SearchResult r = verify_short<N>(data, n, needle, c, 0); r.found()) {
+                    return r;
+                }
+            }
+            const std::size_t last = windows - N::kWidth;
+            const auto c = candidates<N>(data, n, last, filter);
+            return N::any(c) ? verify_short<N>(data, n, needle, c, last)
+                             : SearchResult::not_found();
+        }
+        return short_long<Narrower...>(data, n, needle);
+    } else {
+        return scan_windows(data, n, 0, needle);
+    }
+}
+
 // The filtered search. `rare_offset` is rarest_inner_offset(needle), or
 // kRareOffsetUnknown until some width computes it; it is passed on so that it
 // is computed at most once per call. Precondition: 4 <= m <= n.
@@ -297,14 +365,11 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, std::size_t rare_of
     const std::size_t m = needle.size;
     assert(m >= 4 && m <= n && data != nullptr && needle.data != nullptr);
     const std::size_t last = m - 1;
-    // Too short for one vector step of this width: hand it on before any
-    // per-call setup, so that short haystacks pay for the setup only once.
+    // Too short for one vector step of this width: before any per-call setup.
+    // (A wide variant took short_long in find_n.)
     if (n - m < W - 1) {
-        if constexpr (sizeof...(Narrower) == 0) {
-            return scan_windows(data, n, 0, needle);
-        } else {
-            return find_long<Narrower...>(haystack, needle, rare_offset);
-        }
+        assert(!is_wide<V>);
+        return scan_windows(data, n, 0, needle);
     }
     if (rare_offset == kRareOffsetUnknown) {
         rare_offset = rarest_inner_offset(needle, rare_scan_limit(n));
@@ -349,14 +414,21 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, std::size_t rare_of
 
     // Fewer than W windows remain (n - i < W + m - 1).
     assert(i <= n);
-    if constexpr (sizeof...(Narrower) == 0) {
-        return scan_windows(data, n, i, needle);
-    } else {
+    if constexpr (is_wide<V>) {
+        // One more step over the last W windows, n - m + 1 >= W: the
+        // candidates before i were rejected already and fail again, so the
+        // first that verifies is the first occurrence.
         if (n - i < m) {
             return SearchResult::not_found();
         }
-        return shift_result(find_long<Narrower...>(ByteRange{data + i, n - i}, needle, rare_offset),
-                            i);
+        const std::size_t base = n - m + 1 - W;
+        const typename V::Mask c = candidates<V>(data, n, base, filter);
+        if (V::any(c)) {
+            verify<V>(data, n, needle, refine<V>(data, n, filter, c, base), base, budget, result);
+        }
+        return result;
+    } else {
+        return scan_windows(data, n, i, needle);
     }
 }
 
@@ -379,8 +451,18 @@ SearchResult find_n(ByteRange haystack, ByteRange needle) noexcept {
         case 3:
             return find_three<V, Narrower...>(haystack, bytes[0], bytes[1], bytes[2]);
         default:
-            return find_long<V, Narrower...>(haystack, needle, kRareOffsetUnknown);
+            break;
     }
+    // A wide variant's haystack too short for one vector step of its width
+    // (or, with masked loads, for at most one) is searched here, before any
+    // per-call setup of the filtered search, whose frame alone would cost
+    // more than the search.
+    if constexpr (is_wide<V>) {
+        if (haystack.size - m < short_positions<V>) {
+            return short_long<V, Narrower...>(haystack.data, haystack.size, needle);
+        }
+    }
+    return find_long<V, Narrower...>(haystack, needle, kRareOffsetUnknown);
 }
 
 }  // namespace QARVO_ISA_NAMESPACE

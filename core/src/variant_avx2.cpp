@@ -1,6 +1,6 @@
-// The AVX2 variant: 32-byte vectors; what remains after the last whole
-// 32-byte step goes to SSE2. Built with -mavx2 for this file only; it runs
-// only after the dispatcher has seen AVX2, BMI1/2 and POPCNT on the CPU.
+// The AVX2 variant: 32-byte vectors; ranges too short for one 32-byte step
+// take two overlapping 16-byte SSE2 steps where they can. Built with -mavx2 for this file only; it
+// runs only after the dispatcher has seen AVX2, BMI1/2 and POPCNT on the CPU.
 #define QARVO_ISA_NAMESPACE isa_avx2
 
 #include "n.hpp"
