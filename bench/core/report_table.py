@@ -6,7 +6,9 @@ Several files (runs of parts of the program, e.g. one per --benchmark_filter)
 are merged; the context is taken from the first, with the load average at the
 start of every part. Reads the median of each benchmark when the run had
 repetitions, the single run otherwise. GB/s are 10^9 haystack bytes per second. Ratios are qarvo's
-throughput divided by the baseline's (above 1: qarvo is faster).
+throughput divided by the baseline's (above 1: qarvo is faster). Haystacks up to
+1 KiB get a second table in nanoseconds per call, where the ratios are qarvo's
+time divided by the peer's (below 1: qarvo is faster).
 """
 
 from __future__ import annotations
@@ -15,11 +17,15 @@ import json
 import sys
 from collections import defaultdict
 
-SIZE_NAMES = {64: "64 B", 4 << 10: "4 KiB", 1 << 20: "1 MiB", 64 << 20: "64 MiB"}
+SIZE_NAMES = {1 << 10: "1 KiB", 4 << 10: "4 KiB", 1 << 20: "1 MiB", 64 << 20: "64 MiB"}
 CASES = {
     "no_match": "No match (the whole haystack is scanned)",
     "match_at_end": "Match at the very end (at offset n - m)",
+    "match_early": "Match early (at offset 24 of a long haystack)",
 }
+# Haystacks up to this size also get a table in nanoseconds per call, where
+# one call's fixed cost, not throughput, is what differs.
+SHORT_UP_TO = 1 << 10
 PEERS = ["memchr", "memmem", "string_view::find"]
 
 
@@ -90,6 +96,25 @@ def table(case: str, speed: dict[str, float], failed: set[str], variants: list[s
     return "\n".join(lines)
 
 
+def ns_table(case: str, speed: dict[str, float], variants: list[str]) -> str:
+    """Nanoseconds per call for haystacks up to SHORT_UP_TO bytes (GB/s is bytes per ns)."""
+    rows: dict[tuple[int, int], dict[str, float]] = defaultdict(dict)
+    for name, gbs in speed.items():
+        parts = name.split("/")
+        if parts[0] == case and int(parts[3][2:]) <= SHORT_UP_TO:
+            m, contender, n = int(parts[1][2:]), parts[2], int(parts[3][2:])
+            rows[(m, n)][contender] = n / gbs
+    columns = ["memchr", "memmem", "qarvo", *(f"qarvo.{v}" for v in variants)]
+    header = ["m", "haystack", *columns, "qarvo / memchr", "qarvo / memmem"]
+    lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
+    for (m, n), row in sorted(rows.items()):
+        qarvo = row.get("qarvo")
+        cells = [str(m), SIZE_NAMES.get(n, f"{n} B"), *(cell(row.get(c)) for c in columns)]
+        cells += [ratio(qarvo, row.get("memchr")), ratio(qarvo, row.get("memmem"))]
+        lines.append("| " + " | ".join(cells) + " |")
+    return "\n".join(lines)
+
+
 def main() -> int:
     if len(sys.argv) < 2:
         print(__doc__, file=sys.stderr)
@@ -107,6 +132,11 @@ def main() -> int:
     for case, title in CASES.items():
         print(f"\n### {title}\n")
         print(table(case, speed, failed, variants))
+    for case, title in CASES.items():
+        short = ns_table(case, speed, variants)
+        if short.count("\n") > 1:
+            print(f"\n### {title}: ns per call, haystacks up to {SIZE_NAMES[SHORT_UP_TO]}\n")
+            print(short)
     return 0
 
 
