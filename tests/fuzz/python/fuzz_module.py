@@ -19,6 +19,7 @@ import array
 import ctypes
 import mmap
 import os
+import struct
 import sys
 import warnings
 
@@ -207,21 +208,20 @@ def needle(inp, scene):
 # ---- buffers -----------------------------------------------------------------------------------
 
 
+def testbuffer_items(fmt, raw):
+    """raw read as items of the struct format fmt (whole items only)."""
+    size = struct.calcsize(fmt)
+    return [
+        item[0] if len(item) == 1 else item
+        for item in struct.iter_unpack(fmt, raw[: len(raw) // size * size])
+    ]
+
+
 def testbuffer(inp, raw):
-    fmt = inp.pick(["B", "c", "b", "<B", ">c", "!B", "=B", "@c", "?", "x", "H", "<H", "1B", "BB"])
-    size = ndarray_itemsize(fmt)
-    raw = (raw or b"\x01") * size  # _testbuffer needs at least one item
-    if fmt.endswith("c"):
-        items = [raw[i : i + 1] for i in range(len(raw))]
-    elif fmt in ("?",):
-        items = [bool(b) for b in raw]
-    elif fmt == "x":
-        return _testbuffer.ndarray(list(raw), shape=[len(raw)], format="B")
-    elif size == 1 and fmt != "BB":
-        items = list(raw) if fmt != "b" else [b - 256 if b > 127 else b for b in raw]
-    else:
-        return _testbuffer.ndarray(list(raw), shape=[len(raw)], format="B", flags=0)
-    n = len(items)
+    """One of CPython's test exporters: odd formats, 1 or 2 dimensions, Fortran order,
+    suboffsets, or a buffer request that fails."""
+    fmt = inp.pick(["B", "c", "b", "<B", ">c", "!B", "=B", "@c", "?", "H", "<H", "1B", "BB"])
+    items = testbuffer_items(fmt, raw * struct.calcsize(fmt) or b"\x01" * 2)
     flags = inp.pick(
         [
             0,
@@ -231,19 +231,10 @@ def testbuffer(inp, raw):
             _testbuffer.ND_GETBUF_FAIL,
         ]
     )
-    shape = [n]
-    if n and n % 2 == 0 and inp.byte() & 1:
-        shape = [2, n // 2]
+    shape = [len(items)]
+    if len(items) % 2 == 0 and inp.byte() & 1:
+        shape = [2, len(items) // 2]
     return _testbuffer.ndarray(items, shape=shape, format=fmt, flags=flags)
-
-
-def ndarray_itemsize(fmt):
-    import struct
-
-    try:
-        return struct.calcsize(fmt)
-    except struct.error:
-        return 1
 
 
 def mapped(raw):
@@ -405,7 +396,7 @@ def one_input(data):
     del args, kwargs, roles
     # The model gets a fresh copy of the needle (whose code runs again there)
     # and the haystack as the call left it.
-    _, _, _, model_scene, model_needle = build(data, live=False)
+    _, _, _, _, model_needle = build(data, live=False)
     try:
         expected = model.call(name, positional, keywords, haystack, model_needle)
         expected_error = None
