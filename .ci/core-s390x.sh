@@ -8,7 +8,7 @@ source "$(dirname "$0")/core-common.sh"
 trap 'echo "core-s390x: 0 passed, 1 failed"' ERR
 build=$root/build/core-s390x
 
-packages=(g++-s390x-linux-gnu qemu-user)
+packages=(g++-s390x-linux-gnu qemu-user libgtest-dev cmake ninja-build)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
