@@ -19,6 +19,7 @@
 #include <utility>
 #include <variant>
 
+#include "allocation.hpp"
 #include "py.hpp"
 
 namespace qarvo::py {
@@ -222,8 +223,8 @@ PyObject* run_boundary(Body&& body) noexcept {
         }
     } catch (InternalFault& fault) {
         abort_with_report("uncaught panic at ffi boundary", fault.where());
-    } catch (const std::bad_alloc&) {
-        abort_with_report("memory allocation failed");
+    } catch (const std::bad_alloc& failure) {
+        abort_with_report(allocation_failure_message(failure));
     } catch (...) {
         abort_with_report("a foreign exception reached the module boundary");
     }

@@ -1,18 +1,15 @@
 #include "needle.hpp"
 
 #include <cstring>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "call.hpp"
 
 namespace qarvo::py {
 namespace {
-
-// A sequence's reported length only sizes the first reservation; a __len__
-// that claims billions of items must not turn into a huge allocation before
-// a single item was read.
-constexpr Py_ssize_t kMaxInitialReservation = Py_ssize_t{1} << 20;
 
 PendingError wrong_length(std::size_t expected, Py_ssize_t length) {
     return PendingError::lazy(exception_type::value_error, "expected a sequence of length " +
@@ -128,11 +125,26 @@ Status NeedleBytes::collect_sequence(PyObject* needle) {
     if (PySequence_Check(needle) == 0) {
         return conversion_failure(needle, "Sequence");
     }
+    // The vector is sized by the caller's object: its __len__ sets the first
+    // reservation (as bytes(sequence) does) and its iterator decides how far
+    // the vector grows. Running out of memory here is the caller's doing, so
+    // it raises MemoryError instead of ending the process.
+    try {
+        return fill_from_sequence(needle);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {  // reserve() beyond max_size()
+    }
+    collected_ = {};
+    static_cast<void>(PyErr_NoMemory());
+    return fetch_error();
+}
+
+Status NeedleBytes::fill_from_sequence(PyObject* needle) {
     const Py_ssize_t length = PySequence_Size(needle);
     if (length == -1) {
         static_cast<void>(take_error());  // the length only sizes the reservation
     } else {
-        collected_.reserve(static_cast<std::size_t>(std::min(length, kMaxInitialReservation)));
+        collected_.reserve(static_cast<std::size_t>(length));
     }
     OwnedRef iterator = OwnedRef::steal(PyObject_GetIter(needle));
     if (!iterator) {

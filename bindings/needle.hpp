@@ -33,6 +33,7 @@ public:
 
 private:
     Status collect_sequence(PyObject* needle);
+    Status fill_from_sequence(PyObject* needle);
 
     ByteView view_;
     std::vector<std::uint8_t> collected_;

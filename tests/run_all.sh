@@ -37,16 +37,19 @@ declare -A suites=(
   [core]="bash .ci/core-tests.sh"
   [core-sanitize]="bash .ci/core-sanitize.sh"
   [core-arm]="bash .ci/core-arm.sh"
+  [core-s390x]="bash .ci/core-s390x.sh"
   [core-fuzz]="bash .ci/core-fuzz.sh"
   [python-3.11]="bash .ci/python-tests.sh $py311"
   [python-3.12]="bash .ci/python-tests.sh $py312"
   [python-3.13]="bash .ci/python-tests.sh $py313"
   [python-backends]="bash .ci/python-backends.sh $py311"
   [python-sanitize]="bash .ci/python-sanitize.sh $py311"
+  [python-fuzz]="bash .ci/python-fuzz.sh $py311"
+  [python-large]="bash .ci/python-large.sh $py311"
   [python-3.14]="bash .ci/sid-tests.sh"
 )
-order=(lint core core-sanitize core-arm core-fuzz python-3.11 python-3.12 python-3.13
-  python-backends python-sanitize python-3.14)
+order=(lint core core-sanitize core-arm core-s390x core-fuzz python-3.11 python-3.12 python-3.13
+  python-backends python-sanitize python-fuzz python-large python-3.14)
 selected=(${QARVO_SUITES:-${order[@]}})
 
 results=()

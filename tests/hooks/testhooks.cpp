@@ -1,9 +1,11 @@
 // _qarvo_testhooks: entries into the failure machinery and module-building
 // steps of the bindings, for the Python tests. Every function runs through
 // the same module boundary as qarvo's own entries.
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "failure.hpp"
 #include "module.hpp"
@@ -75,6 +77,18 @@ Result<OwnedRef> fault_with_value(PyObject* const*) {
 // process rather than let it unwind into the interpreter.
 Result<OwnedRef> throw_foreign_exception(PyObject* const*) {
     throw std::runtime_error("not an internal fault");
+}
+
+// An internal allocation of the given size, as the bindings' own records
+// make: its failure is not the caller's doing and ends the process.
+Result<OwnedRef> allocate_internally(PyObject* const* args) {
+    const unsigned long long size = PyLong_AsUnsignedLongLong(args[0]);
+    if (size == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+        return fetch_error();
+    }
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(static_cast<std::size_t>(size));
+    return new_int(static_cast<long long>(bytes.capacity()));
 }
 
 Result<OwnedRef> get_panic_exception_type(PyObject* const*) {
@@ -191,6 +205,7 @@ PyMethodDef hook_records[] = {
     {"fault_with_fixed_text", entry<fault_with_fixed_text, 0>(), METH_FASTCALL, nullptr},
     {"fault_with_value", entry<fault_with_value, 0>(), METH_FASTCALL, nullptr},
     {"throw_foreign_exception", entry<throw_foreign_exception, 0>(), METH_FASTCALL, nullptr},
+    {"allocate_internally", entry<allocate_internally, 1>(), METH_FASTCALL, nullptr},
     {"panic_exception_type", entry<get_panic_exception_type, 0>(), METH_FASTCALL, nullptr},
     {"call_and_take", entry<call_and_take, 1>(), METH_FASTCALL, nullptr},
     {"fetch_error_unset", entry<fetch_error_unset, 0>(), METH_FASTCALL, nullptr},

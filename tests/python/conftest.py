@@ -14,6 +14,10 @@ import qarvo  # noqa: E402  (the hooks directory must be on sys.path first)
 FUNCTIONS = (qarvo.search_one, qarvo.search_two, qarvo.search_three, qarvo.search_n)
 FIXED_NEEDLE_FUNCTIONS = (qarvo.search_one, qarvo.search_two, qarvo.search_three)
 
+# Under AddressSanitizer an allocation that cannot be satisfied ends the
+# process inside the sanitizer's operator new, before any handler sees it.
+UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
+
 # Exact text of the module's own out-of-range error.
 OUT_OF_RANGE = "out of range integral type conversion attempted"
 # The interpreter's own message for an int outside the signed 32-bit range;

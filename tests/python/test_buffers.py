@@ -487,3 +487,12 @@ def test_reads_stay_between_guard_pages():
     )
     assert result.returncode == 0, (result.returncode, result.stdout, result.stderr[-2000:])
     assert int(result.stdout) > 10_000
+
+
+def test_readme_ctypes_example():
+    # The README's claim, word for word: a c_ubyte array exports "<B" without
+    # strides and is refused; a memoryview of it is accepted.
+    arr = (ctypes.c_ubyte * 5).from_buffer_copy(b"hello")
+    assert memoryview(arr).format == "<B"
+    assert qarvo.search_n(memoryview(arr), b"ll") == 2
+    expect_error(BufferError, "strides is null", qarvo.search_n, arr, b"ll")
