@@ -34,8 +34,8 @@ std::string quoted_name_list(const char* const* names, std::size_t count) {
 
 }  // namespace
 
-Result<BoundArguments> bind_arguments(const CallDescription& call, PyObject* const* args,
-                                      Py_ssize_t positional_count, PyObject* keyword_names) {
+Result<BoundArguments> bind_any_arguments(const CallDescription& call, PyObject* const* args,
+                                          Py_ssize_t positional_count, PyObject* keyword_names) {
     PyObject* slots[2] = {nullptr, nullptr};
     if (positional_count > 2) {
         return binding_error(call, " takes 2 positional arguments but " +
@@ -86,19 +86,7 @@ Result<BoundArguments> bind_arguments(const CallDescription& call, PyObject* con
     return BoundArguments{slots[0], slots[1]};
 }
 
-Status acquire_haystack(PyObject* haystack, ByteView& view) {
-    if (Status acquired = view.acquire(haystack); !acquired) {
-        return acquired;
-    }
-    if (!view.is_contiguous()) {
-        view.release();
-        return PendingError::lazy(exception_type::buffer_error,
-                                  "haystack buffer must be contiguous");
-    }
-    return success();
-}
-
-Result<std::uint8_t> extract_byte(PyObject* object) {
+Result<std::uint8_t> extract_any_byte(PyObject* object) {
     const int value = compat::long_as_int(object);
     if (value == -1 && PyErr_Occurred()) {
         return fetch_error();
@@ -121,18 +109,6 @@ PendingError wrap_needle_error(PendingError error) {
     // Steals the cause (NULL allowed) and marks the context as suppressed.
     PyException_SetCause(replacement, PyException_GetCause(original));
     return wrapped;
-}
-
-OwnedRef to_result(SearchResult result) {
-    if (!result.found()) {
-        return OwnedRef::borrow(Py_None);
-    }
-    OwnedRef offset = OwnedRef::steal(
-        PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(result.offset())));
-    if (!offset) {
-        api_call_failed();
-    }
-    return offset;
 }
 
 }  // namespace qarvo::py
@@ -180,8 +156,6 @@ Result<OwnedRef> search_fixed(const CallDescription& call, PyObject* const* args
     return to_result(found);
 }
 
-}  // namespace
-
 Result<OwnedRef> search_one(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     Result<BoundArguments> bound = bind_arguments(kSearchOne, args, nargs, kwnames);
     if (!bound) {
@@ -225,6 +199,34 @@ Result<OwnedRef> search_n(PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
     needle.release();
     haystack.release();
     return to_result(found);
+}
+
+// The body is compiled into the entry, which the boundary wraps.
+template <Result<OwnedRef> (*Body)(PyObject* const*, Py_ssize_t, PyObject*)>
+PyObject* fastcall_entry(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return run_boundary([=] { return Body(args, nargs, kwnames); });
+}
+
+}  // namespace
+
+PyObject* search_one_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) noexcept {
+    return fastcall_entry<search_one>(args, nargs, kwnames);
+}
+
+PyObject* search_two_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) noexcept {
+    return fastcall_entry<search_two>(args, nargs, kwnames);
+}
+
+PyObject* search_three_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) noexcept {
+    return fastcall_entry<search_three>(args, nargs, kwnames);
+}
+
+PyObject* search_n_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) noexcept {
+    return fastcall_entry<search_n>(args, nargs, kwnames);
 }
 
 }  // namespace qarvo::py
