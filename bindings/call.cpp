@@ -115,7 +115,10 @@ PendingError wrap_needle_error(PendingError error) {
 
 // ------------------------------------------------------------------ bodies --
 //
-// Each body reads as its steps in order. search_one/two/three convert the
+// Each body first answers the plain call, an exact `bytes` haystack with a
+// needle that converts without a failure or Python code (a small int, an
+// exact `bytes`), where the steps below would all succeed without a trace;
+// then it reads as its steps in order. search_one/two/three convert the
 // needle before they request the haystack's buffer; search_n holds the
 // haystack's buffer while it converts the needle, so Python code run by the
 // needle's conversion cannot resize the haystack. Views are released in
@@ -132,6 +135,16 @@ constexpr CallDescription kSearchN{"search_n", "search_n()"};
 template <std::size_t N>
 Result<OwnedRef> search_fixed(const CallDescription& call, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) {
+    if (const std::optional<ByteRange> plain = plain_bytes_haystack(args, nargs, kwnames)) {
+        if (PyBytes_CheckExact(args[1]) && PyBytes_GET_SIZE(args[1]) == N) [[likely]] {
+            const auto* b = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(args[1]));
+            if constexpr (N == 2) {
+                return to_result(find_two(*plain, b[0], b[1]));
+            } else {
+                return to_result(find_three(*plain, b[0], b[1], b[2]));
+            }
+        }
+    }
     Result<BoundArguments> bound = bind_arguments(call, args, nargs, kwnames);
     if (!bound) {
         return std::move(bound).error();
@@ -157,6 +170,11 @@ Result<OwnedRef> search_fixed(const CallDescription& call, PyObject* const* args
 }
 
 Result<OwnedRef> search_one(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    if (const std::optional<ByteRange> plain = plain_bytes_haystack(args, nargs, kwnames)) {
+        if (const int byte = compat::small_byte(args[1]); byte >= 0) [[likely]] {
+            return to_result(find_one(*plain, static_cast<std::uint8_t>(byte)));
+        }
+    }
     Result<BoundArguments> bound = bind_arguments(kSearchOne, args, nargs, kwnames);
     if (!bound) {
         return std::move(bound).error();
@@ -183,6 +201,13 @@ Result<OwnedRef> search_three(PyObject* const* args, Py_ssize_t nargs, PyObject*
 }
 
 Result<OwnedRef> search_n(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    if (const std::optional<ByteRange> plain = plain_bytes_haystack(args, nargs, kwnames)) {
+        if (PyBytes_CheckExact(args[1])) [[likely]] {
+            return to_result(find_n(
+                *plain, ByteRange{reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(args[1])),
+                                  static_cast<std::size_t>(PyBytes_GET_SIZE(args[1]))}));
+        }
+    }
     Result<BoundArguments> bound = bind_arguments(kSearchN, args, nargs, kwnames);
     if (!bound) {
         return std::move(bound).error();

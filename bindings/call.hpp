@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "byte_view.hpp"
 #include "failure.hpp"
@@ -42,6 +43,20 @@ Result<BoundArguments> bind_any_arguments(const CallDescription& call, PyObject*
         return BoundArguments{args[0], args[1]};
     }
     return bind_any_arguments(call, args, positional_count, keyword_names);
+}
+
+// The haystack's bytes when the call is f(haystack, needle) with an exact
+// `bytes` haystack, the shape almost every call has: binding it and reading
+// the haystack then can neither fail nor run Python code, so a body can skip
+// the general steps when its needle is as simple. Nothing otherwise.
+[[gnu::always_inline]] inline std::optional<ByteRange> plain_bytes_haystack(
+    PyObject* const* args, Py_ssize_t positional_count, PyObject* keyword_names) {
+    if (positional_count == 2 && keyword_names == nullptr && PyBytes_CheckExact(args[0]))
+        [[likely]] {
+        return ByteRange{reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(args[0])),
+                         static_cast<std::size_t>(PyBytes_GET_SIZE(args[0]))};
+    }
+    return std::nullopt;
 }
 
 // The view's acquire() plus the haystack's contiguity check.
