@@ -21,6 +21,7 @@ call); it is the same for every contender.
 import argparse
 import gc
 import json
+import operator
 import os
 import platform
 import sys
@@ -147,6 +148,20 @@ def time_case(case: Case, qarvo, rounds: int, sample_ns: int) -> dict[str, float
     return best
 
 
+def time_call_floor(rounds: int, sample_ns: int) -> float:
+    """ns per call of operator.is_ in the same loop: what any call of a
+    built-in function with two arguments costs on this interpreter, before the
+    function does anything."""
+    loop, _ = _fresh_loops()
+    haystack = make_case("search_one", 16, 1, False).haystack
+
+    def sample(n: int) -> int:
+        return loop(operator.is_, haystack, 126, n)
+
+    loops = _calibrate(sample, sample_ns)
+    return min(sample(loops) / loops for _ in range(rounds))
+
+
 def _describe_interpreter() -> dict:
     return {
         "python": platform.python_version(),
@@ -172,11 +187,13 @@ def run(args: argparse.Namespace) -> dict:
 
     cases = all_cases(args.sizes, args.n_lengths, args.n_sizes)
     rows = []
+    sample_ns = round(args.sample_ms * 1_000_000)
     gc_was_enabled = gc.isenabled()
     gc.disable()
     try:
+        floor = time_call_floor(args.rounds, sample_ns)
         for case in cases:
-            best = time_case(case, qarvo, args.rounds, args.sample_ms * 1_000_000)
+            best = time_case(case, qarvo, args.rounds, sample_ns)
             baseline = min(best["bytes.find(h, x)"], best["h.find(x)"])
             rows.append(
                 {
@@ -201,6 +218,7 @@ def run(args: argparse.Namespace) -> dict:
         "cpu": _cpu_name(),
         "qarvo": getattr(qarvo, "__file__", "?"),
         "load": os.getloadavg() if hasattr(os, "getloadavg") else None,
+        "call_floor_ns": floor,
         "rows": rows,
     }
 
@@ -214,6 +232,7 @@ def format_table(result: dict) -> str:
     lines = [
         f"CPython {interp['python']}{' (debug build)' if interp['debug'] else ''}"
         f" on {result['cpu']}; qarvo from {result['qarvo']}",
+        f"call floor (operator.is_ in the same loop): {result['call_floor_ns']:.1f} ns",
         "ns per call (fastest sample, loop included); ratio = qarvo / faster bytes.find;"
         f" '!' marks a ratio above {TARGET_BYTES:.2f} (bytes) or"
         f" {TARGET_MEMORYVIEW:.2f} (memoryview)",
@@ -249,8 +268,8 @@ def _int_list(text: str) -> list[int]:
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n", 1)[0])
     parser.add_argument("--json", action="store_true", help="print one JSON object instead")
-    parser.add_argument("--rounds", type=int, default=9, help="samples per contender")
-    parser.add_argument("--sample-ms", type=int, default=4, help="length of one sample")
+    parser.add_argument("--rounds", type=int, default=30, help="samples per contender")
+    parser.add_argument("--sample-ms", type=float, default=1.0, help="length of one sample")
     parser.add_argument("--sizes", type=_int_list, default=[16, 64], help="haystack sizes")
     parser.add_argument(
         "--n-lengths", type=_int_list, default=[4, 8, 16, 32], help="search_n needle lengths"
