@@ -42,7 +42,9 @@ def parse_args(argv: list[str]) -> argparse.Namespace:
     parser.add_argument("--out", type=Path, help="output directory")
     parser.add_argument("--quick", action="store_true", help="sizes up to 1 MiB, short samples")
     parser.add_argument("--backend", help="set QARVO_BACKEND before importing qarvo")
-    parser.add_argument("--classes", help=f"comma-separated subset of {', '.join(CLASSES)}")
+    parser.add_argument(
+        "--classes", help=f"comma-separated subset of {', '.join(CLASSES)}, or none"
+    )
     parser.add_argument(
         "--no-constructed", action="store_true", help="leave out the constructed inputs"
     )
@@ -140,7 +142,10 @@ def main(argv: list[str]) -> int:
     args = parse_args(argv)
     if args.backend:
         os.environ["QARVO_BACKEND"] = args.backend
-    classes = args.classes.split(",") if args.classes else list(CLASSES)
+    if args.classes == "none":
+        classes = []
+    else:
+        classes = args.classes.split(",") if args.classes else list(CLASSES)
     unknown = set(classes) - set(CLASSES)
     if unknown:
         raise SystemExit(f"unknown classes: {', '.join(sorted(unknown))}")
