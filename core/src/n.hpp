@@ -369,6 +369,11 @@ inline constexpr bool picks_rare_anchors = V::kWidth > 16;
 // number of anchors cost as much as a few KiB of search gains.
 inline constexpr std::size_t kRareAnchorsFrom = 4096;
 
+// From this many haystack bytes on, the wide backends count a sample of the
+// haystack's start to choose the filter's bytes, rather than rank them: the
+// count costs under 2% of a search at this size.
+inline constexpr std::size_t kCountFrom = 256 * 1024;
+
 // What a call works out about its needle, once for all the widths it passes
 // through: the check byte of the 16-byte filter, and the four rarest bytes
 // that the wide filters test. Each is computed on first use: a haystack too
@@ -478,14 +483,14 @@ std::size_t anchors_to_test_by_count(const Filter<V>& filter, const ByteCounts& 
 template <class V>
 [[gnu::always_inline]] inline WideExit rare_wide_phase(const std::uint8_t* data, std::size_t n,
                                                        ByteRange needle, Filter<V>& filter,
-                                                       NeedlePlan& plan, std::size_t& i,
-                                                       VerifyBudget& budget,
+                                                       std::size_t tested, NeedlePlan& plan,
+                                                       std::size_t& i, VerifyBudget& budget,
                                                        SearchResult& result) noexcept {
     constexpr std::size_t kSample = ByteCounts::kSample;
     WideExit exit = WideExit::kSpent;
     if (!budget.exhausted_at(i)) {
-        exit = wide_steps_testing<V, true, true>(anchors_to_test_by_rank(filter), data, n, needle,
-                                                 filter, i, budget, result);
+        exit =
+            wide_steps_testing<V, true, true>(tested, data, n, needle, filter, i, budget, result);
         if (exit != WideExit::kFilterWeak && exit != WideExit::kSpent) {
             return exit;
         }
@@ -555,11 +560,21 @@ SearchResult find_long_rare(ByteRange haystack, ByteRange needle, NeedlePlan& pl
     const std::uint8_t* const data = haystack.data;
     const std::size_t n = haystack.size;
     const std::size_t last = needle.size - 1;
-    if (!plan.rarest_known) {
+    // A long haystack pays for counting a sample of its start: the bytes
+    // rare there are better anchors than the ones the table guesses, and
+    // their counts tell how many of them to test.
+    const bool counted = !plan.rarest_known && n >= kCountFrom;
+    ByteCounts counts{};
+    if (counted) {
+        counts = ByteCounts::of_sample(data, n, 0);
+        plan.rarest = rarest_in_sample(needle, rare_scan_limit(n), counts);
+    } else if (!plan.rarest_known) {
         plan.rarest = rarest_by_rank(needle, rank_scan_limit(n));
-        plan.rarest_known = true;
     }
+    plan.rarest_known = true;
     Filter<V> filter = rare_filter<V>(needle, plan.rarest);
+    const std::size_t tested =
+        counted ? anchors_to_test_by_count(filter, counts) : anchors_to_test_by_rank(filter);
     VerifyBudget budget{needle.size};
     SearchResult result = SearchResult::not_found();
     static_assert(V::kAlignLoads);
@@ -579,7 +594,7 @@ SearchResult find_long_rare(ByteRange haystack, ByteRange needle, NeedlePlan& pl
         // Aligned for the loads of the first anchor, the rarest byte's.
         i = aligned_restart<V>(data + filter.first.offset);
     }
-    if (rare_wide_phase<V>(data, n, needle, filter, plan, i, budget, result) ==
+    if (rare_wide_phase<V>(data, n, needle, filter, tested, plan, i, budget, result) ==
         WideExit::kDecided) {
         return result;
     }

@@ -132,6 +132,32 @@ TEST_P(FilterChoice, ResultsStayExactAcrossTheRepick) {
     }
 }
 
+TEST_P(FilterChoice, LongHaystacksChooseByASampleOfTheirStart) {
+    // Over 256 KiB the wide variants count the first 512 bytes to choose
+    // their filter. Here the start is all 'a', so the 'b' of the needle looks
+    // absent and is tested alone; from 280 KiB on the haystack is all 'b',
+    // every position passes, and the search must move to the 'c'. The needle
+    // holds the haystack's only 'c', so it occurs exactly where it is planted.
+    const std::size_t n = 400 * 1024;
+    const std::size_t turn = 280 * 1024;
+    Bytes decoys(n, 'a');
+    std::fill(decoys.begin() + static_cast<std::ptrdiff_t>(turn), decoys.end(), 'b');
+    const Bytes needle = bytes_of("bbbbbcbb");
+    const std::size_t m = needle.size();
+    const auto search = [&](const Bytes& haystack) {
+        return routines().find_n(range_of(haystack), range_of(needle));
+    };
+    ASSERT_EQ(search(decoys), SearchResult::not_found());
+    Bytes haystack = decoys;
+    for (std::size_t p = 0; p + m <= n;
+         p += (p < 200 || p + 200 > n || (p > turn - 200 && p < turn + 200)) ? 1 : 4099) {
+        plant(haystack, p, needle);
+        ASSERT_EQ(search(haystack), SearchResult::at(p)) << "needle at " << p;
+        std::copy_n(decoys.begin() + static_cast<std::ptrdiff_t>(p), m,
+                    haystack.begin() + static_cast<std::ptrdiff_t>(p));
+    }
+}
+
 QARVO_FOR_EVERY_BACKEND(FilterChoice);
 
 TEST(RareBytes, FourLowestScoresLowestFirstTiesToTheLowerOffset) {
@@ -184,16 +210,19 @@ TEST(RareBytes, SampleCountsEveryByteOfTheWindowOnly) {
     data[100] = 'c';  // first byte of the window
     data[611] = 'd';  // last byte of the window (100 + 512 - 1)
     data[612] = 'e';  // after it
+    const auto count = [](const detail::ByteCounts& counts, char c) {
+        return counts.of[static_cast<unsigned char>(c)];
+    };
     const detail::ByteCounts counts = detail::ByteCounts::of_sample(data.data(), data.size(), 100);
-    EXPECT_EQ(counts.of['b'], 0u);
-    EXPECT_EQ(counts.of['c'], 1u);
-    EXPECT_EQ(counts.of['d'], 1u);
-    EXPECT_EQ(counts.of['e'], 0u);
-    EXPECT_EQ(counts.of['a'], 510u);
-    // A window cut short by the end of the data; 1999 - 1990 + 1 = 10 bytes,
-    // one of 4 tables' tail handled byte by byte.
+    EXPECT_EQ(count(counts, 'b'), 0u);
+    EXPECT_EQ(count(counts, 'c'), 1u);
+    EXPECT_EQ(count(counts, 'd'), 1u);
+    EXPECT_EQ(count(counts, 'e'), 0u);
+    EXPECT_EQ(count(counts, 'a'), 510u);
+    // A window cut short by the end of the data: 1990 .. 1999, 10 bytes, two
+    // of them counted after the four tables' steps.
     const detail::ByteCounts tail = detail::ByteCounts::of_sample(data.data(), data.size(), 1990);
-    EXPECT_EQ(tail.of['a'], 10u);
+    EXPECT_EQ(count(tail, 'a'), 10u);
 }
 
 }  // namespace
