@@ -369,10 +369,14 @@ inline constexpr bool picks_rare_anchors = V::kWidth > 16;
 // number of anchors cost as much as a few KiB of search gains.
 inline constexpr std::size_t kRareAnchorsFrom = 4096;
 
-// From this many haystack bytes on, the wide backends count a sample of the
-// haystack's start to choose the filter's bytes, rather than rank them: the
-// count costs under 2% of a search at this size.
+// When this many haystack bytes remain, the wide backends search the first
+// kRankedPrefix of them with the filter the rank table chose, then count a
+// sample of what they scanned and choose again by the counts (a byte the
+// table guesses common may be absent from the data, as the 'b' in a run of
+// 'a'). The count costs about as much as searching a few KiB: under 2% of a
+// search this long, and nothing for a match in the prefix.
 inline constexpr std::size_t kCountFrom = 256 * 1024;
+inline constexpr std::size_t kRankedPrefix = 16 * 1024;
 
 // What a call works out about its needle, once for all the widths it passes
 // through: the check byte of the 16-byte filter, and the four rarest bytes
@@ -474,6 +478,27 @@ std::size_t anchors_to_test_by_count(const Filter<V>& filter, const ByteCounts& 
     return first * second * kTwoAnchorShare <= S * S ? 2 : 3;
 }
 
+// Filters on the needle bytes rarest in a sample of the haystack around the
+// cursor `i` (the bytes just before it, where there are enough), and moves
+// the cursor back to the block offset whose loads of the new first anchor
+// are aligned: the fewer than W positions examined again are known not to
+// match. Returns how many anchors to test.
+template <class V>
+std::size_t refilter_by_count(const std::uint8_t* data, std::size_t n, ByteRange needle,
+                              Filter<V>& filter, NeedlePlan& plan, std::size_t& i) noexcept {
+    constexpr std::size_t kSample = ByteCounts::kSample;
+    const std::size_t from = i > kSample ? i - kSample : 0;
+    const ByteCounts counts = ByteCounts::of_sample(data, n, from);
+    plan.rarest = rarest_in_sample(needle, rare_scan_limit(n), counts);
+    filter = rare_filter<V>(needle, plan.rarest);
+    const std::size_t misalignment =
+        reinterpret_cast<std::uintptr_t>(data + i + filter.first.offset) % V::kWidth;
+    if (misalignment <= i) {
+        i -= misalignment;
+    }
+    return anchors_to_test_by_count(filter, counts);
+}
+
 // The wide backends' wide phase. The filter chosen by rank has met data on
 // which its bytes are common when false alarms pile up or the budget runs
 // out; the search then counts the bytes of the haystack around the cursor,
@@ -486,29 +511,32 @@ template <class V>
                                                        std::size_t tested, NeedlePlan& plan,
                                                        std::size_t& i, VerifyBudget& budget,
                                                        SearchResult& result) noexcept {
-    constexpr std::size_t kSample = ByteCounts::kSample;
     WideExit exit = WideExit::kSpent;
     if (!budget.exhausted_at(i)) {
-        exit =
-            wide_steps_testing<V, true, true>(tested, data, n, needle, filter, i, budget, result);
+        // A long haystack searches its first kRankedPrefix bytes with the
+        // ranked filter, then counts a sample of them and filters on the
+        // bytes rare there: by then the count costs little, and a match
+        // near the start never pays for it.
+        if (n - i >= kCountFrom) {
+            const std::size_t prefix_end = i + kRankedPrefix + needle.size - 1;
+            exit = wide_steps_testing<V, true, true>(tested, data, prefix_end, needle, filter, i,
+                                                     budget, result);
+            if (exit == WideExit::kDrained) {
+                tested = refilter_by_count(data, n, needle, filter, plan, i);
+                exit = wide_steps_testing<V, true, true>(tested, data, n, needle, filter, i, budget,
+                                                         result);
+            }
+        } else {
+            exit = wide_steps_testing<V, true, true>(tested, data, n, needle, filter, i, budget,
+                                                     result);
+        }
         if (exit != WideExit::kFilterWeak && exit != WideExit::kSpent) {
             return exit;
         }
     }
-    const std::size_t from = i > kSample ? i - kSample : 0;
-    const ByteCounts counts = ByteCounts::of_sample(data, n, from);
-    plan.rarest = rarest_in_sample(needle, rare_scan_limit(n), counts);
-    filter = rare_filter<V>(needle, plan.rarest);
-    // Back to the block offset whose loads of the first anchor are aligned:
-    // the fewer than W positions examined again are known not to match.
-    const std::size_t misalignment =
-        reinterpret_cast<std::uintptr_t>(data + i + filter.first.offset) % V::kWidth;
-    if (misalignment <= i) {
-        i -= misalignment;
-    }
+    tested = refilter_by_count(data, n, needle, filter, plan, i);
     budget.restart_at(i);
-    return wide_steps_testing<V, false, false>(anchors_to_test_by_count(filter, counts), data, n,
-                                               needle, filter, i, budget, result);
+    return wide_steps_testing<V, false, false>(tested, data, n, needle, filter, i, budget, result);
 }
 
 // The filtered search. `plan` carries what earlier widths of this call
@@ -560,21 +588,12 @@ SearchResult find_long_rare(ByteRange haystack, ByteRange needle, NeedlePlan& pl
     const std::uint8_t* const data = haystack.data;
     const std::size_t n = haystack.size;
     const std::size_t last = needle.size - 1;
-    // A long haystack pays for counting a sample of its start: the bytes
-    // rare there are better anchors than the ones the table guesses, and
-    // their counts tell how many of them to test.
-    const bool counted = !plan.rarest_known && n >= kCountFrom;
-    ByteCounts counts{};
-    if (counted) {
-        counts = ByteCounts::of_sample(data, n, 0);
-        plan.rarest = rarest_in_sample(needle, rare_scan_limit(n), counts);
-    } else if (!plan.rarest_known) {
+    if (!plan.rarest_known) {
         plan.rarest = rarest_by_rank(needle, rank_scan_limit(n));
+        plan.rarest_known = true;
     }
-    plan.rarest_known = true;
     Filter<V> filter = rare_filter<V>(needle, plan.rarest);
-    const std::size_t tested =
-        counted ? anchors_to_test_by_count(filter, counts) : anchors_to_test_by_rank(filter);
+    const std::size_t tested = anchors_to_test_by_rank(filter);
     VerifyBudget budget{needle.size};
     SearchResult result = SearchResult::not_found();
     static_assert(V::kAlignLoads);
