@@ -132,9 +132,10 @@ TEST_P(FilterChoice, ResultsStayExactAcrossTheRepick) {
     }
 }
 
-TEST_P(FilterChoice, LongHaystacksChooseByASampleOfTheirStart) {
-    // Over 256 KiB the wide variants count the first 512 bytes to choose
-    // their filter. Here the start is all 'a', so the 'b' of the needle looks
+TEST_P(FilterChoice, LongHaystacksChooseAgainByASampleOfTheirStart) {
+    // Over 256 KiB the wide variants search the first 16 KiB with the filter
+    // the rank table chose, then count a sample of those bytes to choose
+    // again. Here that start is all 'a', so the 'b' of the needle looks
     // absent and is tested alone; from 280 KiB on the haystack is all 'b',
     // every position passes, and the search must move to the 'c'. The needle
     // holds the haystack's only 'c', so it occurs exactly where it is planted.
