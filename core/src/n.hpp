@@ -514,7 +514,7 @@ template <class V>
     WideExit exit = WideExit::kSpent;
     if (!budget.exhausted_at(i)) {
         // A long haystack searches its first kRankedPrefix bytes with the
-        // ranked filter, then counts a sample of them and filters on the
+        // ranked filter, then counts a sample of them and may filter on the
         // bytes rare there: by then the count costs little, and a match
         // near the start never pays for it.
         if (n - i >= kCountFrom) {
@@ -522,7 +522,20 @@ template <class V>
             exit = wide_steps_testing<V, true, true>(tested, data, prefix_end, needle, filter, i,
                                                      budget, result);
             if (exit == WideExit::kDrained) {
-                tested = refilter_by_count(data, n, needle, filter, plan, i);
+                // The counted choice replaces the ranked one only when it
+                // tests fewer anchors: the ranked one has just passed 16 KiB
+                // of this data without a false alarm to show for it.
+                Filter<V> counted = filter;
+                NeedlePlan counted_plan = plan;
+                std::size_t restart = i;
+                const std::size_t counted_tested =
+                    refilter_by_count(data, n, needle, counted, counted_plan, restart);
+                if (counted_tested < tested) {
+                    filter = counted;
+                    plan = counted_plan;
+                    i = restart;
+                    tested = counted_tested;
+                }
                 exit = wide_steps_testing<V, true, true>(tested, data, n, needle, filter, i, budget,
                                                          result);
             }
