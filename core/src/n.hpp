@@ -410,8 +410,9 @@ inline std::size_t inner_offset_of(const RareOffsets& rarest, std::size_t m) noe
     return 2;
 }
 
-// The filter of the wide backends: the three rarest needle bytes at every
-// position, the fourth as the check.
+// The filter of the wide backends: the four rarest needle bytes, rarest
+// first; the wide steps test the first one to three at every position and
+// the others on the candidates (candidates, refine).
 template <class V>
 Filter<V> rare_filter(ByteRange needle, const RareOffsets& rarest) noexcept {
     return Filter<V>{Anchor<V>::at(needle, rarest.at[0]), Anchor<V>::at(needle, rarest.at[1]),
