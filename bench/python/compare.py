@@ -1,4 +1,4 @@
-"""Side-by-side benchmark of qarvo against bytes.find, re and StringZilla.
+"""Side-by-side benchmark of qarvo against bytes.find, re, StringZilla and hyperscan.
 
     python bench/python/compare.py                 # full run, about 5 minutes
     python bench/python/compare.py --quick         # smoke run, under a minute

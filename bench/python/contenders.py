@@ -19,6 +19,11 @@ try:
 except ImportError:  # the table then simply has no StringZilla column
     stringzilla = None
 
+try:
+    import hyperscan
+except ImportError:  # nor a hyperscan column
+    hyperscan = None
+
 
 @dataclass(frozen=True)
 class Prepared:
@@ -51,6 +56,41 @@ def re_search(case: Case) -> Prepared:
 def stringzilla_find(case: Case) -> Prepared:
     text = stringzilla.Str(case.haystack)
     return Prepared(text.find, (case.needle,), _offset_or_none)
+
+
+def hyperscan_find_or_skip(case: Case) -> Prepared | None:
+    """Hyperscan rejects an empty pattern; such cases are left to the others."""
+    return hyperscan_find(case) if case.needle else None
+
+
+def hyperscan_find(case: Case) -> Prepared:
+    """A database compiled once, scanned with a scratch made once; the handler
+    stops the scan at the first match. The needle is written as \\xHH escapes:
+    the Python binding passes patterns as C strings, which would end at a NUL,
+    and Hyperscan compiles such a pattern as the plain literal it is. Matches
+    are reported in order of their end, which for a fixed-length literal is
+    the order of their start, so the first report is the first occurrence."""
+    database = hyperscan.Database(mode=hyperscan.HS_MODE_BLOCK)
+    pattern = b"".join(b"\\x%02x" % byte for byte in case.needle)
+    database.compile(expressions=[pattern], flags=0)
+    scratch = hyperscan.Scratch(database)
+    scan, terminated = database.scan, hyperscan.ScanTerminated
+    found: list[int] = []
+    length = len(case.needle)
+
+    def on_match(_id, _start, end, _flags, _context):
+        found.append(end - length)
+        return True  # stop scanning
+
+    def search(haystack: bytes) -> int | None:
+        found.clear()
+        try:
+            scan(haystack, match_event_handler=on_match, scratch=scratch)
+        except terminated:
+            return found[0]
+        return None
+
+    return Prepared(search, (case.haystack,), _same)
 
 
 @dataclass(frozen=True)
@@ -101,6 +141,8 @@ def peer_contenders() -> list[Contender]:
     ]
     if stringzilla is not None:
         peers.append(Contender("sz Str.find", stringzilla_find, is_peer=True))
+    if hyperscan is not None:
+        peers.append(Contender("hyperscan", hyperscan_find_or_skip, is_peer=True))
     return peers
 
 

@@ -6,7 +6,7 @@ import re
 import sys
 from pathlib import Path
 
-from contenders import describe_qarvo, stringzilla
+from contenders import describe_qarvo, hyperscan, stringzilla
 
 CPUINFO = Path("/proc/cpuinfo")
 
@@ -50,6 +50,10 @@ def describe(qarvo) -> dict[str, dict[str, str]]:
         peers["StringZilla"] = f"{stringzilla.__version__} ({', '.join(capabilities)})"
     else:
         peers["StringZilla"] = "not installed (pip install stringzilla)"
+    if hyperscan is not None:
+        peers["hyperscan"] = f"python-hyperscan {hyperscan.__version__}"
+    else:
+        peers["hyperscan"] = "not installed (pip install hyperscan)"
     return {
         "machine": {
             "CPU": cpu_model(),

@@ -49,10 +49,11 @@ LEGEND = """\
 How to read the tables: GB/s is haystack bytes divided by the best time of one call
 (10^9 bytes per second). `qarvo` is the function made for the needle length
 (`qarvo fn`); `qarvo search_n` is the general function, run again for needles of one to
-three bytes. `best peer` is the fastest of bytes.find, re.search and StringZilla on that
-row. `vs best` and `vs bytes.find` are speedups: the peer's time divided by qarvo's
-(above 1: qarvo is faster). ¹ marks a call too slow to repeat, timed once; `skipped` means
-a smaller haystack of the same series was already that slow. Every contender's answer was
+three bytes. `best peer` is the fastest of bytes.find, re.search, StringZilla and
+hyperscan (the last when installed) on that row. `vs best` and `vs bytes.find` are
+speedups: the peer's time divided by qarvo's (above 1: qarvo is faster). ¹ marks a call
+too slow to repeat, timed once; `skipped` means a smaller haystack of the same series was
+already that slow. Every contender's answer was
 checked against bytes.find before it was timed."""
 
 

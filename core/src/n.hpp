@@ -40,6 +40,22 @@
 // linear-time Two-Way search. Every position before that candidate has
 // already been rejected, so its result (plus the candidate's offset) is the
 // first occurrence.
+//
+// The wide backends (AVX2, AVX-512), on haystacks of kRareAnchorsFrom bytes
+// or more, choose the filter's bytes from the needle instead
+// (find_long_rare): the four needle bytes likely rarest by the byte-rank
+// table, the rarest one, two or three tested at every position (as many as
+// their rarity calls for: a byte that text does not use alone saves two
+// loads per block) and the rest in the check. The block offsets are aligned
+// for the rarest byte's loads. When that filter proves weak on the data
+// (false alarms as above, or candidates that keep failing in full, or a
+// spent budget), the search counts the bytes of a sample of the haystack
+// around the cursor and filters on the needle bytes rarest there, with the
+// budget granted once more; only a second spent budget hands over to
+// Two-Way. So a run of one byte against a needle that differs from it in
+// one byte is filtered on that byte at vector speed, and every search stays
+// O(n + m). Only the positions examined differ: every occurrence is a
+// candidate of any choice of bytes, so results do not change.
 #pragma once
 
 #include <cassert>
@@ -51,6 +67,7 @@
 #include "byte_rank.hpp"
 #include "one.hpp"
 #include "qarvo/search.hpp"
+#include "rare_bytes.hpp"
 #include "three.hpp"
 #include "two.hpp"
 #include "vector.hpp"
@@ -68,11 +85,20 @@ struct VerifyBudget {
 
     std::size_t needle_size;
     std::size_t compared = 0;
+    std::size_t start = 0;  // the position the count began at
 
-    // True once more than kPerByte * (position + needle_size) + kSlack bytes
-    // have been compared. Written with a division, which cannot overflow.
+    // True once more than kPerByte * (position - start + needle_size) + kSlack
+    // bytes have been compared. Written with a division, which cannot
+    // overflow. Precondition: position >= start.
     bool exhausted_at(std::size_t position) const noexcept {
-        return compared > kSlack && (compared - kSlack) / kPerByte > position + needle_size;
+        return compared > kSlack && (compared - kSlack) / kPerByte > position - start + needle_size;
+    }
+
+    // A new allowance from `position` on, for a search that changed its
+    // filter there. Granted once per call, so the total stays linear.
+    void restart_at(std::size_t position) noexcept {
+        compared = 0;
+        start = position;
     }
 };
 
@@ -81,9 +107,11 @@ template <class V>
 struct Anchor {
     std::size_t offset;
     typename V::Vec byte;
+    std::uint8_t byte_value;
 
     static Anchor at(ByteRange needle, std::size_t offset) noexcept {
-        return Anchor{offset, V::splat(needle.data[offset])};
+        const std::uint8_t value = needle.data[offset];
+        return Anchor{offset, V::splat(value), value};
     }
 };
 
@@ -163,43 +191,70 @@ inline constexpr std::size_t kRareOffsetUnknown = 0;
 }
 
 // Candidate mask of the W positions at offset b: lane k is set when the
-// first, middle and last anchors match at b + k.
-// Precondition: b + W + m - 1 <= n (the last anchor's load ends there).
-template <class V>
+// first, middle and last anchors match at b + k. The wide backends may test
+// fewer when their first anchors are rare (kTested = 1 or 2: one or two loads
+// per block instead of three) and leave the others to refine.
+// Precondition: b + W + m - 1 <= n (no anchor lies past the needle's end).
+template <class V, std::size_t kTested = 3>
 [[gnu::always_inline]] inline typename V::Mask candidates(const std::uint8_t* data, std::size_t n,
                                                           std::size_t b,
                                                           const Filter<V>& filter) noexcept {
-    return V::and_(
-        V::and_(V::eq(load_at<V>(data, n, b), filter.first.byte),
-                V::eq(load_at<V>(data, n, b + filter.middle.offset), filter.middle.byte)),
-        V::eq(load_at<V>(data, n, b + filter.last.offset), filter.last.byte));
+    static_assert(kTested >= 1 && kTested <= 3);
+    typename V::Mask mask = V::eq(load_at<V>(data, n, b + filter.first.offset), filter.first.byte);
+    if constexpr (kTested >= 2) {
+        mask =
+            V::and_(mask, V::eq(load_at<V>(data, n, b + filter.middle.offset), filter.middle.byte));
+    }
+    if constexpr (kTested == 3) {
+        mask = V::and_(mask, V::eq(load_at<V>(data, n, b + filter.last.offset), filter.last.byte));
+    }
+    return mask;
 }
 
-// The candidates of `mask` (block offset `base`) whose check anchor matches.
-// Precondition: base + W + m - 1 <= n; the check offset is below m - 1.
-template <class V>
+// The candidates of `mask` (block offset `base`) whose check anchor matches,
+// and the anchors that candidates<V, kTested> left untested.
+// Precondition: base + W + m - 1 <= n.
+template <class V, std::size_t kTested = 3>
 [[gnu::always_inline]] inline typename V::Mask refine(const std::uint8_t* data, std::size_t n,
                                                       const Filter<V>& filter,
                                                       typename V::Mask mask,
                                                       std::size_t base) noexcept {
-    return V::and_(mask, V::eq(load_at<V>(data, n, base + filter.check.offset), filter.check.byte));
+    mask = V::and_(mask, V::eq(load_at<V>(data, n, base + filter.check.offset), filter.check.byte));
+    if constexpr (kTested < 2) {
+        mask = V::and_(mask,
+                       V::eq(load_at<V>(data, n, base + filter.middle.offset), filter.middle.byte));
+    }
+    if constexpr (kTested < 3) {
+        mask =
+            V::and_(mask, V::eq(load_at<V>(data, n, base + filter.last.offset), filter.last.byte));
+    }
+    return mask;
 }
 
 // Compares the needle at each candidate of `mask` (block offset `base`),
 // lowest lane first. Returns true with `result` set when the search is
 // decided: a candidate verified, or the budget ran out and Two-Way answered
-// for the rest. Precondition: base + W + m - 1 <= n, so each candidate's m
-// bytes are inside.
-template <class V>
+// for the rest. With kStopWhenSpent a spent budget does not hand over to
+// Two-Way: the function returns true with `result` not found and `resume`
+// set to the candidate not yet compared, for the caller to pick a better
+// filter from there. Precondition: base + W + m - 1 <= n, so each
+// candidate's m bytes are inside.
+template <class V, bool kStopWhenSpent = false>
 [[gnu::always_inline]] inline bool verify(const std::uint8_t* data, std::size_t n, ByteRange needle,
                                           typename V::Mask mask, std::size_t base,
-                                          VerifyBudget& budget, SearchResult& result) noexcept {
+                                          VerifyBudget& budget, SearchResult& result,
+                                          std::size_t* resume = nullptr) noexcept {
     const std::size_t m = needle.size;
     for (auto lanes = V::lanes(mask); !V::empty(lanes); lanes = V::drop_first(lanes)) {
         const std::size_t p = base + V::first(lanes);
         assert(p <= n && m <= n - p);
         if (budget.exhausted_at(p)) [[unlikely]] {
-            result = shift_result(two_way_search(ByteRange{data + p, n - p}, needle), p);
+            if constexpr (kStopWhenSpent) {
+                result = SearchResult::not_found();
+                *resume = p;
+            } else {
+                result = shift_result(two_way_search(ByteRange{data + p, n - p}, needle), p);
+            }
             return true;
         }
         budget.compared += m;
@@ -216,14 +271,14 @@ enum class WideExit {
     kDecided,     // `result` holds the answer
     kDrained,     // fewer than 4W + m - 1 bytes remain from the cursor
     kFilterWeak,  // the filter lets through too many candidates that the check rejects
+    kSpent,       // the budget ran out; the cursor is at the candidate not yet compared
 };
 
 // A wide step whose candidates the check anchor all rejects (a false alarm)
 // costs a mispredicted branch and four more compares. Once false alarms
-// exceed one step in kFalseAlarmShare, plus kFalseAlarmSlack, the search
-// swaps the middle and check anchors: text needles made of common letters
-// get there within a few KiB, where the rare byte then filters far better
-// than the second; random data and needles with a rare byte never do.
+// exceed one step in kFalseAlarmShare, plus kFalseAlarmSlack, the filter
+// counts as weak: text needles made of common letters get there within a few
+// KiB; random data and needles with a rare byte never do.
 inline constexpr std::size_t kFalseAlarmShare = 64;
 inline constexpr std::size_t kFalseAlarmSlack = 16;
 
@@ -232,8 +287,9 @@ inline constexpr std::size_t kFalseAlarmSlack = 16;
 // the check anchor before any is compared in full, in increasing position:
 // the blocks in address order, the lanes of a mask lowest first. With
 // kStopWhenWeak, the run returns kFilterWeak once false alarms pass the
-// share above; `i` is then the first position not yet examined.
-template <class V, bool kStopWhenWeak>
+// share above; `i` is then the first position not yet examined. With
+// kStopWhenSpent, a spent budget returns kSpent (see verify).
+template <class V, bool kStopWhenWeak, bool kStopWhenSpent = false, std::size_t kTested = 3>
 [[gnu::always_inline]] inline WideExit wide_steps(const std::uint8_t* data, std::size_t n,
                                                   ByteRange needle, const Filter<V>& filter,
                                                   std::size_t& i, VerifyBudget& budget,
@@ -242,26 +298,43 @@ template <class V, bool kStopWhenWeak>
     const std::size_t last = needle.size - 1;
     const std::size_t start = i;
     std::size_t false_alarms = 0;
+    std::size_t resume = 0;
     // Candidates i .. i + 4W - 1; the highest byte read is i + 4W + m - 2.
     while (n - i >= 4 * W + last) {
-        typename V::Mask c0 = candidates<V>(data, n, i, filter);
-        typename V::Mask c1 = candidates<V>(data, n, i + W, filter);
-        typename V::Mask c2 = candidates<V>(data, n, i + 2 * W, filter);
-        typename V::Mask c3 = candidates<V>(data, n, i + 3 * W, filter);
+        typename V::Mask c0 = candidates<V, kTested>(data, n, i, filter);
+        typename V::Mask c1 = candidates<V, kTested>(data, n, i + W, filter);
+        typename V::Mask c2 = candidates<V, kTested>(data, n, i + 2 * W, filter);
+        typename V::Mask c3 = candidates<V, kTested>(data, n, i + 3 * W, filter);
         if (V::any(V::or_(V::or_(c0, c1), V::or_(c2, c3)))) [[unlikely]] {
-            c0 = refine<V>(data, n, filter, c0, i);
-            c1 = refine<V>(data, n, filter, c1, i + W);
-            c2 = refine<V>(data, n, filter, c2, i + 2 * W);
-            c3 = refine<V>(data, n, filter, c3, i + 3 * W);
+            c0 = refine<V, kTested>(data, n, filter, c0, i);
+            c1 = refine<V, kTested>(data, n, filter, c1, i + W);
+            c2 = refine<V, kTested>(data, n, filter, c2, i + 2 * W);
+            c3 = refine<V, kTested>(data, n, filter, c3, i + 3 * W);
+            // A step whose candidates the check rejects all is a false
+            // alarm. With kStopWhenSpent (the wide backends), so is each
+            // candidate that fails in full: on a periodic haystack the four
+            // anchors may match wherever the needle nearly does.
+            std::size_t alarms = 1;
             if (V::any(V::or_(V::or_(c0, c1), V::or_(c2, c3)))) {
-                if (verify<V>(data, n, needle, c0, i, budget, result) ||
-                    verify<V>(data, n, needle, c1, i + W, budget, result) ||
-                    verify<V>(data, n, needle, c2, i + 2 * W, budget, result) ||
-                    verify<V>(data, n, needle, c3, i + 3 * W, budget, result)) {
+                const std::size_t compared_before = budget.compared;
+                if (verify<V, kStopWhenSpent>(data, n, needle, c0, i, budget, result, &resume) ||
+                    verify<V, kStopWhenSpent>(data, n, needle, c1, i + W, budget, result,
+                                              &resume) ||
+                    verify<V, kStopWhenSpent>(data, n, needle, c2, i + 2 * W, budget, result,
+                                              &resume) ||
+                    verify<V, kStopWhenSpent>(data, n, needle, c3, i + 3 * W, budget, result,
+                                              &resume)) {
+                    if (kStopWhenSpent && !result.found()) {
+                        i = resume;
+                        return WideExit::kSpent;
+                    }
                     return WideExit::kDecided;
                 }
-            } else if constexpr (kStopWhenWeak) {
-                if (++false_alarms > kFalseAlarmSlack + (i - start) / (4 * W * kFalseAlarmShare)) {
+                alarms = kStopWhenSpent ? (budget.compared - compared_before) / needle.size : 0;
+            }
+            if constexpr (kStopWhenWeak) {
+                false_alarms += alarms;
+                if (false_alarms > kFalseAlarmSlack + (i - start) / (4 * W * kFalseAlarmShare)) {
                     i += 4 * W;
                     return WideExit::kFilterWeak;
                 }
@@ -354,54 +427,211 @@ template <class V, class... Narrower>
     }
 }
 
-// The filtered search. `rare_offset` is rarest_inner_offset(needle), or
-// kRareOffsetUnknown until some width computes it; it is passed on so that it
-// is computed at most once per call. Precondition: 4 <= m <= n.
-template <class V, class... Narrower>
-SearchResult find_long(ByteRange haystack, ByteRange needle, std::size_t rare_offset) noexcept {
-    constexpr std::size_t W = V::kWidth;
-    const std::uint8_t* const data = haystack.data;
-    const std::size_t n = haystack.size;
-    const std::size_t m = needle.size;
-    assert(m >= 4 && m <= n && data != nullptr && needle.data != nullptr);
-    const std::size_t last = m - 1;
-    // Too short for one vector step of this width: before any per-call setup.
-    // (A wide variant took short_long in find_n.)
-    if (n - m < W - 1) {
-        assert(!is_wide<V>);
-        return scan_windows(data, n, 0, needle);
-    }
-    if (rare_offset == kRareOffsetUnknown) {
-        rare_offset = rarest_inner_offset(needle, rare_scan_limit(n));
-    }
-    Filter<V> filter{Anchor<V>::at(needle, 0), Anchor<V>::at(needle, 1),
-                     Anchor<V>::at(needle, last), Anchor<V>::at(needle, rare_offset)};
-    VerifyBudget budget{m};
-    SearchResult result = SearchResult::not_found();
+// Whether a backend picks its filter bytes from the needle (the wide ones)
+// rather than testing the first, second and last bytes (the 16-byte ones).
+template <class V>
+inline constexpr bool picks_rare_anchors = V::kWidth > 16;
 
-    std::size_t i = 0;
-    // Long enough for the wide phase from any restart offset: one narrow
-    // step at 0, then W-aligned block offsets. Candidates of the overlap
-    // are verified twice, which is harmless (each failed the first time).
-    if constexpr (V::kAlignLoads) {
-        if (n - W >= 4 * W + last) {
-            const typename V::Mask c = candidates<V>(data, n, 0, filter);
-            if (V::any(c) &&
-                verify<V>(data, n, needle, refine<V>(data, n, filter, c, 0), 0, budget, result)) {
-                return result;
-            }
-            i = aligned_restart<V>(data);
+// Below this many haystack bytes the wide backends keep the 16-byte
+// backends' filter too: ranking the needle and the run-time choice of the
+// number of anchors cost as much as a few KiB of search gains.
+inline constexpr std::size_t kRareAnchorsFrom = 4096;
+
+// When this many haystack bytes remain, the wide backends search the first
+// kRankedPrefix of them with the filter the rank table chose, then count a
+// sample of what they scanned and choose again by the counts (a byte the
+// table guesses common may be absent from the data, as the 'b' in a run of
+// 'a'). The count costs about as much as searching a few KiB: under 2% of a
+// search this long, and nothing for a match in the prefix.
+inline constexpr std::size_t kCountFrom = 256 * 1024;
+inline constexpr std::size_t kRankedPrefix = 16 * 1024;
+
+// What a call works out about its needle, once for all the widths it passes
+// through: the check byte of the 16-byte filter, and the four rarest bytes
+// that the wide filters test. Each is computed on first use: a haystack too
+// short for a vector step never needs them.
+struct NeedlePlan {
+    std::size_t rare_offset = kRareOffsetUnknown;
+    bool rarest_known = false;
+    RareOffsets rarest{};
+};
+
+// Needle bytes that the wide backends rank before their first vector step:
+// a few for a short haystack, where the ranking would otherwise cost as much
+// as the search, up to one per 64 haystack bytes.
+inline std::size_t rank_scan_limit(std::size_t haystack_size) noexcept {
+    constexpr std::size_t kLeast = 8;
+    return haystack_size / 64 > kLeast ? haystack_size / 64 : kLeast;
+}
+
+// The check byte of a 16-byte step that finishes a wide backend's search:
+// the rarest of the wide filter's bytes that the 16-byte filter does not
+// test already. Four distinct offsets leave at least one besides 0, 1 and
+// m - 1.
+inline std::size_t inner_offset_of(const RareOffsets& rarest, std::size_t m) noexcept {
+    for (const std::size_t offset : rarest.at) {
+        if (offset != 0 && offset != 1 && offset != m - 1) {
+            return offset;
         }
     }
-    WideExit exit = wide_steps<V, true>(data, n, needle, filter, i, budget, result);
-    if (exit == WideExit::kFilterWeak) {
-        filter = filter.swapped();
-        exit = wide_steps<V, false>(data, n, needle, filter, i, budget, result);
-    }
-    if (exit == WideExit::kDecided) {
-        return result;
-    }
+    assert(false && "four distinct offsets, at most three excluded");
+    return 2;
+}
 
+// The filter of the wide backends: the four rarest needle bytes, rarest
+// first; the wide steps test the first one to three at every position and
+// the others on the candidates (candidates, refine).
+template <class V>
+Filter<V> rare_filter(ByteRange needle, const RareOffsets& rarest) noexcept {
+    return Filter<V>{Anchor<V>::at(needle, rarest.at[0]), Anchor<V>::at(needle, rarest.at[1]),
+                     Anchor<V>::at(needle, rarest.at[2]), Anchor<V>::at(needle, rarest.at[3])};
+}
+
+// The filter of the 16-byte backends: first, second and last byte, and the
+// likely rarest inner byte as the check.
+template <class V>
+Filter<V> fixed_filter(ByteRange needle, std::size_t rare_offset) noexcept {
+    return Filter<V>{Anchor<V>::at(needle, 0), Anchor<V>::at(needle, 1),
+                     Anchor<V>::at(needle, needle.size - 1), Anchor<V>::at(needle, rare_offset)};
+}
+
+// Wide steps that test the first `tested` anchors (1 to 3).
+template <class V, bool kStopWhenWeak, bool kStopWhenSpent>
+[[gnu::always_inline]] inline WideExit wide_steps_testing(std::size_t tested,
+                                                          const std::uint8_t* data, std::size_t n,
+                                                          ByteRange needle, const Filter<V>& filter,
+                                                          std::size_t& i, VerifyBudget& budget,
+                                                          SearchResult& result) noexcept {
+    switch (tested) {
+        case 1:
+            return wide_steps<V, kStopWhenWeak, kStopWhenSpent, 1>(data, n, needle, filter, i,
+                                                                   budget, result);
+        case 2:
+            return wide_steps<V, kStopWhenWeak, kStopWhenSpent, 2>(data, n, needle, filter, i,
+                                                                   budget, result);
+        default:
+            return wide_steps<V, kStopWhenWeak, kStopWhenSpent, 3>(data, n, needle, filter, i,
+                                                                   budget, result);
+    }
+}
+
+// How many anchors the wide steps test: each one more costs a load per
+// block (a third more work for the third), each one fewer lets through more
+// false candidates, each a mispredicted branch. One, when the rarest is a
+// byte that text does not use (rank below kAlienRank) or, once the haystack
+// is counted, one absent from the sample. Two, when the second rarest is
+// rare too: a capital, digit, punctuation mark, a letter no more common than
+// 'm' or the continuation byte of a rarer Cyrillic letter (rank at most
+// kTwoAnchorRank), or when the two counted bytes let through about one
+// position in kTwoAnchorShare or fewer. Otherwise three.
+inline constexpr std::uint8_t kAlienRank = 100;
+inline constexpr std::uint8_t kTwoAnchorRank = 211;
+inline constexpr std::size_t kTwoAnchorShare = 2048;
+
+template <class V>
+std::size_t anchors_to_test_by_rank(const Filter<V>& filter) noexcept {
+    if (kByteRank.of[filter.first.byte_value] < kAlienRank) {
+        return 1;
+    }
+    return kByteRank.of[filter.middle.byte_value] <= kTwoAnchorRank ? 2 : 3;
+}
+
+template <class V>
+std::size_t anchors_to_test_by_count(const Filter<V>& filter, const ByteCounts& counts) noexcept {
+    constexpr std::size_t S = ByteCounts::kSample;
+    const std::size_t first = counts.of[filter.first.byte_value];
+    const std::size_t second = counts.of[filter.middle.byte_value];
+    if (first == 0) {
+        return 1;
+    }
+    return first * second * kTwoAnchorShare <= S * S ? 2 : 3;
+}
+
+// Filters on the needle bytes rarest in a sample of the haystack around the
+// cursor `i` (the bytes just before it, where there are enough), and moves
+// the cursor back to the block offset whose loads of the new first anchor
+// are aligned: the fewer than W positions examined again are known not to
+// match. Returns how many anchors to test.
+template <class V>
+std::size_t refilter_by_count(const std::uint8_t* data, std::size_t n, ByteRange needle,
+                              Filter<V>& filter, NeedlePlan& plan, std::size_t& i) noexcept {
+    constexpr std::size_t kSample = ByteCounts::kSample;
+    const std::size_t from = i > kSample ? i - kSample : 0;
+    const ByteCounts counts = ByteCounts::of_sample(data, n, from);
+    plan.rarest = rarest_in_sample(needle, rare_scan_limit(n), counts);
+    filter = rare_filter<V>(needle, plan.rarest);
+    const std::size_t misalignment =
+        reinterpret_cast<std::uintptr_t>(data + i + filter.first.offset) % V::kWidth;
+    if (misalignment <= i) {
+        i -= misalignment;
+    }
+    return anchors_to_test_by_count(filter, counts);
+}
+
+// The wide backends' wide phase. The filter chosen by rank has met data on
+// which its bytes are common when false alarms pile up or the budget runs
+// out; the search then counts the bytes of the haystack around the cursor,
+// filters on the needle bytes rarest there, and grants the budget once more.
+// Only if that filter also spends it does Two-Way finish the search. Each
+// stage is linear, so the whole is too.
+template <class V>
+[[gnu::always_inline]] inline WideExit rare_wide_phase(const std::uint8_t* data, std::size_t n,
+                                                       ByteRange needle, Filter<V>& filter,
+                                                       std::size_t tested, NeedlePlan& plan,
+                                                       std::size_t& i, VerifyBudget& budget,
+                                                       SearchResult& result) noexcept {
+    WideExit exit = WideExit::kSpent;
+    if (!budget.exhausted_at(i)) {
+        // A long haystack searches its first kRankedPrefix bytes with the
+        // ranked filter, then counts a sample of them and may filter on the
+        // bytes rare there: by then the count costs little, and a match
+        // near the start never pays for it.
+        if (n - i >= kCountFrom) {
+            const std::size_t prefix_end = i + kRankedPrefix + needle.size - 1;
+            exit = wide_steps_testing<V, true, true>(tested, data, prefix_end, needle, filter, i,
+                                                     budget, result);
+            if (exit == WideExit::kDrained) {
+                // The counted choice replaces the ranked one only when it
+                // tests fewer anchors: the ranked one has just passed 16 KiB
+                // of this data without a false alarm to show for it.
+                Filter<V> counted = filter;
+                NeedlePlan counted_plan = plan;
+                std::size_t restart = i;
+                const std::size_t counted_tested =
+                    refilter_by_count(data, n, needle, counted, counted_plan, restart);
+                if (counted_tested < tested) {
+                    filter = counted;
+                    plan = counted_plan;
+                    i = restart;
+                    tested = counted_tested;
+                }
+                exit = wide_steps_testing<V, true, true>(tested, data, n, needle, filter, i, budget,
+                                                         result);
+            }
+        } else {
+            exit = wide_steps_testing<V, true, true>(tested, data, n, needle, filter, i, budget,
+                                                     result);
+        }
+        if (exit != WideExit::kFilterWeak && exit != WideExit::kSpent) {
+            return exit;
+        }
+    }
+    tested = refilter_by_count(data, n, needle, filter, plan, i);
+    budget.restart_at(i);
+    return wide_steps_testing<V, false, false>(tested, data, n, needle, filter, i, budget, result);
+}
+
+// The narrow phase from the cursor `i`, with the filter the wide phase ended
+// with, and the fewer than W windows after it.
+template <class V, class... Narrower>
+[[gnu::always_inline]] inline SearchResult finish_long(const std::uint8_t* data, std::size_t n,
+                                                       ByteRange needle, const Filter<V>& filter,
+                                                       std::size_t i,
+                                                       VerifyBudget& budget) noexcept {
+    constexpr std::size_t W = V::kWidth;
+    const std::size_t m = needle.size;
+    const std::size_t last = m - 1;
+    SearchResult result = SearchResult::not_found();
     // Candidates i .. i + W - 1; the highest byte read is i + W + m - 2.
     while (n - i >= W + last) {
         const typename V::Mask c = candidates<V>(data, n, i, filter);
@@ -430,6 +660,103 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, std::size_t rare_of
     } else {
         return scan_windows(data, n, i, needle);
     }
+}
+
+// The wide backends' search of a haystack of kRareAnchorsFrom bytes or
+// more: the filter on the needle's rarest bytes (rare_wide_phase). Like the
+// other one it starts with an unaligned step at 0; a budget spent there
+// leaves the cursor at the candidate not yet compared, for the wide phase to
+// go on from with a better filter.
+template <class V, class... Narrower>
+SearchResult find_long_rare(ByteRange haystack, ByteRange needle, NeedlePlan& plan) noexcept {
+    constexpr std::size_t W = V::kWidth;
+    const std::uint8_t* const data = haystack.data;
+    const std::size_t n = haystack.size;
+    const std::size_t last = needle.size - 1;
+    if (!plan.rarest_known) {
+        plan.rarest = rarest_by_rank(needle, rank_scan_limit(n));
+        plan.rarest_known = true;
+    }
+    Filter<V> filter = rare_filter<V>(needle, plan.rarest);
+    const std::size_t tested = anchors_to_test_by_rank(filter);
+    VerifyBudget budget{needle.size};
+    SearchResult result = SearchResult::not_found();
+    static_assert(V::kAlignLoads);
+    assert(n - W >= 4 * W + last);
+    (void)W;
+    (void)last;
+    std::size_t i = 0;
+    std::size_t resume = 0;
+    const typename V::Mask c = candidates<V>(data, n, 0, filter);
+    if (V::any(c) && verify<V, true>(data, n, needle, refine<V>(data, n, filter, c, 0), 0, budget,
+                                     result, &resume)) {
+        if (result.found()) {
+            return result;
+        }
+        i = resume;
+    } else {
+        // Aligned for the loads of the first anchor, the rarest byte's.
+        i = aligned_restart<V>(data + filter.first.offset);
+    }
+    if (rare_wide_phase<V>(data, n, needle, filter, tested, plan, i, budget, result) ==
+        WideExit::kDecided) {
+        return result;
+    }
+    return finish_long<V, Narrower...>(data, n, needle, filter, i, budget);
+}
+
+// The filtered search. `plan` carries what this call has worked out about
+// the needle. Precondition: 4 <= m <= n.
+template <class V, class... Narrower>
+SearchResult find_long(ByteRange haystack, ByteRange needle, NeedlePlan& plan) noexcept {
+    constexpr std::size_t W = V::kWidth;
+    const std::uint8_t* const data = haystack.data;
+    const std::size_t n = haystack.size;
+    const std::size_t m = needle.size;
+    assert(m >= 4 && m <= n && data != nullptr && needle.data != nullptr);
+    const std::size_t last = m - 1;
+    // Too short for one vector step of this width: before any per-call setup.
+    // (A wide variant took short_long in find_n.)
+    if (n - m < W - 1) {
+        assert(!is_wide<V>);
+        return scan_windows(data, n, 0, needle);
+    }
+    if constexpr (picks_rare_anchors<V>) {
+        if (n >= kRareAnchorsFrom) {
+            return find_long_rare<V, Narrower...>(haystack, needle, plan);
+        }
+    }
+    if (plan.rare_offset == kRareOffsetUnknown) {
+        plan.rare_offset = plan.rarest_known ? inner_offset_of(plan.rarest, m)
+                                             : rarest_inner_offset(needle, rare_scan_limit(n));
+    }
+    Filter<V> filter = fixed_filter<V>(needle, plan.rare_offset);
+    VerifyBudget budget{m};
+    SearchResult result = SearchResult::not_found();
+
+    std::size_t i = 0;
+    // Long enough for the wide phase from any restart offset: one narrow
+    // step at 0, then W-aligned block offsets. Candidates of the overlap
+    // are verified twice, which is harmless (each failed the first time).
+    if constexpr (V::kAlignLoads) {
+        if (n - W >= 4 * W + last) {
+            const typename V::Mask c = candidates<V>(data, n, 0, filter);
+            if (V::any(c) &&
+                verify<V>(data, n, needle, refine<V>(data, n, filter, c, 0), 0, budget, result)) {
+                return result;
+            }
+            i = aligned_restart<V>(data);
+        }
+    }
+    WideExit exit = wide_steps<V, true>(data, n, needle, filter, i, budget, result);
+    if (exit == WideExit::kFilterWeak) {
+        filter = filter.swapped();
+        exit = wide_steps<V, false>(data, n, needle, filter, i, budget, result);
+    }
+    if (exit == WideExit::kDecided) {
+        return result;
+    }
+    return finish_long<V, Narrower...>(data, n, needle, filter, i, budget);
 }
 
 template <class V, class... Narrower>
@@ -462,7 +789,8 @@ SearchResult find_n(ByteRange haystack, ByteRange needle) noexcept {
             return short_long<V, Narrower...>(haystack.data, haystack.size, needle);
         }
     }
-    return find_long<V, Narrower...>(haystack, needle, kRareOffsetUnknown);
+    NeedlePlan plan;
+    return find_long<V, Narrower...>(haystack, needle, plan);
 }
 
 }  // namespace QARVO_ISA_NAMESPACE

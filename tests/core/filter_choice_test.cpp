@@ -1,0 +1,230 @@
+// find_n's choice of filter bytes and its way out of a weak filter, on every
+// variant: haystacks of decoys, long enough (over 4 KiB) for the wide
+// variants to choose their filter bytes, that steer them onto each path
+// (one, two or three anchors chosen by rank; the re-pick from counted
+// haystack bytes after false alarms or a spent budget; Two-Way when the
+// re-picked filter is weak too), with the needle planted at every position
+// among them, against the naive scan. Also the selection helpers themselves.
+#define QARVO_ISA_NAMESPACE isa_filter_choice_test
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+
+#include "backend_fixture.hpp"
+#include "planting.hpp"
+#include "rare_bytes.hpp"
+
+namespace qarvo::test {
+namespace {
+
+Bytes bytes_of(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
+
+// The text repeated to n bytes.
+Bytes repeated(std::string_view text, std::size_t n) {
+    Bytes out(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        out[k] = static_cast<std::uint8_t>(text[k % text.size()]);
+    }
+    return out;
+}
+
+// Copies of the needle with byte k replaced by '#', k = 0, 1, ..., m - 1 in
+// turn, one every `every` bytes: whichever bytes a filter tests, some decoys
+// pass it and its check and fail only in full.
+Bytes near_misses(const Bytes& needle, std::size_t n, std::size_t every, std::uint8_t filler) {
+    Bytes haystack(n, filler);
+    std::size_t k = 0;
+    for (std::size_t at = 0; at + needle.size() <= n; at += every) {
+        Bytes decoy = needle;
+        decoy[k] = '#';
+        plant(haystack, at, decoy);
+        k = (k + 1) % needle.size();
+    }
+    return haystack;
+}
+
+class FilterChoice : public EveryBackend {
+protected:
+    // The needle at each position p of the decoys (every position up to
+    // `dense`, then every `stride`-th, and the last few), checked against the
+    // naive scan: it overwrites the decoys there, and may complete an earlier
+    // occurrence with them, which the naive scan then finds too.
+    void expect_planted_everywhere(const Bytes& decoys, const Bytes& needle, std::size_t dense,
+                                   std::size_t stride) const {
+        const std::size_t m = needle.size();
+        const auto search = [&](const Bytes& haystack) {
+            return routines().find_n(range_of(haystack), range_of(needle));
+        };
+        ASSERT_EQ(search(decoys), naive_find(decoys, needle)) << "decoys alone, needle of " << m;
+        Bytes haystack = decoys;
+        for (std::size_t p = 0; p + m <= haystack.size();
+             p += (p < dense || p + m + 70 > haystack.size()) ? 1 : stride) {
+            plant(haystack, p, needle);
+            ASSERT_EQ(search(haystack), naive_find(haystack, needle))
+                << "needle of " << m << " at " << p << " in " << haystack.size() << " bytes";
+            std::copy_n(decoys.begin() + static_cast<std::ptrdiff_t>(p), m,
+                        haystack.begin() + static_cast<std::ptrdiff_t>(p));
+        }
+    }
+};
+
+TEST_P(FilterChoice, OneAnchorOnAByteThatTextDoesNotUse) {
+    // '|' ranks as a byte text does not use: the wide variants test it alone
+    // and leave the other anchors to the check. Decoys hold it too.
+    const Bytes needle = bytes_of("the |line of text");
+    expect_planted_everywhere(near_misses(needle, 6000, 29, ' '), needle, 700, 7);
+    Bytes pipes = repeated("ab|cd", 5000);
+    const Bytes short_needle = bytes_of("b|cdX");
+    expect_planted_everywhere(pipes, short_needle, 700, 5);
+}
+
+TEST_P(FilterChoice, TwoAndThreeAnchorsOnLettersOfEachRank) {
+    // Rare letters (two anchors tested), then common ones only (three).
+    for (const std::string_view text : {"quick zebra jumps", "the state of the art", "etaoin"}) {
+        const Bytes needle = bytes_of(text);
+        expect_planted_everywhere(near_misses(needle, 6000, 23, 'e'), needle, 600, 7);
+        ASSERT_FALSE(HasFatalFailure()) << text;
+    }
+}
+
+TEST_P(FilterChoice, CountedBytesReplaceRankedOnesAfterFalseAlarms) {
+    // In a run of 'z' (a rare letter by rank) every position passes the
+    // anchors chosen by rank from "z..ze z..z"; the search counts the
+    // haystack and filters on the 'e'. Short needles get there by false
+    // alarms, long ones by spending the budget first.
+    for (const std::size_t k : {2u, 5u, 40u, 150u}) {
+        Bytes needle(2 * k + 1, 'z');
+        needle[k] = 'e';
+        expect_planted_everywhere(Bytes(5000, 'z'), needle, 400, 11);
+        ASSERT_FALSE(HasFatalFailure()) << "needle of " << needle.size();
+        // The needle's rare byte next to its end, as in "zz..zezz".
+        Bytes late(needle.size(), 'z');
+        late[late.size() - 3] = 'e';
+        expect_planted_everywhere(Bytes(5000, 'z'), late, 400, 11);
+        ASSERT_FALSE(HasFatalFailure()) << "late 'e', needle of " << late.size();
+    }
+}
+
+TEST_P(FilterChoice, TwoWayFinishesWhenNoByteIsRareInTheHaystack) {
+    // Every needle byte is as common as the others in "qazqaz...": the
+    // counted filter is as weak as the ranked one, and once the budget is
+    // spent a second time Two-Way answers for the rest.
+    for (const std::string_view text : {"qazqxzqa", "qazqazqazqzaqazqazqazqazqazqazqa",
+                                        "qazqazqazqazqazqazqazqazqazqazqazqazqazqaqqazqazqa"}) {
+        const Bytes needle = bytes_of(text);
+        expect_planted_everywhere(repeated("qaz", 5000), needle, 400, 13);
+        ASSERT_FALSE(HasFatalFailure()) << text;
+    }
+}
+
+TEST_P(FilterChoice, ResultsStayExactAcrossTheRepick) {
+    // Near misses dense enough to make any filter weak, at every spacing
+    // from one per 5 bytes to one per 40, in a haystack long enough for the
+    // re-pick to happen part way through.
+    const Bytes needle = bytes_of("fox and hound");
+    for (std::size_t every = 5; every <= 40; every += 7) {
+        expect_planted_everywhere(near_misses(needle, 6000, every, 'o'), needle, 300, 31);
+        ASSERT_FALSE(HasFatalFailure()) << "a decoy every " << every;
+    }
+}
+
+TEST_P(FilterChoice, LongHaystacksChooseAgainByASampleOfTheirStart) {
+    // Over 256 KiB the wide variants search the first 16 KiB with the filter
+    // the rank table chose, then count a sample of those bytes to choose
+    // again. Here that start is all 'a', so the 'b' of the needle looks
+    // absent and is tested alone; from 280 KiB on the haystack is all 'b',
+    // every position passes, and the search must move to the 'c'. The needle
+    // holds the haystack's only 'c', so it occurs exactly where it is planted.
+    const std::size_t n = 400 * 1024;
+    const std::size_t turn = 280 * 1024;
+    Bytes decoys(n, 'a');
+    std::fill(decoys.begin() + static_cast<std::ptrdiff_t>(turn), decoys.end(), 'b');
+    const Bytes needle = bytes_of("bbbbbcbb");
+    const std::size_t m = needle.size();
+    const auto search = [&](const Bytes& haystack) {
+        return routines().find_n(range_of(haystack), range_of(needle));
+    };
+    ASSERT_EQ(search(decoys), SearchResult::not_found());
+    Bytes haystack = decoys;
+    for (std::size_t p = 0; p + m <= n;
+         p += (p < 200 || p + 200 > n || (p > turn - 200 && p < turn + 200)) ? 1 : 4099) {
+        plant(haystack, p, needle);
+        ASSERT_EQ(search(haystack), SearchResult::at(p)) << "needle at " << p;
+        std::copy_n(decoys.begin() + static_cast<std::ptrdiff_t>(p), m,
+                    haystack.begin() + static_cast<std::ptrdiff_t>(p));
+    }
+}
+
+QARVO_FOR_EVERY_BACKEND(FilterChoice);
+
+TEST(RareBytes, FourLowestScoresLowestFirstTiesToTheLowerOffset) {
+    const Bytes needle = bytes_of("eeqexzeq");
+    const ByteRange range = range_of(needle);
+    const detail::RareOffsets rarest = detail::rarest_offsets(
+        range, 256, [](std::uint8_t b) -> std::uint32_t { return b == 'e' ? 9 : b; });
+    // Scores: e 9 (offsets 0, 1, 3, 6), q 113 (2, 7), x 120 (4), z 122 (5).
+    EXPECT_EQ(rarest.at[0], 0u);
+    EXPECT_EQ(rarest.at[1], 1u);
+    EXPECT_EQ(rarest.at[2], 3u);
+    EXPECT_EQ(rarest.at[3], 6u);
+    const detail::RareOffsets inverted =
+        detail::rarest_offsets(range, 256, [](std::uint8_t b) -> std::uint32_t { return 255 - b; });
+    // z (5), x (4), q (2, 7).
+    EXPECT_EQ(inverted.at[0], 5u);
+    EXPECT_EQ(inverted.at[1], 4u);
+    EXPECT_EQ(inverted.at[2], 2u);
+    EXPECT_EQ(inverted.at[3], 7u);
+}
+
+TEST(RareBytes, ScanLimitStillLooksAtTheLastByte) {
+    Bytes needle(40, 'e');
+    needle[30] = 'q';  // beyond the limit: not looked at
+    needle[39] = 'z';  // the last byte: always looked at
+    const detail::RareOffsets rarest = detail::rarest_by_rank(range_of(needle), 8);
+    EXPECT_EQ(rarest.at[0], 39u);
+    for (std::size_t k = 1; k < 4; ++k) {
+        EXPECT_LT(rarest.at[k], 8u);
+    }
+}
+
+TEST(RareBytes, RankTableOrdersTextAndUtf8Bytes) {
+    const auto rank = [](unsigned b) { return detail::kByteRank.of[b]; };
+    EXPECT_GT(rank(' '), rank('e'));
+    EXPECT_GT(rank('e'), rank('q'));
+    EXPECT_GT(rank('q'), rank('Q'));
+    EXPECT_GT(rank('Q'), rank('|'));
+    // Cyrillic and CJK lead bytes are more common than any continuation
+    // byte; 'о' (D0 BE) more common than 'ъ' (D1 8A).
+    EXPECT_GT(rank(0xD0), rank(0xBE));
+    EXPECT_GT(rank(0xE4), rank(0xBE));
+    EXPECT_GT(rank(0xBE), rank(0x8A));
+    EXPECT_GT(rank(0x00), rank(0xFF));
+}
+
+TEST(RareBytes, SampleCountsEveryByteOfTheWindowOnly) {
+    Bytes data(2000, 'a');
+    data[99] = 'b';   // before the window
+    data[100] = 'c';  // first byte of the window
+    data[611] = 'd';  // last byte of the window (100 + 512 - 1)
+    data[612] = 'e';  // after it
+    const auto count = [](const detail::ByteCounts& counts, char c) {
+        return counts.of[static_cast<unsigned char>(c)];
+    };
+    const detail::ByteCounts counts = detail::ByteCounts::of_sample(data.data(), data.size(), 100);
+    EXPECT_EQ(count(counts, 'b'), 0u);
+    EXPECT_EQ(count(counts, 'c'), 1u);
+    EXPECT_EQ(count(counts, 'd'), 1u);
+    EXPECT_EQ(count(counts, 'e'), 0u);
+    EXPECT_EQ(count(counts, 'a'), 510u);
+    // A window cut short by the end of the data: 1990 .. 1999, 10 bytes, two
+    // of them counted after the four tables' steps.
+    const detail::ByteCounts tail = detail::ByteCounts::of_sample(data.data(), data.size(), 1990);
+    EXPECT_EQ(count(tail, 'a'), 10u);
+}
+
+}  // namespace
+}  // namespace qarvo::test
