@@ -8,8 +8,11 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
+#include <string_view>
 
 #include "call.hpp"
+#include "qarvo/backend.hpp"
 
 namespace qarvo::py {
 namespace {
@@ -77,6 +80,14 @@ Result<OwnedRef> initialize() {
     if (PyObject* built = module_cell.load(std::memory_order_acquire)) {
         return OwnedRef::borrow(built);
     }
+    // A QARVO_BACKEND that names no variant this process runs fails the
+    // import, before a search could stop the process over it; otherwise the
+    // variant is fixed now, so a later change of the variable cannot matter.
+    char refusal[256];
+    if (const std::string_view why = backend_refusal(refusal); !why.empty()) {
+        return PendingError::lazy(exception_type::import_error, std::string(why));
+    }
+    (void)active_routines();
     OwnedRef module = OwnedRef::steal(PyModule_Create2(&module_definition, PYTHON_API_VERSION));
     if (!module) {
         return fetch_error();
