@@ -94,6 +94,7 @@ template <class V, int K>
     if constexpr (has_shift_by_load<V>) {
         return load_at<V>(data, size, at + K);
     } else {
+        static_assert(K < 16, "every backend's shifted<K> takes 0 < K < 16");
         return V::template shifted<K>(v, next);
     }
 }

@@ -42,7 +42,6 @@ struct Avx2 : BitLanes<Avx2MoveMask> {
 
     template <int K>
     static Vec shifted(Vec a, Vec b) noexcept {
-        static_assert(K > 0 && K < 16);
         const __m256i middle = _mm256_permute2x128_si256(a, b, 0x21);
         return _mm256_alignr_epi8(middle, a, K);
     }

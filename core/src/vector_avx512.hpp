@@ -54,7 +54,6 @@ struct Avx512 : BitLanes<Avx512MoveMask> {
 
     template <int K>
     static Vec shifted(Vec a, Vec b) noexcept {
-        static_assert(K > 0 && K < 16);
         // The zero-masking form with every lane kept is the plain valignq;
         // GCC 12's unmasked intrinsic trips -Wmaybe-uninitialized on its
         // internal "undefined" source operand.

@@ -25,7 +25,8 @@ inline namespace QARVO_ISA_NAMESPACE {
 //   and_(m1, m2), or_(m1, m2)  lane-wise AND / OR of two masks
 //   any(m)                     some lane is set
 //   lowest(m)                  index of the lowest set lane; precondition any(m)
-//   shifted<K>(a, b)           lanes K .. K+W-1 of the concatenation a:b, 0 < K < 16
+//   shifted<K>(a, b)           lanes K .. K+W-1 of the concatenation a:b, for
+//                              0 < K < 16 (bytes_after checks K)
 //   LaneSet, lanes(m)          the set lanes of a mask, to walk in increasing order
 //   empty(s), first(s), drop_first(s)
 template <class V>

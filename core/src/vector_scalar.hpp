@@ -47,9 +47,9 @@ struct Scalar : WordLaneOps<ScalarToWords> {
     }
     static Mask and_(Mask a, Mask b) noexcept { return {a.lo & b.lo, a.hi & b.hi}; }
     static Mask or_(Mask a, Mask b) noexcept { return {a.lo | b.lo, a.hi | b.hi}; }
+
     template <int K>
     static Vec shifted(Vec a, Vec b) noexcept {
-        static_assert(K > 0 && K < 16);
         constexpr std::size_t k = static_cast<std::size_t>(K);
         Vec v;
         std::memcpy(v.lane, a.lane + k, 16 - k);

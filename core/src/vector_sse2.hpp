@@ -42,7 +42,6 @@ struct Sse2 : BitLanes<Sse2MoveMask> {
 
     template <int K>
     static Vec shifted(Vec a, Vec b) noexcept {
-        static_assert(K > 0 && K < 16);
         return _mm_or_si128(_mm_srli_si128(a, K), _mm_slli_si128(b, 16 - K));
     }
 };
