@@ -1,6 +1,8 @@
 // A buffer view of one-byte items on a Python object.
 #pragma once
 
+#include <utility>
+
 #include "failure.hpp"
 #include "qarvo/search.hpp"
 
@@ -24,19 +26,76 @@ public:
     // Requests the buffer (flags PyBUF_FULL_RO) and checks that it has shape,
     // strides and one-byte items of an accepted format. Precondition: this
     // view holds nothing.
-    Status acquire(PyObject* exporter);
+    [[gnu::always_inline]] Status acquire(PyObject* exporter) {
+        if (PyBytes_CheckExact(exporter)) {
+            buffer_.buf = PyBytes_AS_STRING(exporter);
+            buffer_.len = PyBytes_GET_SIZE(exporter);
+            hold_ = Hold::immutable_bytes;
+            return success();
+        }
+        if (PyObject_GetBuffer(exporter, &buffer_, PyBUF_FULL_RO) != 0) [[unlikely]] {
+            return fetch_error();
+        }
+        hold_ = Hold::buffer;
+        if (buffer_.shape == nullptr || buffer_.strides == nullptr || buffer_.itemsize != 1 ||
+            !is_byte_format(buffer_.format)) [[unlikely]] {
+            return refuse_layout();
+        }
+        return success();
+    }
 
     // True for a C-contiguous buffer with a data pointer. Precondition: held.
-    bool is_contiguous() const noexcept;
+    [[gnu::always_inline]] bool is_contiguous() const noexcept {
+        if (hold_ == Hold::immutable_bytes) {
+            return true;
+        }
+        // One dimension of one-byte items with no gaps is answered here;
+        // anything else asks the interpreter. Every buffer this accepts,
+        // PyBuffer_IsContiguous accepts too.
+        if (buffer_.ndim == 1 && buffer_.suboffsets == nullptr &&
+            (buffer_.shape[0] <= 1 || buffer_.strides[0] == 1)) [[likely]] {
+            return buffer_.buf != nullptr;
+        }
+        return buffer_.buf != nullptr && PyBuffer_IsContiguous(&buffer_, 'C') != 0;
+    }
 
     // Precondition: held.
-    ByteRange bytes() const noexcept;
+    ByteRange bytes() const noexcept {
+        return ByteRange{static_cast<const std::uint8_t*>(buffer_.buf),
+                         static_cast<std::size_t>(buffer_.len)};
+    }
 
     bool held() const noexcept { return hold_ != Hold::nothing; }
-    void release() noexcept;
+    [[gnu::always_inline]] void release() noexcept {
+        if (std::exchange(hold_, Hold::nothing) != Hold::buffer) {
+            return;
+        }
+        if (lock_depth > 0) [[likely]] {
+            PyBuffer_Release(&buffer_);
+            return;
+        }
+        release_without_lock();
+    }
 
 private:
     enum class Hold { nothing, buffer, immutable_bytes };
+
+    // One-byte item formats: none (meaning "B"), "B" or "c", optionally
+    // after a byte-order character, which cannot change a one-byte item.
+    [[gnu::always_inline]] static bool is_byte_format(const char* format) noexcept {
+        if (format == nullptr || (format[0] == 'B' && format[1] == '\0')) [[likely]] {
+            return true;
+        }
+        return is_other_byte_format(format);
+    }
+    static bool is_other_byte_format(const char* format) noexcept;
+
+    // The rare paths, out of line: a buffer whose layout acquire() refuses
+    // (released again, with the error naming the first problem), and a
+    // release by a thread that does not hold the interpreter lock.
+    PendingError refuse_layout();
+    void release_without_lock() noexcept;
+
     // Filled by acquire() and read only while held, so it is left
     // uninitialised: zeroing its 80 bytes cost more than the rest of a short
     // call's conversions together.

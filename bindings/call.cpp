@@ -34,8 +34,8 @@ std::string quoted_name_list(const char* const* names, std::size_t count) {
 
 }  // namespace
 
-Result<BoundArguments> bind_arguments(const CallDescription& call, PyObject* const* args,
-                                      Py_ssize_t positional_count, PyObject* keyword_names) {
+Result<BoundArguments> bind_any_arguments(const CallDescription& call, PyObject* const* args,
+                                          Py_ssize_t positional_count, PyObject* keyword_names) {
     PyObject* slots[2] = {nullptr, nullptr};
     if (positional_count > 2) {
         return binding_error(call, " takes 2 positional arguments but " +
@@ -86,19 +86,7 @@ Result<BoundArguments> bind_arguments(const CallDescription& call, PyObject* con
     return BoundArguments{slots[0], slots[1]};
 }
 
-Status acquire_haystack(PyObject* haystack, ByteView& view) {
-    if (Status acquired = view.acquire(haystack); !acquired) {
-        return acquired;
-    }
-    if (!view.is_contiguous()) {
-        view.release();
-        return PendingError::lazy(exception_type::buffer_error,
-                                  "haystack buffer must be contiguous");
-    }
-    return success();
-}
-
-Result<std::uint8_t> extract_byte(PyObject* object) {
+Result<std::uint8_t> extract_any_byte(PyObject* object) {
     const int value = compat::long_as_int(object);
     if (value == -1 && PyErr_Occurred()) {
         return fetch_error();
@@ -123,23 +111,14 @@ PendingError wrap_needle_error(PendingError error) {
     return wrapped;
 }
 
-OwnedRef to_result(SearchResult result) {
-    if (!result.found()) {
-        return OwnedRef::borrow(Py_None);
-    }
-    OwnedRef offset = OwnedRef::steal(
-        PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(result.offset())));
-    if (!offset) {
-        api_call_failed();
-    }
-    return offset;
-}
-
 }  // namespace qarvo::py
 
 // ------------------------------------------------------------------ bodies --
 //
-// Each body reads as its steps in order. search_one/two/three convert the
+// Each body first answers the plain call, an exact `bytes` haystack with a
+// needle that converts without a failure or Python code (a small int, an
+// exact `bytes`), where the steps below would all succeed without a trace;
+// then it reads as its steps in order. search_one/two/three convert the
 // needle before they request the haystack's buffer; search_n holds the
 // haystack's buffer while it converts the needle, so Python code run by the
 // needle's conversion cannot resize the haystack. Views are released in
@@ -156,6 +135,16 @@ constexpr CallDescription kSearchN{"search_n", "search_n()"};
 template <std::size_t N>
 Result<OwnedRef> search_fixed(const CallDescription& call, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) {
+    if (const std::optional<ByteRange> plain = plain_bytes_haystack(args, nargs, kwnames)) {
+        if (PyBytes_CheckExact(args[1]) && PyBytes_GET_SIZE(args[1]) == N) [[likely]] {
+            const auto* b = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(args[1]));
+            if constexpr (N == 2) {
+                return to_result(find_two(*plain, b[0], b[1]));
+            } else {
+                return to_result(find_three(*plain, b[0], b[1], b[2]));
+            }
+        }
+    }
     Result<BoundArguments> bound = bind_arguments(call, args, nargs, kwnames);
     if (!bound) {
         return std::move(bound).error();
@@ -180,9 +169,12 @@ Result<OwnedRef> search_fixed(const CallDescription& call, PyObject* const* args
     return to_result(found);
 }
 
-}  // namespace
-
 Result<OwnedRef> search_one(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    if (const std::optional<ByteRange> plain = plain_bytes_haystack(args, nargs, kwnames)) {
+        if (const int byte = compat::small_byte(args[1]); byte >= 0) [[likely]] {
+            return to_result(find_one(*plain, static_cast<std::uint8_t>(byte)));
+        }
+    }
     Result<BoundArguments> bound = bind_arguments(kSearchOne, args, nargs, kwnames);
     if (!bound) {
         return std::move(bound).error();
@@ -209,6 +201,13 @@ Result<OwnedRef> search_three(PyObject* const* args, Py_ssize_t nargs, PyObject*
 }
 
 Result<OwnedRef> search_n(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    if (const std::optional<ByteRange> plain = plain_bytes_haystack(args, nargs, kwnames)) {
+        if (PyBytes_CheckExact(args[1])) [[likely]] {
+            return to_result(find_n(
+                *plain, ByteRange{reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(args[1])),
+                                  static_cast<std::size_t>(PyBytes_GET_SIZE(args[1]))}));
+        }
+    }
     Result<BoundArguments> bound = bind_arguments(kSearchN, args, nargs, kwnames);
     if (!bound) {
         return std::move(bound).error();
@@ -225,6 +224,34 @@ Result<OwnedRef> search_n(PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
     needle.release();
     haystack.release();
     return to_result(found);
+}
+
+// The body is compiled into the entry, which the boundary wraps.
+template <Result<OwnedRef> (*Body)(PyObject* const*, Py_ssize_t, PyObject*)>
+PyObject* fastcall_entry(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return run_boundary([=] { return Body(args, nargs, kwnames); });
+}
+
+}  // namespace
+
+PyObject* search_one_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) noexcept {
+    return fastcall_entry<search_one>(args, nargs, kwnames);
+}
+
+PyObject* search_two_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) noexcept {
+    return fastcall_entry<search_two>(args, nargs, kwnames);
+}
+
+PyObject* search_three_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) noexcept {
+    return fastcall_entry<search_three>(args, nargs, kwnames);
+}
+
+PyObject* search_n_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) noexcept {
+    return fastcall_entry<search_n>(args, nargs, kwnames);
 }
 
 }  // namespace qarvo::py

@@ -1,8 +1,14 @@
 // The call surface shared by the four search functions: argument binding,
 // byte views on buffers, byte extraction and result boxing.
+//
+// A call on short data costs mostly this conversion work, so the common
+// shapes (two positional arguments, a small int, an exact `bytes`) are
+// answered by inline code here, and everything else by the out-of-line
+// general path, which gives every message.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "byte_view.hpp"
 #include "failure.hpp"
@@ -23,40 +29,88 @@ struct BoundArguments {
     PyObject* needle = nullptr;
 };
 
-Result<BoundArguments> bind_arguments(const CallDescription& call, PyObject* const* args,
-                                      Py_ssize_t positional_count, PyObject* keyword_names);
+// Any mix of positional and keyword arguments, with every binding message.
+Result<BoundArguments> bind_any_arguments(const CallDescription& call, PyObject* const* args,
+                                          Py_ssize_t positional_count, PyObject* keyword_names);
 
-// acquire_byte_view plus the haystack's contiguity check.
-Status acquire_haystack(PyObject* haystack, ByteView& view);
+// The usual call, f(haystack, needle), binds here without a look at the
+// keyword machinery; every other shape goes through bind_any_arguments.
+[[gnu::always_inline]] inline Result<BoundArguments> bind_arguments(const CallDescription& call,
+                                                                    PyObject* const* args,
+                                                                    Py_ssize_t positional_count,
+                                                                    PyObject* keyword_names) {
+    if (positional_count == 2 && keyword_names == nullptr) [[likely]] {
+        return BoundArguments{args[0], args[1]};
+    }
+    return bind_any_arguments(call, args, positional_count, keyword_names);
+}
+
+// The haystack's bytes when the call is f(haystack, needle) with an exact
+// `bytes` haystack, the shape almost every call has: binding it and reading
+// the haystack then can neither fail nor run Python code, so a body can skip
+// the general steps when its needle is as simple. Nothing otherwise.
+[[gnu::always_inline]] inline std::optional<ByteRange> plain_bytes_haystack(
+    PyObject* const* args, Py_ssize_t positional_count, PyObject* keyword_names) {
+    if (positional_count == 2 && keyword_names == nullptr && PyBytes_CheckExact(args[0]))
+        [[likely]] {
+        return ByteRange{reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(args[0])),
+                         static_cast<std::size_t>(PyBytes_GET_SIZE(args[0]))};
+    }
+    return std::nullopt;
+}
+
+// The view's acquire() plus the haystack's contiguity check.
+[[gnu::always_inline]] inline Status acquire_haystack(PyObject* haystack, ByteView& view) {
+    if (Status acquired = view.acquire(haystack); !acquired) {
+        return acquired;
+    }
+    if (!view.is_contiguous()) {
+        view.release();
+        return PendingError::lazy(exception_type::buffer_error,
+                                  "haystack buffer must be contiguous");
+    }
+    return success();
+}
+
+// extract_byte for whatever compat::small_byte does not answer.
+Result<std::uint8_t> extract_any_byte(PyObject* object);
 
 // The integer as one byte: signed 32-bit conversion, then the 0..255 check.
-Result<std::uint8_t> extract_byte(PyObject* object);
+[[gnu::always_inline]] inline Result<std::uint8_t> extract_byte(PyObject* object) {
+    if (const int value = compat::small_byte(object); value >= 0) [[likely]] {
+        return static_cast<std::uint8_t>(value);
+    }
+    return extract_any_byte(object);
+}
 
 // A TypeError (exactly) becomes "argument 'needle': " + its message, keeping
 // its cause; any other error passes unchanged.
 PendingError wrap_needle_error(PendingError error);
 
 // int offset or None.
-OwnedRef to_result(SearchResult result);
-
-}  // namespace qarvo::py
-
-namespace qarvo::py {
-
-// Bodies of the four functions: (argument array, positional count, keyword
-// names) -> new reference to the result, or the error to raise.
-using CallBody = Result<OwnedRef> (*)(PyObject* const*, Py_ssize_t, PyObject*);
-Result<OwnedRef> search_one(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-Result<OwnedRef> search_two(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-Result<OwnedRef> search_three(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-Result<OwnedRef> search_n(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-
-// The fast-call entry (METH_FASTCALL | METH_KEYWORDS) of a body: every call
-// from the interpreter goes through the module boundary.
-template <CallBody Body>
-PyObject* fastcall_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
-                         PyObject* kwnames) noexcept {
-    return run_boundary([=] { return Body(args, nargs, kwnames); });
+[[gnu::always_inline]] inline OwnedRef to_result(SearchResult result) {
+    if (!result.found()) {
+        return OwnedRef::borrow(Py_None);
+    }
+    OwnedRef offset = OwnedRef::steal(
+        PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(result.offset())));
+    if (!offset) {
+        api_call_failed();
+    }
+    return offset;
 }
+
+// The fast-call entries (METH_FASTCALL | METH_KEYWORDS) of the four
+// functions. Each runs its body through the module boundary; the bodies are
+// compiled into their entries, so a call makes no further calls of ours
+// besides the search.
+PyObject* search_one_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) noexcept;
+PyObject* search_two_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) noexcept;
+PyObject* search_three_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) noexcept;
+PyObject* search_n_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) noexcept;
 
 }  // namespace qarvo::py

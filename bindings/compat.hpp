@@ -55,4 +55,28 @@ inline int long_as_int(PyObject* object) noexcept {
 #endif
 }
 
+// The value of an exact int in 0..255, or -1 for any other object (then the
+// caller converts it in full). Reads the int's digits in place: no call, no
+// Python code, so the caller sees what the full conversion would give.
+inline int small_byte(PyObject* object) noexcept {
+    if (!PyLong_CheckExact(object)) {
+        return -1;
+    }
+    auto* number = reinterpret_cast<PyLongObject*>(object);
+#if PY_VERSION_HEX >= 0x030C0000
+    if (!PyUnstable_Long_IsCompact(number)) {
+        return -1;
+    }
+    const Py_ssize_t value = PyUnstable_Long_CompactValue(number);
+#else
+    // 3.11: the size is the signed digit count; 0 is the int zero.
+    const Py_ssize_t size = Py_SIZE(object);
+    if (size != 0 && size != 1) {
+        return -1;
+    }
+    const Py_ssize_t value = size == 0 ? 0 : static_cast<Py_ssize_t>(number->ob_digit[0]);
+#endif
+    return value >= 0 && value <= 255 ? static_cast<int>(value) : -1;
+}
+
 }  // namespace qarvo::compat

@@ -8,12 +8,10 @@
 namespace qarvo::py {
 namespace {
 
+// The list's size is kept in deferred_count, written under the mutex.
 struct DeferredReleases {
     std::mutex mutex;
     std::vector<PyObject*> objects;
-    // Read without the mutex so that the common case, nothing deferred,
-    // costs one relaxed load on every entry into the module.
-    std::atomic<std::size_t> count{0};
 };
 
 DeferredReleases& deferred() noexcept {
@@ -32,19 +30,16 @@ void release_reference(PyObject* object) noexcept {
     DeferredReleases& list = deferred();
     std::lock_guard guard(list.mutex);
     list.objects.push_back(object);
-    list.count.store(list.objects.size(), std::memory_order_release);
+    deferred_count.store(list.objects.size(), std::memory_order_release);
 }
 
-void drain_deferred_releases() noexcept {
+void drain_deferred_releases_now() noexcept {
     DeferredReleases& list = deferred();
-    if (list.count.load(std::memory_order_acquire) == 0) {
-        return;
-    }
     std::vector<PyObject*> taken;
     {
         std::lock_guard guard(list.mutex);
         taken.swap(list.objects);
-        list.count.store(0, std::memory_order_release);
+        deferred_count.store(0, std::memory_order_release);
     }
     // Released after unlocking: a destructor may run Python code that
     // defers releases of its own.
@@ -54,7 +49,7 @@ void drain_deferred_releases() noexcept {
 }
 
 std::size_t deferred_release_count() noexcept {
-    return deferred().count.load(std::memory_order_acquire);
+    return deferred_count.load(std::memory_order_acquire);
 }
 
 }  // namespace qarvo::py

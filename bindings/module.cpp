@@ -23,26 +23,28 @@ constexpr const char* kSubinterpreterRefusal =
     "qarvo modules do not yet support subinterpreters, see "
     "https://docs.python.org/3/c-api/init.html#sub-interpreter-support";
 
-template <CallBody Body>
+using FastcallEntry = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept;
+
+template <FastcallEntry Entry>
 constexpr PyCFunction method_entry() {
     // The interpreter calls METH_FASTCALL | METH_KEYWORDS entries through
     // this signature; PyMethodDef stores them as PyCFunction.
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fastcall_entry<Body>));
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Entry));
 }
 
 // Static: the function objects point at these records for the rest of the
 // process.
 PyMethodDef function_records[] = {
-    {"search_one", method_entry<search_one>(), METH_FASTCALL | METH_KEYWORDS,
+    {"search_one", method_entry<search_one_entry>(), METH_FASTCALL | METH_KEYWORDS,
      "search_one(haystack, needle)\n--\n\nSearch for the first occurrence of a single byte "
      "`needle` (0-255) in `haystack`."},
-    {"search_two", method_entry<search_two>(), METH_FASTCALL | METH_KEYWORDS,
+    {"search_two", method_entry<search_two_entry>(), METH_FASTCALL | METH_KEYWORDS,
      "search_two(haystack, needle)\n--\n\nSearch for the first occurrence of a two-byte "
      "`needle` in `haystack`."},
-    {"search_three", method_entry<search_three>(), METH_FASTCALL | METH_KEYWORDS,
+    {"search_three", method_entry<search_three_entry>(), METH_FASTCALL | METH_KEYWORDS,
      "search_three(haystack, needle)\n--\n\nSearch for the first occurrence of a three-byte "
      "`needle` in `haystack`."},
-    {"search_n", method_entry<search_n>(), METH_FASTCALL | METH_KEYWORDS,
+    {"search_n", method_entry<search_n_entry>(), METH_FASTCALL | METH_KEYWORDS,
      "search_n(haystack, needle)\n--\n\nSearch for the first occurrence of an arbitrary byte "
      "sequence `needle` in `haystack`."},
 };

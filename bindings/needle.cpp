@@ -68,7 +68,7 @@ Result<OwnedRef> element_at(PyObject* sequence, std::size_t i) {
 }  // namespace
 
 template <std::size_t N>
-Result<std::array<std::uint8_t, N>> extract_fixed_needle(PyObject* needle) {
+Result<std::array<std::uint8_t, N>> extract_any_fixed_needle(PyObject* needle) {
     std::array<std::uint8_t, N> bytes{};
     std::optional<PendingError> error;
     if (copy_exact_byte_string(needle, bytes.data(), N, error)) {
@@ -102,10 +102,10 @@ Result<std::array<std::uint8_t, N>> extract_fixed_needle(PyObject* needle) {
     return bytes;
 }
 
-template Result<std::array<std::uint8_t, 2>> extract_fixed_needle<2>(PyObject*);
-template Result<std::array<std::uint8_t, 3>> extract_fixed_needle<3>(PyObject*);
+template Result<std::array<std::uint8_t, 2>> extract_any_fixed_needle<2>(PyObject*);
+template Result<std::array<std::uint8_t, 3>> extract_any_fixed_needle<3>(PyObject*);
 
-Status NeedleBytes::extract(PyObject* needle) {
+Status NeedleBytes::extract_any(PyObject* needle) {
     // An object without buffer support would only fail the request with an
     // error that is dropped anyway; skip building that error.
     if (PyObject_CheckBuffer(needle) && view_.acquire(needle)) {
@@ -151,18 +151,6 @@ Status NeedleBytes::collect_sequence(PyObject* needle) {
         return fetch_error();
     }
     return success();
-}
-
-ByteRange NeedleBytes::bytes() const noexcept {
-    if (view_.held()) {
-        return view_.bytes();
-    }
-    return ByteRange{collected_.data(), collected_.size()};
-}
-
-void NeedleBytes::release() noexcept {
-    view_.release();
-    collected_ = {};
 }
 
 }  // namespace qarvo::py

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "byte_view.hpp"
@@ -10,10 +11,25 @@
 
 namespace qarvo::py {
 
+// extract_fixed_needle for whatever is not an exact `bytes` of N bytes.
+template <std::size_t N>
+Result<std::array<std::uint8_t, N>> extract_any_fixed_needle(PyObject* needle);
+
 // Exactly N integers 0..255 from a sequence, element 0 first. Errors are
 // returned unwrapped; the caller adds the "argument 'needle': " prefix.
 template <std::size_t N>
-Result<std::array<std::uint8_t, N>> extract_fixed_needle(PyObject* needle);
+[[gnu::always_inline]] inline Result<std::array<std::uint8_t, N>> extract_fixed_needle(
+    PyObject* needle) {
+    // An exact `bytes` runs no Python code when indexed: its bytes are the
+    // elements.
+    if (PyBytes_CheckExact(needle) && PyBytes_GET_SIZE(needle) == static_cast<Py_ssize_t>(N))
+        [[likely]] {
+        std::array<std::uint8_t, N> bytes;
+        std::memcpy(bytes.data(), PyBytes_AS_STRING(needle), N);
+        return bytes;
+    }
+    return extract_any_fixed_needle<N>(needle);
+}
 
 // The needle of search_n: the bytes of a one-byte-item buffer, read in
 // place, or bytes collected from a sequence of integers.
@@ -24,14 +40,31 @@ public:
     NeedleBytes& operator=(const NeedleBytes&) = delete;
 
     // Fills this needle from `needle`. Precondition: it holds nothing yet.
-    Status extract(PyObject* needle);
+    [[gnu::always_inline]] Status extract(PyObject* needle) {
+        // An exact `bytes` is read in place (see ByteView).
+        if (PyBytes_CheckExact(needle)) [[likely]] {
+            return view_.acquire(needle);
+        }
+        return extract_any(needle);
+    }
 
-    ByteRange bytes() const noexcept;
+    ByteRange bytes() const noexcept {
+        if (view_.held()) {
+            return view_.bytes();
+        }
+        return ByteRange{collected_.data(), collected_.size()};
+    }
 
     // Releases the view or frees the collected bytes.
-    void release() noexcept;
+    void release() noexcept {
+        view_.release();
+        if (collected_.capacity() != 0) {
+            collected_ = {};
+        }
+    }
 
 private:
+    Status extract_any(PyObject* needle);
     Status collect_sequence(PyObject* needle);
 
     ByteView view_;

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Runs percall.py on every installed CPython and prints one table of ratios.
+#   bench/python/percall_all.sh [percall.py args...]
+# Interpreters: pyenv's 3.11, 3.12 and 3.13 (the newest patch release of each
+# under ~/.pyenv/versions), then python3.14 and python3.15 in the cached
+# Debian sid root (see .ci/sid-root.sh), where the module is built with sid's
+# GCC. QARVO_PERCALL_DEBUG=1 adds the sid debug builds (python3.14d,
+# python3.15d), labelled as such; their numbers say little about a release
+# interpreter. Results go to build/percall/<label>.json; the table is
+# percall_table.py's.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+out="$repo/build/percall"
+mkdir -p "$out"
+rm -f "$out"/*.json
+
+for minor in 11 12 13; do
+  py=$(ls -d "${PYENV_ROOT:-$HOME/.pyenv}"/versions/3."$minor".*/bin/python3 2>/dev/null |
+    sort -V | tail -n1 || true)
+  [ -n "$py" ] || { echo "percall: no pyenv CPython 3.$minor, skipped" >&2; continue; }
+  echo "percall: CPython 3.$minor ($py)" >&2
+  "$here/percall_one.sh" "$py" "$repo/build/percall-3.$minor" "$out/3.$minor.json" "$@"
+done
+
+# shellcheck source=../../.ci/sid-common.sh
+. "$repo/.ci/sid-common.sh"
+sid_pythons=(python3.14 python3.15)
+[ "${QARVO_PERCALL_DEBUG:-0}" = 1 ] && sid_pythons+=(python3.14d python3.15d)
+if [ -d "$sid_root" ]; then
+  # Held shared for the whole run, so that no rebuild deletes the root
+  # meanwhile; a root that is not ready is skipped, not built.
+  exec 8>"$sid_lock"
+  flock -s 8
+fi
+if [ -d "$sid_root" ] && sid_root_ready; then
+  mkdir -p "$sid_root/work"
+  dest=$(mktemp -d "$sid_root/work/percall.XXXXXX")
+  inner=${dest#"$sid_root"}
+  trap 'sid_remove_tree "$dest"' EXIT
+  chmod 755 "$dest"
+  if git -C "$repo" rev-parse --git-dir >/dev/null 2>&1; then
+    git -C "$repo" ls-files -z --cached --others --exclude-standard |
+      while IFS= read -r -d '' f; do [ -e "$repo/$f" ] && printf '%s\0' "$f"; done |
+      tar -C "$repo" --null -T - -cf - | tar -C "$dest" -xf -
+  else
+    tar -C "$repo" --exclude='./build*' --exclude=.git -cf - . | tar -C "$dest" -xf -
+  fi
+  for py in "${sid_pythons[@]}"; do
+    echo "percall: sid $py" >&2
+    # A private mount namespace takes /proc and /dev with it when it ends.
+    unshare --mount --propagation private -- "$repo/.ci/sid-chroot.sh" "$sid_root" \
+      /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/root LANG=C.UTF-8 \
+      CXXFLAGS=-fno-canonical-system-headers \
+      bash "$inner/bench/python/percall_one.sh" "$py" "$inner/build/$py" \
+      "$inner/build/$py.json" "$@"
+    label=${py#python}
+    cp "$dest/build/$py.json" "$out/$label.json"
+  done
+else
+  echo "percall: no ready sid root at $sid_root, 3.14 and 3.15 skipped" >&2
+fi
+
+python3 "$here/percall_table.py" "$out"/*.json
