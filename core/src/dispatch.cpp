@@ -102,6 +102,18 @@ const SearchRoutines* choose_routines() noexcept {
 // value and the first one stored wins. No lock, no allocation.
 constinit std::atomic<const SearchRoutines*> g_active{nullptr};
 
+// The first call's part of active_routines, out of line: inlined, it would
+// give every find_* a stack frame where the chosen variant needs none.
+[[gnu::noinline, gnu::cold]] const SearchRoutines& choose_once() noexcept {
+    const SearchRoutines* active = nullptr;
+    const SearchRoutines* chosen = choose_routines();
+    if (g_active.compare_exchange_strong(active, chosen, std::memory_order_acq_rel,
+                                         std::memory_order_acquire)) {
+        active = chosen;
+    }
+    return *active;
+}
+
 }  // namespace
 
 std::string_view backend_refusal(const char* requested, std::span<char> out) noexcept {
@@ -175,15 +187,10 @@ const SearchRoutines* routines_for(Backend backend) noexcept {
 }
 
 const SearchRoutines& active_routines() noexcept {
-    const SearchRoutines* active = g_active.load(std::memory_order_acquire);
-    if (active == nullptr) [[unlikely]] {
-        const SearchRoutines* chosen = choose_routines();
-        if (g_active.compare_exchange_strong(active, chosen, std::memory_order_acq_rel,
-                                             std::memory_order_acquire)) {
-            active = chosen;
-        }
+    if (const SearchRoutines* active = g_active.load(std::memory_order_acquire)) [[likely]] {
+        return *active;
     }
-    return *active;
+    return choose_once();
 }
 
 SearchResult find_one(ByteRange haystack, std::uint8_t needle) noexcept {
