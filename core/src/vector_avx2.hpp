@@ -17,7 +17,7 @@ inline namespace QARVO_ISA_NAMESPACE {
 // One bit per lane (vpmovmskb), lane k in bit k.
 struct Avx2MoveMask {
     using Mask = __m256i;
-    std::uint32_t operator()(Mask m) const noexcept {
+    [[gnu::always_inline]] std::uint32_t operator()(Mask m) const noexcept {
         return static_cast<std::uint32_t>(_mm256_movemask_epi8(m));
     }
 };

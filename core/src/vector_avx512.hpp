@@ -18,7 +18,7 @@ inline namespace QARVO_ISA_NAMESPACE {
 // The mask register already holds one bit per lane.
 struct Avx512MoveMask {
     using Mask = __mmask64;
-    std::uint64_t operator()(Mask m) const noexcept { return m; }
+    [[gnu::always_inline]] std::uint64_t operator()(Mask m) const noexcept { return m; }
 };
 
 struct Avx512 : BitLanes<Avx512MoveMask> {

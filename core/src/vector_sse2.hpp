@@ -17,7 +17,7 @@ inline namespace QARVO_ISA_NAMESPACE {
 // One bit per lane (pmovmskb), lane k in bit k.
 struct Sse2MoveMask {
     using Mask = __m128i;
-    std::uint32_t operator()(Mask m) const noexcept {
+    [[gnu::always_inline]] std::uint32_t operator()(Mask m) const noexcept {
         return static_cast<std::uint32_t>(_mm_movemask_epi8(m));
     }
 };
