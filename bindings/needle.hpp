@@ -13,8 +13,9 @@
 
 namespace qarvo::py {
 
-// extract_byte for whatever compat::small_byte does not answer.
-Result<std::uint8_t> extract_any_byte(PyObject* object);
+// extract_byte for whatever compat::small_byte does not answer: rare, so
+// cold, which keeps it out of the entries' straight-line code.
+[[gnu::cold]] Result<std::uint8_t> extract_any_byte(PyObject* object);
 
 // The integer as one byte: signed 32-bit conversion, then the 0..255 check.
 [[gnu::always_inline]] inline Result<std::uint8_t> extract_byte(PyObject* object) {
@@ -25,8 +26,8 @@ Result<std::uint8_t> extract_any_byte(PyObject* object);
 }
 
 // A TypeError (exactly) becomes "argument 'needle': " + its message, keeping
-// its cause; any other error passes unchanged.
-PendingError wrap_needle_error(PendingError error);
+// its cause; any other error passes unchanged. An error path: cold.
+[[gnu::cold]] PendingError wrap_needle_error(PendingError error);
 
 // extract_fixed_needle for whatever is not an exact `bytes` of N bytes.
 template <std::size_t N>
