@@ -25,7 +25,8 @@ constexpr const char* kSubinterpreterRefusal =
     "qarvo modules do not yet support subinterpreters, see "
     "https://docs.python.org/3/c-api/init.html#sub-interpreter-support";
 
-// ---- argument binding (call.cpp); each message starts with "search_n()"
+// ---- argument binding (call.cpp): each message starts with the function's
+// name and "()", as in "search_n()"
 // " takes 2 positional arguments but 3 were given"
 constexpr const char* kTooManyPositional[2] = {" takes 2 positional arguments but ", " were given"};
 // " got an unexpected keyword argument 'size'"
