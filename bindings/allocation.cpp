@@ -2,6 +2,8 @@
 
 #include <typeinfo>
 
+#include "messages.hpp"
+
 // The link step passes --wrap=_Znwm and --wrap=_Znam: the module's calls of
 // operator new(size_t) and operator new[](size_t) land here, and __real_*
 // is whatever operator new the dynamic linker would have bound (libstdc++'s,
@@ -34,7 +36,7 @@ std::string allocation_failure_message(const std::bad_alloc& failure) {
     if (const auto* sized = dynamic_cast<const AllocationFailure*>(&failure)) {
         return "memory allocation of " + std::to_string(sized->size()) + " bytes failed";
     }
-    return "memory allocation failed";
+    return messages::kOutOfMemory;
 }
 
 }  // namespace qarvo::py

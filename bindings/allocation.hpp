@@ -11,13 +11,15 @@
 #include <new>
 #include <string>
 
+#include "messages.hpp"
+
 namespace qarvo::py {
 
 class AllocationFailure : public std::bad_alloc {
 public:
     explicit AllocationFailure(std::size_t size) noexcept : size_(size) {}
     std::size_t size() const noexcept { return size_; }
-    const char* what() const noexcept override { return "memory allocation failed"; }
+    const char* what() const noexcept override { return messages::kOutOfMemory; }
 
 private:
     std::size_t size_;

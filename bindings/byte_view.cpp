@@ -5,6 +5,8 @@
 
 #include <cassert>
 
+#include "messages.hpp"
+
 namespace qarvo::py {
 
 bool ByteView::is_other_byte_format(const char* format) noexcept {
@@ -24,10 +26,9 @@ bool ByteView::is_other_byte_format(const char* format) noexcept {
 
 PendingError ByteView::refuse_layout() {
     assert(hold_ == Hold::buffer);
-    const char* problem = buffer_.shape == nullptr ? "shape is null"
-                          : buffer_.strides == nullptr
-                              ? "strides is null"
-                              : "buffer contents are not compatible with u8";
+    const char* problem = buffer_.shape == nullptr     ? messages::kShapeNull
+                          : buffer_.strides == nullptr ? messages::kStridesNull
+                                                       : messages::kNotBytes;
     release();
     return PendingError::lazy(exception_type::buffer_error, problem);
 }

@@ -3,8 +3,8 @@
 
 #include <utility>
 
-#include "failure.hpp"
 #include "qarvo/search.hpp"
+#include "result.hpp"
 
 namespace qarvo::py {
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "boundary.hpp"
+#include "messages.hpp"
 #include "needle.hpp"
 #include "text.hpp"
 
@@ -38,8 +40,9 @@ Result<BoundArguments> bind_any_arguments(const CallDescription& call, PyObject*
                                           Py_ssize_t positional_count, PyObject* keyword_names) {
     PyObject* slots[2] = {nullptr, nullptr};
     if (positional_count > 2) {
-        return binding_error(call, " takes 2 positional arguments but " +
-                                       std::to_string(positional_count) + " were given");
+        return binding_error(call, messages::kTooManyPositional[0] +
+                                       std::to_string(positional_count) +
+                                       messages::kTooManyPositional[1]);
     }
     for (Py_ssize_t i = 0; i < positional_count; ++i) {
         slots[i] = args[i];
@@ -61,12 +64,10 @@ Result<BoundArguments> bind_any_arguments(const CallDescription& call, PyObject*
             }
         }
         if (slot == 2) {
-            return binding_error(
-                call, " got an unexpected keyword argument '" + display_text(name) + "'");
+            return binding_error(call, messages::kUnexpectedKeyword + display_text(name) + "'");
         }
         if (slots[slot] != nullptr) {
-            return binding_error(call,
-                                 " got multiple values for argument '" + std::string(given) + "'");
+            return binding_error(call, messages::kGivenTwice + std::string(given) + "'");
         }
         slots[slot] = args[positional_count + k];
     }
@@ -78,37 +79,12 @@ Result<BoundArguments> bind_any_arguments(const CallDescription& call, PyObject*
         }
     }
     if (missing_count > 0) {
-        return binding_error(call, " missing " + std::to_string(missing_count) +
-                                       " required positional " +
+        return binding_error(call, messages::kMissing[0] + std::to_string(missing_count) +
+                                       messages::kMissing[1] +
                                        (missing_count == 1 ? "argument" : "arguments") + ": " +
                                        quoted_name_list(missing, missing_count));
     }
     return BoundArguments{slots[0], slots[1]};
-}
-
-Result<std::uint8_t> extract_any_byte(PyObject* object) {
-    const int value = compat::long_as_int(object);
-    if (value == -1 && PyErr_Occurred()) {
-        return fetch_error();
-    }
-    if (value < 0 || value > 255) {
-        return PendingError::lazy(exception_type::overflow_error,
-                                  "out of range integral type conversion attempted");
-    }
-    return static_cast<std::uint8_t>(value);
-}
-
-PendingError wrap_needle_error(PendingError error) {
-    PyObject* original = normalize_error(error);
-    if (reinterpret_cast<PyObject*>(Py_TYPE(original)) != PyExc_TypeError) {
-        return error;
-    }
-    PendingError wrapped = PendingError::lazy(exception_type::type_error,
-                                              "argument 'needle': " + display_text(original));
-    PyObject* replacement = normalize_error(wrapped);
-    // Steals the cause (NULL allowed) and marks the context as suppressed.
-    PyException_SetCause(replacement, PyException_GetCause(original));
-    return wrapped;
 }
 
 }  // namespace qarvo::py
@@ -228,30 +204,16 @@ Result<OwnedRef> search_n(PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
 
 // The body is compiled into the entry, which the boundary wraps.
 template <Result<OwnedRef> (*Body)(PyObject* const*, Py_ssize_t, PyObject*)>
-PyObject* fastcall_entry(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* fastcall_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) noexcept {
     return run_boundary([=] { return Body(args, nargs, kwnames); });
 }
 
 }  // namespace
 
-PyObject* search_one_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames) noexcept {
-    return fastcall_entry<search_one>(args, nargs, kwnames);
-}
-
-PyObject* search_two_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames) noexcept {
-    return fastcall_entry<search_two>(args, nargs, kwnames);
-}
-
-PyObject* search_three_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) noexcept {
-    return fastcall_entry<search_three>(args, nargs, kwnames);
-}
-
-PyObject* search_n_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
-                         PyObject* kwnames) noexcept {
-    return fastcall_entry<search_n>(args, nargs, kwnames);
-}
+const FastcallEntry search_one_entry = &fastcall_entry<search_one>;
+const FastcallEntry search_two_entry = &fastcall_entry<search_two>;
+const FastcallEntry search_three_entry = &fastcall_entry<search_three>;
+const FastcallEntry search_n_entry = &fastcall_entry<search_n>;
 
 }  // namespace qarvo::py

@@ -11,8 +11,10 @@
 #include <optional>
 
 #include "byte_view.hpp"
-#include "failure.hpp"
+#include "fault.hpp"
+#include "messages.hpp"
 #include "qarvo/search.hpp"
+#include "result.hpp"
 
 namespace qarvo::py {
 
@@ -66,26 +68,10 @@ Result<BoundArguments> bind_any_arguments(const CallDescription& call, PyObject*
     }
     if (!view.is_contiguous()) {
         view.release();
-        return PendingError::lazy(exception_type::buffer_error,
-                                  "haystack buffer must be contiguous");
+        return PendingError::lazy(exception_type::buffer_error, messages::kHaystackNotContiguous);
     }
     return success();
 }
-
-// extract_byte for whatever compat::small_byte does not answer.
-Result<std::uint8_t> extract_any_byte(PyObject* object);
-
-// The integer as one byte: signed 32-bit conversion, then the 0..255 check.
-[[gnu::always_inline]] inline Result<std::uint8_t> extract_byte(PyObject* object) {
-    if (const int value = compat::small_byte(object); value >= 0) [[likely]] {
-        return static_cast<std::uint8_t>(value);
-    }
-    return extract_any_byte(object);
-}
-
-// A TypeError (exactly) becomes "argument 'needle': " + its message, keeping
-// its cause; any other error passes unchanged.
-PendingError wrap_needle_error(PendingError error);
 
 // int offset or None.
 [[gnu::always_inline]] inline OwnedRef to_result(SearchResult result) {
@@ -104,13 +90,11 @@ PendingError wrap_needle_error(PendingError error);
 // functions. Each runs its body through the module boundary; the bodies are
 // compiled into their entries, so a call makes no further calls of ours
 // besides the search.
-PyObject* search_one_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames) noexcept;
-PyObject* search_two_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames) noexcept;
-PyObject* search_three_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) noexcept;
-PyObject* search_n_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                         PyObject* kwnames) noexcept;
+using FastcallEntry = PyObject* (*)(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                    PyObject* kwnames) noexcept;
+extern const FastcallEntry search_one_entry;
+extern const FastcallEntry search_two_entry;
+extern const FastcallEntry search_three_entry;
+extern const FastcallEntry search_n_entry;
 
 }  // namespace qarvo::py

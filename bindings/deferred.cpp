@@ -1,4 +1,6 @@
 // Releases of references by threads that do not hold the interpreter lock.
+#include "deferred.hpp"
+
 #include <atomic>
 #include <mutex>
 #include <vector>

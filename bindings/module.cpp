@@ -8,56 +8,55 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
+#include <string_view>
 
+#include "boundary.hpp"
 #include "call.hpp"
+#include "debug_render.hpp"
+#include "fault.hpp"
+#include "interned.hpp"
+#include "messages.hpp"
+#include "qarvo/backend.hpp"
 
 namespace qarvo::py {
 namespace {
 
 static_assert(PYTHON_API_VERSION == 1013);
 
-constexpr const char* kSubinterpreterRefusal =
-    "qarvo modules do not yet support subinterpreters, see "
-    "https://docs.python.org/3/c-api/init.html#sub-interpreter-support";
-
-using FastcallEntry = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept;
-
-template <FastcallEntry Entry>
-constexpr PyCFunction method_entry() {
-    // The interpreter calls METH_FASTCALL | METH_KEYWORDS entries through
-    // this signature; PyMethodDef stores them as PyCFunction.
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Entry));
+// One function of the module. The interpreter calls METH_FASTCALL |
+// METH_KEYWORDS entries through FastcallEntry's signature; PyMethodDef
+// stores them as PyCFunction.
+PyMethodDef function_record(const char* name, FastcallEntry entry, const char* doc) {
+    return {.ml_name = name,
+            .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry)),
+            .ml_flags = METH_FASTCALL | METH_KEYWORDS,
+            .ml_doc = doc};
 }
+static_assert((METH_FASTCALL | METH_KEYWORDS) == 130);
 
 // Static: the function objects point at these records for the rest of the
 // process.
 PyMethodDef function_records[] = {
-    {"search_one", method_entry<search_one_entry>(), METH_FASTCALL | METH_KEYWORDS,
-     "search_one(haystack, needle)\n--\n\nSearch for the first occurrence of a single byte "
-     "`needle` (0-255) in `haystack`."},
-    {"search_two", method_entry<search_two_entry>(), METH_FASTCALL | METH_KEYWORDS,
-     "search_two(haystack, needle)\n--\n\nSearch for the first occurrence of a two-byte "
-     "`needle` in `haystack`."},
-    {"search_three", method_entry<search_three_entry>(), METH_FASTCALL | METH_KEYWORDS,
-     "search_three(haystack, needle)\n--\n\nSearch for the first occurrence of a three-byte "
-     "`needle` in `haystack`."},
-    {"search_n", method_entry<search_n_entry>(), METH_FASTCALL | METH_KEYWORDS,
-     "search_n(haystack, needle)\n--\n\nSearch for the first occurrence of an arbitrary byte "
-     "sequence `needle` in `haystack`."},
+    function_record("search_one", search_one_entry, messages::kSearchOneDoc),
+    function_record("search_two", search_two_entry, messages::kSearchTwoDoc),
+    function_record("search_three", search_three_entry, messages::kSearchThreeDoc),
+    function_record("search_n", search_n_entry, messages::kSearchNDoc),
 };
-static_assert((METH_FASTCALL | METH_KEYWORDS) == 130);
 
 PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT,
-    "qarvo",  // m_name
-    "",       // m_doc: an empty str, so __doc__ is "" rather than None
-    0,        // m_size: no per-module state
-    nullptr,  // m_methods: added by populate_module
-    nullptr,  // m_slots
-    nullptr,  // m_traverse
-    nullptr,  // m_clear
-    nullptr,  // m_free
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "qarvo",
+    .m_doc = "",           // an empty str, so __doc__ is "" rather than None
+    .m_size = 0,           // no per-module state
+    .m_methods = nullptr,  // the functions are added by populate_module
+    .m_slots = nullptr,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
+
+constexpr const char* kVersion = "1.0.1";
 
 // ID of the first interpreter that called the export; -1 until then.
 std::atomic<std::int64_t> initialized_interpreter{-1};
@@ -74,11 +73,19 @@ Result<OwnedRef> initialize() {
     std::int64_t recorded = -1;
     if (!initialized_interpreter.compare_exchange_strong(recorded, id, std::memory_order_seq_cst) &&
         recorded != id) {
-        return PendingError::lazy(exception_type::import_error, kSubinterpreterRefusal);
+        return PendingError::lazy(exception_type::import_error, messages::kSubinterpreterRefusal);
     }
     if (PyObject* built = module_cell.load(std::memory_order_acquire)) {
         return OwnedRef::borrow(built);
     }
+    // A QARVO_BACKEND that names no variant this process runs fails the
+    // import, before a search could stop the process over it; otherwise the
+    // variant is fixed now, so a later change of the variable cannot matter.
+    char refusal[256];
+    if (const std::string_view why = backend_refusal(refusal); !why.empty()) {
+        return PendingError::lazy(exception_type::import_error, std::string(why));
+    }
+    (void)active_routines();
     OwnedRef module = OwnedRef::steal(PyModule_Create2(&module_definition, PYTHON_API_VERSION));
     if (!module) {
         return fetch_error();
@@ -102,7 +109,7 @@ Status populate_module(PyObject* module) {
         }
     }
     OwnedRef name = OwnedRef::steal(PyUnicode_FromString("__version__"));
-    OwnedRef version = OwnedRef::steal(PyUnicode_FromString("1.0.1"));
+    OwnedRef version = OwnedRef::steal(PyUnicode_FromString(kVersion));
     if (!name || !version) {
         api_call_failed();
     }
@@ -124,7 +131,7 @@ Status add_function(PyObject* module, PyMethodDef* record) {
         return fetch_error();
     }
     if (!PyUnicode_Check(name.get())) {
-        return conversion_failure(name.get(), "PyString");
+        return conversion_failure(name.get(), messages::kPyString);
     }
     return add_member(module, name.get(), function.get());
 }
@@ -132,7 +139,7 @@ Status add_function(PyObject* module, PyMethodDef* record) {
 Status add_member(PyObject* module, PyObject* name, PyObject* value) {
     OwnedRef all = OwnedRef::steal(PyObject_GetAttr(module, intern_name("__all__")));
     if (all && !PyList_Check(all.get())) {
-        return conversion_failure(all.get(), "PyList");
+        return conversion_failure(all.get(), messages::kPyList);
     }
     if (!all) {
         PendingError lookup_error = fetch_error();
@@ -149,7 +156,7 @@ Status add_member(PyObject* module, PyObject* name, PyObject* value) {
     }
     if (PyList_Append(all.get(), name) != 0) {
         PendingError append_error = fetch_error();
-        raise_fault("could not append __name__ to __all__: " + debug_render(append_error));
+        raise_fault(messages::kAppendToAllFailed + debug_render(append_error));
     }
     all.reset();
     if (PyObject_SetAttr(module, name, value) != 0) {

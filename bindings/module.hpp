@@ -1,7 +1,7 @@
 // Building the qarvo module object.
 #pragma once
 
-#include "failure.hpp"
+#include "result.hpp"
 
 namespace qarvo::py {
 

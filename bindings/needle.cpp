@@ -6,15 +6,18 @@
 #include <stdexcept>
 #include <string>
 
-#include "call.hpp"
+#include "fault.hpp"
+#include "messages.hpp"
+#include "text.hpp"
 
 namespace qarvo::py {
 namespace {
 
 PendingError wrong_length(std::size_t expected, Py_ssize_t length) {
-    return PendingError::lazy(exception_type::value_error, "expected a sequence of length " +
-                                                               std::to_string(expected) + " (got " +
-                                                               std::to_string(length) + ")");
+    return PendingError::lazy(exception_type::value_error,
+                              messages::kWrongLength[0] + std::to_string(expected) +
+                                  messages::kWrongLength[1] + std::to_string(length) +
+                                  messages::kWrongLength[2]);
 }
 
 // Exact bytes and bytearray run no Python code when indexed, so reading their
@@ -64,6 +67,30 @@ Result<OwnedRef> element_at(PyObject* sequence, std::size_t i) {
 
 }  // namespace
 
+Result<std::uint8_t> extract_any_byte(PyObject* object) {
+    const int value = compat::long_as_int(object);
+    if (value == -1 && PyErr_Occurred()) {
+        return fetch_error();
+    }
+    if (value < 0 || value > 255) {
+        return PendingError::lazy(exception_type::overflow_error, messages::kOutOfRange);
+    }
+    return static_cast<std::uint8_t>(value);
+}
+
+PendingError wrap_needle_error(PendingError error) {
+    PyObject* original = normalize_error(error);
+    if (reinterpret_cast<PyObject*>(Py_TYPE(original)) != PyExc_TypeError) {
+        return error;
+    }
+    PendingError wrapped = PendingError::lazy(exception_type::type_error,
+                                              messages::kNeedlePrefix + display_text(original));
+    PyObject* replacement = normalize_error(wrapped);
+    // Steals the cause (NULL allowed) and marks the context as suppressed.
+    PyException_SetCause(replacement, PyException_GetCause(original));
+    return wrapped;
+}
+
 template <std::size_t N>
 Result<std::array<std::uint8_t, N>> extract_any_fixed_needle(PyObject* needle) {
     std::array<std::uint8_t, N> bytes{};
@@ -75,7 +102,7 @@ Result<std::array<std::uint8_t, N>> extract_any_fixed_needle(PyObject* needle) {
         return bytes;
     }
     if (PySequence_Check(needle) == 0) {
-        return conversion_failure(needle, "Sequence");
+        return conversion_failure(needle, messages::kSequence);
     }
     const Py_ssize_t length = PyObject_Size(needle);
     if (length == -1) {
@@ -108,8 +135,7 @@ Status NeedleBytes::extract_any(PyObject* needle) {
     if (PyObject_CheckBuffer(needle) && view_.acquire(needle)) {
         if (!view_.is_contiguous()) {
             view_.release();
-            return PendingError::lazy(exception_type::buffer_error,
-                                      "needle buffer must be contiguous");
+            return PendingError::lazy(exception_type::buffer_error, messages::kNeedleNotContiguous);
         }
         return success();
     }
@@ -120,10 +146,10 @@ Status NeedleBytes::extract_any(PyObject* needle) {
 
 Status NeedleBytes::collect_sequence(PyObject* needle) {
     if (PyUnicode_Check(needle)) {
-        return PendingError::lazy(exception_type::type_error, "Can't extract `str` to `Vec`");
+        return PendingError::lazy(exception_type::type_error, messages::kStrNeedle);
     }
     if (PySequence_Check(needle) == 0) {
-        return conversion_failure(needle, "Sequence");
+        return conversion_failure(needle, messages::kSequence);
     }
     // The vector is sized by the caller's object: its __len__ sets the first
     // reservation (as bytes(sequence) does) and its iterator decides how far

@@ -1,4 +1,6 @@
-// Needles given as sequences of integers (or, for search_n, as buffers).
+// Needles: one byte from an integer, two or three from a sequence of
+// integers, any number from a buffer or a sequence (search_n), and the
+// prefix a needle's TypeError gets.
 #pragma once
 
 #include <array>
@@ -7,9 +9,25 @@
 #include <vector>
 
 #include "byte_view.hpp"
-#include "failure.hpp"
+#include "result.hpp"
 
 namespace qarvo::py {
+
+// extract_byte for whatever compat::small_byte does not answer: rare, so
+// cold, which keeps it out of the entries' straight-line code.
+[[gnu::cold]] Result<std::uint8_t> extract_any_byte(PyObject* object);
+
+// The integer as one byte: signed 32-bit conversion, then the 0..255 check.
+[[gnu::always_inline]] inline Result<std::uint8_t> extract_byte(PyObject* object) {
+    if (const int value = compat::small_byte(object); value >= 0) [[likely]] {
+        return static_cast<std::uint8_t>(value);
+    }
+    return extract_any_byte(object);
+}
+
+// A TypeError (exactly) becomes "argument 'needle': " + its message, keeping
+// its cause; any other error passes unchanged. An error path: cold.
+[[gnu::cold]] PendingError wrap_needle_error(PendingError error);
 
 // extract_fixed_needle for whatever is not an exact `bytes` of N bytes.
 template <std::size_t N>

@@ -24,7 +24,4 @@ std::string repr_text(PyObject* object);
 // name>" when it cannot be had as UTF-8.
 std::string type_qualname_text(PyObject* object);
 
-// Writes text straight to file descriptor 2, bypassing sys.stderr.
-void write_to_stderr(std::string_view text) noexcept;
-
 }  // namespace qarvo::py

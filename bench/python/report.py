@@ -35,12 +35,17 @@ def speedup(other_ns: float | None, qarvo_ns: float | None) -> str:
     return f"{other_ns / qarvo_ns:.2f}×"
 
 
-def _gbps(row: Row, name: str) -> str:
+def _timed(row: Row, name: str, show) -> str:
+    """`show(ns)` for a contender that ran, marked when timed once; else why not."""
     ns = row.ns.get(name)
     if ns is None:
         return "skipped" if name in row.skipped else "—"
     mark = "¹" if name in row.timed_once else ""
-    return f"{row.size / ns:.2f}{mark}"
+    return show(ns) + mark
+
+
+def _gbps(row: Row, name: str) -> str:
+    return _timed(row, name, lambda ns: f"{row.size / ns:.2f}")
 
 
 def _nanoseconds(row: Row, name: str) -> str:
@@ -49,11 +54,7 @@ def _nanoseconds(row: Row, name: str) -> str:
 
 
 def _microseconds(row: Row, name: str) -> str:
-    ns = row.ns.get(name)
-    if ns is None:
-        return "skipped" if name in row.skipped else "—"
-    mark = "¹" if name in row.timed_once else ""
-    return f"{ns / 1e3:,.1f}{mark}"
+    return _timed(row, name, lambda ns: f"{ns / 1e3:,.1f}")
 
 
 FORMATS = {"GB/s": _gbps, "ns/call": _nanoseconds, "µs/call": _microseconds}

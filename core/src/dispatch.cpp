@@ -1,7 +1,10 @@
 // Which variant runs: the variants compiled in, the ones the CPU can execute,
 // the once-per-process choice, and the public find_* entry points.
 #include <atomic>
+#include <cassert>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <span>
 #include <string_view>
 
@@ -12,92 +15,133 @@
 namespace qarvo {
 namespace {
 
+// The environment variable that forces a variant, for tests and benchmarks.
+constexpr const char* kBackendVariable = "QARVO_BACKEND";
+
 // Compiled variants, narrowest first. Each one needs every CPU feature of the
 // ones before it (the AVX-512 variant also runs AVX2 code for its remainder),
 // so the variants a CPU can execute are always a prefix of this list.
-constexpr Backend kCompiled[] = {
-    Backend::scalar,
-#if QARVO_HAVE_SSE2
-    Backend::sse2,
-#endif
-#if QARVO_HAVE_NEON
-    Backend::neon,
-#endif
-#if QARVO_HAVE_AVX2
-    Backend::avx2,
-#endif
-#if QARVO_HAVE_AVX512BW
-    Backend::avx512bw,
-#endif
-};
+#define QARVO_BACKEND_OF(name, cpu_check) Backend::name,
+constexpr Backend kCompiled[] = {QARVO_FOR_EACH_VARIANT(QARVO_BACKEND_OF)};
+#undef QARVO_BACKEND_OF
 
 // Whether the running CPU (and OS, which must save the wide registers) can
-// execute a compiled variant. Features are read from libgcc's CPU model,
-// which __builtin_cpu_init fills in even before static constructors ran.
+// execute a compiled variant: the check generated from the features it was
+// compiled for. Features are read from libgcc's CPU model, which
+// __builtin_cpu_init fills in even before static constructors ran.
 bool cpu_runs(Backend backend) noexcept {
 #if defined(__x86_64__)
     __builtin_cpu_init();
-    const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-                      __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
-    switch (backend) {
-        case Backend::avx2:
-            return avx2;
-        case Backend::avx512bw:
-            return avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-        default:
-            return true;
-    }
-#else
-    (void)backend;
-    return true;
 #endif
+    switch (backend) {
+#define QARVO_CPU_CHECK(name, cpu_check) \
+    case Backend::name:                  \
+        return cpu_check;
+        QARVO_FOR_EACH_VARIANT(QARVO_CPU_CHECK)
+#undef QARVO_CPU_CHECK
+        default:
+            return false;
+    }
 }
 
 const SearchRoutines* compiled_routines(Backend backend) noexcept {
     switch (backend) {
-        case Backend::scalar:
-            return &detail::kScalarRoutines;
-#if QARVO_HAVE_SSE2
-        case Backend::sse2:
-            return &detail::kSse2Routines;
-#endif
-#if QARVO_HAVE_NEON
-        case Backend::neon:
-            return &detail::kNeonRoutines;
-#endif
-#if QARVO_HAVE_AVX2
-        case Backend::avx2:
-            return &detail::kAvx2Routines;
-#endif
-#if QARVO_HAVE_AVX512BW
-        case Backend::avx512bw:
-            return &detail::kAvx512bwRoutines;
-#endif
+#define QARVO_ROUTINES_OF(name, cpu_check) \
+    case Backend::name:                    \
+        return &detail::name##_routines;
+        QARVO_FOR_EACH_VARIANT(QARVO_ROUTINES_OF)
+#undef QARVO_ROUTINES_OF
         default:
             return nullptr;
     }
 }
 
-// The widest supported variant, or the one QARVO_BACKEND names if that one is
-// supported; any other value of the variable is ignored.
-const SearchRoutines* choose_routines() noexcept {
-    const std::span<const Backend> supported = supported_backends();
-    Backend chosen = supported.back();
-    if (const char* requested = std::getenv("QARVO_BACKEND")) {
-        for (const Backend backend : supported) {
-            if (backend_name(backend) == requested) {
-                chosen = backend;
-            }
+// What a value of the variable asks for: the widest supported variant when
+// it is unset or empty, the named one when that is supported; otherwise no
+// routines, and `known` says whether the value names a variant at all.
+struct Choice {
+    const SearchRoutines* routines;
+    bool known;
+};
+
+Choice choose(const char* requested) noexcept {
+    if (requested == nullptr || *requested == '\0') {
+        return {compiled_routines(supported_backends().back()), true};
+    }
+    for (const Backend backend : kAllBackends) {
+        if (backend_name(backend) == requested) {
+            return {routines_for(backend), true};
         }
     }
-    return compiled_routines(chosen);
+    return {nullptr, false};
+}
+
+// Appends `text` to the buffer at `used`, cutting it to fit beside the NUL.
+// Precondition: !out.empty().
+void append(std::span<char> out, std::size_t& used, std::string_view text) noexcept {
+    const std::size_t room = out.size() - 1 - used;
+    const std::size_t n = text.size() < room ? text.size() : room;
+    std::memcpy(out.data() + used, text.data(), n);
+    used += n;
+    out[used] = '\0';
+}
+
+const SearchRoutines* choose_routines() noexcept {
+    const char* requested = std::getenv(kBackendVariable);
+    const Choice choice = choose(requested);
+    if (choice.routines == nullptr) [[unlikely]] {
+        char buffer[256];
+        const std::string_view why = backend_refusal(requested, buffer);
+        std::fprintf(stderr, "qarvo: %.*s\n", static_cast<int>(why.size()), why.data());
+        std::abort();
+    }
+    return choice.routines;
 }
 
 // The choice, made by the first call; racing first calls compute the same
 // value and the first one stored wins. No lock, no allocation.
 constinit std::atomic<const SearchRoutines*> g_active{nullptr};
 
+// The first call's part of active_routines, out of line: inlined, it would
+// give every find_* a stack frame where the chosen variant needs none.
+[[gnu::noinline, gnu::cold]] const SearchRoutines& choose_once() noexcept {
+    const SearchRoutines* active = nullptr;
+    const SearchRoutines* chosen = choose_routines();
+    if (g_active.compare_exchange_strong(active, chosen, std::memory_order_acq_rel,
+                                         std::memory_order_acquire)) {
+        active = chosen;
+    }
+    return *active;
+}
+
 }  // namespace
+
+std::string_view backend_refusal(const char* requested, std::span<char> out) noexcept {
+    const Choice choice = choose(requested);
+    if (choice.routines != nullptr) {
+        return {};
+    }
+    assert(!out.empty());
+    std::size_t used = 0;
+    append(out, used, kBackendVariable);
+    append(out, used, "='");
+    append(out, used, requested);
+    append(out, used,
+           choice.known ? "' is a variant this build or CPU cannot run" : "' is not a variant");
+    append(out, used, "; accepted values: ");
+    const char* separator = "";
+    for (const Backend backend : supported_backends()) {
+        append(out, used, separator);
+        append(out, used, backend_name(backend));
+        separator = ", ";
+    }
+    append(out, used, " (unset: the widest of these)");
+    return {out.data(), used};
+}
+
+std::string_view backend_refusal(std::span<char> out) noexcept {
+    return backend_refusal(std::getenv(kBackendVariable), out);
+}
 
 std::string_view backend_name(Backend backend) noexcept {
     switch (backend) {
@@ -143,15 +187,10 @@ const SearchRoutines* routines_for(Backend backend) noexcept {
 }
 
 const SearchRoutines& active_routines() noexcept {
-    const SearchRoutines* active = g_active.load(std::memory_order_acquire);
-    if (active == nullptr) [[unlikely]] {
-        const SearchRoutines* chosen = choose_routines();
-        if (g_active.compare_exchange_strong(active, chosen, std::memory_order_acq_rel,
-                                             std::memory_order_acquire)) {
-            active = chosen;
-        }
+    if (const SearchRoutines* active = g_active.load(std::memory_order_acquire)) [[likely]] {
+        return *active;
     }
-    return *active;
+    return choose_once();
 }
 
 SearchResult find_one(ByteRange haystack, std::uint8_t needle) noexcept {

@@ -229,6 +229,7 @@ SearchResult find_one(ByteRange haystack, std::uint8_t needle) noexcept {
             i += 16 * W;
         }
     } else {
+        // Unrolled by hand for register pressure: only the first halves outlive the OR tree.
         while (n - i >= 16 * W) {
             using Mask = typename V::Mask;
             const Mask m0 = mask_at<V>(data, n, i, splat);

@@ -1,6 +1,7 @@
 // The AVX2 variant: 32-byte vectors; ranges too short for one 32-byte step
-// take two overlapping 16-byte SSE2 steps where they can. Built with -mavx2 for this file only; it
-// runs only after the dispatcher has seen AVX2, BMI1/2 and POPCNT on the CPU.
+// take two overlapping 16-byte SSE2 steps where they can. Only this file is
+// built for AVX2, and only CPUs that have what it was built for run it
+// (qarvo_variant in core/CMakeLists.txt).
 #define QARVO_ISA_NAMESPACE isa_avx2
 
 #include "n.hpp"
@@ -8,7 +9,7 @@
 
 namespace qarvo::detail {
 
-const SearchRoutines kAvx2Routines{
+const SearchRoutines avx2_routines{
     Backend::avx2,           &find_one<Avx2, Sse2>, &find_two<Avx2, Sse2>,
     &find_three<Avx2, Sse2>, &find_n<Avx2, Sse2>,
 };

@@ -6,7 +6,7 @@
 
 namespace qarvo::detail {
 
-const SearchRoutines kNeonRoutines{
+const SearchRoutines neon_routines{
     Backend::neon, &find_one<Neon>, &find_two<Neon>, &find_three<Neon>, &find_n<Neon>,
 };
 

@@ -7,7 +7,7 @@
 
 namespace qarvo::detail {
 
-const SearchRoutines kScalarRoutines{
+const SearchRoutines scalar_routines{
     Backend::scalar, &find_one<Scalar>, &find_two<Scalar>, &find_three<Scalar>, &find_n<Scalar>,
 };
 

@@ -6,7 +6,7 @@
 
 namespace qarvo::detail {
 
-const SearchRoutines kSse2Routines{
+const SearchRoutines sse2_routines{
     Backend::sse2, &find_one<Sse2>, &find_two<Sse2>, &find_three<Sse2>, &find_n<Sse2>,
 };
 

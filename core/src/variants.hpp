@@ -1,23 +1,15 @@
 // The routine tables of the variants compiled into this build, one per
-// variant_*.cpp. Which exist is decided by the build (QARVO_HAVE_* macros).
+// variant_*.cpp, named <variant>_routines. Which exist, and what each needs
+// of the CPU, is decided by the build (qarvo_variant in core/CMakeLists.txt).
 #pragma once
 
 #include "qarvo/backend.hpp"
+#include "variant_requirements.hpp"
 
 namespace qarvo::detail {
 
-extern const SearchRoutines kScalarRoutines;
-#if QARVO_HAVE_SSE2
-extern const SearchRoutines kSse2Routines;
-#endif
-#if QARVO_HAVE_NEON
-extern const SearchRoutines kNeonRoutines;
-#endif
-#if QARVO_HAVE_AVX2
-extern const SearchRoutines kAvx2Routines;
-#endif
-#if QARVO_HAVE_AVX512BW
-extern const SearchRoutines kAvx512bwRoutines;
-#endif
+#define QARVO_DECLARE_ROUTINES(name, cpu_check) extern const SearchRoutines name##_routines;
+QARVO_FOR_EACH_VARIANT(QARVO_DECLARE_ROUTINES)
+#undef QARVO_DECLARE_ROUTINES
 
 }  // namespace qarvo::detail

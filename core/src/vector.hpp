@@ -1,24 +1,7 @@
-// The vector types the search algorithms are written against.
-//
-// Every backend is a struct of static functions over one vector width W:
-//
-//   kWidth                     lanes per vector (bytes)
-//   kAlignLoads                whether long searches move their loads onto
-//                              W-aligned addresses (see aligned_restart)
-//   Vec, Mask                  a vector of bytes; a compare result
-//   splat(b)                   b in every lane
-//   load(p)                    the W bytes p[0 .. W-1]; unaligned, W readable bytes
-//   eq(x, y)                   lanes equal in x and y
-//   and_(m1, m2), or_(m1, m2)  lane-wise AND / OR of two masks
-//   any(m)                     some lane is set
-//   lowest(m)                  index of the lowest set lane; precondition any(m)
-//   shifted<K>(a, b)           lanes K .. K+W-1 of the concatenation a:b
-//                              (see bytes_after for the backends that reload)
-//   LaneSet, lanes(m)          the set lanes of a mask, to walk in increasing order
-//   first(s), drop_first(s), empty(s)
-//
-// The algorithms (one.hpp, two.hpp, three.hpp, n.hpp) only use these, so a
-// backend differs from another in nothing but its vector operations.
+// The vector types the search algorithms are written against: the backends
+// this TU's target provides, each checked against the Vector concept
+// (vector_contract.hpp, which lists the operations), and the helpers the
+// algorithms build on them.
 //
 // ODR: a variant compiled with -mavx2 or -mavx512bw must never lend one of
 // its inline functions to a translation unit meant for a baseline CPU, which
@@ -143,6 +126,7 @@ template <class V, int K>
     if constexpr (has_shift_by_load<V>) {
         return load_at<V>(data, size, at + K);
     } else {
+        static_assert(K < 16, "every backend's shifted<K> takes 0 < K < 16");
         return V::template shifted<K>(v, next);
     }
 }

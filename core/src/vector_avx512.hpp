@@ -9,20 +9,24 @@
 #include <cstddef>
 #include <cstdint>
 
-#ifndef QARVO_ISA_NAMESPACE
-#error "Define QARVO_ISA_NAMESPACE (one name per variant TU) before including the search core"
-#endif
+#include "bit_lanes.hpp"
+#include "vector_contract.hpp"
 
 namespace qarvo::detail {
 inline namespace QARVO_ISA_NAMESPACE {
 
-struct Avx512 {
+// The mask register already holds one bit per lane.
+struct Avx512MoveMask {
+    using Mask = __mmask64;
+    [[gnu::always_inline]] std::uint64_t operator()(Mask m) const noexcept { return m; }
+};
+
+struct Avx512 : BitLanes<Avx512MoveMask> {
     static constexpr std::size_t kWidth = 64;
     static constexpr bool kAlignLoads = true;
 
     using Vec = __m512i;
     using Mask = __mmask64;
-    using LaneSet = std::uint64_t;
 
     static Vec splat(std::uint8_t b) noexcept { return _mm512_set1_epi8(static_cast<char>(b)); }
 
@@ -32,8 +36,6 @@ struct Avx512 {
     static Mask eq(Vec x, Vec y) noexcept { return _mm512_cmpeq_epi8_mask(x, y); }
     static Mask and_(Mask a, Mask b) noexcept { return a & b; }
     static Mask or_(Mask a, Mask b) noexcept { return a | b; }
-    static bool any(Mask m) noexcept { return m != 0; }
-    static std::size_t lowest(Mask m) noexcept { return first(lanes(m)); }
 
     // Compares that AND into a mask register as they go: a run of them tests
     // "no lane equal" with one instruction per vector, where eq then or_
@@ -57,13 +59,6 @@ struct Avx512 {
         return _mm512_maskz_loadu_epi8(first_lanes(count), p);
     }
 
-    static LaneSet lanes(Mask m) noexcept { return static_cast<LaneSet>(m); }
-    static bool empty(LaneSet s) noexcept { return s == 0; }
-    static std::size_t first(LaneSet s) noexcept {
-        return static_cast<std::size_t>(__builtin_ctzll(s));
-    }
-    static LaneSet drop_first(LaneSet s) noexcept { return s & (s - 1); }
-
     // shifted<K> takes two shuffles (below) on the port that every compare
     // needs too; an unaligned load of the same bytes takes a load port. The
     // searches' main loops reload instead (bytes_after in vector.hpp).
@@ -71,7 +66,6 @@ struct Avx512 {
 
     template <int K>
     static Vec shifted(Vec a, Vec b) noexcept {
-        static_assert(K > 0 && K < 16);
         // The zero-masking form with every lane kept is the plain valignq;
         // GCC 12's unmasked intrinsic trips -Wmaybe-uninitialized on its
         // internal "undefined" source operand.
@@ -79,6 +73,7 @@ struct Avx512 {
         return _mm512_alignr_epi8(next, a, K);
     }
 };
+static_assert(Vector<Avx512>);
 
 }  // namespace QARVO_ISA_NAMESPACE
 }  // namespace qarvo::detail

@@ -8,18 +8,27 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "vector_contract.hpp"
 #include "word_lanes.hpp"
 
 namespace qarvo::detail {
 inline namespace QARVO_ISA_NAMESPACE {
 
-struct Neon {
+// The mask's two 64-bit halves, moved to general registers.
+struct NeonToWords {
+    using Mask = uint8x16_t;
+    WordLanes operator()(Mask m) const noexcept {
+        const uint64x2_t words = vreinterpretq_u64_u8(m);
+        return {vgetq_lane_u64(words, 0), vgetq_lane_u64(words, 1)};
+    }
+};
+
+struct Neon : WordLaneOps<NeonToWords> {
     static constexpr std::size_t kWidth = 16;
     static constexpr bool kAlignLoads = false;
 
     using Vec = uint8x16_t;
     using Mask = uint8x16_t;
-    using LaneSet = WordLanes;
 
     static Vec splat(std::uint8_t b) noexcept { return vdupq_n_u8(b); }
 
@@ -29,23 +38,13 @@ struct Neon {
     static Mask eq(Vec x, Vec y) noexcept { return vceqq_u8(x, y); }
     static Mask and_(Mask a, Mask b) noexcept { return vandq_u8(a, b); }
     static Mask or_(Mask a, Mask b) noexcept { return vorrq_u8(a, b); }
-    static bool any(Mask m) noexcept { return words_any(lanes(m)); }
-    static std::size_t lowest(Mask m) noexcept { return words_lowest(lanes(m)); }
-
-    static LaneSet lanes(Mask m) noexcept {
-        const uint64x2_t words = vreinterpretq_u64_u8(m);
-        return {vgetq_lane_u64(words, 0), vgetq_lane_u64(words, 1)};
-    }
-    static bool empty(LaneSet s) noexcept { return !words_any(s); }
-    static std::size_t first(LaneSet s) noexcept { return words_lowest(s); }
-    static LaneSet drop_first(LaneSet s) noexcept { return words_drop_lowest(s); }
 
     template <int K>
     static Vec shifted(Vec a, Vec b) noexcept {
-        static_assert(K > 0 && K < 16);
         return vextq_u8(a, b, K);
     }
 };
+static_assert(Vector<Neon>);
 
 }  // namespace QARVO_ISA_NAMESPACE
 }  // namespace qarvo::detail

@@ -8,12 +8,19 @@
 #include <cstdint>
 #include <cstring>
 
+#include "vector_contract.hpp"
 #include "word_lanes.hpp"
 
 namespace qarvo::detail {
 inline namespace QARVO_ISA_NAMESPACE {
 
-struct Scalar {
+// The masks already are the two words.
+struct ScalarToWords {
+    using Mask = WordLanes;
+    WordLanes operator()(Mask m) const noexcept { return m; }
+};
+
+struct Scalar : WordLaneOps<ScalarToWords> {
     static constexpr std::size_t kWidth = 16;
     static constexpr bool kAlignLoads = false;
 
@@ -21,7 +28,6 @@ struct Scalar {
         std::uint8_t lane[16];
     };
     using Mask = WordLanes;
-    using LaneSet = WordLanes;
 
     static Vec splat(std::uint8_t b) noexcept {
         Vec v;
@@ -41,17 +47,9 @@ struct Scalar {
     }
     static Mask and_(Mask a, Mask b) noexcept { return {a.lo & b.lo, a.hi & b.hi}; }
     static Mask or_(Mask a, Mask b) noexcept { return {a.lo | b.lo, a.hi | b.hi}; }
-    static bool any(Mask m) noexcept { return words_any(m); }
-    static std::size_t lowest(Mask m) noexcept { return words_lowest(m); }
-
-    static LaneSet lanes(Mask m) noexcept { return m; }
-    static bool empty(LaneSet s) noexcept { return !words_any(s); }
-    static std::size_t first(LaneSet s) noexcept { return words_lowest(s); }
-    static LaneSet drop_first(LaneSet s) noexcept { return words_drop_lowest(s); }
 
     template <int K>
     static Vec shifted(Vec a, Vec b) noexcept {
-        static_assert(K > 0 && K < 16);
         constexpr std::size_t k = static_cast<std::size_t>(K);
         Vec v;
         std::memcpy(v.lane, a.lane + k, 16 - k);
@@ -81,6 +79,7 @@ private:
         return (zero_flags >> 7) * 0xFF;
     }
 };
+static_assert(Vector<Scalar>);
 
 }  // namespace QARVO_ISA_NAMESPACE
 }  // namespace qarvo::detail

@@ -8,21 +8,26 @@
 #include <cstddef>
 #include <cstdint>
 
-#ifndef QARVO_ISA_NAMESPACE
-#error "Define QARVO_ISA_NAMESPACE (one name per variant TU) before including the search core"
-#endif
+#include "bit_lanes.hpp"
+#include "vector_contract.hpp"
 
 namespace qarvo::detail {
 inline namespace QARVO_ISA_NAMESPACE {
 
-struct Sse2 {
+// One bit per lane (pmovmskb), lane k in bit k.
+struct Sse2MoveMask {
+    using Mask = __m128i;
+    [[gnu::always_inline]] std::uint32_t operator()(Mask m) const noexcept {
+        return static_cast<std::uint32_t>(_mm_movemask_epi8(m));
+    }
+};
+
+struct Sse2 : BitLanes<Sse2MoveMask> {
     static constexpr std::size_t kWidth = 16;
     static constexpr bool kAlignLoads = false;
 
     using Vec = __m128i;
     using Mask = __m128i;
-    // One bit per lane (pmovmskb), lane k in bit k.
-    using LaneSet = std::uint32_t;
 
     static Vec splat(std::uint8_t b) noexcept { return _mm_set1_epi8(static_cast<char>(b)); }
 
@@ -34,22 +39,13 @@ struct Sse2 {
     static Mask eq(Vec x, Vec y) noexcept { return _mm_cmpeq_epi8(x, y); }
     static Mask and_(Mask a, Mask b) noexcept { return _mm_and_si128(a, b); }
     static Mask or_(Mask a, Mask b) noexcept { return _mm_or_si128(a, b); }
-    static bool any(Mask m) noexcept { return _mm_movemask_epi8(m) != 0; }
-    static std::size_t lowest(Mask m) noexcept { return first(lanes(m)); }
-
-    static LaneSet lanes(Mask m) noexcept { return static_cast<LaneSet>(_mm_movemask_epi8(m)); }
-    static bool empty(LaneSet s) noexcept { return s == 0; }
-    static std::size_t first(LaneSet s) noexcept {
-        return static_cast<std::size_t>(__builtin_ctz(s));
-    }
-    static LaneSet drop_first(LaneSet s) noexcept { return s & (s - 1); }
 
     template <int K>
     static Vec shifted(Vec a, Vec b) noexcept {
-        static_assert(K > 0 && K < 16);
         return _mm_or_si128(_mm_srli_si128(a, K), _mm_slli_si128(b, 16 - K));
     }
 };
+static_assert(Vector<Sse2>);
 
 }  // namespace QARVO_ISA_NAMESPACE
 }  // namespace qarvo::detail

@@ -1,10 +1,10 @@
 // Masks of 16 lanes read as two little-endian 64-bit words, the form in which
-// the scalar emulation and the Advanced SIMD backend answer any() and lowest().
+// the scalar emulation and the Advanced SIMD backend walk their lanes. The
+// lane operations of those backends, written once, as bit_lanes.hpp does for
+// the one-bit-per-lane masks; each backend says how its Mask becomes the two
+// words (ToWords: a function object with a Mask type).
+// Reached through vector.hpp, which checks QARVO_ISA_NAMESPACE first.
 #pragma once
-
-#ifndef QARVO_ISA_NAMESPACE
-#error "Define QARVO_ISA_NAMESPACE (one name per variant TU) before including the search core"
-#endif
 
 #include <cstddef>
 #include <cstdint>
@@ -12,36 +12,45 @@
 namespace qarvo::detail {
 inline namespace QARVO_ISA_NAMESPACE {
 
-// The set lanes of a 16-lane mask read as two little-endian 64-bit words:
-// lanes 0 to 7 in `lo` (lane k in bits 8k .. 8k+7), lanes 8 to 15 in `hi`.
-// A set lane is all ones, so a word's trailing-zero count is a multiple of 8.
+// The set lanes of a 16-lane mask: lanes 0 to 7 in `lo` (lane k in bits
+// 8k .. 8k+7), lanes 8 to 15 in `hi`. A set lane is all ones, so a word's
+// trailing-zero count is a multiple of 8.
 struct WordLanes {
     std::uint64_t lo;
     std::uint64_t hi;
 };
 
-inline bool words_any(WordLanes w) noexcept {
-    return (w.lo | w.hi) != 0;
-}
+// The vector types travel as ToWords::Mask, not as template arguments:
+// GCC drops their alignment attributes there (-Wignored-attributes).
+template <class ToWords>
+struct WordLaneOps {
+    using Mask = typename ToWords::Mask;
+    using LaneSet = WordLanes;
 
-// Lowest set lane: the low word first, then the high word.
-// Precondition: words_any(w).
-inline std::size_t words_lowest(WordLanes w) noexcept {
-    if (w.lo != 0) {
-        return static_cast<std::size_t>(__builtin_ctzll(w.lo)) / 8;
-    }
-    return 8 + static_cast<std::size_t>(__builtin_ctzll(w.hi)) / 8;
-}
+    static LaneSet lanes(Mask m) noexcept { return ToWords{}(m); }
+    static bool any(Mask m) noexcept { return !empty(lanes(m)); }
+    // Precondition: any(m).
+    static std::size_t lowest(Mask m) noexcept { return first(lanes(m)); }
 
-// Clears all eight bits of the lowest set lane. Precondition: words_any(w).
-inline WordLanes words_drop_lowest(WordLanes w) noexcept {
-    if (w.lo != 0) {
-        w.lo &= ~(std::uint64_t{0xFF} << __builtin_ctzll(w.lo));
-    } else {
-        w.hi &= ~(std::uint64_t{0xFF} << __builtin_ctzll(w.hi));
+    static bool empty(LaneSet s) noexcept { return (s.lo | s.hi) == 0; }
+    // The low word first, then the high word. Precondition: !empty(s). The
+    // builtin, not std::countr_zero, which must also answer for 0.
+    static std::size_t first(LaneSet s) noexcept {
+        if (s.lo != 0) {
+            return static_cast<std::size_t>(__builtin_ctzll(s.lo)) / 8;
+        }
+        return 8 + static_cast<std::size_t>(__builtin_ctzll(s.hi)) / 8;
     }
-    return w;
-}
+    // Clears all eight bits of the lowest set lane. Precondition: !empty(s).
+    static LaneSet drop_first(LaneSet s) noexcept {
+        if (s.lo != 0) {
+            s.lo &= ~(std::uint64_t{0xFF} << __builtin_ctzll(s.lo));
+        } else {
+            s.hi &= ~(std::uint64_t{0xFF} << __builtin_ctzll(s.hi));
+        }
+        return s;
+    }
+};
 
 }  // namespace QARVO_ISA_NAMESPACE
 }  // namespace qarvo::detail

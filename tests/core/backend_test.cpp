@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <random>
+#include <string>
 #include <string_view>
 
 #include "backend_fixture.hpp"
@@ -36,24 +37,83 @@ TEST(Backend, SupportedListStartsWithScalarAndHoldsTheBaseline) {
 
 TEST(Backend, UnsupportedVariantsHaveNoRoutines) {
     const auto supported = supported_backends();
-    for (const Backend b :
-         {Backend::scalar, Backend::sse2, Backend::neon, Backend::avx2, Backend::avx512bw}) {
+    for (const Backend b : kAllBackends) {
         if (std::find(supported.begin(), supported.end(), b) == supported.end()) {
             EXPECT_EQ(routines_for(b), nullptr) << backend_name(b);
         }
     }
 }
 
-// The variant QARVO_BACKEND names when it is supported, the widest otherwise
-// (unset, unknown or unsupported). CI runs this once per variant.
+// The tail of every refusal: the supported variants, as the accepted values.
+std::string accepted_tail() {
+    std::string names;
+    for (const Backend b : supported_backends()) {
+        names += (names.empty() ? "" : ", ") + std::string(backend_name(b));
+    }
+    return "; accepted values: " + names + " (unset: the widest of these)";
+}
+
+TEST(Backend, RequestsNamingNoRunnableVariantAreRefused) {
+    char buffer[256];
+    EXPECT_EQ(backend_refusal(nullptr, buffer), "");
+    EXPECT_EQ(backend_refusal("", buffer), "");
+    const auto supported = supported_backends();
+    for (const Backend b : kAllBackends) {
+        const std::string name(backend_name(b));
+        if (std::find(supported.begin(), supported.end(), b) != supported.end()) {
+            EXPECT_EQ(backend_refusal(name.c_str(), buffer), "") << name;
+        } else {
+            EXPECT_EQ(backend_refusal(name.c_str(), buffer),
+                      "QARVO_BACKEND='" + name + "' is a variant this build or CPU cannot run" +
+                          accepted_tail());
+        }
+    }
+    // Near misses are not read as the variant they resemble.
+    for (const std::string unknown : {"avx512", "AVX2", "sse2 ", "auto", "no-such-variant"}) {
+        EXPECT_EQ(backend_refusal(unknown.c_str(), buffer),
+                  "QARVO_BACKEND='" + unknown + "' is not a variant" + accepted_tail());
+    }
+}
+
+TEST(Backend, RefusalIsCutToItsBuffer) {
+    char small[16];
+    EXPECT_EQ(backend_refusal("avx512", small), "QARVO_BACKEND='");
+    EXPECT_EQ(small[15], '\0');
+    const std::string long_value(1000, 'x');
+    char buffer[256];
+    const std::string_view refusal = backend_refusal(long_value.c_str(), buffer);
+    EXPECT_EQ(refusal.size(), sizeof buffer - 1);
+    EXPECT_EQ(refusal.substr(0, 20), "QARVO_BACKEND='xxxxx");
+}
+
+// `text` as a POSIX extended regular expression that matches only itself.
+std::string literally(std::string_view text) {
+    std::string pattern;
+    for (const char c : text) {
+        if (std::string_view("\\^$.|?*+()[]{}").find(c) != std::string_view::npos) {
+            pattern += '\\';
+        }
+        pattern += c;
+    }
+    return pattern;
+}
+
+// The variant QARVO_BACKEND names, the widest when it is unset or empty; a
+// value naming none that runs stops the process with the refusal. CI runs
+// this once per variant and once with an unknown name.
 TEST(Backend, ActiveVariantFollowsTheEnvironment) {
+    char buffer[256];
+    const std::string_view refusal = backend_refusal(buffer);
+    if (!refusal.empty()) {
+        EXPECT_DEATH(active_routines(), literally("qarvo: " + std::string(refusal) + "\n"));
+        return;
+    }
     const auto supported = supported_backends();
     Backend expected = supported.back();
-    if (const char* requested = std::getenv("QARVO_BACKEND")) {
-        for (const Backend b : supported) {
-            if (backend_name(b) == requested) {
-                expected = b;
-            }
+    const char* requested = std::getenv("QARVO_BACKEND");
+    for (const Backend b : supported) {
+        if (requested != nullptr && backend_name(b) == requested) {
+            expected = b;
         }
     }
     EXPECT_EQ(active_routines().backend, expected)
@@ -63,6 +123,10 @@ TEST(Backend, ActiveVariantFollowsTheEnvironment) {
 }
 
 TEST(Backend, PublicFunctionsGiveTheNaiveResult) {
+    char buffer[256];
+    if (!backend_refusal(buffer).empty()) {
+        GTEST_SKIP() << "QARVO_BACKEND is refused; ActiveVariantFollowsTheEnvironment checks how";
+    }
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> letter('a', 'b');
     for (std::size_t n = 0; n < 400; ++n) {

@@ -5,18 +5,18 @@
 #include "two_way.hpp"
 
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "guarded_page.hpp"
 #include "qarvo/search.hpp"
 
 namespace {
@@ -443,54 +443,18 @@ TEST(TwoWayFind, ComparisonsWithinBoundOnHostileInputs) {
     }
 }
 
-// Three pages, the outer two inaccessible: a range that ends at the end of the
-// middle page, or starts at its start, faults on any read outside it.
-class GuardedPage {
-public:
-    GuardedPage() {
-        void* p =
-            mmap(nullptr, 3 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) {
-            ADD_FAILURE() << "mmap failed";
-            return;
-        }
-        base_ = static_cast<std::uint8_t*>(p);
-        if (mprotect(base_, page_, PROT_NONE) != 0 ||
-            mprotect(base_ + 2 * page_, page_, PROT_NONE) != 0) {
-            ADD_FAILURE() << "mprotect failed";
-        }
-    }
-    ~GuardedPage() {
-        if (base_ != nullptr) {
-            munmap(base_, 3 * page_);
-        }
-    }
-    GuardedPage(const GuardedPage&) = delete;
-    GuardedPage& operator=(const GuardedPage&) = delete;
-
-    bool ok() const { return base_ != nullptr; }
-
-    // Copies `bytes` so that they end at the guard page after the middle page.
-    ByteRange at_end(std::string_view bytes) {
-        std::uint8_t* start = base_ + 2 * page_ - bytes.size();
-        std::memcpy(start, bytes.data(), bytes.size());
-        return {start, bytes.size()};
-    }
-    // Copies `bytes` so that they start right after the guard page before it.
-    ByteRange at_start(std::string_view bytes) {
-        std::uint8_t* start = base_ + page_;
-        std::memcpy(start, bytes.data(), bytes.size());
-        return {start, bytes.size()};
-    }
-
-private:
-    std::size_t page_ = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    std::uint8_t* base_ = nullptr;
-};
+// `s` copied next to a guard page of `page`: ending at the upper one, or
+// starting right after the lower one.
+ByteRange guarded(qarvo::test::GuardedPage& page, std::string_view s, bool at_end) {
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(s.data()),
+                                              s.size());
+    const std::span<const std::uint8_t> placed = at_end ? page.at_end(bytes) : page.at_start(bytes);
+    return {placed.data(), placed.size()};
+}
 
 TEST(TwoWayFind, ReadsStayInsideBothRanges) {
-    GuardedPage hay_page;
-    GuardedPage needle_page;
+    qarvo::test::GuardedPage hay_page;
+    qarvo::test::GuardedPage needle_page;
     ASSERT_TRUE(hay_page.ok() && needle_page.ok());
     std::mt19937_64 rng(0x9e37'79b9'7f4a'7c15ULL);
     for (std::size_t n = 0; n <= 300; ++n) {
@@ -514,12 +478,12 @@ TEST(TwoWayFind, ReadsStayInsideBothRanges) {
                     break;
             }
             const std::string expected = show(naive_find(haystack, needle));
-            EXPECT_EQ(show(two_way_find(hay_page.at_end(haystack), needle_page.at_end(needle))),
-                      expected)
-                << "n=" << n << " m=" << m;
-            EXPECT_EQ(show(two_way_find(hay_page.at_start(haystack), needle_page.at_start(needle))),
-                      expected)
-                << "n=" << n << " m=" << m;
+            for (const bool at_end : {true, false}) {
+                EXPECT_EQ(show(two_way_find(guarded(hay_page, haystack, at_end),
+                                            guarded(needle_page, needle, at_end))),
+                          expected)
+                    << "n=" << n << " m=" << m << (at_end ? " at the end" : " at the start");
+            }
         }
     }
 }

@@ -7,9 +7,15 @@
 #include <thread>
 #include <vector>
 
-#include "failure.hpp"
+#include "boundary.hpp"
+#include "debug_render.hpp"
+#include "deferred.hpp"
+#include "fault.hpp"
 #include "module.hpp"
+#include "panic.hpp"
+#include "pending_error.hpp"
 #include "qarvo/backend.hpp"
+#include "result.hpp"
 #include "text.hpp"
 
 namespace qarvo::py {

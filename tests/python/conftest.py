@@ -25,14 +25,94 @@ OUT_OF_RANGE = "out of range integral type conversion attempted"
 INTERPRETER_INT_OVERFLOW = r"Python int too large to convert to C (int|long)"
 
 
-@pytest.fixture
-def hooks():
-    """The test-only extension built beside qarvo, or a skip when it is not built."""
+class Index:
+    """An integer that Python code converts (__index__), so threads can switch inside a call."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+class Raises:
+    """An element whose conversion to an integer raises the given exception."""
+
+    def __init__(self, exc):
+        self.exc = exc
+
+    def __index__(self):
+        # A fresh traceback each time: re-raising one object would make its traceback grow.
+        raise self.exc.with_traceback(None)
+
+
+# Needles each function refuses, with the exact error: (function, needle,
+# exception type, message). One table for the suites that need a wrong needle.
+NEEDLE_FAILURES = [
+    (qarvo.search_one, 300, OverflowError, OUT_OF_RANGE),
+    (
+        qarvo.search_one,
+        1.5,
+        TypeError,
+        "argument 'needle': 'float' object cannot be interpreted as an integer",
+    ),
+    (
+        qarvo.search_two,
+        5,
+        TypeError,
+        "argument 'needle': 'int' object cannot be converted to 'Sequence'",
+    ),
+    (qarvo.search_two, [1, 2, 3], ValueError, "expected a sequence of length 2 (got 3)"),
+    (qarvo.search_three, [1, 2], ValueError, "expected a sequence of length 3 (got 2)"),
+    (qarvo.search_three, [1, 256, 1], OverflowError, OUT_OF_RANGE),
+    (qarvo.search_n, "x", TypeError, "Can't extract `str` to `Vec`"),
+    (qarvo.search_n, [Index(300)], OverflowError, OUT_OF_RANGE),
+]
+
+
+def _import_hooks():
     try:
         import _qarvo_testhooks
     except ImportError:
-        pytest.skip("_qarvo_testhooks is not built (set QARVO_TESTHOOKS_DIR)")
+        return None
     return _qarvo_testhooks
+
+
+# The test-only extension (tests/hooks), built from the same binding sources;
+# without it the tests of the fault paths cannot run.
+HOOKS = _import_hooks()
+HOOKS_MISSING = "_qarvo_testhooks is not built (set QARVO_TESTHOOKS_DIR)"
+
+
+@pytest.fixture
+def hooks():
+    """The test-only extension built beside qarvo, or a skip when it is not built."""
+    if HOOKS is None:
+        pytest.skip(HOOKS_MISSING)
+    return HOOKS
+
+
+def pytest_report_header(config):
+    if HOOKS is None:
+        return "test-only extension: MISSING (tests that need it are listed below)"
+    return f"test-only extension: {HOOKS.__file__}"
+
+
+def pytest_collection_finish(session):
+    """Says loudly, before any test runs, which tests a missing extension skips."""
+    if HOOKS is not None:
+        return
+    needing = [item for item in session.items if "hooks" in getattr(item, "fixturenames", ())]
+    by_file = {}
+    for item in needing:
+        by_file.setdefault(item.path.name, {}).setdefault(item.originalname, None)
+    write = session.config.pluginmanager.get_plugin("terminalreporter").write_line
+    write("!" * 78, red=True, bold=True)
+    write(f"WARNING: {HOOKS_MISSING}; it SKIPS {len(needing)} tests:", red=True, bold=True)
+    for name, tests in sorted(by_file.items()):
+        write(f"  {name}: {', '.join(tests)}", red=True)
+    write("Build the qarvo_testhooks target, as .ci/python-tests.sh does.", red=True)
+    write("!" * 78, red=True, bold=True)
 
 
 def naive_find(hay: bytes, needle: bytes) -> int | None:

@@ -9,7 +9,10 @@ from conftest import (
     FIXED_NEEDLE_FUNCTIONS,
     FUNCTIONS,
     INTERPRETER_INT_OVERFLOW,
+    NEEDLE_FAILURES,
     OUT_OF_RANGE,
+    Index,
+    Raises,
     expect_error,
     raised,
 )
@@ -222,16 +225,6 @@ def test_unexpected_keyword_whose_str_fails(fn, monkeypatch):
 # ---- the byte needle of search_one ----------------------------------------------------------
 
 
-class Index:
-    """An object that is not an int but converts to one."""
-
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
 class Small(int):
     pass
 
@@ -290,16 +283,6 @@ def test_search_one_needle_type_error_gets_prefix(needle, message):
 
 
 # ---- wrapping of needle errors --------------------------------------------------------------
-
-
-class Raises:
-    """An element whose conversion to an integer raises the given exception."""
-
-    def __init__(self, exc):
-        self.exc = exc
-
-    def __index__(self):
-        raise self.exc
 
 
 class MyTypeError(TypeError):
@@ -451,23 +434,7 @@ def test_failing_buffer_request_passes_unchanged(fn):
 
 @pytest.mark.parametrize(
     ("fn", "needle", "exc_type", "message"),
-    [
-        (qarvo.search_one, 300, OverflowError, OUT_OF_RANGE),
-        (
-            qarvo.search_one,
-            1.5,
-            TypeError,
-            "argument 'needle': 'float' object cannot be interpreted as an integer",
-        ),
-        (
-            qarvo.search_two,
-            5,
-            TypeError,
-            "argument 'needle': 'int' object cannot be converted to 'Sequence'",
-        ),
-        (qarvo.search_two, [1, 2, 3], ValueError, "expected a sequence of length 2 (got 3)"),
-        (qarvo.search_three, [1, 256, 1], OverflowError, OUT_OF_RANGE),
-    ],
+    [case for case in NEEDLE_FAILURES if case[0] in FIXED_NEEDLE_FUNCTIONS],
 )
 @pytest.mark.parametrize("haystack", ["abc", 5, memoryview(b"abcdef")[::2]])
 def test_fixed_needle_error_wins_over_haystack_error(fn, needle, exc_type, message, haystack):

@@ -23,6 +23,15 @@ every_function = pytest.mark.parametrize("fn", FUNCTIONS, ids=lambda f: f.__name
 
 INCOMPATIBLE = "buffer contents are not compatible with u8"
 HAYSTACK_NOT_CONTIGUOUS = "haystack buffer must be contiguous"
+
+
+def expect_haystack_error(message, fn, haystack):
+    """Asserts that fn raises BufferError `message` for `haystack`, given a good needle."""
+    expect_error(
+        BufferError, message, fn, haystack, needle_arg(fn, b"abc"[: 1 + FUNCTIONS.index(fn)])
+    )
+
+
 NEEDLE_NOT_CONTIGUOUS = "needle buffer must be contiguous"
 
 DATA = b"xyzabcabdxyz\x00\xffab"  # the bytes that every accepted haystack below exposes
@@ -157,9 +166,7 @@ def test_single_element_strided_view_counts_as_contiguous():
 )
 def test_haystack_with_wrong_items(fn, haystack):
     # A wrong item type is reported before any contiguity problem.
-    expect_error(
-        BufferError, INCOMPATIBLE, fn, haystack, needle_arg(fn, b"abc"[: 1 + FUNCTIONS.index(fn)])
-    )
+    expect_haystack_error(INCOMPATIBLE, fn, haystack)
 
 
 @every_function
@@ -176,13 +183,7 @@ def test_haystack_with_wrong_items(fn, haystack):
     ids=["step-2", "reversed", "numpy-step", "numpy-columns", "numpy-fortran", "numpy-transposed"],
 )
 def test_haystack_not_contiguous(fn, haystack):
-    expect_error(
-        BufferError,
-        HAYSTACK_NOT_CONTIGUOUS,
-        fn,
-        haystack,
-        needle_arg(fn, b"abc"[: 1 + FUNCTIONS.index(fn)]),
-    )
+    expect_haystack_error(HAYSTACK_NOT_CONTIGUOUS, fn, haystack)
 
 
 def test_haystack_not_contiguous_example():
@@ -203,13 +204,7 @@ def test_haystack_not_contiguous_example():
     ids=["memoryview-0d", "numpy-0d", "ctypes-ubyte", "ctypes-byte"],
 )
 def test_haystack_without_shape(fn, haystack):
-    expect_error(
-        BufferError,
-        "shape is null",
-        fn,
-        haystack,
-        needle_arg(fn, b"abc"[: 1 + FUNCTIONS.index(fn)]),
-    )
+    expect_haystack_error("shape is null", fn, haystack)
 
 
 @every_function
@@ -220,13 +215,7 @@ def test_haystack_without_shape(fn, haystack):
 )
 def test_haystack_without_strides(fn, haystack):
     # ctypes exports arrays without strides even when strides are requested.
-    expect_error(
-        BufferError,
-        "strides is null",
-        fn,
-        haystack,
-        needle_arg(fn, b"abc"[: 1 + FUNCTIONS.index(fn)]),
-    )
+    expect_haystack_error("strides is null", fn, haystack)
 
 
 ACCEPTED_FORMATS = ["B", "c", "@B", "@c", "=B", "=c", "<B", "<c", ">B", ">c", "!B", "!c"]
@@ -252,9 +241,7 @@ def test_refused_formats(fn, fmt):
     data = b"abc" if fmt not in ("?", ">?") else b"\x01\x00\x01"
     haystack = buffer_of_format(data, fmt)
     assert memoryview(haystack).format == fmt
-    expect_error(
-        BufferError, INCOMPATIBLE, fn, haystack, needle_arg(fn, b"abc"[: 1 + FUNCTIONS.index(fn)])
-    )
+    expect_haystack_error(INCOMPATIBLE, fn, haystack)
 
 
 @needs_testbuffer
@@ -265,26 +252,14 @@ def test_haystack_with_suboffsets_or_fortran_order(fn):
         list(b"abcdef"), shape=[2, 3], format="B", flags=_testbuffer.ND_FORTRAN
     )
     for haystack in (pil, fortran):
-        expect_error(
-            BufferError,
-            HAYSTACK_NOT_CONTIGUOUS,
-            fn,
-            haystack,
-            needle_arg(fn, b"abc"[: 1 + FUNCTIONS.index(fn)]),
-        )
+        expect_haystack_error(HAYSTACK_NOT_CONTIGUOUS, fn, haystack)
 
 
 @needs_testbuffer
 @every_function
 def test_haystack_buffer_request_failure_is_unchanged(fn):
     failing = buffer_of_format(b"abc", "B", flags=_testbuffer.ND_GETBUF_FAIL)
-    expect_error(
-        BufferError,
-        "ND_GETBUF_FAIL: forced test exception",
-        fn,
-        failing,
-        needle_arg(fn, b"abc"[: 1 + FUNCTIONS.index(fn)]),
-    )
+    expect_haystack_error("ND_GETBUF_FAIL: forced test exception", fn, failing)
 
 
 # ---- needle buffers of search_n ------------------------------------------------------------

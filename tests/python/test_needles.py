@@ -5,7 +5,14 @@ import re
 
 import pytest
 import qarvo
-from conftest import INTERPRETER_INT_OVERFLOW, OUT_OF_RANGE, error_of, expect_error, raised
+from conftest import (
+    INTERPRETER_INT_OVERFLOW,
+    OUT_OF_RANGE,
+    Index,
+    error_of,
+    expect_error,
+    raised,
+)
 
 PREFIX = "argument 'needle': "
 search_two, search_three, search_n = qarvo.search_two, qarvo.search_three, qarvo.search_n
@@ -28,14 +35,6 @@ class OddName:
 
 
 OddName.__qualname__ = "odd\udcffname"
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 class Seq:

@@ -8,7 +8,7 @@ import tracemalloc
 
 import pytest
 import qarvo
-from conftest import naive_find
+from conftest import Index, Raises, naive_find
 
 search_one, search_two, search_three, search_n = (
     qarvo.search_one,
@@ -16,23 +16,6 @@ search_one, search_two, search_three, search_n = (
     qarvo.search_three,
     qarvo.search_n,
 )
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
-class Raises:
-    def __init__(self, exc):
-        self.exc = exc
-
-    def __index__(self):
-        # A fresh traceback each time: re-raising one object would make its traceback grow.
-        raise self.exc.with_traceback(None)
 
 
 class Seq:

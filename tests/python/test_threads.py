@@ -8,48 +8,15 @@ import threading
 import time
 
 import qarvo
+from conftest import NEEDLE_FAILURES, Index
 
 RUN_SECONDS = 1.5
 THREADS = 4
 
 
-class Index:
-    """An element converted by Python code, so that threads can switch inside a call."""
-
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
 def find(data: bytes, needle: bytes):
     index = data.find(needle)
     return None if index < 0 else index
-
-
-FAILURES = [
-    (
-        qarvo.search_one,
-        1.5,
-        TypeError,
-        "argument 'needle': 'float' object cannot be interpreted as an integer",
-    ),
-    (
-        qarvo.search_two,
-        5,
-        TypeError,
-        "argument 'needle': 'int' object cannot be converted to 'Sequence'",
-    ),
-    (qarvo.search_three, [1, 2], ValueError, "expected a sequence of length 3 (got 2)"),
-    (qarvo.search_n, "x", TypeError, "Can't extract `str` to `Vec`"),
-    (
-        qarvo.search_n,
-        [Index(300)],
-        OverflowError,
-        "out of range integral type conversion attempted",
-    ),
-]
 
 
 def outcome(fn, haystack, needle):
@@ -85,7 +52,7 @@ def make_tasks():
                 tasks.append((qarvo.search_n, haystack, needle, expected))
                 tasks.append((qarvo.search_n, haystack, [Index(b) for b in needle], expected))
         # Failing calls too: wrapping a needle's error lets other threads run meanwhile.
-        for fn, needle, exc_type, message in FAILURES:
+        for fn, needle, exc_type, message in NEEDLE_FAILURES:
             tasks.append((fn, haystack, needle, (exc_type, message)))
     return tasks
 

@@ -5,7 +5,8 @@
 // the 16-byte vector that runs anywhere, and on x86-64 the wider AVX2 and
 // AVX-512BW variants. The public find_* functions run the variant chosen once
 // per process from the CPU's features. Tests, benchmarks and the
-// QARVO_BACKEND environment variable can name a variant explicitly.
+// QARVO_BACKEND environment variable can name a variant explicitly; a value
+// that names none the process can run is refused, never quietly replaced.
 #pragma once
 
 #include <span>
@@ -16,6 +17,10 @@
 namespace qarvo {
 
 enum class Backend { scalar, sse2, neon, avx2, avx512bw };
+
+// Every variant there is, compiled into this build or not.
+inline constexpr Backend kAllBackends[] = {Backend::scalar, Backend::sse2, Backend::neon,
+                                           Backend::avx2, Backend::avx512bw};
 
 // The four routines of one variant.
 struct SearchRoutines {
@@ -40,8 +45,18 @@ std::span<const Backend> supported_backends() noexcept;
 // The routines of one variant; nullptr if it is not in supported_backends().
 const SearchRoutines* routines_for(Backend backend) noexcept;
 
-// The variant behind find_one/two/three/n: the widest supported one, unless
-// QARVO_BACKEND names a supported variant. Chosen on first use, then fixed.
+// Why a value of QARVO_BACKEND (`requested`; nullptr when unset) cannot be
+// followed, naming the accepted values, written to `out` (NUL-terminated, cut
+// to fit; at least one char); empty when it can: unset, empty, or the name of a supported variant.
+// The overload without `requested` reads the variable.
+std::string_view backend_refusal(const char* requested, std::span<char> out) noexcept;
+std::string_view backend_refusal(std::span<char> out) noexcept;
+
+// The variant behind find_one/two/three/n: the one QARVO_BACKEND names, or
+// the widest supported one when it is unset or empty. Chosen on first use,
+// then fixed; a value that backend_refusal refuses stops the process there,
+// with that message on standard error. The Python module checks first and
+// fails its import instead.
 const SearchRoutines& active_routines() noexcept;
 
 }  // namespace qarvo

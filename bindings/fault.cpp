@@ -1,9 +1,11 @@
-// The report written to standard error when an internal fault is raised,
-// and the abnormal exits for what cannot become a Python exception.
+// Raising internal faults, the report written to standard error when one is
+// raised, and the abnormal exits for what cannot become a Python exception.
 //
 // The report goes straight to file descriptor 2 (not sys.stderr): it must
 // work without the interpreter lock and while the interpreter is unusable.
 // QARVO_BACKTRACE=1 adds a backtrace with demangled symbol names.
+#include "fault.hpp"
+
 #include <cxxabi.h>
 #include <execinfo.h>
 #include <pthread.h>
@@ -14,8 +16,8 @@
 #include <cstring>
 #include <string>
 
-#include "failure.hpp"
-#include "text.hpp"
+#include "compat.hpp"
+#include "messages.hpp"
 
 namespace qarvo::py {
 namespace {
@@ -111,7 +113,7 @@ void raise_fault_quietly(std::string message, std::source_location where) {
 
 void api_call_failed(std::source_location where) {
     PyErr_Print();
-    raise_fault("Python API call failed", where);
+    raise_fault(messages::kApiCallFailed, where);
 }
 
 void abort_with_report(std::string_view message, std::source_location where) {

@@ -1,0 +1,95 @@
+// The fixed texts of the module's messages and docstrings. They are part of
+// the module's interface: callers and tests compare them to the letter, so a
+// change here is a change of the interface.
+#pragma once
+
+namespace qarvo::py::messages {
+
+// ---- the functions' docstrings: a signature line, "--", an empty line, the
+// sentence that becomes __doc__ (module.cpp)
+constexpr const char* kSearchOneDoc =
+    "search_one(haystack, needle)\n--\n\nSearch for the first occurrence of a single byte "
+    "`needle` (0-255) in `haystack`.";
+constexpr const char* kSearchTwoDoc =
+    "search_two(haystack, needle)\n--\n\nSearch for the first occurrence of a two-byte "
+    "`needle` in `haystack`.";
+constexpr const char* kSearchThreeDoc =
+    "search_three(haystack, needle)\n--\n\nSearch for the first occurrence of a three-byte "
+    "`needle` in `haystack`.";
+constexpr const char* kSearchNDoc =
+    "search_n(haystack, needle)\n--\n\nSearch for the first occurrence of an arbitrary byte "
+    "sequence `needle` in `haystack`.";
+
+// ---- import (module.cpp)
+constexpr const char* kSubinterpreterRefusal =
+    "qarvo modules do not yet support subinterpreters, see "
+    "https://docs.python.org/3/c-api/init.html#sub-interpreter-support";
+
+// ---- argument binding (call.cpp): each message starts with the function's
+// name and "()", as in "search_n()"
+// " takes 2 positional arguments but 3 were given"
+constexpr const char* kTooManyPositional[2] = {" takes 2 positional arguments but ", " were given"};
+// " got an unexpected keyword argument 'size'"
+constexpr const char* kUnexpectedKeyword = " got an unexpected keyword argument '";
+// " got multiple values for argument 'haystack'"
+constexpr const char* kGivenTwice = " got multiple values for argument '";
+// " missing 2 required positional arguments: 'haystack' and 'needle'"
+constexpr const char* kMissing[2] = {" missing ", " required positional "};
+
+// ---- buffers (byte_view.cpp, call.hpp, needle.cpp)
+constexpr const char* kShapeNull = "shape is null";
+constexpr const char* kStridesNull = "strides is null";
+constexpr const char* kNotBytes = "buffer contents are not compatible with u8";
+constexpr const char* kHaystackNotContiguous = "haystack buffer must be contiguous";
+constexpr const char* kNeedleNotContiguous = "needle buffer must be contiguous";
+
+// ---- needles (needle.cpp)
+constexpr const char* kOutOfRange = "out of range integral type conversion attempted";
+constexpr const char* kNeedlePrefix = "argument 'needle': ";
+// "expected a sequence of length 2 (got 3)"
+constexpr const char* kWrongLength[3] = {"expected a sequence of length ", " (got ", ")"};
+constexpr const char* kStrNeedle = "Can't extract `str` to `Vec`";
+
+// ---- errors taken from and raised into the interpreter (pending_error.cpp)
+constexpr const char* kNoExceptionSet = "attempted to fetch exception but none was set";
+constexpr const char* kNotAnExceptionType = "exceptions must derive from BaseException";
+// "'tuple' object cannot be converted to 'PyList'": pieces around the type's
+// qualified name and the target, one of kSequence, kPyList, kPyString.
+constexpr const char* kConversionFailed[3] = {"'", "' object cannot be converted to '", "'"};
+constexpr const char* kSequence = "Sequence";
+constexpr const char* kPyList = "PyList";
+constexpr const char* kPyString = "PyString";
+
+// ---- internal faults, seen by the caller as PanicException messages
+constexpr const char* kApiCallFailed = "Python API call failed";
+constexpr const char* kDefaultFaultText = "native code panicked";
+constexpr const char* kUnwrappedPanic = "Unwrapped panic from Python code";
+constexpr const char* kInvalidState =
+    "PyErr state should never be invalid outside of normalization";
+constexpr const char* kReentrantNormalization = "Re-entrant normalization of PyErrState detected";
+constexpr const char* kNormalizingTwice = "Cannot normalize a PyErr while already normalizing it.";
+constexpr const char* kExceptionMissing = "exception missing after writing to the interpreter";
+constexpr const char* kPanicTypeFailed = "Failed to initialize new exception type.: ";
+constexpr const char* kAppendToAllFailed = "could not append __name__ to __all__: ";
+constexpr const char* kNameWithoutCell = "intern_name called with a name that has no cell";
+
+// ---- what ends the process instead (boundary.hpp), after a report
+constexpr const char* kUncaughtFault = "uncaught panic at ffi boundary";
+constexpr const char* kOutOfMemory = "memory allocation failed";
+constexpr const char* kForeignException = "a foreign exception reached the module boundary";
+
+// ---- the PanicException type (panic.cpp)
+constexpr const char* kPanicTypeName = "qarvo_runtime.PanicException";
+constexpr const char* kPanicDoc =
+    "\nThe exception raised when the native code of a Python extension module panics.\n"
+    "\n"
+    "Like SystemExit, this exception is derived from BaseException so that\n"
+    "it will typically propagate all the way through the stack and cause the\n"
+    "Python interpreter to exit.\n";
+// Written to standard error before a PanicException that came back through
+// Python code is resumed as a fault.
+constexpr const char* kResumeBanner =
+    "--- qarvo is resuming a panic after fetching a PanicException from Python. ---\n"
+    "Python stack trace below:\n";
+
+}  // namespace qarvo::py::messages

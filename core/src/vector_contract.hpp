@@ -1,0 +1,79 @@
+// The interface every vector backend provides, checked by the compiler: each
+// vector_*.hpp ends with static_assert(Vector<Its>), so a backend that lacks
+// an operation, or gives one another type, fails where it is defined rather
+// than deep inside an algorithm. The algorithms (one.hpp, two.hpp, three.hpp,
+// n.hpp) use nothing else, so a backend differs from another in nothing but
+// its vector operations.
+// Reached through vector.hpp, which checks QARVO_ISA_NAMESPACE first.
+#pragma once
+
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+
+namespace qarvo::detail {
+inline namespace QARVO_ISA_NAMESPACE {
+
+// A backend is a struct of static functions over one vector width W:
+//   kWidth                     lanes per vector (bytes): 16, 32 or 64
+//   kAlignLoads                whether long searches move their loads onto
+//                              W-aligned addresses (aligned_restart)
+//   Vec, Mask                  a vector of bytes; a compare result
+//   splat(b)                   b in every lane
+//   load(p)                    the W bytes p[0 .. W-1]; unaligned, W readable bytes
+//   eq(x, y)                   lanes equal in x and y
+//   and_(m1, m2), or_(m1, m2)  lane-wise AND / OR of two masks
+//   any(m)                     some lane is set
+//   lowest(m)                  index of the lowest set lane; precondition any(m)
+//   shifted<K>(a, b)           lanes K .. K+W-1 of the concatenation a:b, for
+//                              0 < K < 16 (bytes_after checks K)
+//   LaneSet, lanes(m)          the set lanes of a mask, to walk in increasing order
+//   empty(s), first(s), drop_first(s)
+template <class V>
+concept Vector = (V::kWidth == 16 || V::kWidth == 32 || V::kWidth == 64) &&
+                 requires(const std::uint8_t* p, std::uint8_t b, typename V::Vec v,
+                          typename V::Mask m, typename V::LaneSet s) {
+    { V::kAlignLoads } -> std::convertible_to<bool>;
+    { V::splat(b) }
+    noexcept->std::same_as<typename V::Vec>;
+    { V::load(p) }
+    noexcept->std::same_as<typename V::Vec>;
+    { V::eq(v, v) }
+    noexcept->std::same_as<typename V::Mask>;
+    { V::and_(m, m) }
+    noexcept->std::same_as<typename V::Mask>;
+    { V::or_(m, m) }
+    noexcept->std::same_as<typename V::Mask>;
+    { V::any(m) }
+    noexcept->std::same_as<bool>;
+    { V::lowest(m) }
+    noexcept->std::same_as<std::size_t>;
+    { V::template shifted<1>(v, v) }
+    noexcept->std::same_as<typename V::Vec>;
+    { V::template shifted<15>(v, v) }
+    noexcept->std::same_as<typename V::Vec>;
+    { V::lanes(m) }
+    noexcept->std::same_as<typename V::LaneSet>;
+    { V::empty(s) }
+    noexcept->std::same_as<bool>;
+    { V::first(s) }
+    noexcept->std::same_as<std::size_t>;
+    { V::drop_first(s) }
+    noexcept->std::same_as<typename V::LaneSet>;
+}
+&&
+    // Optional: compares that AND into a mask as they go (has_masked_compare):
+    // differ(x, y), differ_where(m, x, y) = m AND differ(x, y), and all(m).
+    (
+        !requires { V::kMaskedCompare; } ||
+        requires(typename V::Vec v, typename V::Mask m) {
+            { V::differ(v, v) }
+            noexcept->std::same_as<typename V::Mask>;
+            { V::differ_where(m, v, v) }
+            noexcept->std::same_as<typename V::Mask>;
+            { V::all(m) }
+            noexcept->std::same_as<bool>;
+        });
+
+}  // namespace QARVO_ISA_NAMESPACE
+}  // namespace qarvo::detail
