@@ -1,5 +1,6 @@
 """Shared fixtures and helpers for the Python suites of qarvo."""
 
+import ctypes
 import os
 import sys
 
@@ -16,9 +17,6 @@ FIXED_NEEDLE_FUNCTIONS = (qarvo.search_one, qarvo.search_two, qarvo.search_three
 
 # Exact text of the module's own out-of-range error.
 OUT_OF_RANGE = "out of range integral type conversion attempted"
-# The interpreter's own message for an int outside the signed 32-bit range;
-# "long" where the platform's C long is the 32-bit type.
-INTERPRETER_INT_OVERFLOW = r"Python int too large to convert to C (int|long)"
 
 
 @pytest.fixture
@@ -71,3 +69,31 @@ def error_of(fn, *args) -> tuple[type, str]:
     except BaseException as exc:  # noqa: BLE001 - any error is the reference here
         return type(exc), str(exc)
     raise AssertionError(f"{fn!r} did not raise")
+
+
+# The interpreter's own errors, taken from the running interpreter by making the same C API
+# call that qarvo makes, so that the tests follow its wording from one version to the next.
+_as_int = getattr(ctypes.pythonapi, "PyLong_AsInt", None) or ctypes.pythonapi._PyLong_AsInt
+_as_int.argtypes = [ctypes.py_object]
+_as_int.restype = ctypes.c_int
+_get_buffer = ctypes.pythonapi.PyObject_GetBuffer
+_get_buffer.argtypes = [ctypes.py_object, ctypes.c_void_p, ctypes.c_int]
+_get_buffer.restype = ctypes.c_int
+# PyBUF_FULL_RO: strides, shape and format, no write access.
+_FULL_RO = 0x11C
+
+
+def int_conversion_error(value) -> tuple[type, str]:
+    """What the interpreter raises when converting `value` to a signed 32-bit C integer."""
+    return error_of(_as_int, value)
+
+
+def buffer_request_error(obj) -> tuple[type, str]:
+    """What the interpreter raises when asked for a read-only buffer of `obj`."""
+    view = ctypes.create_string_buffer(256)  # room for a Py_buffer
+    try:
+        _get_buffer(obj, ctypes.addressof(view), _FULL_RO)
+    except BaseException as exc:  # noqa: BLE001 - any error is the reference here
+        return type(exc), str(exc)
+    ctypes.pythonapi.PyBuffer_Release(ctypes.c_void_p(ctypes.addressof(view)))
+    raise AssertionError(f"{obj!r} exports a buffer")
