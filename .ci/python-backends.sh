@@ -15,9 +15,8 @@ require_python "$py" "$want" || exit 1
 tag=$(python_tag "$py")
 venv="$root/build/venv-$tag"
 hooks="$root/build/hooks-$tag/tests/hooks"
-# Installs the current tree into the venv and builds the hooks (collecting the
-# tests only; the runs below execute them).
-QARVO_SUITE=install bash "$root/.ci/python-tests.sh" "$py" "$want" -- --collect-only -q \
+# Installs the current tree into the venv and builds the hooks.
+QARVO_SUITE=install QARVO_INSTALL_ONLY=1 bash "$root/.ci/python-tests.sh" "$py" "$want" \
   >/dev/null || exit 1
 backends=$(cd /tmp && QARVO_TESTHOOKS_DIR="$hooks" PYTHONPATH="$hooks" "$venv/bin/python" -c \
   'import _qarvo_testhooks as h; print(" ".join(h.supported_backends()))') || exit 1

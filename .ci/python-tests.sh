@@ -6,7 +6,8 @@
 # missing or different interpreter fails the suite instead of testing another.
 # QARVO_SYSTEM_SITE=1 lets the venv see the interpreter's own packages (used
 # inside the Debian root, where pytest, hypothesis and numpy come from apt).
-# QARVO_SUITE names the suite on the closing line.
+# QARVO_SUITE names the suite on the closing line; QARVO_INSTALL_ONLY=1 stops
+# after the installation and the build of the test-only extension.
 set -uo pipefail
 # shellcheck source=.ci/common.sh
 . "$(dirname "$0")/common.sh"
@@ -42,6 +43,12 @@ fi
 
 cmake --preset hooks -S "$root" -B "$hooks" -DPython_EXECUTABLE="$vpy" >/dev/null &&
   cmake --build "$hooks" --target qarvo_testhooks -j "$jobs" >/dev/null || exit 1
+
+# Only the installation, for scripts that run the suites their own way.
+if [ "${QARVO_INSTALL_ONLY:-0}" = 1 ]; then
+  pass
+  exit 0
+fi
 
 # A debug interpreter's leak checks count only code built with Py_DEBUG.
 if [[ "$(basename "$venv")" == *d ]]; then
