@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Makes sure a Debian bookworm arm64 file tree with CPython 3.11 (interpreter,
-# headers, NumPy) is cached on this machine, building it when it is missing
+# Makes sure a Debian bookworm arm64 file tree with CPython 3.11 (interpreter
+# and headers) is cached on this machine, building it when it is missing
 # or was left half-made. Nothing in it ever runs natively: the cross compiler
 # reads its headers and qemu-aarch64 -L runs its interpreter.
 #   .ci/arm64-root.sh          prints the root's path when it is ready
@@ -44,12 +44,6 @@ if ! debootstrap --foreign --arch=arm64 --variant=minbase --include="$include" \
 fi
 for deb in "$new"/var/cache/apt/archives/*.deb; do
   dpkg-deb -x "$deb" "$new"
-done
-# NumPy finds the reference BLAS and LAPACK through links that
-# update-alternatives makes when the packages are configured, which never
-# happens here.
-for lib in blas/libblas.so.3 lapack/liblapack.so.3; do
-  ln -sf "$lib" "$new/usr/lib/aarch64-linux-gnu/${lib#*/}"
 done
 rm -rf "$new"/var/cache/apt/archives/*.deb "$new/debootstrap" "$new.log"
 echo "packages: ${arm64_packages[*]}" >"$new/${arm64_stamp##*/}"

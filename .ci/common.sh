@@ -212,11 +212,25 @@ sid_packages=(
 )
 
 # The Debian bookworm arm64 tree (arm64-root.sh builds it): CPython 3.11's
-# interpreter, headers and NumPy for aarch64, run under qemu-aarch64.
+# interpreter and headers for aarch64, run under qemu-aarch64.
 arm64_root=${QARVO_ARM64_ROOT:-$cache_dir/arm64-root}
 arm64_stamp="$arm64_root/.qarvo-arm64-stamp"
 arm64_lock="$arm64_root.lock"
-arm64_packages=(python3.11 libpython3.11-dev python3-numpy)
+arm64_packages=(python3.11 libpython3.11-dev)
+
+# arm_python DIR: writes DIR/python3.11, which runs the arm64 interpreter
+# under qemu-aarch64, and prints its path. The interpreter gets the script's
+# path as argv[0], so sys.executable names the script and the subprocesses a
+# test starts run under qemu too; its standard library still comes from the
+# root, which qemu puts in front of every absolute path.
+arm_python() {
+  mkdir -p "$1"
+  # shellcheck disable=SC2016  # $0 and $@ belong to the script written
+  printf '#!/bin/sh\nexec qemu-aarch64 -L "%s" -0 "$0" "%s/usr/bin/python3.11" "$@"\n' \
+    "$arm64_root" "$arm64_root" >"$1/python3.11"
+  chmod +x "$1/python3.11"
+  echo "$1/python3.11"
+}
 
 # arm_pyconfig_dir DIR: an include directory holding only the arm64 root's
 # aarch64-linux-gnu/python3.11 (where Debian's multiarch pyconfig.h sends

@@ -6,8 +6,8 @@
 # emulated CPU runs (Advanced SIMD and the scalar emulation).
 #   .ci/python-arm.sh [pytest args...]
 #   .ci/python-arm.sh --wheel WHEEL    the suite against an aarch64 wheel's module
-# pytest and hypothesis are pure Python and installed for the arm64
-# interpreter with the host's pip; NumPy is Debian's arm64 build.
+# pytest, hypothesis and NumPy (its manylinux aarch64 wheel) are installed for
+# the arm64 interpreter with the host's pip.
 set -uo pipefail
 # shellcheck source=.ci/common.sh
 . "$(dirname "$0")/common.sh"
@@ -22,22 +22,18 @@ hold_root 7 "$arm64_lock" "$arm64_stamp" "$root/.ci/arm64-root.sh" "${arm64_pack
   exit 1
 work=$root/build/arm
 mkdir -p "$work"
-# The emulated interpreter, as CMake and the tests call it.
-arm_py=$work/python3.11
-printf '#!/bin/sh\nexec qemu-aarch64 -L "%s" "%s/usr/bin/python3.11" "$@"\n' \
-  "$arm64_root" "$arm64_root" >"$arm_py"
-chmod +x "$arm_py"
+arm_py=$(arm_python "$work")
 require_python "$arm_py" 3.11 || exit 1
 [ "$("$arm_py" -c 'import platform; print(platform.machine())')" = aarch64 ] || exit 1
 
 host_py=$(python_for 3.11)
 require_python "$host_py" 3.11 || exit 1
 site=$work/site
-if ! [ -d "$site/pytest" ] || ! [ -d "$site/hypothesis" ]; then
+if ! [ -d "$site/pytest" ] || ! [ -d "$site/hypothesis" ] || ! [ -d "$site/numpy" ]; then
   rm -rf "$site"
   "$host_py" -m pip install --quiet --disable-pip-version-check --target "$site" \
-    --only-binary=:all: --python-version 3.11 --implementation py --platform any \
-    pytest hypothesis || exit 1
+    --only-binary=:all: --python-version 3.11 --implementation cp --abi cp311 \
+    --platform manylinux_2_28_aarch64 pytest hypothesis numpy || exit 1
 fi
 
 if [ -n "$wheel" ]; then
