@@ -232,15 +232,21 @@ arm_python() {
   echo "$1/python3.11"
 }
 
-# arm_pyconfig_dir DIR: an include directory holding only the arm64 root's
-# aarch64-linux-gnu/python3.11 (where Debian's multiarch pyconfig.h sends
-# Python.h), so that none of the root's other headers shadow the compiler's.
-arm_pyconfig_dir() {
-  mkdir -p "$1/include/aarch64-linux-gnu"
-  ln -sfn "$arm64_root/usr/include/aarch64-linux-gnu/python3.11" \
-    "$1/include/aarch64-linux-gnu/python3.11"
-  echo "$1/include"
+# pyconfig_dir DIR USR TRIPLET PYTHON...: an include directory holding only
+# USR/include/TRIPLET/PYTHON for each PYTHON (e.g. python3.11), where Debian's
+# multiarch pyconfig.h sends Python.h. A compiler other than Debian's own
+# (zig's, or a cross compiler) does not search that directory, and adding all
+# of USR/include would let the root's other headers shadow the compiler's.
+pyconfig_dir() {
+  local dir=$1/include usr=$2 triplet=$3 python
+  shift 3
+  mkdir -p "$dir/$triplet"
+  for python in "$@"; do
+    ln -sfn "$usr/include/$triplet/$python" "$dir/$triplet/$python"
+  done
+  echo "$dir"
 }
+arm_pyconfig_dir() { pyconfig_dir "$1" "$arm64_root/usr" aarch64-linux-gnu python3.11; }
 
 # hold_root LOCK_FD LOCK STAMP BUILDER PACKAGE...: holds LOCK shared on the
 # given descriptor once the root is complete, building it first (the builder
