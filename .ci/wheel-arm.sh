@@ -28,13 +28,17 @@ QARVO_ZIG_TARGET=aarch64-linux-gnu.2.28 cmake -S "$work/src" -B "$work/build" -G
   -DPython_INCLUDE_DIR="$arm64_root/usr/include/python3.11" \
   "-DCMAKE_CXX_FLAGS=-isystem $(arm_pyconfig_dir "$work")" >/dev/null
 QARVO_ZIG_TARGET=aarch64-linux-gnu.2.28 cmake --build "$work/build" -j "$jobs" --target qarvo
-module=$(find "$work/build/bindings" -maxdepth 1 -name 'qarvo.cpython-311-aarch64-linux-gnu.so')
+# Cross-compiling, FindPython does not ask the interpreter for the module
+# suffix; the emulated interpreter says it.
+suffix=$("$arm_py" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
+[ "$suffix" = .cpython-311-aarch64-linux-gnu.so ]
+module=$(find "$work/build/bindings" -maxdepth 1 -name 'qarvo*.so' | head -n 1)
 [ -n "$module" ]
 
 # The x86-64 wheel's files with the module swapped and the tag changed; wheel
 # pack writes the new RECORD.
 python -m zipfile -e "$template" "$work/wheel"
 rm "$work"/wheel/qarvo.cpython-*.so "$work"/wheel/*.dist-info/RECORD
-cp "$module" "$work/wheel/"
+cp "$module" "$work/wheel/qarvo$suffix"
 sed -i 's/^Tag: .*/Tag: cp311-cp311-linux_aarch64/' "$work"/wheel/*.dist-info/WHEEL
 python -m wheel pack -d "$outdir" "$work/wheel"
