@@ -2,34 +2,27 @@
 # The search core's GoogleTest suites on the host, warnings as errors: ctest
 # once (every suite runs on every variant the CPU supports), the test binary
 # again once per variant with QARVO_BACKEND naming it (the process-wide choice
-# must follow) and once with an unknown name (it must fall back to the
-# widest), then ctest of a build forced to the scalar emulation.
-set -Eeuo pipefail
-source "$(dirname "$0")/core-common.sh"
-runs=0
-trap 'echo "core-tests: $runs passed, 1 failed"' ERR
+# must follow) and once with an unknown name, then ctest of a build forced to
+# the scalar emulation.
+set -uo pipefail
+# shellcheck source=.ci/common.sh
+. "$(dirname "$0")/common.sh"
+suite_start "${QARVO_SUITE:-core}"
 build=$root/build/core-tests
 build_scalar=$root/build/core-tests-scalar
 
-configure_and_build "$build" -DQARVO_WERROR=ON -DQARVO_BUILD_TESTS=ON
-ctest --test-dir "$build" --output-on-failure -j "$jobs"
-runs=$((runs + 1))
+configure_and_build core "$build" || exit 1
+run_ctest "$build"
 
 tests=$build/tests/core/qarvo_core_tests
 variants=$(variants_of "$tests")
 for variant in $variants; do
-  echo "== QARVO_BACKEND=$variant"
-  QARVO_BACKEND=$variant "$tests" --gtest_brief=1
-  runs=$((runs + 1))
+  run_step "QARVO_BACKEND=$variant" env QARVO_BACKEND="$variant" "$tests" --gtest_brief=1
 done
-echo "== QARVO_BACKEND=no-such-variant"
-QARVO_BACKEND=no-such-variant "$tests" --gtest_brief=1 --gtest_filter='Backend.*'
-runs=$((runs + 1))
+run_step "QARVO_BACKEND=no-such-variant" env QARVO_BACKEND=no-such-variant "$tests" \
+  --gtest_brief=1 --gtest_filter='Backend.*'
 
-configure_and_build "$build_scalar" -DQARVO_WERROR=ON -DQARVO_BUILD_TESTS=ON \
-  -DQARVO_FORCE_SCALAR=ON
-ctest --test-dir "$build_scalar" --output-on-failure -j "$jobs"
-runs=$((runs + 1))
+configure_and_build core-scalar "$build_scalar" || exit 1
+run_ctest "$build_scalar"
 
-echo "core-tests: variants $(echo $variants | tr ' ' ','); scalar-only build passed too"
-echo "core-tests: $runs passed, 0 failed"
+echo "core-tests: variants $(echo "$variants" | paste -sd,); scalar-only build too"

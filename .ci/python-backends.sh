@@ -1,22 +1,28 @@
 #!/usr/bin/env bash
 # Runs the Python suites once per search-core variant that this CPU runs,
 # forced with QARVO_BACKEND; a test checks that the forced one is active.
-#   .ci/python-backends.sh [python-executable]
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-py=${1:-python3}
+#   .ci/python-backends.sh PYTHON [MINOR] [-- extra pytest args...]
+set -uo pipefail
+# shellcheck source=.ci/common.sh
+. "$(dirname "$0")/common.sh"
+py=${1:-}
 shift || true
-tag=$("$py" -c 'import sys; print(sys.implementation.cache_tag + sys.abiflags)')
+want=
+if [ $# -gt 0 ] && [ "$1" != -- ]; then want=$1; shift; fi
+[ "${1:-}" = -- ] && shift
+suite_start "${QARVO_SUITE:-python-backends}"
+require_python "$py" "$want" || exit 1
+tag=$(python_tag "$py")
 venv="$root/build/venv-$tag"
-# Installs the current tree into the venv and builds the hooks (collecting the
-# tests only; the runs below execute them).
-bash "$root/.ci/python-tests.sh" "$py" --collect-only -q >/dev/null
 hooks="$root/build/hooks-$tag/tests/hooks"
+# Installs the current tree into the venv and builds the hooks.
+QARVO_SUITE=install QARVO_INSTALL_ONLY=1 bash "$root/.ci/python-tests.sh" "$py" "$want" \
+  >/dev/null || exit 1
 backends=$(cd /tmp && QARVO_TESTHOOKS_DIR="$hooks" PYTHONPATH="$hooks" "$venv/bin/python" -c \
-  'import _qarvo_testhooks as h; print(" ".join(h.supported_backends()))')
-cd "$root/tests/python"
+  'import _qarvo_testhooks as h; print(" ".join(h.supported_backends()))') || exit 1
+cd "$root/tests/python" || exit 1
 for backend in $backends; do
   echo "== python tests with QARVO_BACKEND=$backend =="
-  QARVO_BACKEND=$backend QARVO_TESTHOOKS_DIR="$hooks" \
+  run_pytest env QARVO_BACKEND="$backend" QARVO_TESTHOOKS_DIR="$hooks" \
     "$venv/bin/python" -m pytest -q -p no:cacheprovider "$@" .
 done

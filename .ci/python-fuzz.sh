@@ -11,54 +11,57 @@
 # coverage callbacks.) That runtime has no C++ part of UBSan, so the vptr and
 # function checks are left out. GCC 12's libstdc++ needs clang 15 or newer
 # for std::source_location.
-#   .ci/python-fuzz.sh [python-executable]
-set -Eeuo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+#   .ci/python-fuzz.sh PYTHON [MINOR]
+set -uo pipefail
+# shellcheck source=.ci/common.sh
+. "$(dirname "$0")/common.sh"
 py=${1:-python3}
+want=${2:-}
 seconds=${QARVO_FUZZ_SECONDS:-60}
-trap 'echo "python-fuzz: 0 passed, 1 failed"' ERR
+suite_start "${QARVO_SUITE:-python-fuzz}"
+require_python "$py" "$want" || exit 1
 build="$root/build/python-fuzz"
 venv="$root/build/venv-fuzz"
 
 if ! command -v clang++-16 >/dev/null; then
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq && apt-get install -y -qq clang-16 >/dev/null
+  { apt-get update -qq && apt-get install -y -qq clang-16 >/dev/null; } || exit 1
 fi
-[ -x "$venv/bin/python" ] || "$py" -m venv "$venv"
+[ -x "$venv/bin/python" ] || "$py" -m venv "$venv" || exit 1
 # atheris ships wheels (with its sanitizer runtimes) for CPython 3.11 on x86-64.
-"$venv/bin/python" -m pip install --quiet --disable-pip-version-check atheris numpy
+"$venv/bin/python" -m pip install --quiet --disable-pip-version-check atheris numpy || exit 1
 
 # The second list element of QARVO_SANITIZE lands after -fsanitize=...,
 # where it can switch checks off again.
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++-16 -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link \
   "-DQARVO_SANITIZE=address,undefined;-fno-sanitize=vptr,function" -DQARVO_WERROR=ON \
-  -DPython_EXECUTABLE="$venv/bin/python" >/dev/null
-cmake --build "$build" --target qarvo -j2 >/dev/null
+  -DPython_EXECUTABLE="$venv/bin/python" >/dev/null &&
+  cmake --build "$build" --target qarvo -j "$jobs" >/dev/null || exit 1
 
 preload="$("$venv/bin/python" -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so"
 corpus="$build/corpus"
 rm -rf "$corpus"
 cp -r "$root/tests/fuzz/python/corpus" "$corpus"
 log="$build/fuzz.log"
-export LD_PRELOAD="$preload" PYTHONPATH="$build/bindings"
+harness="$root/tests/fuzz/python/fuzz_module.py"
 # The interpreter is not instrumented: no leak report (it would list the
 # interpreter's own allocations), and a small quarantine keeps the RSS flat.
-export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:quarantine_size_mb=16
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-harness="$root/tests/fuzz/python/fuzz_module.py"
+fuzz_env=(env LD_PRELOAD="$preload" PYTHONPATH="$build/bindings"
+  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:quarantine_size_mb=16
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
 
-echo "== replaying $(ls "$corpus" | wc -l) saved inputs =="
-"$venv/bin/python" "$harness" --replay "$corpus"
+run_step "replaying $(find "$corpus" -type f | wc -l) saved inputs" \
+  "${fuzz_env[@]}" "$venv/bin/python" "$harness" --replay "$corpus"
 
-echo "== fuzzing for ${seconds}s under ASan+UBSan =="
-cd "$build"
-if ! "$venv/bin/python" "$harness" -max_total_time="$seconds" -max_len=512 -timeout=20 \
-  -rss_limit_mb=3000 -print_final_stats=1 "$corpus" >"$log" 2>&1; then
+echo "== fuzzing for ${seconds}s under ASan+UBSan"
+cd "$build" || exit 1
+if "${fuzz_env[@]}" "$venv/bin/python" "$harness" -max_total_time="$seconds" -max_len=512 \
+  -timeout=20 -rss_limit_mb=3000 -print_final_stats=1 "$corpus" >"$log" 2>&1; then
+  pass
+  grep -E '^(Done|stat::number_of_executed_units)' "$log" || true
+  echo "python-fuzz: $(grep -oE 'Done [0-9]+ runs' "$log" | tail -n 1) in ${seconds}s, no finding"
+else
   grep -v '^#' "$log" | tail -n 60
-  echo "python-fuzz: 1 passed, 1 failed"
-  exit 1
+  fail "the fuzzer found an input that fails (log: $log)"
 fi
-grep -E '^(Done|stat::number_of_executed_units)' "$log" || true
-echo "python-fuzz: $(grep -oE 'Done [0-9]+ runs' "$log" | tail -n 1) in ${seconds}s, no finding"
-echo "python-fuzz: 2 passed, 0 failed"

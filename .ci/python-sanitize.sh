@@ -4,27 +4,32 @@
 # interpreter itself is not instrumented, so the sanitizer runtime is
 # preloaded and leak detection (which would report the interpreter's own
 # allocations) is off.
-#   .ci/python-sanitize.sh [python-executable]
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-py=${1:-python3}
+#   .ci/python-sanitize.sh PYTHON [MINOR] [-- extra pytest args...]
+set -uo pipefail
+# shellcheck source=.ci/common.sh
+. "$(dirname "$0")/common.sh"
+py=${1:-}
 shift || true
+want=
+if [ $# -gt 0 ] && [ "$1" != -- ]; then want=$1; shift; fi
+[ "${1:-}" = -- ] && shift
+suite_start "${QARVO_SUITE:-python-sanitize}"
+require_python "$py" "$want" || exit 1
 build="$root/build/asan"
 venv="$root/build/venv-asan"
 
-"$py" -m venv --clear "$venv"
-"$venv/bin/python" -m pip install --quiet --disable-pip-version-check pytest hypothesis numpy
-
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_COMPILER=g++ -DQARVO_SANITIZE=address,undefined -DQARVO_WERROR=ON \
-  -DQARVO_BUILD_TESTS=ON -DPython_EXECUTABLE="$venv/bin/python" >/dev/null
-cmake --build "$build" --target qarvo qarvo_testhooks -j2 >/dev/null
+"$py" -m venv --clear "$venv" &&
+  "$venv/bin/python" -m pip install --quiet --disable-pip-version-check pytest hypothesis numpy ||
+  exit 1
+cmake --preset python-sanitize -S "$root" -B "$build" -DPython_EXECUTABLE="$venv/bin/python" \
+  >/dev/null && cmake --build "$build" --target qarvo qarvo_testhooks -j "$jobs" >/dev/null ||
+  exit 1
 
 preload="$(g++ -print-file-name=libasan.so):$(g++ -print-file-name=libubsan.so)"
-cd "$root/tests/python"
+cd "$root/tests/python" || exit 1
 echo "== python tests under ASan+UBSan =="
-LD_PRELOAD="$preload" \
-ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
-UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-PYTHONPATH="$build/bindings" QARVO_TESTHOOKS_DIR="$build/tests/hooks" \
+run_pytest env LD_PRELOAD="$preload" \
+  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  PYTHONPATH="$build/bindings" QARVO_TESTHOOKS_DIR="$build/tests/hooks" \
   "$venv/bin/python" -m pytest -q -p no:cacheprovider "$@" .

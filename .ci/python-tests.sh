@@ -1,27 +1,37 @@
 #!/usr/bin/env bash
 # Installs qarvo into a fresh virtual environment of the given interpreter,
 # builds the test-only extension beside it and runs the Python suites.
-#   .ci/python-tests.sh [python-executable] [extra pytest args...]
+#   .ci/python-tests.sh PYTHON [MINOR] [-- extra pytest args...]
+# PYTHON is an executable; with MINOR (e.g. 3.11) it must be that version: a
+# missing or different interpreter fails the suite instead of testing another.
 # QARVO_SYSTEM_SITE=1 lets the venv see the interpreter's own packages (used
 # inside the Debian root, where pytest, hypothesis and numpy come from apt).
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-py=${1:-python3}
+# QARVO_SUITE names the suite on the closing line; QARVO_INSTALL_ONLY=1 stops
+# after the installation and the build of the test-only extension.
+set -uo pipefail
+# shellcheck source=.ci/common.sh
+. "$(dirname "$0")/common.sh"
+py=${1:-}
 shift || true
+want=
+if [ $# -gt 0 ] && [ "$1" != -- ]; then want=$1; shift; fi
+[ "${1:-}" = -- ] && shift
+suite_start "${QARVO_SUITE:-python-${want:-$py}}"
+require_python "$py" "$want" || exit 1
 
-tag=$("$py" -c 'import sys; print(sys.implementation.cache_tag + sys.abiflags)')
+tag=$(python_tag "$py")
 venv="$root/build/venv-$tag"
 hooks="$root/build/hooks-$tag"
 
 venv_args=(--clear)
 [ "${QARVO_SYSTEM_SITE:-0}" = 1 ] && venv_args+=(--system-site-packages)
-"$py" -m venv "${venv_args[@]}" "$venv"
+"$py" -m venv "${venv_args[@]}" "$venv" || exit 1
 vpy="$venv/bin/python"
 
 pip_quiet=(--quiet --disable-pip-version-check)
 build_args=()
 if [ "${QARVO_SYSTEM_SITE:-0}" != 1 ]; then
-  "$vpy" -m pip install "${pip_quiet[@]}" pytest hypothesis numpy mypy
+  "$vpy" -m pip install "${pip_quiet[@]}" pytest hypothesis numpy mypy || exit 1
 else
   # The build backend (scikit-build-core) comes from the interpreter's own
   # packages too, so the install needs no package index at all.
@@ -29,12 +39,23 @@ else
 fi
 # Development build: warnings are errors.
 "$vpy" -m pip install "${pip_quiet[@]}" "${build_args[@]}" \
-  -Ccmake.define.QARVO_WERROR=ON -Cbuild-dir="$root/build/wheel-$tag" "$root"
+  -Ccmake.define.QARVO_WERROR=ON -Cbuild-dir="$root/build/wheel-$tag" "$root" || exit 1
 
-cmake -S "$root" -B "$hooks" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DPython_EXECUTABLE="$vpy" -DQARVO_BUILD_TESTS=ON -DQARVO_WERROR=ON >/dev/null
-cmake --build "$hooks" --target qarvo_testhooks -j2 >/dev/null
+cmake --preset hooks -S "$root" -B "$hooks" -DPython_EXECUTABLE="$vpy" >/dev/null &&
+  cmake --build "$hooks" --target qarvo_testhooks -j "$jobs" >/dev/null || exit 1
 
-cd "$root/tests/python"
-echo "== python tests on $("$vpy" -c 'import sys; print(sys.version.split()[0], sys.abiflags or "")') =="
-QARVO_TESTHOOKS_DIR="$hooks/tests/hooks" "$vpy" -m pytest -q -p no:cacheprovider "$@" .
+# Only the installation, for scripts that run the suites their own way.
+if [ "${QARVO_INSTALL_ONLY:-0}" = 1 ]; then
+  pass
+  exit 0
+fi
+
+# A debug interpreter's leak checks count only code built with Py_DEBUG.
+if [[ "$(basename "$venv")" == *d ]]; then
+  run_step "built against the debug configuration" \
+    bash "$root/.ci/check-debug-build.sh" "$root/build/wheel-$tag" "$hooks"
+fi
+
+cd "$root/tests/python" || exit 1
+echo "== python tests on $("$vpy" -c 'import sys; print(sys.version.split()[0], sys.abiflags)') =="
+run_pytest env QARVO_TESTHOOKS_DIR="$hooks/tests/hooks" "$vpy" -m pytest -q -p no:cacheprovider "$@" .

@@ -2,13 +2,14 @@
 # Runs one command inside the sid root with /proc and /dev mounted, and
 # unmounts both again however the command ends.
 #   .ci/sid-chroot.sh <root> <command> [args...]
-# sid-tests.sh starts this in a private mount namespace, where the mounts also
+# sid-run.sh starts this in a private mount namespace, where the mounts also
 # vanish with the namespace if this script is killed before its trap runs.
 set -euo pipefail
 root=$1
 shift
 
 mounted=()
+# shellcheck disable=SC2317  # reached through the trap below
 cleanup() {
   local i
   for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do

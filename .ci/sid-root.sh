@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Makes sure a Debian sid root with CPython 3.14 (release and debug builds)
-# and sid's GCC is cached on this machine, building it when it is missing or
+# Makes sure a Debian sid root with CPython 3.14 and 3.15 (release and debug
+# builds) and sid's GCC is cached on this machine, building it when it is missing or
 # was left half-made.
 #   .ci/sid-root.sh            prints the root's path when it is ready
 # QARVO_SID_ROOT   where the root lives (default /var/cache/qarvo/sid-root)
@@ -8,14 +8,13 @@
 #
 # The root is built beside its final place and renamed into it only after the
 # stamp is written, so an interrupted build never looks complete. The stamp
-# holds the package list (in sid-common.sh): adding a package rebuilds the
-# root.
+# holds the package list (in common.sh): adding a package rebuilds the root.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=sid-common.sh
-. "$here/sid-common.sh"
+# shellcheck source=.ci/common.sh
+. "$here/common.sh"
 
-if sid_root_ready; then
+if root_ready "$sid_stamp" "${sid_packages[@]}"; then
   echo "$sid_root"
   exit 0
 fi
@@ -25,23 +24,16 @@ exec 9>"$sid_lock"
 # Waits until no test run uses the root any more.
 flock 9
 # Another run may have finished the root while this one waited for the lock.
-if sid_root_ready; then
+if root_ready "$sid_stamp" "${sid_packages[@]}"; then
   echo "$sid_root"
   exit 0
 fi
 
-mirror=${QARVO_SID_MIRROR:-}
-if [ -z "$mirror" ]; then
-  # First Debian archive URI among apt's sources, one-line or deb822 style.
-  mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
-    /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v '^[[:space:]]*#' |
-    grep -oE 'https?://[^ ]+/debian/?( |$)' | grep -v security | head -n1 | tr -d ' ' || true)
-  mirror=${mirror:-http://deb.debian.org/debian}
-fi
+mirror=$(debian_mirror)
 
 new="$sid_root.new"
-sid_remove_tree "$new"
-sid_remove_tree "$sid_root"
+remove_tree "$new"
+remove_tree "$sid_root"
 
 start=$SECONDS
 echo "sid-root: building $sid_root from $mirror" >&2
@@ -56,7 +48,7 @@ fi
 chroot "$new" apt-get clean
 rm -f "$new.log"
 echo "packages: ${sid_packages[*]}" >"$new/${sid_stamp##*/}"
-sid_remove_tree "$sid_root"
+remove_tree "$sid_root"
 mv -T "$new" "$sid_root"
 echo "sid-root: built in $((SECONDS - start)) s, $(du -sh --one-file-system "$sid_root" | cut -f1)" >&2
 echo "$sid_root"

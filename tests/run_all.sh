@@ -6,13 +6,17 @@
 #
 #   bash tests/run_all.sh            all suites
 #   QARVO_SUITES="lint python-3.11" bash tests/run_all.sh   a selection
+#
+# Every suite script ends its output with one line "NAME: N passed, M
+# failed"; a suite passed when it exited 0, printed that line and M is 0.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
+cd "$root" || exit 1
 mkdir -p build/logs
 
 apt_packages=(g++ cmake ninja-build clang libclang-rt-14-dev clang-format libgtest-dev
-  libbenchmark-dev g++-aarch64-linux-gnu qemu-user debootstrap binutils python3-venv)
+  libbenchmark-dev g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user debootstrap binutils
+  python3-venv shellcheck)
 missing=()
 for package in "${apt_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
@@ -21,61 +25,89 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "== installing ${missing[*]} =="
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq && apt-get install -y -qq "${missing[@]}" >/dev/null || {
-    echo "FAILED: could not install Debian packages"; exit 1; }
+  if ! { apt-get update -qq && apt-get install -y -qq "${missing[@]}" >/dev/null; }; then
+    echo "FAILED: could not install Debian packages"
+    exit 1
+  fi
 fi
 
-pyenv_python() {  # the pyenv interpreter of a minor version, else python3.X on PATH
-  local found
-  found=$(ls -d /root/.pyenv/versions/"$1".*/bin/python3 2>/dev/null | sort -V | tail -n 1)
-  [ -n "$found" ] && echo "$found" || command -v "python$1"
-}
-py311=$(pyenv_python 3.11); py312=$(pyenv_python 3.12); py313=$(pyenv_python 3.13)
+# shellcheck source=.ci/common.sh
+. .ci/common.sh
+# A missing interpreter leaves its path empty here; its suite then fails.
+py311=$(python_for 3.11)
+py312=$(python_for 3.12)
+py313=$(python_for 3.13)
 
-declare -A suites=(
-  [lint]="bash tests/lint.sh"
-  [core]="bash .ci/core-tests.sh"
-  [core-sanitize]="bash .ci/core-sanitize.sh"
-  [core-arm]="bash .ci/core-arm.sh"
-  [core-s390x]="bash .ci/core-s390x.sh"
-  [core-fuzz]="bash .ci/core-fuzz.sh"
-  [python-3.11]="bash .ci/python-tests.sh $py311"
-  [python-3.12]="bash .ci/python-tests.sh $py312"
-  [python-3.13]="bash .ci/python-tests.sh $py313"
-  [python-backends]="bash .ci/python-backends.sh $py311"
-  [python-sanitize]="bash .ci/python-sanitize.sh $py311"
-  [python-fuzz]="bash .ci/python-fuzz.sh $py311"
-  [python-large]="bash .ci/python-large.sh $py311"
-  [python-3.14]="bash .ci/sid-tests.sh"
+# The suites in the order they run: a name, then the command. One line each.
+suite_table=(
+  "lint             bash tests/lint.sh"
+  "core             bash .ci/core-tests.sh"
+  "core-sanitize    bash .ci/core-sanitize.sh"
+  "core-arm         bash .ci/core-arm.sh"
+  "core-s390x       bash .ci/core-s390x.sh"
+  "core-fuzz        bash .ci/core-fuzz.sh"
+  "python-3.11      bash .ci/python-tests.sh '$py311' 3.11"
+  "python-3.12      bash .ci/python-tests.sh '$py312' 3.12"
+  "python-3.13      bash .ci/python-tests.sh '$py313' 3.13"
+  "python-backends  bash .ci/python-backends.sh '$py311' 3.11"
+  "python-sanitize  bash .ci/python-sanitize.sh '$py311' 3.11"
+  "python-fuzz      bash .ci/python-fuzz.sh '$py311' 3.11"
+  "python-large     bash .ci/python-large.sh '$py311' 3.11"
+  "python-3.14      bash .ci/sid-run.sh bash .ci/python-tests.sh python3.14 3.14"
+  "python-3.14d     bash .ci/sid-run.sh bash .ci/python-tests.sh python3.14d 3.14"
+  "python-3.15      bash .ci/sid-run.sh bash .ci/python-tests.sh python3.15 3.15"
+  "python-3.15d     bash .ci/sid-run.sh bash .ci/python-tests.sh python3.15d 3.15"
+  "python-arm       bash .ci/python-arm.sh"
+  "wheels           bash .ci/wheels.sh"
 )
-order=(lint core core-sanitize core-arm core-s390x core-fuzz python-3.11 python-3.12 python-3.13
-  python-backends python-sanitize python-fuzz python-large python-3.14)
-selected=(${QARVO_SUITES:-${order[@]}})
+declare -A suites=()
+order=()
+for entry in "${suite_table[@]}"; do
+  name=${entry%% *}
+  command=${entry#"$name"}
+  suites[$name]=${command#"${command%%[! ]*}"}
+  order+=("$name")
+done
+if [ -n "${QARVO_SUITES:-}" ]; then
+  read -ra selected <<<"$QARVO_SUITES"
+else
+  selected=("${order[@]}")
+fi
 
 results=()
 failures=0
+total_start=$(date +%s)
 for name in "${selected[@]}"; do
   log="build/logs/$name.log"
   start=$(date +%s)
+  if [ -z "${suites[$name]:-}" ]; then
+    line="$name: FAILED -- no such suite (known: ${order[*]})"
+    failures=$((failures + 1))
+    echo "$line"
+    results+=("$line")
+    continue
+  fi
   echo "== $name: ${suites[$name]} (log: $log)"
-  if bash -c "${suites[$name]}" >"$log" 2>&1; then
-    status=passed
+  status=0
+  QARVO_SUITE=$name bash -c "${suites[$name]}" >"$log" 2>&1 </dev/null || status=$?
+  # The suite's own closing line.
+  closing=$(grep -E '^[A-Za-z0-9_.+-]+: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1)
+  failed=$(sed -nE 's/.* ([0-9]+) failed$/\1/p' <<<"$closing")
+  if [ "$status" -eq 0 ] && [ -n "$closing" ] && [ "$failed" -eq 0 ]; then
+    verdict=passed
   else
-    status=FAILED
+    verdict=FAILED
     failures=$((failures + 1))
     tail -n 40 "$log"
   fi
-  # The runner's own closing line(s), e.g. pytest's "N passed in Xs".
-  summary=$(grep -E '([0-9]+ (passed|failed))|tests passed|Done [0-9]+ runs|SUMMARY|: OK|PASSED' "$log" | tail -n 3 | tr '\n' ' ')
-  line="$name: $status in $(( $(date +%s) - start ))s -- ${summary:-see $log}"
+  line="$name: $verdict in $(($(date +%s) - start))s -- ${closing#*: }"
+  [ -n "$closing" ] || line+="no closing line (exit $status), see $log"
   echo "$line"
   results+=("$line")
 done
 
 echo
-echo "== summary =="
+echo "== summary ($(($(date +%s) - total_start))s) =="
 printf '%s\n' "${results[@]}"
-echo "suites: $(( ${#selected[@]} - failures )) passed, $failures failed"
-if [ "$failures" -gt 0 ]; then
-  exit 1
-fi
+echo "suites: $((${#selected[@]} - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]

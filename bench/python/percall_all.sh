@@ -23,8 +23,8 @@ for minor in 11 12 13; do
   "$here/percall_one.sh" "$py" "$repo/build/percall-3.$minor" "$out/3.$minor.json" "$@"
 done
 
-# shellcheck source=../../.ci/sid-common.sh
-. "$repo/.ci/sid-common.sh"
+# shellcheck source=../../.ci/common.sh
+. "$repo/.ci/common.sh"
 sid_pythons=(python3.14 python3.15)
 [ "${QARVO_PERCALL_DEBUG:-0}" = 1 ] && sid_pythons+=(python3.14d python3.15d)
 if [ -d "$sid_root" ]; then
@@ -33,11 +33,11 @@ if [ -d "$sid_root" ]; then
   exec 8>"$sid_lock"
   flock -s 8
 fi
-if [ -d "$sid_root" ] && sid_root_ready; then
+if [ -d "$sid_root" ] && root_ready "$sid_stamp" "${sid_packages[@]}"; then
   mkdir -p "$sid_root/work"
   dest=$(mktemp -d "$sid_root/work/percall.XXXXXX")
   inner=${dest#"$sid_root"}
-  trap 'sid_remove_tree "$dest"' EXIT
+  trap 'remove_tree "$dest"' EXIT
   chmod 755 "$dest"
   if git -C "$repo" rev-parse --git-dir >/dev/null 2>&1; then
     git -C "$repo" ls-files -z --cached --others --exclude-standard |

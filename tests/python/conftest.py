@@ -1,5 +1,6 @@
 """Shared fixtures and helpers for the Python suites of qarvo."""
 
+import ctypes
 import os
 import sys
 
@@ -20,9 +21,6 @@ UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 # Exact text of the module's own out-of-range error.
 OUT_OF_RANGE = "out of range integral type conversion attempted"
-# The interpreter's own message for an int outside the signed 32-bit range;
-# "long" where the platform's C long is the 32-bit type.
-INTERPRETER_INT_OVERFLOW = r"Python int too large to convert to C (int|long)"
 
 
 class Index:
@@ -35,6 +33,18 @@ class Index:
         return self.value
 
 
+def fresh(exc):
+    """A new exception of the same type, arguments and cause as `exc`.
+
+    Raising one stored exception again and again would leave the traceback of its last raise
+    (and the frames in it, with their locals) reachable from the test's own objects, so the
+    references counted after a run would depend on where that run stopped.
+    """
+    new = type(exc)(*exc.args)
+    new.__cause__ = exc.__cause__
+    return new
+
+
 class Raises:
     """An element whose conversion to an integer raises the given exception."""
 
@@ -42,32 +52,7 @@ class Raises:
         self.exc = exc
 
     def __index__(self):
-        # A fresh traceback each time: re-raising one object would make its traceback grow.
-        raise self.exc.with_traceback(None)
-
-
-# Needles each function refuses, with the exact error: (function, needle,
-# exception type, message). One table for the suites that need a wrong needle.
-NEEDLE_FAILURES = [
-    (qarvo.search_one, 300, OverflowError, OUT_OF_RANGE),
-    (
-        qarvo.search_one,
-        1.5,
-        TypeError,
-        "argument 'needle': 'float' object cannot be interpreted as an integer",
-    ),
-    (
-        qarvo.search_two,
-        5,
-        TypeError,
-        "argument 'needle': 'int' object cannot be converted to 'Sequence'",
-    ),
-    (qarvo.search_two, [1, 2, 3], ValueError, "expected a sequence of length 2 (got 3)"),
-    (qarvo.search_three, [1, 2], ValueError, "expected a sequence of length 3 (got 2)"),
-    (qarvo.search_three, [1, 256, 1], OverflowError, OUT_OF_RANGE),
-    (qarvo.search_n, "x", TypeError, "Can't extract `str` to `Vec`"),
-    (qarvo.search_n, [Index(300)], OverflowError, OUT_OF_RANGE),
-]
+        raise fresh(self.exc)
 
 
 def _import_hooks():
@@ -155,3 +140,50 @@ def error_of(fn, *args) -> tuple[type, str]:
     except BaseException as exc:  # noqa: BLE001 - any error is the reference here
         return type(exc), str(exc)
     raise AssertionError(f"{fn!r} did not raise")
+
+
+# The interpreter's own errors, taken from the running interpreter by making the same C API
+# call that qarvo makes, so that the tests follow its wording from one version to the next.
+_as_int = getattr(ctypes.pythonapi, "PyLong_AsInt", None) or ctypes.pythonapi._PyLong_AsInt
+_as_int.argtypes = [ctypes.py_object]
+_as_int.restype = ctypes.c_int
+_get_buffer = ctypes.pythonapi.PyObject_GetBuffer
+_get_buffer.argtypes = [ctypes.py_object, ctypes.c_void_p, ctypes.c_int]
+_get_buffer.restype = ctypes.c_int
+# PyBUF_FULL_RO: strides, shape and format, no write access.
+_FULL_RO = 0x11C
+
+
+def int_conversion_error(value) -> tuple[type, str]:
+    """What the interpreter raises when converting `value` to a signed 32-bit C integer."""
+    return error_of(_as_int, value)
+
+
+def buffer_request_error(obj) -> tuple[type, str]:
+    """What the interpreter raises when asked for a read-only buffer of `obj`."""
+    view = ctypes.create_string_buffer(256)  # room for a Py_buffer
+    try:
+        _get_buffer(obj, ctypes.addressof(view), _FULL_RO)
+    except BaseException as exc:  # noqa: BLE001 - any error is the reference here
+        return type(exc), str(exc)
+    ctypes.pythonapi.PyBuffer_Release(ctypes.c_void_p(ctypes.addressof(view)))
+    raise AssertionError(f"{obj!r} exports a buffer")
+
+
+# Needles each function refuses, with the exact error: (function, needle,
+# exception type, message). One table for the suites that need a wrong needle.
+NEEDLE_FAILURES = [
+    (qarvo.search_one, 300, OverflowError, OUT_OF_RANGE),
+    (qarvo.search_one, 1.5, TypeError, "argument 'needle': " + int_conversion_error(1.5)[1]),
+    (
+        qarvo.search_two,
+        5,
+        TypeError,
+        "argument 'needle': 'int' object cannot be converted to 'Sequence'",
+    ),
+    (qarvo.search_two, [1, 2, 3], ValueError, "expected a sequence of length 2 (got 3)"),
+    (qarvo.search_three, [1, 2], ValueError, "expected a sequence of length 3 (got 2)"),
+    (qarvo.search_three, [1, 256, 1], OverflowError, OUT_OF_RANGE),
+    (qarvo.search_n, "x", TypeError, "Can't extract `str` to `Vec`"),
+    (qarvo.search_n, [Index(300)], OverflowError, OUT_OF_RANGE),
+]

@@ -1,6 +1,5 @@
 """Argument binding, the single-byte needle, needle error wrapping and the order of checks."""
 
-import re
 import sys
 
 import pytest
@@ -8,12 +7,13 @@ import qarvo
 from conftest import (
     FIXED_NEEDLE_FUNCTIONS,
     FUNCTIONS,
-    INTERPRETER_INT_OVERFLOW,
     NEEDLE_FAILURES,
     OUT_OF_RANGE,
     Index,
     Raises,
+    buffer_request_error,
     expect_error,
+    int_conversion_error,
     raised,
 )
 
@@ -262,23 +262,16 @@ def test_search_one_needle_out_of_byte_range(value):
 
 @pytest.mark.parametrize("value", [2**31, -(2**31) - 1, 2**40, -(2**63), 2**64, Index(2**31)])
 def test_search_one_needle_outside_32_bits_keeps_interpreter_message(value):
-    exc = raised(OverflowError, qarvo.search_one, b"abc", value)
-    assert str(exc) != OUT_OF_RANGE
-    assert not str(exc).startswith("argument")
-    assert re.fullmatch(INTERPRETER_INT_OVERFLOW, str(exc))
+    exc_type, message = int_conversion_error(value)
+    assert exc_type is OverflowError
+    assert message != OUT_OF_RANGE
+    expect_error(OverflowError, message, qarvo.search_one, b"abc", value)
 
 
-@pytest.mark.parametrize(
-    ("needle", "message"),
-    [
-        (1.5, "'float' object cannot be interpreted as an integer"),
-        ("a", "'str' object cannot be interpreted as an integer"),
-        (None, "'NoneType' object cannot be interpreted as an integer"),
-        (b"a", "'bytes' object cannot be interpreted as an integer"),
-        (Index("x"), "__index__ returned non-int (type str)"),
-    ],
-)
-def test_search_one_needle_type_error_gets_prefix(needle, message):
+@pytest.mark.parametrize("needle", [1.5, "a", None, b"a", Index("x")])
+def test_search_one_needle_type_error_gets_prefix(needle):
+    exc_type, message = int_conversion_error(needle)
+    assert exc_type is TypeError
     expect_error(TypeError, "argument 'needle': " + message, qarvo.search_one, b"abc", needle)
 
 
@@ -400,13 +393,7 @@ def test_search_n_never_prefixes():
     exc = raised(TypeError, qarvo.search_n, b"abc", [Raises(original)])
     assert exc is original
     assert str(exc) == "element"
-    expect_error(
-        TypeError,
-        "'float' object cannot be interpreted as an integer",
-        qarvo.search_n,
-        b"abc",
-        [1.5],
-    )
+    expect_error(*int_conversion_error(1.5), qarvo.search_n, b"abc", [1.5])
 
 
 # ---- haystack errors and the order of checks ------------------------------------------------
@@ -415,21 +402,18 @@ def test_search_n_never_prefixes():
 @names
 @pytest.mark.parametrize("haystack", ["abc", 5, None, [97, 98]], ids=["str", "int", "none", "list"])
 def test_haystack_without_buffer_raises_interpreter_error(fn, haystack):
-    expected = f"a bytes-like object is required, not '{type(haystack).__name__}'"
-    expect_error(TypeError, expected, fn, haystack, GOOD_NEEDLE[fn])
+    exc_type, message = buffer_request_error(haystack)
+    assert exc_type is TypeError
+    expect_error(TypeError, message, fn, haystack, GOOD_NEEDLE[fn])
 
 
 @names
 def test_failing_buffer_request_passes_unchanged(fn):
     released = memoryview(b"abc")
     released.release()
-    expect_error(
-        ValueError,
-        "operation forbidden on released memoryview object",
-        fn,
-        released,
-        GOOD_NEEDLE[fn],
-    )
+    exc_type, message = buffer_request_error(released)
+    assert exc_type is ValueError
+    expect_error(ValueError, message, fn, released, GOOD_NEEDLE[fn])
 
 
 @pytest.mark.parametrize(
@@ -443,9 +427,7 @@ def test_fixed_needle_error_wins_over_haystack_error(fn, needle, exc_type, messa
 
 @pytest.mark.parametrize("needle", ["b", 5, [1, 256], memoryview(b"xlxl")[1::2]])
 def test_search_n_haystack_error_wins_over_needle_error(needle):
-    expect_error(
-        TypeError, "a bytes-like object is required, not 'str'", qarvo.search_n, "abc", needle
-    )
+    expect_error(*buffer_request_error("abc"), qarvo.search_n, "abc", needle)
     expect_error(
         BufferError,
         "haystack buffer must be contiguous",
@@ -457,9 +439,7 @@ def test_search_n_haystack_error_wins_over_needle_error(needle):
 
 def test_examples_of_the_order_of_checks():
     expect_error(OverflowError, OUT_OF_RANGE, qarvo.search_one, "abc", 300)
-    expect_error(
-        TypeError, "a bytes-like object is required, not 'str'", qarvo.search_one, "abc", 97
-    )
+    expect_error(*buffer_request_error("abc"), qarvo.search_one, "abc", 97)
     expect_error(
         TypeError,
         "argument 'needle': 'int' object cannot be converted to 'Sequence'",
@@ -467,9 +447,7 @@ def test_examples_of_the_order_of_checks():
         5,
         5,
     )
-    expect_error(
-        TypeError, "a bytes-like object is required, not 'str'", qarvo.search_n, "abc", "b"
-    )
+    expect_error(*buffer_request_error("abc"), qarvo.search_n, "abc", "b")
 
 
 @names

@@ -1,18 +1,11 @@
 """Sequence needles: the fixed two- and three-byte needles and the any-length needle of search_n."""
 
 import array
-import re
+import sys
 
 import pytest
 import qarvo
-from conftest import (
-    INTERPRETER_INT_OVERFLOW,
-    OUT_OF_RANGE,
-    Index,
-    error_of,
-    expect_error,
-    raised,
-)
+from conftest import OUT_OF_RANGE, error_of, expect_error, int_conversion_error, raised
 
 PREFIX = "argument 'needle': "
 search_two, search_three, search_n = qarvo.search_two, qarvo.search_three, qarvo.search_n
@@ -182,16 +175,9 @@ def test_element_that_cannot_be_read(fn, size):
 
 
 @fixed
-@pytest.mark.parametrize(
-    ("element", "message"),
-    [
-        ("a", "'str' object cannot be interpreted as an integer"),
-        (1.5, "'float' object cannot be interpreted as an integer"),
-        (None, "'NoneType' object cannot be interpreted as an integer"),
-        (b"a", "'bytes' object cannot be interpreted as an integer"),
-    ],
-)
-def test_element_not_an_integer(fn, size, element, message):
+@pytest.mark.parametrize("element", ["a", 1.5, None, b"a"])
+def test_element_not_an_integer(fn, size, element):
+    _, message = int_conversion_error(element)
     for position in range(size):
         items = [97] * size
         items[position] = element
@@ -202,7 +188,7 @@ def test_element_not_an_integer(fn, size, element, message):
 def test_str_needle_fails_on_its_first_element(fn, size):
     expect_error(
         TypeError,
-        PREFIX + "'str' object cannot be interpreted as an integer",
+        PREFIX + int_conversion_error("a")[1],
         fn,
         b"abc",
         "abc"[:size],
@@ -222,8 +208,7 @@ def test_element_out_of_byte_range(fn, size, value):
 @pytest.mark.parametrize("value", [2**31, -(2**31) - 1, 10**30])
 def test_element_outside_32_bits(fn, size, value):
     items = [value] + [97] * (size - 1)
-    exc = raised(OverflowError, fn, b"abc", items)
-    assert re.fullmatch(INTERPRETER_INT_OVERFLOW, str(exc))
+    expect_error(*int_conversion_error(value), fn, b"abc", items)
 
 
 @fixed
@@ -232,9 +217,7 @@ def test_first_failing_element_decides_and_later_ones_are_not_read(fn, size):
     expect_error(OverflowError, OUT_OF_RANGE, fn, b"abc", needle)
     assert needle.read == [0]
     needle = Seq([1.5, 300, 97][:size])
-    expect_error(
-        TypeError, PREFIX + "'float' object cannot be interpreted as an integer", fn, b"abc", needle
-    )
+    expect_error(TypeError, PREFIX + int_conversion_error(1.5)[1], fn, b"abc", needle)
     assert needle.read == [0]
 
 
@@ -354,16 +337,10 @@ def test_search_n_iteration_errors_pass_unchanged():
     expect_error(TypeError, "next failed", search_n, b"hello", FailingNext(b"l"))
 
 
-@pytest.mark.parametrize(
-    ("element", "message"),
-    [
-        ("l", "'str' object cannot be interpreted as an integer"),
-        (1.5, "'float' object cannot be interpreted as an integer"),
-        (b"l", "'bytes' object cannot be interpreted as an integer"),
-        (Index("x"), "__index__ returned non-int (type str)"),
-    ],
-)
-def test_search_n_element_not_an_integer(element, message):
+@pytest.mark.parametrize("element", ["l", 1.5, b"l", Index("x")])
+def test_search_n_element_not_an_integer(element):
+    exc_type, message = int_conversion_error(element)
+    assert exc_type is TypeError
     expect_error(TypeError, message, search_n, b"hello", [108, element])
     expect_error(TypeError, message, search_n, b"hello", (element,))
 
@@ -372,8 +349,7 @@ def test_search_n_elements_out_of_range():
     for value in (256, -1, 2**31 - 1, -(2**31), Index(999)):
         expect_error(OverflowError, OUT_OF_RANGE, search_n, b"hello", [108, value])
     for value in (2**31, -(2**31) - 1, 2**100):
-        exc = raised(OverflowError, search_n, b"hello", [value])
-        assert re.fullmatch(INTERPRETER_INT_OVERFLOW, str(exc))
+        expect_error(*int_conversion_error(value), search_n, b"hello", [value])
     expect_error(OverflowError, OUT_OF_RANGE, search_n, b"hello", array.array("H", [108, 300]))
     expect_error(OverflowError, OUT_OF_RANGE, search_n, b"hello", array.array("b", [108, -1]))
 

@@ -8,7 +8,7 @@ import tracemalloc
 
 import pytest
 import qarvo
-from conftest import Index, Raises, naive_find
+from conftest import Index, Raises, fresh, naive_find
 
 search_one, search_two, search_three, search_n = (
     qarvo.search_one,
@@ -31,7 +31,7 @@ class Seq:
 
     def __iter__(self):
         if self.iter_error is not None:
-            raise self.iter_error.with_traceback(None)
+            raise fresh(self.iter_error)
         return iter(self.items)
 
 
@@ -409,6 +409,47 @@ def total_refcount_growth(run, times):
     return sys.gettotalrefcount() - before
 
 
+def assert_no_reference_leak(run):
+    """Debug interpreter: every reference taken is given back, exactly.
+
+    Twice the calls must give exactly the same growth as once: what the measurement itself
+    holds cancels out, while a leak of even one reference per call adds LEAK_CALLS on every
+    attempt. Each run measured follows a run of the same length, so that whatever a run leaves
+    behind (a last loop value, a cache the interpreter fills) is the same before and after it.
+    """
+    extra = []
+    for _ in range(3):
+        run(LEAK_CALLS)
+        once = total_refcount_growth(run, LEAK_CALLS)
+        run(2 * LEAK_CALLS)
+        extra.append(total_refcount_growth(run, 2 * LEAK_CALLS) - once)
+    assert 0 in extra, extra
+
+
+@pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter")
+def test_reference_check_catches_one_reference_per_call(frozen_gc):
+    # A failing call plus one reference taken at C level and never given back, per call.
+    incref, decref = ctypes.pythonapi.Py_IncRef, ctypes.pythonapi.Py_DecRef
+    incref.argtypes = decref.argtypes = [ctypes.py_object]
+    kept = object()
+    held = sys.getrefcount(kept)
+
+    def leaky(times):
+        for _ in range(times):
+            with contextlib.suppress(ValueError):
+                search_one(b"abc", Raises(ValueError("value")))
+            incref(kept)
+
+    try:
+        with pytest.raises(AssertionError) as info:
+            assert_no_reference_leak(leaky)
+        # Exactly the leaked references show, on every attempt.
+        assert str([LEAK_CALLS] * 3) in str(info.value)
+    finally:
+        for _ in range(sys.getrefcount(kept) - held):
+            decref(kept)
+
+
 class MallInfo2(ctypes.Structure):
     _fields_ = [
         (name, ctypes.c_size_t)
@@ -455,14 +496,7 @@ def test_no_leak_over_many_calls(case, frozen_gc):
 
     run(200)
     if hasattr(sys, "gettotalrefcount"):
-        # Debug interpreter: every reference taken is given back, exactly. Twice the calls must
-        # give exactly the same growth as once (the measurement's own references cancel out);
-        # a leak of even one reference per call shows on every attempt.
-        extra = [
-            total_refcount_growth(run, 2 * LEAK_CALLS) - total_refcount_growth(run, LEAK_CALLS)
-            for _ in range(3)
-        ]
-        assert 0 in extra, extra
+        assert_no_reference_leak(run)
 
     # Native allocations (buffer views, needle vectors, messages). As above, a leak grows on
     # every attempt, while a one-off allocation elsewhere in the process does not repeat.

@@ -4,24 +4,23 @@
 # built in release mode still loads into the debug interpreter, since the two
 # share an ABI, but its reference counting escapes sys.gettotalrefcount(), so
 # leak checks would pass or fail for the wrong reason.
-#   .ci/sid-check-debug.sh <root> <build dir inside the root> <cache tag, e.g. cpython-314d>
+#   .ci/check-debug-build.sh BUILD_DIR...    Ninja build directories
 set -euo pipefail
-root=$1
-build=$2
-tag=$3
 bad=0
-for dir in "$build/wheel-$tag" "$build/hooks-$tag"; do
-  # Outside the mounts ninja cannot read /proc for its job count; -t deps
+for dir in "$@"; do
+  # Outside a mounted /proc ninja cannot read it for its job count; -t deps
   # needs none.
-  deps=$(chroot "$root" ninja -C "$dir" -t deps 2> >(grep -v '^Problem opening /proc/' >&2))
+  deps=$(ninja -C "$dir" -t deps 2> >(grep -v '^Problem opening /proc/' >&2))
   # Each object's entry starts unindented; its headers follow indented.
   wrong=$(awk '/^[^ ]/ { obj = $1; sub(/:$/, "", obj) } /\/python3\.[0-9]+\/pyconfig\.h$/ { print obj }' <<<"$deps" | sort -u)
   if [ -n "$wrong" ]; then
-    echo "sid-check-debug: compiled against the release pyconfig.h in $dir:" $wrong >&2
+    echo "check-debug-build: compiled against the release pyconfig.h in $dir:" "$wrong" >&2
     bad=1
   elif ! grep -qE '/python3\.[0-9]+d/pyconfig\.h$' <<<"$deps"; then
-    echo "sid-check-debug: no object in $dir read the debug pyconfig.h" >&2
+    echo "check-debug-build: no object in $dir read the debug pyconfig.h" >&2
     bad=1
+  else
+    echo "check-debug-build: $dir built against the debug pyconfig.h only"
   fi
 done
 exit "$bad"

