@@ -16,14 +16,14 @@ mkdir -p "$out"
 rm -f "$out"/*.json
 
 for minor in 11 12 13; do
-  py=$(ls -d "${PYENV_ROOT:-$HOME/.pyenv}"/versions/3."$minor".*/bin/python3 2>/dev/null |
+  py=$(find "${PYENV_ROOT:-$HOME/.pyenv}"/versions -maxdepth 3 -path "*/3.$minor.*/bin/python3" 2>/dev/null |
     sort -V | tail -n1 || true)
   [ -n "$py" ] || { echo "percall: no pyenv CPython 3.$minor, skipped" >&2; continue; }
   echo "percall: CPython 3.$minor ($py)" >&2
   "$here/percall_one.sh" "$py" "$repo/build/percall-3.$minor" "$out/3.$minor.json" "$@"
 done
 
-# shellcheck source=../../.ci/common.sh
+# shellcheck source=.ci/common.sh
 . "$repo/.ci/common.sh"
 sid_pythons=(python3.14 python3.15)
 [ "${QARVO_PERCALL_DEBUG:-0}" = 1 ] && sid_pythons+=(python3.14d python3.15d)

@@ -1,11 +1,10 @@
 """Sequence needles: the fixed two- and three-byte needles and the any-length needle of search_n."""
 
 import array
-import sys
 
 import pytest
 import qarvo
-from conftest import OUT_OF_RANGE, error_of, expect_error, int_conversion_error, raised
+from conftest import OUT_OF_RANGE, Index, error_of, expect_error, int_conversion_error, raised
 
 PREFIX = "argument 'needle': "
 search_two, search_three, search_n = qarvo.search_two, qarvo.search_three, qarvo.search_n
