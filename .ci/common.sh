@@ -85,6 +85,20 @@ suite_finish() {
   exit $?
 }
 
+# --- Debian packages --------------------------------------------------------
+# apt_install PACKAGE...: installs those of the packages that are missing.
+apt_install() {
+  local package missing=()
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+      missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "== installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq && apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
 # --- interpreters -----------------------------------------------------------
 # python_for VERSION: the pyenv interpreter of a minor version (e.g. 3.11),
 # else python3.11 on PATH. Prints nothing and returns 1 when neither exists:
@@ -111,6 +125,25 @@ require_python() {
     echo "$suite_name: '$py' is Python $have, not the requested $want" >&2
     return 1
   fi
+}
+# python_suite_start NAME PYTHON [MINOR] [-- PYTEST_ARGS...]: starts a suite
+# of one interpreter (QARVO_SUITE overrides NAME; an empty NAME means
+# python-MINOR) and checks that interpreter. Sets py, want (the minor version
+# asked for, or empty) and the array pytest_args.
+python_suite_start() {
+  local name=$1
+  shift
+  py=${1:-}
+  shift || true
+  want=
+  if [ $# -gt 0 ] && [ "$1" != -- ]; then
+    want=$1
+    shift
+  fi
+  [ "${1:-}" = -- ] && shift
+  pytest_args=("$@")
+  suite_start "${QARVO_SUITE:-${name:-python-${want:-$py}}}"
+  require_python "$py" "$want"
 }
 # The cache tag of an interpreter plus its ABI flags, e.g. cpython-314d: the
 # name of its build directories.

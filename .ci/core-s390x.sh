@@ -9,16 +9,7 @@ set -uo pipefail
 suite_start "${QARVO_SUITE:-core-s390x}"
 build=$root/build/core-s390x
 
-packages=(g++-s390x-linux-gnu qemu-user libgtest-dev cmake ninja-build)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-    missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  { apt-get update -qq && apt-get install -y -qq "${missing[@]}" >/dev/null; } || exit 1
-fi
+apt_install g++-s390x-linux-gnu qemu-user libgtest-dev cmake ninja-build || exit 1
 
 configure_and_build core-s390x "$build" || exit 1
 

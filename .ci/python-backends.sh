@@ -5,13 +5,7 @@
 set -uo pipefail
 # shellcheck source=.ci/common.sh
 . "$(dirname "$0")/common.sh"
-py=${1:-}
-shift || true
-want=
-if [ $# -gt 0 ] && [ "$1" != -- ]; then want=$1; shift; fi
-[ "${1:-}" = -- ] && shift
-suite_start "${QARVO_SUITE:-python-backends}"
-require_python "$py" "$want" || exit 1
+python_suite_start python-backends "$@" || exit 1
 tag=$(python_tag "$py")
 venv="$root/build/venv-$tag"
 hooks="$root/build/hooks-$tag/tests/hooks"
@@ -24,5 +18,5 @@ cd "$root/tests/python" || exit 1
 for backend in $backends; do
   echo "== python tests with QARVO_BACKEND=$backend =="
   run_pytest env QARVO_BACKEND="$backend" QARVO_TESTHOOKS_DIR="$hooks" \
-    "$venv/bin/python" -m pytest -q -p no:cacheprovider "$@" .
+    "$venv/bin/python" -m pytest -q -p no:cacheprovider "${pytest_args[@]}" .
 done

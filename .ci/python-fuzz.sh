@@ -15,11 +15,8 @@
 set -uo pipefail
 # shellcheck source=.ci/common.sh
 . "$(dirname "$0")/common.sh"
-py=${1:-python3}
-want=${2:-}
 seconds=${QARVO_FUZZ_SECONDS:-60}
-suite_start "${QARVO_SUITE:-python-fuzz}"
-require_python "$py" "$want" || exit 1
+python_suite_start python-fuzz "$@" || exit 1
 build="$root/build/python-fuzz"
 venv="$root/build/venv-fuzz"
 

@@ -8,13 +8,7 @@
 set -uo pipefail
 # shellcheck source=.ci/common.sh
 . "$(dirname "$0")/common.sh"
-py=${1:-}
-shift || true
-want=
-if [ $# -gt 0 ] && [ "$1" != -- ]; then want=$1; shift; fi
-[ "${1:-}" = -- ] && shift
-suite_start "${QARVO_SUITE:-python-sanitize}"
-require_python "$py" "$want" || exit 1
+python_suite_start python-sanitize "$@" || exit 1
 build="$root/build/asan"
 venv="$root/build/venv-asan"
 
@@ -32,4 +26,4 @@ run_pytest env LD_PRELOAD="$preload" \
   ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   PYTHONPATH="$build/bindings" QARVO_TESTHOOKS_DIR="$build/tests/hooks" \
-  "$venv/bin/python" -m pytest -q -p no:cacheprovider "$@" .
+  "$venv/bin/python" -m pytest -q -p no:cacheprovider "${pytest_args[@]}" .

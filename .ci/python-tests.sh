@@ -11,13 +11,7 @@
 set -uo pipefail
 # shellcheck source=.ci/common.sh
 . "$(dirname "$0")/common.sh"
-py=${1:-}
-shift || true
-want=
-if [ $# -gt 0 ] && [ "$1" != -- ]; then want=$1; shift; fi
-[ "${1:-}" = -- ] && shift
-suite_start "${QARVO_SUITE:-python-${want:-$py}}"
-require_python "$py" "$want" || exit 1
+python_suite_start "" "$@" || exit 1
 
 tag=$(python_tag "$py")
 venv="$root/build/venv-$tag"
@@ -58,4 +52,4 @@ fi
 
 cd "$root/tests/python" || exit 1
 echo "== python tests on $("$vpy" -c 'import sys; print(sys.version.split()[0], sys.abiflags)') =="
-run_pytest env QARVO_TESTHOOKS_DIR="$hooks/tests/hooks" "$vpy" -m pytest -q -p no:cacheprovider "$@" .
+run_pytest env QARVO_TESTHOOKS_DIR="$hooks/tests/hooks" "$vpy" -m pytest -q -p no:cacheprovider "${pytest_args[@]}" .

@@ -1,16 +1,3 @@
-# Cross-compiling for 64-bit Arm Linux with Debian's g++-aarch64-linux-gnu.
-# Test programs run under qemu-aarch64 with the cross sysroot's loader and
-# libraries.
-set(CMAKE_SYSTEM_NAME Linux)
+# Cross-compiling for 64-bit Arm Linux (see debian-cross.cmake).
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
-
-set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
-set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
-
-set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/aarch64-linux-gnu)
+include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

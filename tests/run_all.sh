@@ -17,22 +17,12 @@ mkdir -p build/logs
 apt_packages=(g++ cmake ninja-build clang libclang-rt-14-dev clang-format libgtest-dev
   libbenchmark-dev g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user debootstrap binutils
   python3-venv shellcheck)
-missing=()
-for package in "${apt_packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-    missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "== installing ${missing[*]} =="
-  export DEBIAN_FRONTEND=noninteractive
-  if ! { apt-get update -qq && apt-get install -y -qq "${missing[@]}" >/dev/null; }; then
-    echo "FAILED: could not install Debian packages"
-    exit 1
-  fi
-fi
-
 # shellcheck source=.ci/common.sh
 . .ci/common.sh
+if ! apt_install "${apt_packages[@]}"; then
+  echo "FAILED: could not install Debian packages"
+  exit 1
+fi
 # A missing interpreter leaves its path empty here; its suite then fails.
 py311=$(python_for 3.11)
 py312=$(python_for 3.12)

@@ -39,13 +39,7 @@ if [ -d "$sid_root" ] && root_ready "$sid_stamp" "${sid_packages[@]}"; then
   inner=${dest#"$sid_root"}
   trap 'remove_tree "$dest"' EXIT
   chmod 755 "$dest"
-  if git -C "$repo" rev-parse --git-dir >/dev/null 2>&1; then
-    git -C "$repo" ls-files -z --cached --others --exclude-standard |
-      while IFS= read -r -d '' f; do [ -e "$repo/$f" ] && printf '%s\0' "$f"; done |
-      tar -C "$repo" --null -T - -cf - | tar -C "$dest" -xf -
-  else
-    tar -C "$repo" --exclude='./build*' --exclude=.git -cf - . | tar -C "$dest" -xf -
-  fi
+  copy_tree "$dest"
   for py in "${sid_pythons[@]}"; do
     echo "percall: sid $py" >&2
     # A private mount namespace takes /proc and /dev with it when it ends.

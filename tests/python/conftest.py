@@ -2,6 +2,7 @@
 
 import ctypes
 import os
+import subprocess
 import sys
 
 import pytest
@@ -21,6 +22,18 @@ UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 # Exact text of the module's own out-of-range error.
 OUT_OF_RANGE = "out of range integral type conversion attempted"
+
+
+def run_child(code, pythonpath, timeout=120):
+    """Runs `code` in a new process of this interpreter with PYTHONPATH set; text output."""
+    return subprocess.run(
+        [sys.executable, "-c", code],
+        capture_output=True,
+        text=True,
+        env=dict(os.environ, PYTHONPATH=pythonpath),
+        check=False,
+        timeout=timeout,
+    )
 
 
 class Index:
@@ -46,10 +59,18 @@ def fresh(exc):
 
 
 class Raises:
-    """An element whose conversion to an integer raises the given exception."""
+    """An element whose conversion to an integer raises the given exception (that very object)."""
 
     def __init__(self, exc):
         self.exc = exc
+
+    def __index__(self):
+        # A fresh traceback each time: re-raising one object would make its traceback grow.
+        raise self.exc.with_traceback(None)
+
+
+class RaisesFresh(Raises):
+    """Raises a new exception like the given one each time: for counting references."""
 
     def __index__(self):
         raise fresh(self.exc)

@@ -4,13 +4,12 @@ size."""
 
 import os
 import signal
-import subprocess
 import sys
 import textwrap
 
 import pytest
 import qarvo
-from conftest import UNDER_ASAN
+from conftest import UNDER_ASAN, run_child
 
 needs_plain_allocator = pytest.mark.skipif(
     UNDER_ASAN, reason="the sanitizer's operator new ends the process on any failed allocation"
@@ -81,15 +80,7 @@ LIMITED_CHILD = textwrap.dedent(
 
 @needs_plain_allocator
 def test_oversized_needle_under_an_address_space_limit():
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
-    child = subprocess.run(
-        [sys.executable, "-c", LIMITED_CHILD],
-        capture_output=True,
-        text=True,
-        env=env,
-        check=False,
-        timeout=120,
-    )
+    child = run_child(LIMITED_CHILD, os.pathsep.join(p for p in sys.path if p))
     assert child.returncode == 0, child.stderr
     assert child.stdout.splitlines() == ["MemoryError ()", "MemoryError ()", "2 2"]
     assert child.stderr == ""
@@ -100,10 +91,7 @@ def test_internal_allocation_failure_ends_the_process_naming_the_size(hooks):
     assert hooks.allocate_internally(64) >= 64
     size = 1 << 45
     code = f"import _qarvo_testhooks as h; h.allocate_internally({size}); print('survived')"
-    env = dict(os.environ, PYTHONPATH=os.path.dirname(hooks.__file__))
-    child = subprocess.run(
-        [sys.executable, "-c", code], capture_output=True, text=True, env=env, check=False
-    )
+    child = run_child(code, os.path.dirname(hooks.__file__))
     assert child.returncode == -signal.SIGABRT, child
     assert f"memory allocation of {size} bytes failed\n" in child.stderr
     assert "survived" not in child.stdout

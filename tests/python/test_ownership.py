@@ -8,7 +8,7 @@ import tracemalloc
 
 import pytest
 import qarvo
-from conftest import Index, Raises, fresh, naive_find
+from conftest import Index, RaisesFresh, fresh, naive_find
 
 search_one, search_two, search_three, search_n = (
     qarvo.search_one,
@@ -118,11 +118,11 @@ for fn, good in [*FIXED, (search_n, b"abd")]:
 
 BAD_ELEMENTS = [
     ("type", TypeError, lambda: 1.5),
-    ("caused-type", TypeError, lambda: Raises(caused_type_error())),
-    ("type-subclass", MyTypeError, lambda: Raises(MyTypeError("sub"))),
+    ("caused-type", TypeError, lambda: RaisesFresh(caused_type_error())),
+    ("type-subclass", MyTypeError, lambda: RaisesFresh(MyTypeError("sub"))),
     ("byte-range", OverflowError, lambda: 300),
     ("int-range", OverflowError, lambda: 2**40),
-    ("value", ValueError, lambda: Raises(ValueError("value"))),
+    ("value", ValueError, lambda: RaisesFresh(ValueError("value"))),
 ]
 for size, (fn, _) in enumerate(FIXED, start=1):
     name = fn.__name__
@@ -154,12 +154,20 @@ CASES += [
     Case("search_n-str-needle", TypeError, n, lambda a: (a.hay, "abd")),
     Case("search_n-not-a-sequence", TypeError, n, lambda a: (a.hay, 5)),
     Case("search_n-element-type", TypeError, n, lambda a: (a.hay, [97, 1.5])),
-    Case("search_n-element-caused", TypeError, n, lambda a: (a.hay, [Raises(caused_type_error())])),
+    Case(
+        "search_n-element-caused",
+        TypeError,
+        n,
+        lambda a: (a.hay, [RaisesFresh(caused_type_error())]),
+    ),
     Case("search_n-element-range", OverflowError, n, lambda a: (a.hay, [97, 256])),
     Case("search_n-element-int-range", OverflowError, n, lambda a: (a.hay, [2**40])),
     Case("search_n-iter-error", KeyError, n, lambda a: (a.hay, Seq([1], KeyError("k")))),
     Case(
-        "search_n-next-error", ValueError, n, lambda a: (a.hay, Seq([97, Raises(ValueError("v"))]))
+        "search_n-next-error",
+        ValueError,
+        n,
+        lambda a: (a.hay, Seq([97, RaisesFresh(ValueError("v"))])),
     ),
     Case("search_n-no-shape-needle", TypeError, n, lambda a: (a.hay, a.no_shape(a.pin))),
     Case(
@@ -240,7 +248,7 @@ def test_needle_exceptions_are_released(fn):
     caught = TypeError("dropped by the wrapper")
     passed = MyTypeError("passed through")
     for exc in (caught, passed):
-        needle = Raises(exc) if fn is search_one else [Raises(exc), 1]
+        needle = RaisesFresh(exc) if fn is search_one else [RaisesFresh(exc), 1]
         with pytest.raises(TypeError):
             fn(b"abc", needle)
         before = sys.getrefcount(exc)
@@ -437,7 +445,7 @@ def test_reference_check_catches_one_reference_per_call(frozen_gc):
     def leaky(times):
         for _ in range(times):
             with contextlib.suppress(ValueError):
-                search_one(b"abc", Raises(ValueError("value")))
+                search_one(b"abc", RaisesFresh(ValueError("value")))
             incref(kept)
 
     try:

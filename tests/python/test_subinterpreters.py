@@ -6,12 +6,11 @@ module is recorded for the rest of the process.
 
 import importlib.util
 import os
-import subprocess
-import sys
 import textwrap
 
 import pytest
 import qarvo
+from conftest import run_child
 
 REFUSAL = (
     "qarvo modules do not yet support subinterpreters, "
@@ -78,15 +77,7 @@ def run_second_interpreter(run, tmp_path):
     report = tmp_path / "second-interpreter.txt"
     code = IMPORT_AND_REPORT.format(path=str(report))
     script = DRIVER.format(code=code, run=textwrap.dedent(run))
-    env = dict(os.environ, PYTHONPATH=os.path.dirname(qarvo.__file__))
-    finished = subprocess.run(
-        [sys.executable, "-c", script],
-        check=False,
-        capture_output=True,
-        text=True,
-        env=env,
-        timeout=120,
-    )
+    finished = run_child(script, os.path.dirname(qarvo.__file__))
     assert finished.returncode == 0, finished.stderr
     assert finished.stdout.splitlines() == ["search: 2", "same module: True"]
     return report.read_text(encoding="utf-8")
