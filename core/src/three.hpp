@@ -81,12 +81,9 @@ template <class V, class... Narrower>
             const typename N::Vec first = N::splat(b0);
             const typename N::Vec second = N::splat(b1);
             const typename N::Vec third = N::splat(b2);
-            if (const auto m = triple_mask_at<N>(data, n, 0, first, second, third); N::any(m)) {
-                return SearchResult::at(N::lowest(m));
-            }
-            const std::size_t last = positions - N::kWidth;
-            const auto m = triple_mask_at<N>(data, n, last, first, second, third);
-            return N::any(m) ? SearchResult::at(last + N::lowest(m)) : SearchResult::not_found();
+            return first_of_two_steps<N>(positions, [&](std::size_t at) {
+                return triple_mask_at<N>(data, n, at, first, second, third);
+            });
         }
         return short_three<Narrower...>(data, n, b0, b1, b2);
     } else {

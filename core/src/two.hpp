@@ -68,12 +68,9 @@ template <class V, class... Narrower>
         if (positions >= N::kWidth) {
             const typename N::Vec first = N::splat(b0);
             const typename N::Vec second = N::splat(b1);
-            if (const auto m = pair_mask_at<N>(data, n, 0, first, second); N::any(m)) {
-                return SearchResult::at(N::lowest(m));
-            }
-            const std::size_t last = positions - N::kWidth;
-            const auto m = pair_mask_at<N>(data, n, last, first, second);
-            return N::any(m) ? SearchResult::at(last + N::lowest(m)) : SearchResult::not_found();
+            return first_of_two_steps<N>(positions, [&](std::size_t at) {
+                return pair_mask_at<N>(data, n, at, first, second);
+            });
         }
         return short_two<Narrower...>(data, n, b0, b1);
     } else {

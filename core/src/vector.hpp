@@ -106,6 +106,23 @@ template <class V>
     return V::load_first(data + at, count);
 }
 
+// The first match among `positions` positions (W <= positions < 2W for the
+// vector type V) found with two overlapping steps, at 0 and at positions - W;
+// `mask_at(offset)` gives the step's lanes that match. A position in the
+// overlap is tested twice and answers the same both times, so the lowest lane
+// of the first step with any is the first match.
+template <class V, class MaskAt>
+[[gnu::always_inline]] inline SearchResult first_of_two_steps(std::size_t positions,
+                                                              MaskAt mask_at) noexcept {
+    assert(positions >= V::kWidth);
+    if (const auto m = mask_at(std::size_t{0}); V::any(m)) {
+        return SearchResult::at(V::lowest(m));
+    }
+    const std::size_t last = positions - V::kWidth;
+    const auto m = mask_at(last);
+    return V::any(m) ? SearchResult::at(last + V::lowest(m)) : SearchResult::not_found();
+}
+
 // Backends on which a byte shift across the whole vector costs more than one
 // more load set kShiftByLoad: the searches then load the bytes at an offset
 // again instead of shifting them out of two loaded vectors (bytes_after).
