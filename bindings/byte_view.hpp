@@ -37,26 +37,35 @@ public:
             return fetch_error();
         }
         hold_ = Hold::buffer;
-        if (buffer_.shape == nullptr || buffer_.strides == nullptr || buffer_.itemsize != 1 ||
-            !is_byte_format(buffer_.format)) [[unlikely]] {
+        if (!has_byte_layout(buffer_)) [[unlikely]] {
             return refuse_layout();
         }
         return success();
     }
 
-    // True for a C-contiguous buffer with a data pointer. Precondition: held.
-    [[gnu::always_inline]] bool is_contiguous() const noexcept {
-        if (hold_ == Hold::immutable_bytes) {
-            return true;
-        }
+    // The layout acquire() accepts: shape and strides given, one-byte items
+    // of an accepted format.
+    [[gnu::always_inline]] static bool has_byte_layout(const Py_buffer& buffer) noexcept {
+        return buffer.shape != nullptr && buffer.strides != nullptr && buffer.itemsize == 1 &&
+               is_byte_format(buffer.format);
+    }
+
+    // What is_contiguous() asks of a requested buffer: C-contiguous, with a
+    // data pointer. Precondition: has_byte_layout(buffer).
+    [[gnu::always_inline]] static bool is_contiguous_run(const Py_buffer& buffer) noexcept {
         // One dimension of one-byte items with no gaps is answered here;
         // anything else asks the interpreter. Every buffer this accepts,
         // PyBuffer_IsContiguous accepts too.
-        if (buffer_.ndim == 1 && buffer_.suboffsets == nullptr &&
-            (buffer_.shape[0] <= 1 || buffer_.strides[0] == 1)) [[likely]] {
-            return buffer_.buf != nullptr;
+        if (buffer.ndim == 1 && buffer.suboffsets == nullptr &&
+            (buffer.shape[0] <= 1 || buffer.strides[0] == 1)) [[likely]] {
+            return buffer.buf != nullptr;
         }
-        return buffer_.buf != nullptr && PyBuffer_IsContiguous(&buffer_, 'C') != 0;
+        return buffer.buf != nullptr && PyBuffer_IsContiguous(&buffer, 'C') != 0;
+    }
+
+    // True for a C-contiguous buffer with a data pointer. Precondition: held.
+    [[gnu::always_inline]] bool is_contiguous() const noexcept {
+        return hold_ == Hold::immutable_bytes || is_contiguous_run(buffer_);
     }
 
     // Precondition: held.

@@ -91,9 +91,10 @@ Result<BoundArguments> bind_any_arguments(const CallDescription& call, PyObject*
 
 // ------------------------------------------------------------------ bodies --
 //
-// Each body first answers the plain call, an exact `bytes` haystack with a
-// needle that converts without a failure or Python code (a small int, an
-// exact `bytes`), where the steps below would all succeed without a trace;
+// Each body first answers the plain call, a haystack read in place
+// (plain_haystack) with a needle that converts without a failure or Python
+// code (a small int, an exact `bytes`), where the steps below would all
+// succeed without a trace;
 // then it reads as its steps in order. search_one/two/three convert the
 // needle before they request the haystack's buffer; search_n holds the
 // haystack's buffer while it converts the needle, so Python code run by the
@@ -111,7 +112,7 @@ constexpr CallDescription kSearchN{"search_n", "search_n()"};
 template <std::size_t N>
 Result<OwnedRef> search_fixed(const CallDescription& call, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) {
-    if (const std::optional<ByteRange> plain = plain_bytes_haystack(args, nargs, kwnames)) {
+    if (const std::optional<ByteRange> plain = plain_haystack(args, nargs, kwnames)) {
         if (PyBytes_CheckExact(args[1]) && PyBytes_GET_SIZE(args[1]) == N) [[likely]] {
             const auto* b = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(args[1]));
             if constexpr (N == 2) {
@@ -146,7 +147,7 @@ Result<OwnedRef> search_fixed(const CallDescription& call, PyObject* const* args
 }
 
 Result<OwnedRef> search_one(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    if (const std::optional<ByteRange> plain = plain_bytes_haystack(args, nargs, kwnames)) {
+    if (const std::optional<ByteRange> plain = plain_haystack(args, nargs, kwnames)) {
         if (const int byte = compat::small_byte(args[1]); byte >= 0) [[likely]] {
             return to_result(find_one(*plain, static_cast<std::uint8_t>(byte)));
         }
@@ -177,7 +178,7 @@ Result<OwnedRef> search_three(PyObject* const* args, Py_ssize_t nargs, PyObject*
 }
 
 Result<OwnedRef> search_n(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    if (const std::optional<ByteRange> plain = plain_bytes_haystack(args, nargs, kwnames)) {
+    if (const std::optional<ByteRange> plain = plain_haystack(args, nargs, kwnames)) {
         if (PyBytes_CheckExact(args[1])) [[likely]] {
             return to_result(find_n(
                 *plain, ByteRange{reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(args[1])),

@@ -2,9 +2,10 @@
 // byte views on buffers, byte extraction and result boxing.
 //
 // A call on short data costs mostly this conversion work, so the common
-// shapes (two positional arguments, a small int, an exact `bytes`) are
-// answered by inline code here, and everything else by the out-of-line
-// general path, which gives every message.
+// shapes (two positional arguments, a small int, an exact `bytes`, a
+// haystack read in place: plain_haystack.hpp) are answered by inline code
+// here, and everything else by the out-of-line general path, which gives
+// every message.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include "byte_view.hpp"
 #include "fault.hpp"
 #include "messages.hpp"
+#include "plain_haystack.hpp"
 #include "qarvo/search.hpp"
 #include "result.hpp"
 
@@ -45,20 +47,6 @@ Result<BoundArguments> bind_any_arguments(const CallDescription& call, PyObject*
         return BoundArguments{args[0], args[1]};
     }
     return bind_any_arguments(call, args, positional_count, keyword_names);
-}
-
-// The haystack's bytes when the call is f(haystack, needle) with an exact
-// `bytes` haystack, the shape almost every call has: binding it and reading
-// the haystack then can neither fail nor run Python code, so a body can skip
-// the general steps when its needle is as simple. Nothing otherwise.
-[[gnu::always_inline]] inline std::optional<ByteRange> plain_bytes_haystack(
-    PyObject* const* args, Py_ssize_t positional_count, PyObject* keyword_names) {
-    if (positional_count == 2 && keyword_names == nullptr && PyBytes_CheckExact(args[0]))
-        [[likely]] {
-        return ByteRange{reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(args[0])),
-                         static_cast<std::size_t>(PyBytes_GET_SIZE(args[0]))};
-    }
-    return std::nullopt;
 }
 
 // The view's acquire() plus the haystack's contiguity check.

@@ -1,14 +1,31 @@
-"""The plain call, f(bytes, small int or exact bytes), against every other way in.
+"""The plain call, f(haystack, small int or exact bytes), against every other way in.
 
-The module answers f(haystack, needle) with an exact `bytes` haystack and an
-exact int or `bytes` needle without its general steps; these tests hold that
-shortcut to exactly what the general steps give for the same data: the same
-offsets at every position, and the same errors for every needle it refuses.
+The module answers f(haystack, needle) with an exact `bytes`, `bytearray` or
+`memoryview` haystack and an exact int or `bytes` needle without its general
+steps; these tests hold that shortcut to exactly what the general steps give
+for the same data: the same offsets at every position, the same errors for
+every haystack and needle it refuses, and no buffer left exported.
 """
+
+import mmap
+import sys
+from array import array
 
 import pytest
 import qarvo
-from conftest import FUNCTIONS, OUT_OF_RANGE, expect_error, naive_find, needle_arg
+from conftest import (
+    FUNCTIONS,
+    OUT_OF_RANGE,
+    buffer_request_error,
+    expect_error,
+    naive_find,
+    needle_arg,
+)
+
+try:
+    import numpy as np
+except ImportError:  # the views of numpy arrays are then left out
+    np = None
 
 SIZES = [*range(0, 18), 31, 32, 33, 47, 63, 64, 65, 80]
 HAYSTACK_KINDS = {
@@ -16,6 +33,7 @@ HAYSTACK_KINDS = {
     "bytearray": bytearray,  # the general steps, with a buffer request
     "memoryview": memoryview,
     "bytes-subclass": type("Bytes", (bytes,), {}),  # general steps, read in place
+    "bytearray-subclass": type("ByteArray", (bytearray,), {}),  # general steps, requested
 }
 
 
@@ -86,3 +104,146 @@ def test_keywords_and_extra_arguments_take_the_binder(fn):
         needle,
         needle,
     )
+
+
+# ---------------------------------------------------------------- memoryviews
+#
+# A memoryview haystack is read in place only when its buffer request would
+# succeed and pass every check; keywords always take the general steps, so
+# f(haystack=view, needle=x) is the reference for f(view, x).
+
+VIEW_SIZES = [0, 1, 2, 3, 7, 15, 16, 17, 32, 33, 64]
+NOT_BYTES = "buffer contents are not compatible with u8"
+NOT_CONTIGUOUS = "haystack buffer must be contiguous"
+
+
+def _released(data: bytes) -> memoryview:
+    view = memoryview(data)
+    view.release()
+    return view
+
+
+def _mapped(data: bytes) -> mmap.mmap:
+    mapped = mmap.mmap(-1, len(data))
+    mapped.write(data)
+    return mapped
+
+
+def _views(data: bytes) -> dict:
+    """Memoryviews whose bytes (where they have any) read as `data`."""
+    n = len(data)
+    views = {
+        "of-bytes": memoryview(data),
+        "of-bytearray": memoryview(bytearray(data)),
+        "of-array-B": memoryview(array("B", data)),
+        "sliced": memoryview(b"<" + data + b">")[1 : n + 1],
+        "strided": memoryview(bytes(b for byte in data for b in (byte, 0)))[::2],
+        "reversed": memoryview(data[::-1])[::-1],
+        "cast-B": memoryview(data).cast("B"),
+        "cast-c": memoryview(data).cast("c"),
+        "cast-b": memoryview(data).cast("b"),
+        "released": _released(data),
+    }
+    if n:
+        views["of-mmap"] = memoryview(_mapped(data))
+    if n and n % 2 == 0:
+        views["two-rows"] = memoryview(data).cast("B", shape=[2, n // 2])
+        views["cast-H"] = memoryview(data).cast("H")
+    if n == 1:
+        views["scalar"] = memoryview(data).cast("B", shape=[])
+    if np is not None:
+        views["numpy-uint8"] = memoryview(np.frombuffer(data, dtype=np.uint8))
+        views["numpy-big-u1"] = memoryview(np.frombuffer(data, dtype=">u1"))
+        views["numpy-bool"] = memoryview(np.frombuffer(data, dtype=np.bool_))
+        views["numpy-gapped"] = memoryview(np.frombuffer(data + data, dtype=np.uint8)[::2])
+    return views
+
+
+def _general_steps(view: memoryview, needle: bytes):
+    """What the general steps give for a valid needle: the offset, or the haystack's error."""
+    try:
+        layout = (view.ndim, view.itemsize, view.format, view.c_contiguous)
+    except ValueError:
+        return buffer_request_error(view)  # released: the request fails
+    ndim, itemsize, fmt, contiguous = layout
+    if ndim == 0:
+        return BufferError, "shape is null"
+    if itemsize != 1 or fmt not in ("B", "c", ">B"):
+        return BufferError, NOT_BYTES
+    if not contiguous and view.nbytes:  # the interpreter counts any empty buffer as contiguous
+        return BufferError, NOT_CONTIGUOUS
+    return naive_find(view.tobytes(), needle)
+
+
+def _outcome(call):
+    try:
+        return call()
+    except Exception as exc:  # noqa: BLE001 - the error is the outcome compared
+        return type(exc), str(exc)
+
+
+def _needles(fn, data: bytes) -> tuple[list[bytes], list]:
+    """Every window of `data` and one absent needle; then needles the function refuses."""
+    m = {qarvo.search_one: 1, qarvo.search_two: 2, qarvo.search_three: 3}.get(fn, 4)
+    valid = [data[p : p + m] for p in range(len(data) - m + 1)] + [bytes([255] * m)]
+    if fn is qarvo.search_one:
+        refused = [300, -1, 1.5]
+    elif fn is qarvo.search_n:
+        refused = ["abcd", 1.5]
+    else:
+        refused = [b"a" * (m + 1), 1.5]
+    return valid, refused
+
+
+@pytest.mark.parametrize("fn", FUNCTIONS, ids=lambda f: f.__name__)
+@pytest.mark.parametrize("size", VIEW_SIZES)
+def test_memoryview_haystacks_give_what_the_general_steps_give(fn, size):
+    data = _data(size)
+    valid, refused = _needles(fn, data)
+    for kind, view in _views(data).items():
+        for needle in valid:
+            arg = needle_arg(fn, needle)
+            got = _outcome(lambda view=view, arg=arg: fn(view, arg))
+            assert got == _general_steps(view, needle), (kind, needle)
+            assert got == _outcome(lambda view=view, arg=arg: fn(haystack=view, needle=arg))
+        for arg in refused:
+            got = _outcome(lambda view=view, arg=arg: fn(view, arg))
+            assert isinstance(got, tuple), (kind, arg)  # an error, whichever comes first
+            assert got == _outcome(lambda view=view, arg=arg: fn(haystack=view, needle=arg))
+        # No call left the buffer exported: a view with exports cannot be released.
+        view.release()
+
+
+@pytest.mark.parametrize("fn", FUNCTIONS, ids=lambda f: f.__name__)
+def test_read_in_place_haystacks_stay_free_to_change(fn):
+    needle = needle_arg(fn, b"cde"[: {qarvo.search_one: 1, qarvo.search_two: 2}.get(fn, 3)])
+    grown = bytearray(b"abcdef")
+    view = memoryview(grown)
+    assert fn(view, needle) == 2
+    view.release()
+    grown += b"gh"  # a bytearray with exports refuses to resize
+    assert fn(grown, needle) == 2
+    grown.clear()
+    assert fn(grown, needle) is None
+    grown.extend(b"xxcdef")
+    assert fn(grown, needle) == 2
+
+
+@pytest.mark.skipif(sys.version_info < (3, 12), reason="__release_buffer__ arrived in 3.12")
+@pytest.mark.parametrize("fn", FUNCTIONS, ids=lambda f: f.__name__)
+def test_a_view_handed_to_release_buffer_is_refused_as_by_the_general_steps(fn):
+    # The memoryview that __release_buffer__ gets for a bytearray subclass is
+    # restricted: the interpreter refuses any new buffer request on it.
+    needle = needle_arg(fn, b"abc"[: {qarvo.search_one: 1, qarvo.search_two: 2}.get(fn, 3)])
+    outcomes = []
+
+    class Exporter(bytearray):
+        def __release_buffer__(self, view):
+            outcomes.append(_outcome(lambda: fn(view, needle)))
+            outcomes.append(_outcome(lambda: fn(haystack=view, needle=needle)))
+            outcomes.append(buffer_request_error(view))
+
+    with memoryview(Exporter(b"abc")):
+        pass
+    assert outcomes[0] == outcomes[1] == outcomes[2]
+    assert outcomes[0][0] is ValueError
