@@ -156,6 +156,11 @@ def _views(data: bytes) -> dict:
         views["numpy-big-u1"] = memoryview(np.frombuffer(data, dtype=">u1"))
         views["numpy-bool"] = memoryview(np.frombuffer(data, dtype=np.bool_))
         views["numpy-gapped"] = memoryview(np.frombuffer(data + data, dtype=np.uint8)[::2])
+        if n >= 4 and n % 2 == 0:  # two columns of n/2 bytes: Fortran order, not C
+            views["numpy-transposed"] = memoryview(np.frombuffer(data, np.uint8).reshape(2, -1).T)
+            views["numpy-gapped-rows"] = memoryview(
+                np.frombuffer(data + data, np.uint8).reshape(2, -1)[:, ::2]
+            )
     return views
 
 
