@@ -15,7 +15,6 @@
 // Reached through two.hpp and three.hpp, after vector.hpp.
 #pragma once
 
-#include <array>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +30,13 @@ inline namespace QARVO_ISA_NAMESPACE {
 struct NeedleByte {
     std::size_t offset;
     std::uint8_t value;
+};
+
+// N of them (none for N = 0). A plain array, not std::array, whose member
+// functions an unoptimised build would share between the variants' TUs.
+template <std::size_t N>
+struct NeedleBytes {
+    NeedleByte at[N == 0 ? 1 : N];
 };
 
 // Lanes whose bytes match, in the form the backend folds cheapest over a
@@ -89,10 +95,9 @@ inline constexpr std::size_t kPassesPerAlarm = 8;
 // i .. i + 4W - 1 and reads no byte at or beyond i + 4W + span - 1.
 template <class V, std::size_t kTested, std::size_t kChecked>
 [[gnu::always_inline]] inline bool sieve(const std::uint8_t* data, std::size_t n, std::size_t span,
-                                         std::size_t& i,
-                                         const std::array<NeedleByte, kTested>& tested,
-                                         const std::array<NeedleByte, kChecked>& checked,
-                                         bool may_give_up, SearchResult& found) noexcept {
+                                         std::size_t& i, const NeedleBytes<kTested>& tested,
+                                         const NeedleBytes<kChecked>& checked, bool may_give_up,
+                                         SearchResult& found) noexcept {
     static_assert(kTested == 1 || kTested == 2);
     using S = SieveLanes<V>;
     using Lanes = typename S::Lanes;
@@ -101,19 +106,23 @@ template <class V, std::size_t kTested, std::size_t kChecked>
     constexpr std::size_t W = V::kWidth;
     const std::size_t start = i;
     std::size_t alarms = 0;
-    const Vec a = V::splat(tested[0].value);
-    const Vec b = V::splat(tested[kTested - 1].value);
+    const Vec a = V::splat(tested.at[0].value);
+    const Vec b = V::splat(tested.at[kTested - 1].value);
     const auto lanes_at = [&](std::size_t at) noexcept -> Lanes {
-        const Vec x = load_at<V>(data, n, at + tested[0].offset);
+        const Vec x = load_at<V>(data, n, at + tested.at[0].offset);
         if constexpr (kTested == 1) {
             return S::of(x, a, x, a);
         } else {
-            return S::of(x, a, load_at<V>(data, n, at + tested[1].offset), b);
+            return S::of(x, a, load_at<V>(data, n, at + tested.at[1].offset), b);
         }
     };
     const auto checked_at = [&](Mask m, std::size_t at) noexcept -> Mask {
-        for (const NeedleByte& c : checked) {
-            m = V::and_(m, V::eq(load_at<V>(data, n, at + c.offset), V::splat(c.value)));
+        if constexpr (kChecked > 0) {
+            for (std::size_t c = 0; c < kChecked; ++c) {
+                const NeedleByte& check = checked.at[c];
+                m = V::and_(m,
+                            V::eq(load_at<V>(data, n, at + check.offset), V::splat(check.value)));
+            }
         }
         return m;
     };

@@ -23,12 +23,10 @@
 // block with a match wins, so the result is the first occurrence.
 #pragma once
 
-#include <algorithm>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <tuple>
-#include <utility>
 
 #include "byte_rank.hpp"
 #include "qarvo/search.hpp"
@@ -195,8 +193,12 @@ template <class V>
     const std::uint32_t k0 = std::uint32_t{kByteRank.of[b0]} * 4;
     const std::uint32_t k1 = std::uint32_t{kByteRank.of[b1]} * 4 + 1;
     const std::uint32_t k2 = std::uint32_t{kByteRank.of[b2]} * 4 + 2;
-    const std::uint32_t lowest = std::min({k0, k1, k2});
-    const std::uint32_t highest = std::max({k0, k1, k2});
+    // Plain comparisons, not std::min/max: an unoptimised build would emit
+    // those as functions shared with other variants' TUs (see vector.hpp).
+    const std::uint32_t low01 = k0 < k1 ? k0 : k1;
+    const std::uint32_t high01 = k0 < k1 ? k1 : k0;
+    const std::uint32_t lowest = low01 < k2 ? low01 : k2;
+    const std::uint32_t highest = high01 < k2 ? k2 : high01;
     const auto byte_of = [packed](std::uint32_t key) noexcept {
         const std::size_t offset = key % 4;
         return NeedleByte{offset, static_cast<std::uint8_t>(packed >> (8 * offset))};
@@ -206,10 +208,10 @@ template <class V>
     std::size_t i = aligned_restart<V>(data + by_rank[0].offset);
     SearchResult found = SearchResult::not_found();
     if (lowest / 4 < kLoneByteRank &&
-        sieve<V, 1, 2>(data, n, 3, i, {by_rank[0]}, {by_rank[1], by_rank[2]}, true, found)) {
+        sieve<V, 1, 2>(data, n, 3, i, {{by_rank[0]}}, {{by_rank[1], by_rank[2]}}, true, found)) {
         return found;
     }
-    if (sieve<V, 2, 1>(data, n, 3, i, {by_rank[0], by_rank[1]}, {by_rank[2]}, true, found)) {
+    if (sieve<V, 2, 1>(data, n, 3, i, {{by_rank[0], by_rank[1]}}, {{by_rank[2]}}, true, found)) {
         return found;
     }
     return find_three_from<V>(data, n, i, b0, b1, b2, V::splat(b0), V::splat(b1), V::splat(b2));

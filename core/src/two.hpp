@@ -142,10 +142,10 @@ template <class V>
     std::size_t i = aligned_restart<V>(data + rare);
     SearchResult found = SearchResult::not_found();
     if (kByteRank.of[rarer.value] < kLoneByteRank &&
-        sieve<V, 1, 1>(data, n, 2, i, {rarer}, {other}, true, found)) {
+        sieve<V, 1, 1>(data, n, 2, i, {{rarer}}, {{other}}, true, found)) {
         return found;
     }
-    if (sieve<V, 2, 0>(data, n, 2, i, {rarer, other}, {}, false, found)) {
+    if (sieve<V, 2, 0>(data, n, 2, i, {{rarer, other}}, {}, false, found)) {
         return found;
     }
     return find_two_from<V>(data, n, i, b0, b1, V::splat(b0), V::splat(b1));
