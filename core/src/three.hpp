@@ -3,15 +3,22 @@
 // The structure of find_two with one more byte. With W-byte vectors:
 //   main loop, while 5W bytes remain: five loads cover 4W positions; the
 //     second and third bytes come from the vectors shifted by one and two
-//     bytes out of two adjacent loads (reloaded on AVX-512, as in find_two);
+//     bytes out of two adjacent loads (reloaded on AVX-512: bytes_after).
+//     The 16-byte variants' main loop; the wide variants (is_wide) run it
+//     only when their sieves (sieve.hpp) gave up. Those, while 4W + 2 bytes
+//     remain, test the rarest needle byte (byte_rank.hpp) alone when it is
+//     one text does not use, then the two rarer bytes, at every position,
+//     and check the others in the blocks that pass, each until its false
+//     alarms exceed its budget;
 //   W positions per pass, while W + 2 bytes remain: three overlapping loads
 //     at i, i + 1 and i + 2;
 //   the at most W + 1 bytes left: for W = 16, each position compared as one
-//     24-bit little-endian value; a wider variant (is_wide) takes one more
-//     pass over the last W positions, overlapping ones known not to match.
+//     24-bit little-endian value; a wider variant takes one more pass over
+//     the last W positions, overlapping ones known not to match.
 // A wide variant's range too short for one pass takes short_three before any
 // setup: masked loads on AVX-512, overlapping narrower passes on AVX2.
-// The wide backends (kAlignLoads) align their main loop as find_two does.
+// The wide variants start their sieves as find_two does: one W-position
+// pass at 0, then loads of the rarest byte W-aligned.
 // Positions are tested in increasing blocks and the lowest lane of the first
 // block with a match wins, so the result is the first occurrence.
 #pragma once
@@ -21,7 +28,9 @@
 #include <cstdint>
 #include <tuple>
 
+#include "byte_rank.hpp"
 #include "qarvo/search.hpp"
+#include "sieve.hpp"
 #include "two.hpp"
 #include "vector.hpp"
 
@@ -98,37 +107,19 @@ template <class V, class... Narrower>
     }
 }
 
-template <class V, class... Narrower>
-SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
-                        std::uint8_t b2) noexcept {
+// Positions i .. n - 3 with the loops that test all three bytes: the main
+// loop (on a wide variant only after its sieves gave up), W positions per
+// pass, then the end (see the top of this file).
+template <class V>
+[[gnu::always_inline]] inline SearchResult find_three_from(const std::uint8_t* data, std::size_t n,
+                                                           std::size_t i, std::uint8_t b0,
+                                                           std::uint8_t b1, std::uint8_t b2,
+                                                           typename V::Vec first,
+                                                           typename V::Vec second,
+                                                           typename V::Vec third) noexcept {
     using Mask = typename V::Mask;
     using Vec = typename V::Vec;
     constexpr std::size_t W = V::kWidth;
-    const std::uint8_t* const data = haystack.data;
-    const std::size_t n = haystack.size;
-    assert(data != nullptr || n == 0);
-    // Too short for one W-position pass (or, with masked loads, at most
-    // one): before any setup.
-    if constexpr (is_wide<V>) {
-        if (n <= short_positions<V> + 2) {
-            return short_three<V, Narrower...>(data, n, b0, b1, b2);
-        }
-    }
-    const Vec first = V::splat(b0);
-    const Vec second = V::splat(b1);
-    const Vec third = V::splat(b2);
-
-    std::size_t i = 0;
-    // Long enough for the main loop from any restart offset: one W-position
-    // pass at 0, then aligned loads.
-    if constexpr (V::kAlignLoads) {
-        if (n >= W + 5 * W) {
-            if (const Mask m = triple_mask_at<V>(data, n, 0, first, second, third); V::any(m)) {
-                return SearchResult::at(V::lowest(m));
-            }
-            i = aligned_restart<V>(data);
-        }
-    }
     // Positions i .. i + 4W - 1; needs bytes up to i + 4W + 1 and reads
     // i .. i + 5W - 1.
     while (n - i >= 5 * W) {
@@ -183,6 +174,83 @@ SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
         }
         return SearchResult::not_found();
     }
+}
+
+// A wide variant's range of at least 5W + 2 bytes whose positions 0 .. W - 1
+// do not match: the sieves from the first offset at which the rarest byte's
+// loads are W-aligned, then the rest. Out of line and reached by a tail
+// call, as find_two_long.
+template <class V>
+[[gnu::noinline]] SearchResult find_three_long(const std::uint8_t* data, std::size_t n,
+                                               std::uint8_t b0, std::uint8_t b1,
+                                               std::uint8_t b2) noexcept {
+    // The needle's bytes, rarest first; equal ranks keep their
+    // order. Each key is rank * 4 + offset, so sorting the keys sorts
+    // both, in registers (an array of bytes sorted through memory
+    // costs more than a short search).
+    const std::uint32_t packed =
+        std::uint32_t{b0} | std::uint32_t{b1} << 8 | std::uint32_t{b2} << 16;
+    const std::uint32_t k0 = std::uint32_t{kByteRank.of[b0]} * 4;
+    const std::uint32_t k1 = std::uint32_t{kByteRank.of[b1]} * 4 + 1;
+    const std::uint32_t k2 = std::uint32_t{kByteRank.of[b2]} * 4 + 2;
+    // Plain comparisons, not std::min/max: an unoptimised build would emit
+    // those as functions shared with other variants' TUs (see vector.hpp).
+    const std::uint32_t low01 = k0 < k1 ? k0 : k1;
+    const std::uint32_t high01 = k0 < k1 ? k1 : k0;
+    const std::uint32_t lowest = low01 < k2 ? low01 : k2;
+    const std::uint32_t highest = high01 < k2 ? k2 : high01;
+    const auto byte_of = [packed](std::uint32_t key) noexcept {
+        const std::size_t offset = key % 4;
+        return NeedleByte{offset, static_cast<std::uint8_t>(packed >> (8 * offset))};
+    };
+    const NeedleByte by_rank[3] = {byte_of(lowest), byte_of(k0 ^ k1 ^ k2 ^ lowest ^ highest),
+                                   byte_of(highest)};
+    std::size_t i = aligned_restart<V>(data + by_rank[0].offset);
+    SearchResult found = SearchResult::not_found();
+    if (lowest / 4 < kLoneByteRank &&
+        sieve<V, 1, 2>(data, n, 3, i, {{by_rank[0]}}, {{by_rank[1], by_rank[2]}}, true, found)) {
+        return found;
+    }
+    if (sieve<V, 2, 1>(data, n, 3, i, {{by_rank[0], by_rank[1]}}, {{by_rank[2]}}, true, found)) {
+        return found;
+    }
+    return find_three_from<V>(data, n, i, b0, b1, b2, V::splat(b0), V::splat(b1), V::splat(b2));
+}
+
+template <class V, class... Narrower>
+SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
+                        std::uint8_t b2) noexcept {
+    using Mask = typename V::Mask;
+    using Vec = typename V::Vec;
+    constexpr std::size_t W = V::kWidth;
+    const std::uint8_t* const data = haystack.data;
+    const std::size_t n = haystack.size;
+    assert(data != nullptr || n == 0);
+    // Too short for one W-position pass (or, with masked loads, at most
+    // one): before any setup.
+    if constexpr (is_wide<V>) {
+        if (n <= short_positions<V> + 2) {
+            return short_three<V, Narrower...>(data, n, b0, b1, b2);
+        }
+    }
+    const Vec first = V::splat(b0);
+    const Vec second = V::splat(b1);
+    const Vec third = V::splat(b2);
+
+    std::size_t i = 0;
+    if constexpr (is_wide<V>) {
+        // Long enough for one sieve pass from any restart offset: one
+        // W-position pass at 0, then sieves that test the rarest byte alone
+        // (when text does not use it), then the two rarer bytes, each
+        // checking the others; the loop below only when both gave up.
+        if (n >= 5 * W + 2) {
+            if (const Mask m = triple_mask_at<V>(data, n, 0, first, second, third); V::any(m)) {
+                return SearchResult::at(V::lowest(m));
+            }
+            return find_three_long<V>(data, n, b0, b1, b2);
+        }
+    }
+    return find_three_from<V>(data, n, i, b0, b1, b2, first, second, third);
 }
 
 }  // namespace QARVO_ISA_NAMESPACE

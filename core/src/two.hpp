@@ -1,21 +1,25 @@
 // find_two: the first offset p with haystack[p] == b0 and haystack[p + 1] == b1.
 //
 // Tests positions, not bytes. With W-byte vectors:
-//   main loop, while 5W bytes remain: five loads cover 4W positions; the
-//     second byte of each position comes from the vector shifted by one byte
-//     out of two adjacent loads, so a pair straddling vectors costs no load
-//     (AVX-512, whose shift across the vector takes two shuffles, loads the
-//     bytes one further instead: bytes_after);
+//   main loop: for W = 16, while 5W bytes remain, five loads cover 4W
+//     positions; the second byte of each position comes from the vector
+//     shifted by one byte out of two adjacent loads, so a pair straddling
+//     vectors costs no load. The wide variants (is_wide) run a sieve
+//     instead (sieve.hpp), while 4W + 1 bytes remain: when the rarer needle
+//     byte (byte_rank.hpp) is one text does not use, it alone at every
+//     position, the other byte checked in the blocks it lets through; else,
+//     or after too many false alarms, both bytes at every position, from
+//     aligned loads of the rarer one and loads one byte beside them;
 //   W positions per pass, while W + 1 bytes remain: the second byte comes
 //     from an overlapping load one byte further;
 //   the at most W bytes left: for W = 16, each position compared as one
-//     16-bit little-endian value; a wider variant (is_wide) takes one more
-//     pass over the last W positions, overlapping ones known not to match.
+//     16-bit little-endian value; a wider variant takes one more pass over
+//     the last W positions, overlapping ones known not to match.
 // A wide variant's range too short for one pass takes short_two before any
 // setup: masked loads on AVX-512, overlapping narrower passes on AVX2.
-// The wide backends (kAlignLoads), when the range is long enough for the main
-// loop, run one W-position pass at 0 and continue from the first W-aligned
-// offset after it (aligned_restart).
+// A wide variant's range long enough for the sieve gets one W-position pass
+// at 0 first, and the sieve goes on from the first offset after it where
+// the loads of the rarer byte are W-aligned (aligned_restart).
 // Positions are tested in increasing blocks and the lowest lane of the first
 // block with a match wins, so the result is the first occurrence.
 #pragma once
@@ -25,7 +29,9 @@
 #include <cstdint>
 #include <tuple>
 
+#include "byte_rank.hpp"
 #include "qarvo/search.hpp"
+#include "sieve.hpp"
 #include "vector.hpp"
 
 namespace qarvo::detail {
@@ -84,57 +90,15 @@ template <class V, class... Narrower>
     }
 }
 
-template <class V, class... Narrower>
-SearchResult find_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noexcept {
+// Positions i .. n - 2 after the main loop: W positions per pass, then
+// the end (see the top of this file).
+template <class V>
+[[gnu::always_inline]] inline SearchResult find_two_from(const std::uint8_t* data, std::size_t n,
+                                                         std::size_t i, std::uint8_t b0,
+                                                         std::uint8_t b1, typename V::Vec first,
+                                                         typename V::Vec second) noexcept {
     using Mask = typename V::Mask;
-    using Vec = typename V::Vec;
     constexpr std::size_t W = V::kWidth;
-    const std::uint8_t* const data = haystack.data;
-    const std::size_t n = haystack.size;
-    assert(data != nullptr || n == 0);
-    // Too short for one W-position pass (or, with masked loads, at most
-    // one): before any setup.
-    if constexpr (is_wide<V>) {
-        if (n <= short_positions<V> + 1) {
-            return short_two<V, Narrower...>(data, n, b0, b1);
-        }
-    }
-    const Vec first = V::splat(b0);
-    const Vec second = V::splat(b1);
-
-    std::size_t i = 0;
-    // Long enough for the main loop from any restart offset: one W-position
-    // pass at 0, then aligned loads.
-    if constexpr (V::kAlignLoads) {
-        if (n >= W + 5 * W) {
-            if (const Mask m = pair_mask_at<V>(data, n, 0, first, second); V::any(m)) {
-                return SearchResult::at(V::lowest(m));
-            }
-            i = aligned_restart<V>(data);
-        }
-    }
-    // Positions i .. i + 4W - 1; reads bytes i .. i + 5W - 1 (v4 is loaded
-    // whole for its lane 0).
-    while (n - i >= 5 * W) {
-        const Vec v0 = load_at<V>(data, n, i);
-        const Vec v1 = load_at<V>(data, n, i + W);
-        const Vec v2 = load_at<V>(data, n, i + 2 * W);
-        const Vec v3 = load_at<V>(data, n, i + 3 * W);
-        const Vec v4 = load_at<V>(data, n, i + 4 * W);
-        const Mask m0 =
-            V::and_(V::eq(v0, first), V::eq(bytes_after<V, 1>(data, n, i, v0, v1), second));
-        const Mask m1 =
-            V::and_(V::eq(v1, first), V::eq(bytes_after<V, 1>(data, n, i + 1 * W, v1, v2), second));
-        const Mask m2 =
-            V::and_(V::eq(v2, first), V::eq(bytes_after<V, 1>(data, n, i + 2 * W, v2, v3), second));
-        const Mask m3 =
-            V::and_(V::eq(v3, first), V::eq(bytes_after<V, 1>(data, n, i + 3 * W, v3, v4), second));
-        if (std::size_t offset; first_of_four<V>(m0, m1, m2, m3, offset)) [[unlikely]] {
-            return SearchResult::at(i + offset);
-        }
-        i += 4 * W;
-    }
-
     // Positions i .. i + W - 1; reads bytes i .. i + W.
     while (n - i >= W + 1) {
         const Mask m = pair_mask_at<V>(data, n, i, first, second);
@@ -163,6 +127,82 @@ SearchResult find_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noex
         }
         return SearchResult::not_found();
     }
+}
+
+// A wide variant's range of at least 5W + 1 bytes whose positions 0 .. W - 1
+// do not match: the sieves from the first offset at which the rarer byte's
+// loads are W-aligned, then the rest. Out of line and reached by a tail
+// call, so that shorter ranges do not pay for its registers.
+template <class V>
+[[gnu::noinline]] SearchResult find_two_long(const std::uint8_t* data, std::size_t n,
+                                             std::uint8_t b0, std::uint8_t b1) noexcept {
+    const std::size_t rare = kByteRank.of[b1] < kByteRank.of[b0] ? 1 : 0;
+    const NeedleByte rarer{rare, rare == 0 ? b0 : b1};
+    const NeedleByte other{1 - rare, rare == 0 ? b1 : b0};
+    std::size_t i = aligned_restart<V>(data + rare);
+    SearchResult found = SearchResult::not_found();
+    if (kByteRank.of[rarer.value] < kLoneByteRank &&
+        sieve<V, 1, 1>(data, n, 2, i, {{rarer}}, {{other}}, true, found)) {
+        return found;
+    }
+    if (sieve<V, 2, 0>(data, n, 2, i, {{rarer, other}}, {}, false, found)) {
+        return found;
+    }
+    return find_two_from<V>(data, n, i, b0, b1, V::splat(b0), V::splat(b1));
+}
+
+template <class V, class... Narrower>
+SearchResult find_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noexcept {
+    using Mask = typename V::Mask;
+    using Vec = typename V::Vec;
+    constexpr std::size_t W = V::kWidth;
+    const std::uint8_t* const data = haystack.data;
+    const std::size_t n = haystack.size;
+    assert(data != nullptr || n == 0);
+    // Too short for one W-position pass (or, with masked loads, at most
+    // one): before any setup.
+    if constexpr (is_wide<V>) {
+        if (n <= short_positions<V> + 1) {
+            return short_two<V, Narrower...>(data, n, b0, b1);
+        }
+    }
+    const Vec first = V::splat(b0);
+    const Vec second = V::splat(b1);
+
+    std::size_t i = 0;
+    if constexpr (is_wide<V>) {
+        // Long enough for one sieve pass from any restart offset: one
+        // W-position pass at 0 here, the rest out of line.
+        if (n >= 5 * W + 1) {
+            if (const Mask m = pair_mask_at<V>(data, n, 0, first, second); V::any(m)) {
+                return SearchResult::at(V::lowest(m));
+            }
+            return find_two_long<V>(data, n, b0, b1);
+        }
+    } else {
+        // Positions i .. i + 4W - 1; reads bytes i .. i + 5W - 1 (v4 is loaded
+        // whole for its lane 0).
+        while (n - i >= 5 * W) {
+            const Vec v0 = load_at<V>(data, n, i);
+            const Vec v1 = load_at<V>(data, n, i + W);
+            const Vec v2 = load_at<V>(data, n, i + 2 * W);
+            const Vec v3 = load_at<V>(data, n, i + 3 * W);
+            const Vec v4 = load_at<V>(data, n, i + 4 * W);
+            const Mask m0 =
+                V::and_(V::eq(v0, first), V::eq(bytes_after<V, 1>(data, n, i, v0, v1), second));
+            const Mask m1 = V::and_(V::eq(v1, first),
+                                    V::eq(bytes_after<V, 1>(data, n, i + 1 * W, v1, v2), second));
+            const Mask m2 = V::and_(V::eq(v2, first),
+                                    V::eq(bytes_after<V, 1>(data, n, i + 2 * W, v2, v3), second));
+            const Mask m3 = V::and_(V::eq(v3, first),
+                                    V::eq(bytes_after<V, 1>(data, n, i + 3 * W, v3, v4), second));
+            if (std::size_t offset; first_of_four<V>(m0, m1, m2, m3, offset)) [[unlikely]] {
+                return SearchResult::at(i + offset);
+            }
+            i += 4 * W;
+        }
+    }
+    return find_two_from<V>(data, n, i, b0, b1, first, second);
 }
 
 }  // namespace QARVO_ISA_NAMESPACE

@@ -74,6 +74,15 @@ inline constexpr bool has_masked_compare = requires {
     V::kMaskedCompare;
 };
 
+// Backends that can test bytes as differences (AVX-512: kByteDiff) provide
+// pair_diff(x, a, y, b), zero in the lanes where x == a and y == b;
+// min_diff(d, e), zero where d or e is; and zero_lanes(d), the mask of the
+// zero lanes. A block of vectors then costs one mask, not one per vector.
+template <class V>
+inline constexpr bool has_byte_diff = requires {
+    V::kByteDiff;
+};
+
 // The wide backends (wider than 16 bytes) finish a range with vector steps
 // that overlap the last one, and take ranges too short for one step through
 // a short path; the 16-byte ones keep their narrowing blocks down to a

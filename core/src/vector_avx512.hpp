@@ -47,6 +47,21 @@ struct Avx512 : BitLanes<Avx512MoveMask> {
     }
     static bool all(Mask m) noexcept { return m == ~Mask{0}; }
 
+    // Byte differences, for tests that fold many vectors before they look
+    // at a mask: pair_diff(x, a, y, b) is zero exactly in the lanes where
+    // x == a and y == b (an XOR and one vpternlog); the unsigned minimum of
+    // two differences is zero where either is, and zero_lanes(d) turns the
+    // result into a mask once per block. Compares into mask registers and
+    // their AND/OR take longer per vector on Zen 4 (has_byte_diff in
+    // vector.hpp).
+    static constexpr bool kByteDiff = true;
+    static Vec pair_diff(Vec x, Vec a, Vec y, Vec b) noexcept {
+        // 0xBE: (x XOR a) OR the third operand.
+        return _mm512_ternarylogic_epi32(x, a, _mm512_xor_si512(y, b), 0xBE);
+    }
+    static Vec min_diff(Vec d, Vec e) noexcept { return _mm512_min_epu8(d, e); }
+    static Mask zero_lanes(Vec d) noexcept { return _mm512_testn_epi8_mask(d, d); }
+
     // Loads of the first `count` lanes only (count <= 64; the rest are zero):
     // masked-off bytes are not read, so they may lie past the range's end,
     // even on a page that is not mapped. Short ranges take one such load

@@ -73,6 +73,18 @@ concept Vector = (V::kWidth == 16 || V::kWidth == 32 || V::kWidth == 64) &&
             noexcept->std::same_as<typename V::Mask>;
             { V::all(m) }
             noexcept->std::same_as<bool>;
+        }) &&
+    // Optional: byte differences (has_byte_diff): pair_diff(x, a, y, b),
+    // min_diff(d, e) and zero_lanes(d).
+    (
+        !requires { V::kByteDiff; } ||
+        requires(typename V::Vec v) {
+            { V::pair_diff(v, v, v, v) }
+            noexcept->std::same_as<typename V::Vec>;
+            { V::min_diff(v, v) }
+            noexcept->std::same_as<typename V::Vec>;
+            { V::zero_lanes(v) }
+            noexcept->std::same_as<typename V::Mask>;
         });
 
 }  // namespace QARVO_ISA_NAMESPACE

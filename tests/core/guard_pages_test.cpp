@@ -120,8 +120,11 @@ TEST_P(GuardPages, LongRangesAtEveryStartAddressModulo64) {
     // the aligned main loop of every routine and variant 0, 1 and a few times
     // (and, below 384, not at all for find_two/three on AVX-512).
     constexpr std::size_t kWidest = 64;
-    const Bytes needles[] = {Bytes{'x'}, Bytes{'x', 'y'}, Bytes{'x', 'y', 'z'},
-                             Bytes{'q', 'r', 's', 't', 'u'}, Bytes(17, 'q')};
+    // '|' is a byte text does not use: the wide find_two/three test it alone
+    // and check the others (loads one and two bytes further) where it occurs.
+    const Bytes needles[] = {Bytes{'x'},      Bytes{'x', 'y'},      Bytes{'x', 'y', 'z'},
+                             Bytes{'x', '|'}, Bytes{'x', 'y', '|'}, Bytes{'q', 'r', 's', 't', 'u'},
+                             Bytes(17, 'q')};
     GuardedPage page;
     ASSERT_TRUE(page.ok());
     ASSERT_EQ(page.size() % kWidest, 0u);
@@ -148,6 +151,37 @@ TEST_P(GuardPages, LongRangesAtEveryStartAddressModulo64) {
                         << "length " << n << ", start " << start << " mod 64, needle of " << m
                         << " at " << p;
                     std::fill_n(haystack.begin() + static_cast<std::ptrdiff_t>(p), m, '.');
+                }
+            }
+        }
+    }
+}
+
+TEST_P(GuardPages, ChecksOfEveryBlockUpToTheEnd) {
+    // A range of '|' only: for these needles every block of the wide
+    // variants' main loops has candidates, so the bytes before and after
+    // each candidate are loaded and checked in every block up to the last
+    // one, and the search moves to filters of more bytes on the way. The
+    // needle, or all but its last byte, sits at the very end.
+    constexpr std::size_t kWidest = 64;
+    const Bytes needles[] = {Bytes{'x', '|'}, Bytes{'|', 'x'}, Bytes{'x', '|', 'y'},
+                             Bytes{'x', 'y', '|'}, Bytes{'|', 'x', 'y'}};
+    GuardedPage page;
+    ASSERT_TRUE(page.ok());
+    for (const std::size_t shortest : {std::size_t{1088}, std::size_t{4032}}) {
+        for (std::size_t start = 0; start < kWidest; ++start) {
+            const std::size_t n = shortest + (2 * kWidest - start - shortest % kWidest) % kWidest;
+            ASSERT_LE(n, page.size());
+            const std::span<std::uint8_t> haystack = page.last(n);
+            for (const Bytes& needle : needles) {
+                const std::size_t m = needle.size();
+                for (const std::size_t planted : {m, m - 1}) {
+                    std::fill(haystack.begin(), haystack.end(), '|');
+                    plant(haystack, n - planted,
+                          std::span<const std::uint8_t>(needle).first(planted));
+                    ASSERT_EQ(find_by_length(haystack, needle), naive_find(haystack, needle))
+                        << "length " << n << ", start " << start << " mod 64, needle of " << m
+                        << ", " << planted << " of its bytes at the end";
                 }
             }
         }

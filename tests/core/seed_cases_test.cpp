@@ -50,6 +50,9 @@ const Seed kSeeds[] = {
     {"\xff\xff\xff\x00"sv, "\xff\x00"sv, 2},
     {"\x00\x01\x00\x00\x01\x00\x01"sv, "\x00\x01\x00\x01"sv, 3},
     {"\xff\x00\xff\x00\xff\x00\xff\x00\xff"sv, "\x00\xff\x00\xff\x00"sv, 1},
+    // '|', a byte text does not use, is tested alone by the wide variants.
+    {"|a|b|ab|", "b|", 3},
+    {"a|ba|bb|b", "|bb", 4},
     {"needle in a haystack", "hay", 12},
     {"needle in a haystack", "needle in a haystack", 0},
     {"needle in a haystack", "needle in a haystack!", std::nullopt},

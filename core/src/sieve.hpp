@@ -1,0 +1,155 @@
+// The wide variants' main loop for two- and three-byte needles: some needle
+// bytes are tested at every position, the others only in the blocks where
+// that test lets a position through.
+//
+// Testing every needle byte at every position costs a load per byte and
+// vector, and all but one of those loads straddle two cache lines: on Zen 4
+// find_three spent as long on its three loads per vector as a read of the
+// haystack takes for four. So the search tests the one or two needle bytes
+// likely rarest in the data (byte_rank.hpp) and checks the rest on the
+// blocks that pass, a rare event when those bytes are rare. When they are
+// not (a block with a candidate that the check rejects is a false alarm,
+// and a mispredicted branch), the loop gives up after a bounded number of
+// false alarms and the caller goes on with a filter that tests more bytes.
+// Every occurrence passes every filter, so only speed depends on the choice.
+// Reached through two.hpp and three.hpp, after vector.hpp.
+#pragma once
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+
+#include "byte_rank.hpp"
+#include "qarvo/search.hpp"
+#include "vector.hpp"
+
+namespace qarvo::detail {
+inline namespace QARVO_ISA_NAMESPACE {
+
+// A needle byte and its offset in the needle.
+struct NeedleByte {
+    std::size_t offset;
+    std::uint8_t value;
+};
+
+// N of them (none for N = 0). A plain array, not std::array, whose member
+// functions an unoptimised build would share between the variants' TUs.
+template <std::size_t N>
+struct NeedleBytes {
+    NeedleByte at[N == 0 ? 1 : N];
+};
+
+// Lanes whose bytes match, in the form the backend folds cheapest over a
+// block: a byte difference, zero in the lanes that match, where the backend
+// has them (has_byte_diff), else the compare mask.
+template <class V>
+struct SieveLanes {
+    using Vec = typename V::Vec;
+    using Mask = typename V::Mask;
+
+    // Lanes where x == a and y == b.
+    [[gnu::always_inline]] static auto of(Vec x, Vec a, Vec y, Vec b) noexcept {
+        if constexpr (has_byte_diff<V>) {
+            return V::pair_diff(x, a, y, b);
+        } else {
+            return V::and_(V::eq(x, a), V::eq(y, b));
+        }
+    }
+    using Lanes = decltype(of(Vec{}, Vec{}, Vec{}, Vec{}));
+
+    // The lanes set in either.
+    [[gnu::always_inline]] static Lanes either(Lanes x, Lanes y) noexcept {
+        if constexpr (has_byte_diff<V>) {
+            return V::min_diff(x, y);
+        } else {
+            return V::or_(x, y);
+        }
+    }
+    [[gnu::always_inline]] static Mask mask(Lanes x) noexcept {
+        if constexpr (has_byte_diff<V>) {
+            return V::zero_lanes(x);
+        } else {
+            return x;
+        }
+    }
+};
+
+// Byte ranks below this one are bytes that text does not use: tested alone.
+inline constexpr std::uint8_t kLoneByteRank = 100;
+
+// False alarms a sieve loop tolerates: kAlarmSlack, plus one per
+// kPassesPerAlarm passes of 4 W positions. A pass costs about as much as
+// one mispredicted branch, and testing one byte more costs a load per
+// vector, so one alarm in eight passes is about where the narrower filter
+// stops paying.
+inline constexpr std::size_t kAlarmSlack = 16;
+inline constexpr std::size_t kPassesPerAlarm = 8;
+
+// The wide main loop from position i on, for a needle of `span` bytes:
+// the kTested needle bytes `tested` (one or two) tested at every position,
+// the kChecked bytes `checked` in the blocks that pass. Returns true with
+// the first match in `found` when one lies in the positions it covers.
+// Returns false when fewer than 4W + span - 1 bytes remain, or (when
+// `may_give_up`) once the false alarms exceed the budget above; `i` is then
+// the first position not yet tested. Each pass tests positions
+// i .. i + 4W - 1 and reads no byte at or beyond i + 4W + span - 1.
+template <class V, std::size_t kTested, std::size_t kChecked>
+[[gnu::always_inline]] inline bool sieve(const std::uint8_t* data, std::size_t n, std::size_t span,
+                                         std::size_t& i, const NeedleBytes<kTested>& tested,
+                                         const NeedleBytes<kChecked>& checked, bool may_give_up,
+                                         SearchResult& found) noexcept {
+    static_assert(kTested == 1 || kTested == 2);
+    using S = SieveLanes<V>;
+    using Lanes = typename S::Lanes;
+    using Mask = typename V::Mask;
+    using Vec = typename V::Vec;
+    constexpr std::size_t W = V::kWidth;
+    const std::size_t start = i;
+    std::size_t alarms = 0;
+    const Vec a = V::splat(tested.at[0].value);
+    const Vec b = V::splat(tested.at[kTested - 1].value);
+    const auto lanes_at = [&](std::size_t at) noexcept -> Lanes {
+        const Vec x = load_at<V>(data, n, at + tested.at[0].offset);
+        if constexpr (kTested == 1) {
+            return S::of(x, a, x, a);
+        } else {
+            return S::of(x, a, load_at<V>(data, n, at + tested.at[1].offset), b);
+        }
+    };
+    const auto checked_at = [&](Mask m, std::size_t at) noexcept -> Mask {
+        if constexpr (kChecked > 0) {
+            for (std::size_t c = 0; c < kChecked; ++c) {
+                const NeedleByte& check = checked.at[c];
+                m = V::and_(m,
+                            V::eq(load_at<V>(data, n, at + check.offset), V::splat(check.value)));
+            }
+        }
+        return m;
+    };
+    while (n - i >= 4 * W + span - 1) {
+        const Lanes l0 = lanes_at(i);
+        const Lanes l1 = lanes_at(i + W);
+        const Lanes l2 = lanes_at(i + 2 * W);
+        const Lanes l3 = lanes_at(i + 3 * W);
+        if (V::any(S::mask(S::either(S::either(l0, l1), S::either(l2, l3))))) [[unlikely]] {
+            const Mask m0 = checked_at(S::mask(l0), i);
+            const Mask m1 = checked_at(S::mask(l1), i + W);
+            const Mask m2 = checked_at(S::mask(l2), i + 2 * W);
+            const Mask m3 = checked_at(S::mask(l3), i + 3 * W);
+            if (std::size_t offset; first_of_four<V>(m0, m1, m2, m3, offset)) {
+                found = SearchResult::at(i + offset);
+                return true;
+            }
+            ++alarms;
+            if (may_give_up && alarms > kAlarmSlack + (i - start) / (4 * W * kPassesPerAlarm)) {
+                i += 4 * W;
+                return false;
+            }
+        }
+        i += 4 * W;
+    }
+    return false;
+}
+
+}  // namespace QARVO_ISA_NAMESPACE
+}  // namespace qarvo::detail
