@@ -528,13 +528,17 @@ template <class V, bool kStopWhenWeak, bool kStopWhenSpent>
 // kTwoAnchorRank), or when the two counted bytes let through about one
 // position in kTwoAnchorShare or fewer. Otherwise three.
 // A byte absent from the sample may still be common further on (a full stop
-// in a sample of 512 bytes of prose): it is tested alone only when the
-// second would not narrow it much anyway (more than one sample byte in
-// kSelectiveShare, as the run byte of a run), and with the second otherwise.
+// in a sample of 512 bytes of prose): it is tested alone when it is rare in
+// a wider window too (at most kLoneLimit times in kLoneWindow bytes, where
+// a second load would cost more than the false alarms it saves), or when
+// the second would not narrow it much anyway (more than one sample byte in
+// kSelectiveShare, as the run byte of a run); with the second otherwise.
 inline constexpr std::uint8_t kAlienRank = 100;
 inline constexpr std::uint8_t kTwoAnchorRank = 211;
 inline constexpr std::size_t kTwoAnchorShare = 2048;
 inline constexpr std::size_t kSelectiveShare = 8;
+inline constexpr std::size_t kLoneWindow = 4096;
+inline constexpr std::size_t kLoneLimit = 2;
 
 template <class V>
 std::size_t anchors_to_test_by_rank(const Filter<V>& filter) noexcept {
@@ -544,12 +548,15 @@ std::size_t anchors_to_test_by_rank(const Filter<V>& filter) noexcept {
     return kByteRank.of[filter.middle.byte_value] <= kTwoAnchorRank ? 2 : 3;
 }
 
+// `rare_nearby`: the first byte occurs at most kLoneLimit times in the
+// kLoneWindow bytes around the sample (rare_in_window).
 template <class V>
-std::size_t anchors_to_test_by_count(const Filter<V>& filter, const ByteCounts& counts) noexcept {
+std::size_t anchors_to_test_by_count(const Filter<V>& filter, const ByteCounts& counts,
+                                     bool rare_nearby) noexcept {
     constexpr std::size_t S = ByteCounts::kSample;
     const std::size_t first = counts.of[filter.first.byte_value];
     const std::size_t second = counts.of[filter.middle.byte_value];
-    if (first == 0 && second * kSelectiveShare > S) {
+    if (first == 0 && (rare_nearby || second * kSelectiveShare > S)) {
         return 1;
     }
     return first * second * kTwoAnchorShare <= S * S ? 2 : 3;
@@ -567,6 +574,28 @@ std::size_t aligned_at_or_before(const std::uint8_t* data, std::size_t i,
     return misalignment <= i ? i - misalignment : i;
 }
 
+// Whether the anchor's byte occurs at most kLoneLimit times in the
+// kLoneWindow bytes that end at `i` (or, nearer the start, the first
+// kLoneWindow bytes). Stops at the occurrence past the limit, so a common
+// byte costs no more than a rare one. Precondition: n >= kLoneWindow.
+template <class V>
+bool rare_in_window(const std::uint8_t* data, std::size_t n, std::size_t i,
+                    const Anchor<V>& anchor) noexcept {
+    static_assert(kLoneWindow % V::kWidth == 0);
+    assert(n >= kLoneWindow);
+    const std::size_t to = i > kLoneWindow && i <= n ? i : kLoneWindow;
+    std::size_t seen = 0;
+    for (std::size_t b = to - kLoneWindow; b < to; b += V::kWidth) {
+        const typename V::Mask hits = V::eq(load_at<V>(data, n, b), anchor.byte);
+        for (auto lanes = V::lanes(hits); !V::empty(lanes); lanes = V::drop_first(lanes)) {
+            if (++seen > kLoneLimit) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // Filters on the needle bytes rarest in a sample of the haystack around the
 // cursor `i` (the bytes just before it, where there are enough), and moves
 // the cursor back to the block offset whose loads of the new first anchor
@@ -580,8 +609,10 @@ std::size_t refilter_by_count(const std::uint8_t* data, std::size_t n, ByteRange
     const ByteCounts counts = ByteCounts::of_sample(data, n, from);
     plan.rarest = rarest_in_sample(needle, rare_scan_limit(n), counts);
     filter = rare_filter<V>(needle, plan.rarest);
+    const bool rare_nearby =
+        counts.of[filter.first.byte_value] == 0 && rare_in_window<V>(data, n, i, filter.first);
     i = aligned_at_or_before<V>(data, i, filter.first.offset);
-    return anchors_to_test_by_count(filter, counts);
+    return anchors_to_test_by_count(filter, counts, rare_nearby);
 }
 
 // The wide backends' wide phase. The filter chosen by rank has met data on

@@ -192,27 +192,55 @@ TEST_P(FilterChoice, PlainPrefixGivesWayAfterItsMisses) {
 
 QARVO_FOR_EVERY_BACKEND(FilterChoice);
 
-TEST(RareBytes, AByteAbsentFromTheSampleIsTestedAloneOnlyBesideACommonOne) {
+TEST(RareBytes, AByteAbsentFromTheSampleIsTestedAloneOnlyWhenRareNearbyOrBesideACommonOne) {
     // A byte the sample lacks may still be common further on: it is tested
-    // alone only when the second anchor would let through much anyway.
+    // alone when a wider window confirms it rare, or when the second anchor
+    // would let through much anyway.
     using V = detail::Scalar;
     const Bytes needle = bytes_of("xyzw");
     const ByteRange range = range_of(needle);
     const detail::Filter<V> filter{scalar_anchor(range, 0), scalar_anchor(range, 1),
                                    scalar_anchor(range, 2), scalar_anchor(range, 3)};
-    const auto tested = [&](std::uint16_t first, std::uint16_t second) {
+    const auto tested = [&](std::uint16_t first, std::uint16_t second, bool rare_nearby) {
         detail::ByteCounts counts{};
         counts.of['x'] = first;
         counts.of['y'] = second;
-        return detail::anchors_to_test_by_count(filter, counts);
+        return detail::anchors_to_test_by_count(filter, counts, rare_nearby);
     };
     constexpr std::size_t S = detail::ByteCounts::kSample;
-    EXPECT_EQ(tested(0, S), 1u);          // a run of the second byte
-    EXPECT_EQ(tested(0, S / 8 + 1), 1u);  // the second lets through over 1 in 8
-    EXPECT_EQ(tested(0, S / 8), 2u);      // selective enough to test as well
-    EXPECT_EQ(tested(0, 3), 2u);          // prose: a full stop absent, a 'b' or two
-    EXPECT_EQ(tested(1, 100), 2u);        // 1 * 100 * 2048 <= 512 * 512
-    EXPECT_EQ(tested(2, 100), 3u);        // 2 * 100 * 2048 > 512 * 512
+    EXPECT_EQ(tested(0, S, false), 1u);          // a run of the second byte
+    EXPECT_EQ(tested(0, S / 8 + 1, false), 1u);  // the second lets through over 1 in 8
+    EXPECT_EQ(tested(0, S / 8, false), 2u);      // selective enough to test as well
+    EXPECT_EQ(tested(0, 3, false), 2u);          // prose: a full stop absent, a 'b' or two
+    EXPECT_EQ(tested(0, 3, true), 1u);           // a byte rare in the window as well
+    EXPECT_EQ(tested(1, 100, true), 2u);         // in the sample: the count decides
+    EXPECT_EQ(tested(1, 100, false), 2u);        // 1 * 100 * 2048 <= 512 * 512
+    EXPECT_EQ(tested(2, 100, false), 3u);        // 2 * 100 * 2048 > 512 * 512
+}
+
+TEST(RareBytes, WindowCountStopsPastTheLimitAndCoversItsBytesOnly) {
+    // The kLoneWindow bytes before the cursor, or the first ones near the
+    // start; at most kLoneLimit occurrences count as rare.
+    using V = detail::Scalar;
+    constexpr std::size_t kWindow = detail::kLoneWindow;
+    const Bytes needle = bytes_of("x...");
+    const auto x = scalar_anchor(range_of(needle), 0);
+    Bytes data(3 * kWindow, '.');
+    const auto rare = [&](std::size_t i) {
+        return detail::rare_in_window<V>(data.data(), data.size(), i, x);
+    };
+    EXPECT_TRUE(rare(2 * kWindow));
+    data[kWindow] = 'x';
+    data[2 * kWindow - 1] = 'x';  // both ends of the window before 2 * kWindow
+    EXPECT_TRUE(rare(2 * kWindow));
+    data[kWindow + 100] = 'x';  // a third: past the limit
+    EXPECT_FALSE(rare(2 * kWindow));
+    EXPECT_TRUE(rare(3 * kWindow));  // the window after them holds none
+    // Near the start the first kWindow bytes count: three 'x' there.
+    data[kWindow - 1] = 'x';
+    data[0] = 'x';
+    data[5] = 'x';
+    EXPECT_FALSE(rare(10));
 }
 
 TEST(RareBytes, FourLowestScoresLowestFirstTiesToTheLowerOffset) {
