@@ -31,7 +31,9 @@
 // few hundred positions on the first, second and last bytes, each candidate
 // compared in full, until a few have failed), and only then prepare their
 // check byte (or, on long haystacks, rank the needle); they go on from the
-// block offset at or just before the prefix's end whose loads are aligned.
+// block offset at or just before the prefix's end whose loads are aligned,
+// or after one unaligned step when the prefix stopped within its first block
+// (align_after_prefix).
 // Candidates are verified in increasing position (the blocks of a wide step
 // in address order, the lanes of a mask lowest first), so the first that
 // verifies is the first occurrence.
@@ -529,8 +531,9 @@ template <class V, bool kStopWhenWeak, bool kStopWhenSpent>
 // position in kTwoAnchorShare or fewer. Otherwise three.
 // A byte absent from the sample may still be common further on (a full stop
 // in a sample of 512 bytes of prose): it is tested alone when it is rare in
-// a wider window too (at most kLoneLimit times in kLoneWindow bytes, where
-// a second load would cost more than the false alarms it saves), or when
+// a wider window too (at most kLoneLimit times in kLoneWindow bytes: one in
+// 512 or fewer, where a second load, misaligned, costs more than the false
+// alarms it saves), or when
 // the second would not narrow it much anyway (more than one sample byte in
 // kSelectiveShare, as the run byte of a run); with the second otherwise.
 inline constexpr std::uint8_t kAlienRank = 100;
@@ -538,7 +541,7 @@ inline constexpr std::uint8_t kTwoAnchorRank = 211;
 inline constexpr std::size_t kTwoAnchorShare = 2048;
 inline constexpr std::size_t kSelectiveShare = 8;
 inline constexpr std::size_t kLoneWindow = 4096;
-inline constexpr std::size_t kLoneLimit = 2;
+inline constexpr std::size_t kLoneLimit = 8;
 
 template <class V>
 std::size_t anchors_to_test_by_rank(const Filter<V>& filter) noexcept {
@@ -711,38 +714,44 @@ template <class V, class... Narrower>
 
 // Positions that the wide backends search with the plain filter (first,
 // second and last byte, each candidate compared in full) before they rank
-// the needle, and the candidates that may fail there before they stop: a
-// common word usually occurs within the first few hundred bytes of text,
-// and found there it never pays for the ranking and the wide filter's
-// setup. The misses bound the extra comparisons to a few needles, so that
-// the search stays linear.
+// the needle, and how much may fail there before they stop: a common word
+// usually occurs within the first few hundred bytes of text, and found
+// there it never pays for the ranking and the wide filter's setup. A
+// haystack too short to rank for (below kRareAnchorsFrom) has only its
+// check byte to prepare, and takes a shorter prefix. The misses and the
+// bytes they compared bound the extra work to a few hundred bytes, so that
+// the search stays linear and a long needle that nearly matches everywhere
+// (a run of one byte) gives up after one comparison.
 inline constexpr std::size_t kPlainPrefix = 384;
+inline constexpr std::size_t kShortPlainPrefix = 128;
 inline constexpr std::size_t kPlainMisses = 8;
+inline constexpr std::size_t kPlainBytes = 512;
 
-// The plain filter's blocks from 0 while fewer than kPlainPrefix positions
+// The plain filter's blocks from 0 while fewer than `positions` positions
 // are examined (and a whole block fits), lowest position first. Returns the
 // match, or not found with `end` set to the first position not examined:
 // the end of the prefix, or the candidate after the last miss allowed.
-// Precondition: n - W >= m - 1 (the block at 0 fits).
-template <class V>
+template <class V, std::size_t positions>
 [[gnu::always_inline]] inline SearchResult plain_prefix(const std::uint8_t* data, std::size_t n,
                                                         ByteRange needle,
                                                         std::size_t& end) noexcept {
     constexpr std::size_t W = V::kWidth;
-    static_assert(kPlainPrefix % W == 0);
-    const std::size_t last = needle.size - 1;
+    static_assert(positions % W == 0);
+    const std::size_t m = needle.size;
+    const std::size_t last = m - 1;
     const Anchor<V> second = Anchor<V>::at(needle, 1);
     const Filter<V> filter{Anchor<V>::at(needle, 0), second, Anchor<V>::at(needle, last), second};
     std::size_t misses = 0;
     std::size_t b = 0;
-    for (; b < kPlainPrefix && n - b >= W + last; b += W) {
+    for (; b < positions && n - b >= W + last; b += W) {
         const typename V::Mask c = candidates<V>(data, n, b, filter);
         for (auto lanes = V::lanes(c); !V::empty(lanes); lanes = V::drop_first(lanes)) {
             const std::size_t p = b + V::first(lanes);
             if (equal_window(data + p, needle)) {
                 return SearchResult::at(p);
             }
-            if (++misses == kPlainMisses) {
+            ++misses;
+            if (misses == kPlainMisses || misses * m > kPlainBytes) {
                 end = p + 1;
                 return SearchResult::not_found();
             }
@@ -750,6 +759,39 @@ template <class V>
     }
     end = b;
     return SearchResult::not_found();
+}
+
+// The cursor after the plain prefix (every position before `i` rejected),
+// moved to a block offset whose loads of the first anchor are aligned: back
+// by fewer than W positions, or, when the prefix stopped before that many,
+// past one unaligned step at `i` (as verify<V, kStopWhenSpent>, a budget
+// spent there leaves the cursor at the candidate not yet compared). Returns
+// true when that step decided the search. Precondition: the step at `i` fits
+// (n - i >= W + m - 1).
+template <class V, bool kStopWhenSpent>
+[[gnu::always_inline]] inline bool align_after_prefix(const std::uint8_t* data, std::size_t n,
+                                                      ByteRange needle, const Filter<V>& filter,
+                                                      std::size_t& i, VerifyBudget& budget,
+                                                      SearchResult& result) noexcept {
+    const std::uint8_t* const anchor = data + filter.first.offset;
+    const std::size_t misalignment = reinterpret_cast<std::uintptr_t>(anchor + i) % V::kWidth;
+    if (misalignment <= i) {
+        i -= misalignment;
+        return false;
+    }
+    assert(n - i >= V::kWidth + needle.size - 1);
+    std::size_t resume = 0;
+    const typename V::Mask c = candidates<V>(data, n, i, filter);
+    if (V::any(c) && verify<V, kStopWhenSpent>(data, n, needle, refine<V>(data, n, filter, c, i), i,
+                                               budget, result, &resume)) {
+        if (result.found() || !kStopWhenSpent) {
+            return true;
+        }
+        i = resume;
+        return false;
+    }
+    i += aligned_restart<V>(anchor + i);
+    return false;
 }
 
 // The wide backends' search of a haystack of kRareAnchorsFrom bytes or
@@ -767,7 +809,8 @@ SearchResult find_long_rare(ByteRange haystack, ByteRange needle, NeedlePlan& pl
     (void)W;
     (void)last;
     std::size_t i = 0;
-    if (const SearchResult early = plain_prefix<V>(data, n, needle, i); early.found()) {
+    if (const SearchResult early = plain_prefix<V, kPlainPrefix>(data, n, needle, i);
+        early.found()) {
         return early;
     }
     if (!plan.rarest_known) {
@@ -778,7 +821,9 @@ SearchResult find_long_rare(ByteRange haystack, ByteRange needle, NeedlePlan& pl
     const std::size_t tested = anchors_to_test_by_rank(filter);
     VerifyBudget budget{needle.size};
     SearchResult result = SearchResult::not_found();
-    i = aligned_at_or_before<V>(data, i, filter.first.offset);
+    if (align_after_prefix<V, true>(data, n, needle, filter, i, budget, result)) {
+        return result;
+    }
     if (rare_wide_phase<V>(data, n, needle, filter, tested, plan, i, budget, result) ==
         WideExit::kDecided) {
         return result;
@@ -811,12 +856,14 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, NeedlePlan& plan) n
     // Long enough for the wide phase from any restart offset: the plain
     // prefix, then block offsets aligned for the first byte's loads.
     // Positions examined twice are harmless (each failed the first time).
+    bool aligning = false;
     if constexpr (V::kAlignLoads) {
         if (n - W >= 4 * W + last) {
-            if (const SearchResult early = plain_prefix<V>(data, n, needle, i); early.found()) {
+            if (const SearchResult early = plain_prefix<V, kShortPlainPrefix>(data, n, needle, i);
+                early.found()) {
                 return early;
             }
-            i = aligned_at_or_before<V>(data, i, 0);
+            aligning = true;
         }
     }
     if (plan.rare_offset == kRareOffsetUnknown) {
@@ -830,7 +877,11 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, NeedlePlan& plan) n
     Filter<V> filter = fixed_filter<V>(needle, plan.rare_offset);
     VerifyBudget budget{m};
     SearchResult result = SearchResult::not_found();
-
+    if constexpr (V::kAlignLoads) {
+        if (aligning && align_after_prefix<V, false>(data, n, needle, filter, i, budget, result)) {
+            return result;
+        }
+    }
     WideExit exit = wide_steps<V, true>(data, n, needle, filter, i, budget, result);
     if (exit == WideExit::kFilterWeak) {
         filter = filter.swapped();

@@ -223,6 +223,7 @@ TEST(RareBytes, WindowCountStopsPastTheLimitAndCoversItsBytesOnly) {
     // start; at most kLoneLimit occurrences count as rare.
     using V = detail::Scalar;
     constexpr std::size_t kWindow = detail::kLoneWindow;
+    constexpr std::size_t kLimit = detail::kLoneLimit;
     const Bytes needle = bytes_of("x...");
     const auto x = scalar_anchor(range_of(needle), 0);
     Bytes data(3 * kWindow, '.');
@@ -230,16 +231,22 @@ TEST(RareBytes, WindowCountStopsPastTheLimitAndCoversItsBytesOnly) {
         return detail::rare_in_window<V>(data.data(), data.size(), i, x);
     };
     EXPECT_TRUE(rare(2 * kWindow));
+    // The limit, at both ends of the window before 2 * kWindow and between.
     data[kWindow] = 'x';
-    data[2 * kWindow - 1] = 'x';  // both ends of the window before 2 * kWindow
+    data[2 * kWindow - 1] = 'x';
+    for (std::size_t k = 2; k < kLimit; ++k) {
+        data[kWindow + 100 * k] = 'x';
+    }
     EXPECT_TRUE(rare(2 * kWindow));
-    data[kWindow + 100] = 'x';  // a third: past the limit
+    data[kWindow + 1] = 'x';  // one past the limit
     EXPECT_FALSE(rare(2 * kWindow));
     EXPECT_TRUE(rare(3 * kWindow));  // the window after them holds none
-    // Near the start the first kWindow bytes count: three 'x' there.
-    data[kWindow - 1] = 'x';
+    // Near the start the first kWindow bytes count.
+    for (std::size_t k = 0; k < kLimit; ++k) {
+        data[kWindow - 1 - 7 * k] = 'x';
+    }
+    EXPECT_TRUE(rare(10));
     data[0] = 'x';
-    data[5] = 'x';
     EXPECT_FALSE(rare(10));
 }
 
