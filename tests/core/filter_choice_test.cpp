@@ -203,8 +203,8 @@ TEST(RareBytes, AByteAbsentFromTheSampleIsTestedAloneOnlyWhenRareNearbyOrBesideA
                                    scalar_anchor(range, 2), scalar_anchor(range, 3)};
     const auto tested = [&](std::uint16_t first, std::uint16_t second, bool rare_nearby) {
         detail::ByteCounts counts{};
-        counts.of['x'] = first;
-        counts.of['y'] = second;
+        counts.of[std::uint8_t{'x'}] = first;
+        counts.of[std::uint8_t{'y'}] = second;
         return detail::anchors_to_test_by_count(filter, counts, rare_nearby);
     };
     constexpr std::size_t S = detail::ByteCounts::kSample;
