@@ -716,27 +716,31 @@ template <class V, class... Narrower>
 // second and last byte, each candidate compared in full) before they rank
 // the needle, and how much may fail there before they stop: a common word
 // usually occurs within the first few hundred bytes of text, and found
-// there it never pays for the ranking and the wide filter's setup. A
-// haystack too short to rank for (below kRareAnchorsFrom) has only its
-// check byte to prepare, and takes a shorter prefix. The misses and the
+// there it never pays for the ranking and the wide filter's setup. The
+// prefix costs about 10 ns when the word is absent: a haystack below
+// kLongPlainFrom bytes, where that would be over 1% of the search, takes a
+// shorter one (as does one too short to rank for, below kRareAnchorsFrom,
+// which has only its check byte to prepare). The misses and the
 // bytes they compared bound the extra work to a few hundred bytes, so that
 // the search stays linear and a long needle that nearly matches everywhere
 // (a run of one byte) gives up after one comparison.
 inline constexpr std::size_t kPlainPrefix = 384;
 inline constexpr std::size_t kShortPlainPrefix = 128;
+inline constexpr std::size_t kLongPlainFrom = 16 * 1024;
 inline constexpr std::size_t kPlainMisses = 8;
 inline constexpr std::size_t kPlainBytes = 512;
 
 // The plain filter's blocks from 0 while fewer than `positions` positions
-// are examined (and a whole block fits), lowest position first. Returns the
-// match, or not found with `end` set to the first position not examined:
-// the end of the prefix, or the candidate after the last miss allowed.
-template <class V, std::size_t positions>
+// (kPlainPrefix or kShortPlainPrefix) are examined (and a whole block fits),
+// lowest position first. Returns the match, or not found with `end` set to
+// the first position not examined: the end of the prefix, or the candidate
+// after the last miss allowed.
+template <class V>
 [[gnu::always_inline]] inline SearchResult plain_prefix(const std::uint8_t* data, std::size_t n,
-                                                        ByteRange needle,
+                                                        ByteRange needle, std::size_t positions,
                                                         std::size_t& end) noexcept {
     constexpr std::size_t W = V::kWidth;
-    static_assert(positions % W == 0);
+    static_assert(kPlainPrefix % W == 0 && kShortPlainPrefix % W == 0);
     const std::size_t m = needle.size;
     const std::size_t last = m - 1;
     const Anchor<V> second = Anchor<V>::at(needle, 1);
@@ -809,7 +813,8 @@ SearchResult find_long_rare(ByteRange haystack, ByteRange needle, NeedlePlan& pl
     (void)W;
     (void)last;
     std::size_t i = 0;
-    if (const SearchResult early = plain_prefix<V, kPlainPrefix>(data, n, needle, i);
+    if (const SearchResult early = plain_prefix<V>(
+            data, n, needle, n >= kLongPlainFrom ? kPlainPrefix : kShortPlainPrefix, i);
         early.found()) {
         return early;
     }
@@ -859,7 +864,7 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, NeedlePlan& plan) n
     bool aligning = false;
     if constexpr (V::kAlignLoads) {
         if (n - W >= 4 * W + last) {
-            if (const SearchResult early = plain_prefix<V, kShortPlainPrefix>(data, n, needle, i);
+            if (const SearchResult early = plain_prefix<V>(data, n, needle, kShortPlainPrefix, i);
                 early.found()) {
                 return early;
             }
