@@ -27,8 +27,13 @@
 //     variant (is_wide) takes one more step over the last W windows, and
 //     a haystack with fewer than W windows goes to short_long.
 // The wide backends (kAlignLoads), when the haystack is long enough for the
-// wide phase, take one narrow step at 0 and continue from the first W-aligned
-// block offset after it (aligned_restart): the loads at b are then aligned.
+// wide phase, first search a plain prefix (plain_prefix: blocks of the first
+// few hundred positions on the first, second and last bytes, each candidate
+// compared in full, until a few have failed), and only then prepare their
+// check byte (or, on long haystacks, rank the needle); they go on from the
+// block offset at or just before the prefix's end whose loads are aligned,
+// or after one unaligned step when the prefix stopped within its first block
+// (align_after_prefix).
 // Candidates are verified in increasing position (the blocks of a wide step
 // in address order, the lanes of a mask lowest first), so the first that
 // verifies is the first occurrence.
@@ -524,9 +529,19 @@ template <class V, bool kStopWhenWeak, bool kStopWhenSpent>
 // 'm' or the continuation byte of a rarer Cyrillic letter (rank at most
 // kTwoAnchorRank), or when the two counted bytes let through about one
 // position in kTwoAnchorShare or fewer. Otherwise three.
+// A byte absent from the sample may still be common further on (a full stop
+// in a sample of 512 bytes of prose): it is tested alone when it is rare in
+// a wider window too (at most kLoneLimit times in kLoneWindow bytes: one in
+// 512 or fewer, where a second load, misaligned, costs more than the false
+// alarms it saves), or when
+// the second would not narrow it much anyway (more than one sample byte in
+// kSelectiveShare, as the run byte of a run); with the second otherwise.
 inline constexpr std::uint8_t kAlienRank = 100;
 inline constexpr std::uint8_t kTwoAnchorRank = 211;
 inline constexpr std::size_t kTwoAnchorShare = 2048;
+inline constexpr std::size_t kSelectiveShare = 8;
+inline constexpr std::size_t kLoneWindow = 4096;
+inline constexpr std::size_t kLoneLimit = 8;
 
 template <class V>
 std::size_t anchors_to_test_by_rank(const Filter<V>& filter) noexcept {
@@ -536,15 +551,52 @@ std::size_t anchors_to_test_by_rank(const Filter<V>& filter) noexcept {
     return kByteRank.of[filter.middle.byte_value] <= kTwoAnchorRank ? 2 : 3;
 }
 
+// `rare_nearby`: the first byte occurs at most kLoneLimit times in the
+// kLoneWindow bytes around the sample (rare_in_window).
 template <class V>
-std::size_t anchors_to_test_by_count(const Filter<V>& filter, const ByteCounts& counts) noexcept {
+std::size_t anchors_to_test_by_count(const Filter<V>& filter, const ByteCounts& counts,
+                                     bool rare_nearby) noexcept {
     constexpr std::size_t S = ByteCounts::kSample;
     const std::size_t first = counts.of[filter.first.byte_value];
     const std::size_t second = counts.of[filter.middle.byte_value];
-    if (first == 0) {
+    if (first == 0 && (rare_nearby || second * kSelectiveShare > S)) {
         return 1;
     }
     return first * second * kTwoAnchorShare <= S * S ? 2 : 3;
+}
+
+// The highest cursor at or before `i` (and above i - W) whose loads of the
+// anchor at `offset` are aligned, or `i` itself when there is none: a search
+// that has rejected every position before `i` may go on from there, examining
+// fewer than W positions again.
+template <class V>
+std::size_t aligned_at_or_before(const std::uint8_t* data, std::size_t i,
+                                 std::size_t offset) noexcept {
+    const std::size_t misalignment =
+        reinterpret_cast<std::uintptr_t>(data + i + offset) % V::kWidth;
+    return misalignment <= i ? i - misalignment : i;
+}
+
+// Whether the anchor's byte occurs at most kLoneLimit times in the
+// kLoneWindow bytes that end at `i` (or, nearer the start, the first
+// kLoneWindow bytes). Stops at the occurrence past the limit, so a common
+// byte costs no more than a rare one. Precondition: n >= kLoneWindow.
+template <class V>
+bool rare_in_window(const std::uint8_t* data, std::size_t n, std::size_t i,
+                    const Anchor<V>& anchor) noexcept {
+    static_assert(kLoneWindow % V::kWidth == 0);
+    assert(n >= kLoneWindow);
+    const std::size_t to = i > kLoneWindow && i <= n ? i : kLoneWindow;
+    std::size_t seen = 0;
+    for (std::size_t b = to - kLoneWindow; b < to; b += V::kWidth) {
+        const typename V::Mask hits = V::eq(load_at<V>(data, n, b), anchor.byte);
+        for (auto lanes = V::lanes(hits); !V::empty(lanes); lanes = V::drop_first(lanes)) {
+            if (++seen > kLoneLimit) {
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 // Filters on the needle bytes rarest in a sample of the haystack around the
@@ -560,12 +612,10 @@ std::size_t refilter_by_count(const std::uint8_t* data, std::size_t n, ByteRange
     const ByteCounts counts = ByteCounts::of_sample(data, n, from);
     plan.rarest = rarest_in_sample(needle, rare_scan_limit(n), counts);
     filter = rare_filter<V>(needle, plan.rarest);
-    const std::size_t misalignment =
-        reinterpret_cast<std::uintptr_t>(data + i + filter.first.offset) % V::kWidth;
-    if (misalignment <= i) {
-        i -= misalignment;
-    }
-    return anchors_to_test_by_count(filter, counts);
+    const bool rare_nearby =
+        counts.of[filter.first.byte_value] == 0 && rare_in_window<V>(data, n, i, filter.first);
+    i = aligned_at_or_before<V>(data, i, filter.first.offset);
+    return anchors_to_test_by_count(filter, counts, rare_nearby);
 }
 
 // The wide backends' wide phase. The filter chosen by rank has met data on
@@ -662,17 +712,112 @@ template <class V, class... Narrower>
     }
 }
 
+// Positions that the wide backends search with the plain filter (first,
+// second and last byte, each candidate compared in full) before they rank
+// the needle, and how much may fail there before they stop: a common word
+// usually occurs within the first few hundred bytes of text, and found
+// there it never pays for the ranking and the wide filter's setup. The
+// prefix costs about 10 ns when the word is absent: a haystack below
+// kLongPlainFrom bytes, where that would be over 1% of the search, takes a
+// shorter one (as does one too short to rank for, below kRareAnchorsFrom,
+// which has only its check byte to prepare). The misses and the
+// bytes they compared bound the extra work to a few hundred bytes, so that
+// the search stays linear and a long needle that nearly matches everywhere
+// (a run of one byte) gives up after one comparison.
+inline constexpr std::size_t kPlainPrefix = 384;
+inline constexpr std::size_t kShortPlainPrefix = 128;
+inline constexpr std::size_t kLongPlainFrom = 16 * 1024;
+inline constexpr std::size_t kPlainMisses = 8;
+inline constexpr std::size_t kPlainBytes = 512;
+
+// The plain filter's blocks from 0 while fewer than `positions` positions
+// (kPlainPrefix or kShortPlainPrefix) are examined (and a whole block fits),
+// lowest position first. Returns the match, or not found with `end` set to
+// the first position not examined: the end of the prefix, or the candidate
+// after the last miss allowed.
+template <class V>
+[[gnu::always_inline]] inline SearchResult plain_prefix(const std::uint8_t* data, std::size_t n,
+                                                        ByteRange needle, std::size_t positions,
+                                                        std::size_t& end) noexcept {
+    constexpr std::size_t W = V::kWidth;
+    static_assert(kPlainPrefix % W == 0 && kShortPlainPrefix % W == 0);
+    const std::size_t m = needle.size;
+    const std::size_t last = m - 1;
+    const Anchor<V> second = Anchor<V>::at(needle, 1);
+    const Filter<V> filter{Anchor<V>::at(needle, 0), second, Anchor<V>::at(needle, last), second};
+    std::size_t misses = 0;
+    std::size_t b = 0;
+    for (; b < positions && n - b >= W + last; b += W) {
+        const typename V::Mask c = candidates<V>(data, n, b, filter);
+        for (auto lanes = V::lanes(c); !V::empty(lanes); lanes = V::drop_first(lanes)) {
+            const std::size_t p = b + V::first(lanes);
+            if (equal_window(data + p, needle)) {
+                return SearchResult::at(p);
+            }
+            ++misses;
+            if (misses == kPlainMisses || misses * m > kPlainBytes) {
+                end = p + 1;
+                return SearchResult::not_found();
+            }
+        }
+    }
+    end = b;
+    return SearchResult::not_found();
+}
+
+// The cursor after the plain prefix (every position before `i` rejected),
+// moved to a block offset whose loads of the first anchor are aligned: back
+// by fewer than W positions, or, when the prefix stopped before that many,
+// past one unaligned step at `i` (as verify<V, kStopWhenSpent>, a budget
+// spent there leaves the cursor at the candidate not yet compared). Returns
+// true when that step decided the search. Precondition: the step at `i` fits
+// (n - i >= W + m - 1).
+template <class V, bool kStopWhenSpent>
+[[gnu::always_inline]] inline bool align_after_prefix(const std::uint8_t* data, std::size_t n,
+                                                      ByteRange needle, const Filter<V>& filter,
+                                                      std::size_t& i, VerifyBudget& budget,
+                                                      SearchResult& result) noexcept {
+    const std::uint8_t* const anchor = data + filter.first.offset;
+    const std::size_t misalignment = reinterpret_cast<std::uintptr_t>(anchor + i) % V::kWidth;
+    if (misalignment <= i) {
+        i -= misalignment;
+        return false;
+    }
+    assert(n - i >= V::kWidth + needle.size - 1);
+    std::size_t resume = 0;
+    const typename V::Mask c = candidates<V>(data, n, i, filter);
+    if (V::any(c) && verify<V, kStopWhenSpent>(data, n, needle, refine<V>(data, n, filter, c, i), i,
+                                               budget, result, &resume)) {
+        if (result.found() || !kStopWhenSpent) {
+            return true;
+        }
+        i = resume;
+        return false;
+    }
+    i += aligned_restart<V>(anchor + i);
+    return false;
+}
+
 // The wide backends' search of a haystack of kRareAnchorsFrom bytes or
-// more: the filter on the needle's rarest bytes (rare_wide_phase). Like the
-// other one it starts with an unaligned step at 0; a budget spent there
-// leaves the cursor at the candidate not yet compared, for the wide phase to
-// go on from with a better filter.
+// more: the plain prefix, then the filter on the needle's rarest bytes
+// (rare_wide_phase) from the first position the prefix did not examine, or a
+// little before it, where the rarest byte's loads are aligned.
 template <class V, class... Narrower>
 SearchResult find_long_rare(ByteRange haystack, ByteRange needle, NeedlePlan& plan) noexcept {
     constexpr std::size_t W = V::kWidth;
     const std::uint8_t* const data = haystack.data;
     const std::size_t n = haystack.size;
     const std::size_t last = needle.size - 1;
+    static_assert(V::kAlignLoads);
+    assert(n - W >= 4 * W + last);
+    (void)W;
+    (void)last;
+    std::size_t i = 0;
+    if (const SearchResult early = plain_prefix<V>(
+            data, n, needle, n >= kLongPlainFrom ? kPlainPrefix : kShortPlainPrefix, i);
+        early.found()) {
+        return early;
+    }
     if (!plan.rarest_known) {
         plan.rarest = rarest_by_rank(needle, rank_scan_limit(n));
         plan.rarest_known = true;
@@ -681,22 +826,8 @@ SearchResult find_long_rare(ByteRange haystack, ByteRange needle, NeedlePlan& pl
     const std::size_t tested = anchors_to_test_by_rank(filter);
     VerifyBudget budget{needle.size};
     SearchResult result = SearchResult::not_found();
-    static_assert(V::kAlignLoads);
-    assert(n - W >= 4 * W + last);
-    (void)W;
-    (void)last;
-    std::size_t i = 0;
-    std::size_t resume = 0;
-    const typename V::Mask c = candidates<V>(data, n, 0, filter);
-    if (V::any(c) && verify<V, true>(data, n, needle, refine<V>(data, n, filter, c, 0), 0, budget,
-                                     result, &resume)) {
-        if (result.found()) {
-            return result;
-        }
-        i = resume;
-    } else {
-        // Aligned for the loads of the first anchor, the rarest byte's.
-        i = aligned_restart<V>(data + filter.first.offset);
+    if (align_after_prefix<V, true>(data, n, needle, filter, i, budget, result)) {
+        return result;
     }
     if (rare_wide_phase<V>(data, n, needle, filter, tested, plan, i, budget, result) ==
         WideExit::kDecided) {
@@ -726,26 +857,34 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, NeedlePlan& plan) n
             return find_long_rare<V, Narrower...>(haystack, needle, plan);
         }
     }
+    std::size_t i = 0;
+    // Long enough for the wide phase from any restart offset: the plain
+    // prefix, then block offsets aligned for the first byte's loads.
+    // Positions examined twice are harmless (each failed the first time).
+    bool aligning = false;
+    if constexpr (V::kAlignLoads) {
+        if (n - W >= 4 * W + last) {
+            if (const SearchResult early = plain_prefix<V>(data, n, needle, kShortPlainPrefix, i);
+                early.found()) {
+                return early;
+            }
+            aligning = true;
+        }
+    }
     if (plan.rare_offset == kRareOffsetUnknown) {
+        // The wide backends look at as few needle bytes here as when they
+        // rank them for a long haystack: on a haystack of a few hundred
+        // bytes, ranking all of a 64-byte needle cost more than the search.
+        const std::size_t scan_limit = is_wide<V> ? rank_scan_limit(n) : rare_scan_limit(n);
         plan.rare_offset = plan.rarest_known ? inner_offset_of(plan.rarest, m)
-                                             : rarest_inner_offset(needle, rare_scan_limit(n));
+                                             : rarest_inner_offset(needle, scan_limit);
     }
     Filter<V> filter = fixed_filter<V>(needle, plan.rare_offset);
     VerifyBudget budget{m};
     SearchResult result = SearchResult::not_found();
-
-    std::size_t i = 0;
-    // Long enough for the wide phase from any restart offset: one narrow
-    // step at 0, then W-aligned block offsets. Candidates of the overlap
-    // are verified twice, which is harmless (each failed the first time).
     if constexpr (V::kAlignLoads) {
-        if (n - W >= 4 * W + last) {
-            const typename V::Mask c = candidates<V>(data, n, 0, filter);
-            if (V::any(c) &&
-                verify<V>(data, n, needle, refine<V>(data, n, filter, c, 0), 0, budget, result)) {
-                return result;
-            }
-            i = aligned_restart<V>(data);
+        if (aligning && align_after_prefix<V, false>(data, n, needle, filter, i, budget, result)) {
+            return result;
         }
     }
     WideExit exit = wide_steps<V, true>(data, n, needle, filter, i, budget, result);

@@ -13,11 +13,17 @@
 #include <string_view>
 
 #include "backend_fixture.hpp"
+#include "n.hpp"
 #include "planting.hpp"
 #include "rare_bytes.hpp"
 
 namespace qarvo::test {
 namespace {
+
+// One needle byte as an anchor of the scalar backend's filter.
+detail::Anchor<detail::Scalar> scalar_anchor(ByteRange needle, std::size_t offset) {
+    return detail::Anchor<detail::Scalar>::at(needle, offset);
+}
 
 Bytes bytes_of(std::string_view text) {
     return Bytes(text.begin(), text.end());
@@ -159,7 +165,99 @@ TEST_P(FilterChoice, LongHaystacksChooseAgainByASampleOfTheirStart) {
     }
 }
 
+TEST_P(FilterChoice, PlainPrefixGivesWayAfterItsMisses) {
+    // The wide variants first test the needle's first, second and last
+    // bytes over a few hundred positions, comparing each candidate in full,
+    // and stop after a few candidates that fail. Decoys that pass those
+    // three bytes, none to many, spaced so that the stop falls at different
+    // block offsets; haystacks below and above the length from which the
+    // filter bytes are chosen by rank, and above the one from which the
+    // prefix is longest (fewer cases there: the naive scan is long); the
+    // needle at every early position.
+    const Bytes needle = bytes_of("then a kind of verb");
+    Bytes decoy = needle;
+    decoy[9] = '#';
+    for (const std::size_t n : {1500u, 6000u, 20000u}) {
+        const bool few = n > 10000;
+        for (const std::size_t decoys : {0u, 1u, 7u, 8u, 9u, 30u}) {
+            if (few && decoys != 0 && decoys != 8 && decoys != 30) {
+                continue;
+            }
+            for (const std::size_t every : {3u, 20u, 41u}) {
+                if (few && every != 20) {
+                    continue;
+                }
+                Bytes haystack(n, 'e');
+                for (std::size_t k = 0; k < decoys && k * every + needle.size() <= n; ++k) {
+                    plant(haystack, 1 + k * every, decoy);
+                }
+                expect_planted_everywhere(haystack, needle, 900, 37);
+                ASSERT_FALSE(HasFatalFailure())
+                    << n << " bytes, " << decoys << " decoys every " << every;
+            }
+        }
+    }
+}
+
 QARVO_FOR_EVERY_BACKEND(FilterChoice);
+
+TEST(RareBytes, AByteAbsentFromTheSampleIsTestedAloneOnlyWhenRareNearbyOrBesideACommonOne) {
+    // A byte the sample lacks may still be common further on: it is tested
+    // alone when a wider window confirms it rare, or when the second anchor
+    // would let through much anyway.
+    using V = detail::Scalar;
+    const Bytes needle = bytes_of("xyzw");
+    const ByteRange range = range_of(needle);
+    const detail::Filter<V> filter{scalar_anchor(range, 0), scalar_anchor(range, 1),
+                                   scalar_anchor(range, 2), scalar_anchor(range, 3)};
+    const auto tested = [&](std::uint16_t first, std::uint16_t second, bool rare_nearby) {
+        detail::ByteCounts counts{};
+        counts.of[std::uint8_t{'x'}] = first;
+        counts.of[std::uint8_t{'y'}] = second;
+        return detail::anchors_to_test_by_count(filter, counts, rare_nearby);
+    };
+    constexpr std::size_t S = detail::ByteCounts::kSample;
+    EXPECT_EQ(tested(0, S, false), 1u);          // a run of the second byte
+    EXPECT_EQ(tested(0, S / 8 + 1, false), 1u);  // the second lets through over 1 in 8
+    EXPECT_EQ(tested(0, S / 8, false), 2u);      // selective enough to test as well
+    EXPECT_EQ(tested(0, 3, false), 2u);          // prose: a full stop absent, a 'b' or two
+    EXPECT_EQ(tested(0, 3, true), 1u);           // a byte rare in the window as well
+    EXPECT_EQ(tested(1, 100, true), 2u);         // in the sample: the count decides
+    EXPECT_EQ(tested(1, 100, false), 2u);        // 1 * 100 * 2048 <= 512 * 512
+    EXPECT_EQ(tested(2, 100, false), 3u);        // 2 * 100 * 2048 > 512 * 512
+}
+
+TEST(RareBytes, WindowCountStopsPastTheLimitAndCoversItsBytesOnly) {
+    // The kLoneWindow bytes before the cursor, or the first ones near the
+    // start; at most kLoneLimit occurrences count as rare.
+    using V = detail::Scalar;
+    constexpr std::size_t kWindow = detail::kLoneWindow;
+    constexpr std::size_t kLimit = detail::kLoneLimit;
+    const Bytes needle = bytes_of("x...");
+    const auto x = scalar_anchor(range_of(needle), 0);
+    Bytes data(3 * kWindow, '.');
+    const auto rare = [&](std::size_t i) {
+        return detail::rare_in_window<V>(data.data(), data.size(), i, x);
+    };
+    EXPECT_TRUE(rare(2 * kWindow));
+    // The limit, at both ends of the window before 2 * kWindow and between.
+    data[kWindow] = 'x';
+    data[2 * kWindow - 1] = 'x';
+    for (std::size_t k = 2; k < kLimit; ++k) {
+        data[kWindow + 100 * k] = 'x';
+    }
+    EXPECT_TRUE(rare(2 * kWindow));
+    data[kWindow + 1] = 'x';  // one past the limit
+    EXPECT_FALSE(rare(2 * kWindow));
+    EXPECT_TRUE(rare(3 * kWindow));  // the window after them holds none
+    // Near the start the first kWindow bytes count.
+    for (std::size_t k = 0; k < kLimit; ++k) {
+        data[kWindow - 1 - 7 * k] = 'x';
+    }
+    EXPECT_TRUE(rare(10));
+    data[0] = 'x';
+    EXPECT_FALSE(rare(10));
+}
 
 TEST(RareBytes, FourLowestScoresLowestFirstTiesToTheLowerOffset) {
     const Bytes needle = bytes_of("eeqexzeq");

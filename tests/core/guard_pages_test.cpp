@@ -188,6 +188,60 @@ TEST_P(GuardPages, ChecksOfEveryBlockUpToTheEnd) {
     }
 }
 
+TEST_P(GuardPages, PlainPrefixThenRankedFilterAtEveryStartAddressModulo64) {
+    // Over 4 KiB the wide variants test the first few hundred positions on
+    // the needle's first, second and last bytes, stop after a few decoys
+    // that pass those (or after one long needle's worth of comparing), and
+    // go on with the filter on its rarest bytes from an offset aligned for
+    // that byte, or after one unaligned step when they stopped within the
+    // first block: the start address moves all of these.
+    constexpr std::size_t kWidest = 64;
+    Bytes long_needle(600, 'a');
+    long_needle[597] = 'b';
+    struct Setup {
+        Bytes needle;  // a byte of it occurs nowhere else: planted, it is the only occurrence
+        std::uint8_t fill;
+        Bytes decoy;  // passes the first, second and last bytes
+        std::size_t decoys;
+    };
+    const Bytes needle = {'q', 'r', 'z', 'j', 'x', 'k', 'v', 's'};
+    const Bytes decoy = {'q', 'r', '.', '.', '.', '.', '.', 's'};
+    const Setup setups[] = {
+        {needle, '.', decoy, 0},
+        {needle, '.', decoy, 3},
+        {needle, '.', decoy, 12},
+        {long_needle, 'a', {}, 0},  // every position a candidate
+    };
+    GuardedPage page(2);
+    ASSERT_TRUE(page.ok());
+    ASSERT_GE(page.size(), 4200u);
+    for (const Setup& setup : setups) {
+        const std::size_t m = setup.needle.size();
+        for (std::size_t start = 0; start < kWidest; ++start) {
+            const std::size_t n = 4100 + (2 * kWidest - start - 4100 % kWidest) % kWidest;
+            const std::span<std::uint8_t> haystack = page.last(n);
+            ASSERT_EQ(reinterpret_cast<std::uintptr_t>(haystack.data()) % kWidest, start);
+            std::fill(haystack.begin(), haystack.end(), setup.fill);
+            for (std::size_t k = 0; k < setup.decoys; ++k) {
+                plant(haystack, 5 + 37 * k, setup.decoy);
+            }
+            const Bytes contents(haystack.begin(), haystack.end());
+            ASSERT_EQ(find_by_length(haystack, setup.needle), SearchResult::not_found())
+                << "length " << n << ", needle of " << m << ", " << setup.decoys << " decoys";
+            for (std::size_t p = 0; p + m <= n; p = p < 700 || p + 2 * kWidest + m >= n
+                                                        ? p + 1
+                                                        : std::min(p + 61, n - m - 2 * kWidest)) {
+                plant(haystack, p, setup.needle);
+                ASSERT_EQ(find_by_length(haystack, setup.needle), SearchResult::at(p))
+                    << "length " << n << ", start " << start << " mod 64, needle of " << m << ", "
+                    << setup.decoys << " decoys, needle at " << p;
+                std::copy_n(contents.begin() + static_cast<std::ptrdiff_t>(p), m,
+                            haystack.begin() + static_cast<std::ptrdiff_t>(p));
+            }
+        }
+    }
+}
+
 QARVO_FOR_EVERY_BACKEND(GuardPages);
 
 }  // namespace

@@ -1,6 +1,7 @@
-// A page of read-write memory between two inaccessible ones, for tests that
-// prove a routine reads nothing outside its range: a range that ends at the
-// end of the middle page, or starts at its start, faults on any read past it.
+// A page (or a few) of read-write memory between two inaccessible ones, for
+// tests that prove a routine reads nothing outside its range: a range that
+// ends at the end of the middle pages, or starts at their start, faults on
+// any read past it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,35 +15,39 @@
 
 namespace qarvo::test {
 
-// Three pages mapped as [no access][read-write][no access].
+// Pages mapped as [no access][`pages` read-write][no access].
 class GuardedPage {
 public:
-    GuardedPage() {
+    explicit GuardedPage(std::size_t pages = 1) : pages_(pages) {
         const long page = sysconf(_SC_PAGESIZE);
         page_size_ = page > 0 ? static_cast<std::size_t>(page) : 4096;
-        void* base = mmap(nullptr, 3 * page_size_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* base =
+            mmap(nullptr, (pages_ + 2) * page_size_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (base == MAP_FAILED) {
             ADD_FAILURE() << "mmap failed";
             return;
         }
         base_ = static_cast<std::uint8_t*>(base);
-        if (mprotect(base_ + page_size_, page_size_, PROT_READ | PROT_WRITE) != 0) {
+        if (mprotect(base_ + page_size_, pages_ * page_size_, PROT_READ | PROT_WRITE) != 0) {
             ADD_FAILURE() << "mprotect failed";
         }
     }
     ~GuardedPage() {
         if (base_ != nullptr) {
-            munmap(base_, 3 * page_size_);
+            munmap(base_, (pages_ + 2) * page_size_);
         }
     }
     GuardedPage(const GuardedPage&) = delete;
     GuardedPage& operator=(const GuardedPage&) = delete;
 
     bool ok() const { return base_ != nullptr; }
-    std::size_t size() const { return page_size_; }
+    // The read-write bytes between the guard pages.
+    std::size_t size() const { return pages_ * page_size_; }
 
     // The last `size` bytes before the upper guard page, to write in place.
-    std::span<std::uint8_t> last(std::size_t size) { return {base_ + 2 * page_size_ - size, size}; }
+    std::span<std::uint8_t> last(std::size_t size) {
+        return {base_ + (pages_ + 1) * page_size_ - size, size};
+    }
     // `bytes` copied so that they end at the start of the upper guard page.
     std::span<const std::uint8_t> at_end(std::span<const std::uint8_t> bytes) {
         const std::span<std::uint8_t> out = last(bytes.size());
@@ -63,6 +68,7 @@ private:
         }
     }
 
+    std::size_t pages_ = 1;
     std::size_t page_size_ = 0;
     std::uint8_t* base_ = nullptr;
 };

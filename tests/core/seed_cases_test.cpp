@@ -1,6 +1,6 @@
-// Small seed cases, each padded with 0 to 300 filler bytes before and after,
-// so every seed is tried at every position relative to the block structure
-// of every variant.
+// Small seed cases, each padded with 0 to 300 filler bytes on one side and
+// one of a set of edge lengths on the other, so every seed is tried at every
+// position relative to the block structure of every variant.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -65,8 +65,11 @@ Bytes bytes_of(std::string_view s) {
 
 class SeedCases : public EveryBackend {};
 
-// Paddings tried on one side while the other side takes each of kEdges.
-constexpr std::size_t kEdges[] = {0, 1, 15, 16, 17, 31, 32, 63, 64, 65, 255, 256, 300};
+// Paddings tried on one side while the other side takes each of kEdges:
+// around each vector width, where the wide variants' plain prefix ends
+// (384), and long enough for them to choose their filter bytes (4096).
+constexpr std::size_t kEdges[] = {0,  1,   15,  16,  17,  31,  32,  63,  64,
+                                  65, 255, 256, 300, 383, 384, 385, 4096};
 
 TEST_P(SeedCases, PaddedSeedsMatchTheNaiveScan) {
     for (const Seed& seed : kSeeds) {
