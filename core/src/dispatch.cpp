@@ -102,8 +102,20 @@ const SearchRoutines* choose_routines() noexcept {
 // value and the first one stored wins. No lock, no allocation.
 constinit std::atomic<const SearchRoutines*> g_active{nullptr};
 
+// The public find_one jumps through this pointer: one load, where going
+// through g_active and its table takes two that depend on each other (short
+// searches take only a few nanoseconds, so that counts). Until the choice is
+// made it holds find_one_first, which makes it and then stores the chosen
+// routine here. A relaxed load suffices: every routine it can hold, and every
+// table and constant the routines read, is fixed before any thread runs.
+SearchResult find_one_first(ByteRange haystack, std::uint8_t needle) noexcept;
+constinit std::atomic<SearchResult (*)(ByteRange, std::uint8_t) noexcept> g_find_one{
+    &find_one_first};
+
 // The first call's part of active_routines, out of line: inlined, it would
 // give every find_* a stack frame where the chosen variant needs none.
+// Racing first calls store the same winner in g_find_one, each after the
+// choice is published.
 [[gnu::noinline, gnu::cold]] const SearchRoutines& choose_once() noexcept {
     const SearchRoutines* active = nullptr;
     const SearchRoutines* chosen = choose_routines();
@@ -111,7 +123,13 @@ constinit std::atomic<const SearchRoutines*> g_active{nullptr};
                                          std::memory_order_acquire)) {
         active = chosen;
     }
+    g_find_one.store(active->find_one, std::memory_order_relaxed);
     return *active;
+}
+
+[[gnu::noinline, gnu::cold]] SearchResult find_one_first(ByteRange haystack,
+                                                         std::uint8_t needle) noexcept {
+    return active_routines().find_one(haystack, needle);
 }
 
 }  // namespace
@@ -194,7 +212,7 @@ const SearchRoutines& active_routines() noexcept {
 }
 
 SearchResult find_one(ByteRange haystack, std::uint8_t needle) noexcept {
-    return active_routines().find_one(haystack, needle);
+    return g_find_one.load(std::memory_order_relaxed)(haystack, needle);
 }
 
 SearchResult find_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noexcept {

@@ -10,8 +10,9 @@
 // blocks from the first W-aligned offset after it (aligned_restart, with
 // kAlignLoads). The remainder is one more vector, the range's last W bytes,
 // which overlaps bytes already known not to match. A range shorter than W
-// takes short_one before any setup: one masked load on AVX-512, overlapping
-// narrower vectors on AVX2.
+// takes short_one before any setup: one masked load on AVX-512 (two
+// overlapping 16-byte vectors from 16 to 32 bytes), overlapping narrower
+// vectors on AVX2.
 //
 // A block's masks are ORed pairwise into a tree (pairs, quarters, halves). The
 // root decides whether the block holds a match; only the block holding the
@@ -25,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <tuple>
+#include <type_traits>
 
 #include "qarvo/search.hpp"
 #include "vector.hpp"
@@ -150,13 +152,53 @@ template <class V>
     return V::all(V::and_(V::and_(run[0], run[1]), V::and_(run[2], run[3])));
 }
 
+// Backends whose short ranges of 16 to 32 bytes are cheaper as two overlapping
+// steps of a 16-byte backend name it ShortSteps (AVX-512, over its masked load).
+template <class V>
+inline constexpr bool has_short_steps = requires {
+    typename V::ShortSteps;
+};
+
+// The first match among n positions, N::kWidth <= n <= 2 N::kWidth, from two
+// overlapping steps at 0 and at n - W. Where the lane sets are one bit per
+// lane in an integer (BitLanes) that holds both, the second step's lanes,
+// moved up to the offsets they stand for, join the first's, and the lowest
+// lane of the union is the first match (a position in the overlap answers the
+// same in both): no branch between the steps. Otherwise first_of_two_steps.
+template <class N>
+[[gnu::always_inline]] inline SearchResult two_overlapping_steps(const std::uint8_t* data,
+                                                                 std::size_t n,
+                                                                 std::uint8_t needle) noexcept {
+    assert(n >= N::kWidth && n <= 2 * N::kWidth);
+    const typename N::Vec splat = N::splat(needle);
+    using LaneSet = typename N::LaneSet;
+    if constexpr (std::is_integral_v<LaneSet> && 2 * N::kWidth <= 8 * sizeof(LaneSet)) {
+        const std::size_t last = n - N::kWidth;
+        const LaneSet lanes = static_cast<LaneSet>(
+            N::lanes(mask_at<N>(data, n, 0, splat)) |
+            static_cast<LaneSet>(N::lanes(mask_at<N>(data, n, last, splat)) << last));
+        return N::empty(lanes) ? SearchResult::not_found() : SearchResult::at(N::first(lanes));
+    } else {
+        return first_of_two_steps<N>(
+            n, [&](std::size_t at) { return mask_at<N>(data, n, at, splat); });
+    }
+}
+
 // A wide variant's range of at most short_positions bytes: one masked load where the backend has
-// them; otherwise two overlapping vectors of the next narrower width when n is at least that wide
-// (a match in the overlap is found by the first), and byte by byte below 16 bytes.
+// them (16 to 32 bytes: two 16-byte steps where it names ShortSteps, since the masked load needs a
+// lane mask, a full-width splat and the upper register halves cleared on the way out); otherwise
+// two overlapping vectors of the next narrower width when n is at least that wide, and byte by
+// byte below 16 bytes.
 template <class V, class... Narrower>
 [[gnu::always_inline]] inline SearchResult short_one(const std::uint8_t* data, std::size_t n,
                                                      std::uint8_t needle) noexcept {
     assert(n <= short_positions<V>);
+    if constexpr (has_short_steps<V>) {
+        using S = typename V::ShortSteps;
+        if (n >= S::kWidth && n <= 2 * S::kWidth) {
+            return two_overlapping_steps<S>(data, n, needle);
+        }
+    }
     if constexpr (has_masked_load<V>) {
         const typename V::Mask m =
             V::and_(V::eq(load_first_at<V>(data, n, 0, n), V::splat(needle)), V::first_lanes(n));
@@ -164,13 +206,7 @@ template <class V, class... Narrower>
     } else if constexpr (sizeof...(Narrower) > 0) {
         using N = std::tuple_element_t<0, std::tuple<Narrower...>>;
         if (n >= N::kWidth) {
-            const typename N::Vec splat = N::splat(needle);
-            if (const std::size_t k = block_of_1<N>(data, n, 0, splat); k != kNoMatch) {
-                return SearchResult::at(k);
-            }
-            const std::size_t last = n - N::kWidth;
-            const std::size_t k = block_of_1<N>(data, n, last, splat);
-            return k != kNoMatch ? SearchResult::at(last + k) : SearchResult::not_found();
+            return two_overlapping_steps<N>(data, n, needle);
         }
         return short_one<Narrower...>(data, n, needle);
     } else {

@@ -11,6 +11,7 @@
 
 #include "bit_lanes.hpp"
 #include "vector_contract.hpp"
+#include "vector_sse2.hpp"
 
 namespace qarvo::detail {
 inline namespace QARVO_ISA_NAMESPACE {
@@ -73,6 +74,11 @@ struct Avx512 : BitLanes<Avx512MoveMask> {
     static Vec load_first(const std::uint8_t* p, std::size_t count) noexcept {
         return _mm512_maskz_loadu_epi8(first_lanes(count), p);
     }
+
+    // Ranges of 16 to 32 bytes take two overlapping 16-byte steps instead
+    // (short_one in one.hpp): xmm registers only, so no lane mask to build,
+    // no 64-byte splat, and no vzeroupper on the way out.
+    using ShortSteps = Sse2;
 
     // shifted<K> takes two shuffles (below) on the port that every compare
     // needs too; an unaligned load of the same bytes takes a load port. The

@@ -42,6 +42,19 @@ TEST_P(FindOne, ReturnsTheLowestOfSeveralMatches) {
     expect_pairs_match_naive(search_for('x'), needle, needle, needle, 300, '.');
 }
 
+TEST_P(FindOne, ReturnsTheLowerOfTwoMatchesInEveryShortRange) {
+    // Ranges of up to one 64-byte vector take the wide variants' short paths:
+    // two overlapping 16-byte steps whose lanes are joined, or a masked load.
+    // Two matches in every pair of places (the first step only, the overlap,
+    // the second step only) tell a path that takes the lower one from one
+    // that prefers either step.
+    const Bytes needle{'x'};
+    for (std::size_t n = 2; n <= 65; ++n) {
+        expect_pairs_match_naive(search_for('x'), needle, needle, needle, n, '.');
+        ASSERT_FALSE(HasFatalFailure());
+    }
+}
+
 TEST_P(FindOne, LowestLaneWinsAcrossTheTwoMaskWords) {
     Bytes haystack(256, '.');
     haystack[7] = 'x';
