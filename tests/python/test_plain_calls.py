@@ -58,6 +58,36 @@ def test_every_position_and_absent_agree_with_a_scan(fn, size):
             assert fn(data, list(needle)) == expected
 
 
+# Offsets below 256 come back as kept int objects; from 256 on each call makes
+# its own. Each offset is asked for twice, so that the first call (which keeps
+# the int) and a later one (which hands out the kept one) are both checked.
+@pytest.mark.parametrize("fn", FUNCTIONS, ids=lambda f: f.__name__)
+def test_offsets_on_both_sides_of_the_kept_ints_are_exact(fn):
+    m = {qarvo.search_one: 1, qarvo.search_two: 2, qarvo.search_three: 3}.get(fn, 5)
+    data = bytearray(b"." * 300)
+    for p in [*range(0, 8), *range(250, 262), 295]:
+        data[p : p + m] = b"x" * m
+        haystack = bytes(data)
+        data[p : p + m] = b"." * m
+        for _ in range(2):
+            found = fn(haystack, needle_arg(fn, b"x" * m))
+            assert type(found) is int and found == p == naive_find(haystack, b"x" * m)
+            if p < 256:  # the interpreter's own cached small int
+                assert found is int(str(p))
+
+
+@pytest.mark.skipif(sys.version_info >= (3, 12), reason="small ints are immortal from 3.12 on")
+def test_a_kept_offset_is_not_referenced_once_per_call():
+    haystack = b"." * 200 + b"x"
+    qarvo.search_one(haystack, ord("x"))  # the first call keeps the int
+    kept = qarvo.search_one(haystack, ord("x"))
+    before = sys.getrefcount(kept)
+    results = [qarvo.search_one(haystack, ord("x")) for _ in range(100)]
+    assert sys.getrefcount(kept) - before == 100  # one per result held, none kept per call
+    del results
+    assert sys.getrefcount(kept) == before
+
+
 # Around the edges of the inline int read: the byte range and, from CPython
 # 3.12 on, the largest "compact" int (one 30-bit digit).
 @pytest.mark.parametrize("value", [0, 1, 127, 128, 254, 255])
