@@ -180,9 +180,15 @@ Result<OwnedRef> search_three(PyObject* const* args, Py_ssize_t nargs, PyObject*
 Result<OwnedRef> search_n(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     if (const std::optional<ByteRange> plain = plain_haystack(args, nargs, kwnames)) {
         if (PyBytes_CheckExact(args[1])) [[likely]] {
-            return to_result(find_n(
-                *plain, ByteRange{reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(args[1])),
-                                  static_cast<std::size_t>(PyBytes_GET_SIZE(args[1]))}));
+            const ByteRange needle{
+                reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(args[1])),
+                static_cast<std::size_t>(PyBytes_GET_SIZE(args[1]))};
+            // A needle longer than the haystack is answered without the
+            // search's indirect call (an empty needle is never longer).
+            if (needle.size > plain->size) {
+                return to_result(SearchResult::not_found());
+            }
+            return to_result(find_n(*plain, needle));
         }
     }
     Result<BoundArguments> bound = bind_arguments(kSearchN, args, nargs, kwnames);

@@ -88,6 +88,16 @@ def test_a_kept_offset_is_not_referenced_once_per_call():
     assert sys.getrefcount(kept) == before
 
 
+@pytest.mark.parametrize("kind", ["bytes", "memoryview", "bytearray"])
+def test_search_n_needles_as_long_as_the_haystack_and_longer(kind):
+    for size in range(0, 70):
+        data = _data(size)
+        haystack = HAYSTACK_KINDS[kind](data)
+        assert qarvo.search_n(haystack, data) == 0  # as long: a match at 0
+        assert qarvo.search_n(haystack, data + b"\0") is None  # the haystack, then one more
+        assert qarvo.search_n(haystack, b"\0" + data) is None
+
+
 # Around the edges of the inline int read: the byte range and, from CPython
 # 3.12 on, the largest "compact" int (one 30-bit digit).
 @pytest.mark.parametrize("value", [0, 1, 127, 128, 254, 255])
