@@ -8,7 +8,8 @@
 // The wide variants (is_wide) differ at both ends. They test one vector at 0
 // first, and when the range is long enough for the main loop, count their
 // blocks from the first W-aligned offset after it (aligned_restart, with
-// kAlignLoads). The remainder is one more vector, the range's last W bytes,
+// kAlignLoads), starting with one block of 2 and one of 4 vectors when at
+// least 6 vectors remain. The remainder is one more vector, the range's last W bytes,
 // which overlaps bytes already known not to match. A range shorter than W
 // takes short_one before any setup: one masked load on AVX-512 (two
 // overlapping 16-byte vectors from 16 to 32 bytes), overlapping narrower
@@ -247,6 +248,20 @@ SearchResult find_one(ByteRange haystack, std::uint8_t needle) noexcept {
             if (n >= W + 16 * W) {
                 i = aligned_restart<V>(data);
             }
+        }
+        // Then a ramp of 2 and 4 vectors before the blocks of 16 (or the
+        // descending blocks of a shorter range), so that a match within the
+        // first few hundred bytes costs a few loads rather than a whole
+        // 16-vector block and the location of its hit. Blocks stay in address
+        // order, so the first block with a hit holds the first match.
+        if (n - i >= 6 * W) {
+            if (const std::size_t k = block_of_2<V>(data, n, i, splat); k != kNoMatch) {
+                return SearchResult::at(i + k);
+            }
+            if (const std::size_t k = block_of_4<V>(data, n, i + 2 * W, splat); k != kNoMatch) {
+                return SearchResult::at(i + 2 * W + k);
+            }
+            i += 6 * W;
         }
     }
     if constexpr (has_masked_compare<V>) {

@@ -37,6 +37,28 @@ TEST_P(FindOne, FindsTheOnlyMatchAroundTheWidestMainLoop) {
     }
 }
 
+TEST_P(FindOne, FindsTheFirstOfTwoMatchesThroughTheRampAtEveryStartAddress) {
+    // The wide variants test blocks of 1, 2 and 4 vectors before their main
+    // loop, counted from an aligned offset that the start address moves. A
+    // second match 70 bytes on must never win over the first, wherever the
+    // blocks' edges fall between them.
+    constexpr std::size_t kWidest = 64;
+    for (const std::size_t n : {std::size_t{700}, std::size_t{1100}}) {
+        Bytes storage(n + kWidest, '.');
+        for (std::size_t start = 0; start < kWidest; ++start) {
+            const std::span<std::uint8_t> haystack(storage.data() + start, n);
+            for (std::size_t p = 0; p < 640; ++p) {
+                haystack[p] = 'x';
+                haystack[p + 70] = 'x';
+                ASSERT_EQ(search_for('x')(range_of(haystack)), SearchResult::at(p))
+                    << "length " << n << ", start " << start << " mod 64, first match at " << p;
+                haystack[p] = '.';
+                haystack[p + 70] = '.';
+            }
+        }
+    }
+}
+
 TEST_P(FindOne, ReturnsTheLowestOfSeveralMatches) {
     const Bytes needle{'x'};
     expect_pairs_match_naive(search_for('x'), needle, needle, needle, 300, '.');
