@@ -63,11 +63,13 @@
 // candidate of any choice of bytes, so results do not change.
 #pragma once
 
+#include <bit>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <tuple>
+#include <type_traits>
 
 #include "byte_rank.hpp"
 #include "one.hpp"
@@ -599,6 +601,64 @@ bool rare_in_window(const std::uint8_t* data, std::size_t n, std::size_t i,
     return true;
 }
 
+// The lanes set in a mask.
+template <class V>
+[[gnu::always_inline]] inline std::size_t lane_count(typename V::Mask mask) noexcept {
+    auto lanes = V::lanes(mask);
+    if constexpr (std::is_integral_v<decltype(lanes)>) {
+        return static_cast<std::size_t>(std::popcount(lanes));
+    } else {
+        std::size_t count = 0;
+        for (; !V::empty(lanes); lanes = V::drop_first(lanes)) {
+            ++count;
+        }
+        return count;
+    }
+}
+
+// Needles with at most this many bytes to score have them counted with
+// vector compares (needle_counts); longer ones fill the whole table.
+inline constexpr std::size_t kVectorCounted = 64;
+
+// ByteCounts::of_sample(data, n, from) for the bytes that rarest_in_sample
+// scores (offsets below min(m, scan_limit), and m - 1), the rest left 0:
+// nothing reads them. A short needle has few distinct bytes, and each is
+// counted with one compare per W sample bytes; the table's increments, a
+// store each, cost several times more (a tenth of a 100 KiB search of hex
+// digits). Falls back to the table for a long needle or a cut sample.
+template <class V>
+ByteCounts needle_counts(const std::uint8_t* data, std::size_t n, std::size_t from,
+                         ByteRange needle, std::size_t scan_limit) noexcept {
+    constexpr std::size_t S = ByteCounts::kSample;
+    static_assert(S % V::kWidth == 0);
+    const std::size_t m = needle.size;
+    const std::size_t end = m < scan_limit ? m : scan_limit;
+    if (end > kVectorCounted || from > n || n - from < S) {
+        return ByteCounts::of_sample(data, n, from);
+    }
+    ByteCounts counts{};
+    std::uint64_t counted[4] = {};
+    const auto count = [&](std::uint8_t byte) {
+        std::uint64_t& word = counted[byte / 64];
+        const std::uint64_t bit = std::uint64_t{1} << (byte % 64);
+        if ((word & bit) != 0) {
+            return;
+        }
+        word |= bit;
+        const typename V::Vec splat = V::splat(byte);
+        std::size_t total = 0;
+        for (std::size_t b = from; b < from + S; b += V::kWidth) {
+            total += lane_count<V>(V::eq(load_at<V>(data, n, b), splat));
+        }
+        counts.of[byte] = static_cast<std::uint16_t>(total);
+    };
+    for (std::size_t k = 0; k < end; ++k) {
+        count(needle.data[k]);
+    }
+    count(needle.data[m - 1]);
+    return counts;
+}
+
 // Filters on the needle bytes rarest in a sample of the haystack around the
 // cursor `i` (the bytes just before it, where there are enough), and moves
 // the cursor back to the block offset whose loads of the new first anchor
@@ -609,8 +669,9 @@ std::size_t refilter_by_count(const std::uint8_t* data, std::size_t n, ByteRange
                               Filter<V>& filter, NeedlePlan& plan, std::size_t& i) noexcept {
     constexpr std::size_t kSample = ByteCounts::kSample;
     const std::size_t from = i > kSample ? i - kSample : 0;
-    const ByteCounts counts = ByteCounts::of_sample(data, n, from);
-    plan.rarest = rarest_in_sample(needle, rare_scan_limit(n), counts);
+    const std::size_t scan_limit = rare_scan_limit(n);
+    const ByteCounts counts = needle_counts<V>(data, n, from, needle, scan_limit);
+    plan.rarest = rarest_in_sample(needle, scan_limit, counts);
     filter = rare_filter<V>(needle, plan.rarest);
     const bool rare_nearby =
         counts.of[filter.first.byte_value] == 0 && rare_in_window<V>(data, n, i, filter.first);

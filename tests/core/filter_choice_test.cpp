@@ -227,6 +227,48 @@ TEST(RareBytes, AByteAbsentFromTheSampleIsTestedAloneOnlyWhenRareNearbyOrBesideA
     EXPECT_EQ(tested(2, 100, false), 3u);        // 2 * 100 * 2048 > 512 * 512
 }
 
+TEST(RareBytes, NeedleCountsEqualTheTableForEveryScoredByte) {
+    // The counts of the needle bytes that rarest_in_sample scores (those
+    // below the scan limit, and the last), by vector compares for a short
+    // needle and from the table for a long one or a sample cut by the end:
+    // each must equal the table's, whatever else they hold.
+    using V = detail::Scalar;
+    Bytes data(3000);
+    std::uint32_t state = 12345;
+    for (std::uint8_t& byte : data) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<std::uint8_t>("0123456789abcdef\n\xd0"[(state >> 16) % 18]);
+    }
+    const auto check = [&](const Bytes& needle, std::size_t scan_limit, std::size_t from) {
+        SCOPED_TRACE(testing::Message()
+                     << "m " << needle.size() << " limit " << scan_limit << " from " << from);
+        const detail::ByteCounts table =
+            detail::ByteCounts::of_sample(data.data(), data.size(), from);
+        const detail::ByteCounts counted =
+            detail::needle_counts<V>(data.data(), data.size(), from, range_of(needle), scan_limit);
+        const std::size_t m = needle.size();
+        for (std::size_t k = 0; k < m; ++k) {
+            if (k < scan_limit || k == m - 1) {
+                EXPECT_EQ(counted.of[needle[k]], table.of[needle[k]]) << "offset " << k;
+            }
+        }
+    };
+    for (const std::size_t m : {std::size_t{4}, std::size_t{32}, detail::kVectorCounted,
+                                detail::kVectorCounted + 1, std::size_t{300}}) {
+        // Needle bytes from the data, one absent from it (counted 0), and
+        // repeats (each distinct byte counted once).
+        Bytes needle(data.begin() + 7, data.begin() + 7 + static_cast<std::ptrdiff_t>(m));
+        needle[m / 2] = 'x';
+        needle[m - 1] = needle[0];
+        for (const std::size_t from :
+             {std::size_t{0}, std::size_t{1}, std::size_t{1000},
+              data.size() - detail::ByteCounts::kSample, data.size() - 100, data.size()}) {
+            check(needle, 256, from);
+            check(needle, 4, from);  // the last byte beyond the limit
+        }
+    }
+}
+
 TEST(RareBytes, WindowCountStopsPastTheLimitAndCoversItsBytesOnly) {
     // The kLoneWindow bytes before the cursor, or the first ones near the
     // start; at most kLoneLimit occurrences count as rare.
