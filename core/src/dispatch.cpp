@@ -102,19 +102,27 @@ const SearchRoutines* choose_routines() noexcept {
 // value and the first one stored wins. No lock, no allocation.
 constinit std::atomic<const SearchRoutines*> g_active{nullptr};
 
-// The public find_one jumps through this pointer: one load, where going
+// The public find_* jump through these pointers: one load each, where going
 // through g_active and its table takes two that depend on each other (short
 // searches take only a few nanoseconds, so that counts). Until the choice is
-// made it holds find_one_first, which makes it and then stores the chosen
-// routine here. A relaxed load suffices: every routine it can hold, and every
-// table and constant the routines read, is fixed before any thread runs.
+// made each holds its *_first routine, which makes the choice (storing every
+// chosen routine here) and then searches. A relaxed load suffices: every
+// routine they can hold, and every table and constant the routines read, is
+// fixed before any thread runs.
 SearchResult find_one_first(ByteRange haystack, std::uint8_t needle) noexcept;
-constinit std::atomic<SearchResult (*)(ByteRange, std::uint8_t) noexcept> g_find_one{
-    &find_one_first};
+SearchResult find_two_first(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noexcept;
+SearchResult find_three_first(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
+                              std::uint8_t b2) noexcept;
+SearchResult find_n_first(ByteRange haystack, ByteRange needle) noexcept;
+
+constinit std::atomic<decltype(SearchRoutines::find_one)> g_find_one{&find_one_first};
+constinit std::atomic<decltype(SearchRoutines::find_two)> g_find_two{&find_two_first};
+constinit std::atomic<decltype(SearchRoutines::find_three)> g_find_three{&find_three_first};
+constinit std::atomic<decltype(SearchRoutines::find_n)> g_find_n{&find_n_first};
 
 // The first call's part of active_routines, out of line: inlined, it would
 // give every find_* a stack frame where the chosen variant needs none.
-// Racing first calls store the same winner in g_find_one, each after the
+// Racing first calls store the same winners in the entries, each after the
 // choice is published.
 [[gnu::noinline, gnu::cold]] const SearchRoutines& choose_once() noexcept {
     const SearchRoutines* active = nullptr;
@@ -124,12 +132,31 @@ constinit std::atomic<SearchResult (*)(ByteRange, std::uint8_t) noexcept> g_find
         active = chosen;
     }
     g_find_one.store(active->find_one, std::memory_order_relaxed);
+    g_find_two.store(active->find_two, std::memory_order_relaxed);
+    g_find_three.store(active->find_three, std::memory_order_relaxed);
+    g_find_n.store(active->find_n, std::memory_order_relaxed);
     return *active;
 }
 
 [[gnu::noinline, gnu::cold]] SearchResult find_one_first(ByteRange haystack,
                                                          std::uint8_t needle) noexcept {
     return active_routines().find_one(haystack, needle);
+}
+
+[[gnu::noinline, gnu::cold]] SearchResult find_two_first(ByteRange haystack, std::uint8_t b0,
+                                                         std::uint8_t b1) noexcept {
+    return active_routines().find_two(haystack, b0, b1);
+}
+
+[[gnu::noinline, gnu::cold]] SearchResult find_three_first(ByteRange haystack, std::uint8_t b0,
+                                                           std::uint8_t b1,
+                                                           std::uint8_t b2) noexcept {
+    return active_routines().find_three(haystack, b0, b1, b2);
+}
+
+[[gnu::noinline, gnu::cold]] SearchResult find_n_first(ByteRange haystack,
+                                                       ByteRange needle) noexcept {
+    return active_routines().find_n(haystack, needle);
 }
 
 }  // namespace
@@ -216,16 +243,16 @@ SearchResult find_one(ByteRange haystack, std::uint8_t needle) noexcept {
 }
 
 SearchResult find_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noexcept {
-    return active_routines().find_two(haystack, b0, b1);
+    return g_find_two.load(std::memory_order_relaxed)(haystack, b0, b1);
 }
 
 SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
                         std::uint8_t b2) noexcept {
-    return active_routines().find_three(haystack, b0, b1, b2);
+    return g_find_three.load(std::memory_order_relaxed)(haystack, b0, b1, b2);
 }
 
 SearchResult find_n(ByteRange haystack, ByteRange needle) noexcept {
-    return active_routines().find_n(haystack, needle);
+    return g_find_n.load(std::memory_order_relaxed)(haystack, needle);
 }
 
 }  // namespace qarvo
