@@ -4,6 +4,7 @@
 // PanicException, and anything it cannot convert into an abort.
 #pragma once
 
+#include <cstdint>
 #include <new>
 #include <utility>
 
@@ -12,7 +13,9 @@
 #include "messages.hpp"
 #include "pending_error.hpp"
 #include "py.hpp"
+#include "qarvo/search.hpp"
 #include "result.hpp"
+#include "result_object.hpp"
 
 namespace qarvo::py {
 
@@ -41,6 +44,50 @@ PyObject* run_boundary(Body&& body) noexcept {
         abort_with_report(messages::kForeignException);
     }
     return nullptr;
+}
+
+// A search function's arguments as the interpreter passes them (borrowed).
+using PlainSearch = bool (*)(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                             SearchResult& found) noexcept;
+using SearchBody = Result<OwnedRef> (*)(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+// A search function's body inside the boundary, out of line so that the
+// entry below keeps the small frame of its common case.
+template <SearchBody Body>
+[[gnu::noinline]] PyObject* run_search_body(PyObject* const* args, Py_ssize_t nargs,
+                                            PyObject* kwnames) noexcept {
+    return run_boundary([=] { return Body(args, nargs, kwnames); });
+}
+
+// An offset's int, boxed inside the boundary so that a failed conversion is
+// raised as from any body.
+[[gnu::noinline]] inline PyObject* run_boxing(std::uint64_t offset) noexcept {
+    return run_boundary([=] { return Result<OwnedRef>(box_offset(offset)); });
+}
+
+// The boundary of a search function, with a plain lane. `Plain` answers the
+// calls that need nothing but a search (true, with `found` set) and declines
+// every other (false); `Body` answers every call inside the boundary. A call
+// the lane answers skips the boundary's bookkeeping, which such a call
+// cannot observe:
+// - lock_depth is read only where a reference is released or the lock is
+//   given up or taken, and the lane does neither;
+// - deferred releases are drained on entry, so the lane runs only when none
+//   are waiting;
+// - the lane cannot fail or throw, and a result that needs a conversion (an
+//   offset without a kept int) is boxed inside the boundary.
+template <PlainSearch Plain, SearchBody Body>
+[[gnu::always_inline]] inline PyObject* run_search_boundary(PyObject* const* args, Py_ssize_t nargs,
+                                                            PyObject* kwnames) noexcept {
+    SearchResult found = SearchResult::not_found();
+    if (deferred_count.load(std::memory_order_acquire) == 0 && Plain(args, nargs, kwnames, found))
+        [[likely]] {
+        if (PyObject* kept = kept_result(found)) [[likely]] {
+            return kept;
+        }
+        return run_boxing(found.offset());
+    }
+    return run_search_body<Body>(args, nargs, kwnames);
 }
 
 }  // namespace qarvo::py

@@ -91,15 +91,16 @@ Result<BoundArguments> bind_any_arguments(const CallDescription& call, PyObject*
 
 // ------------------------------------------------------------------ bodies --
 //
-// Each body first answers the plain call, a haystack read in place
-// (plain_haystack) with a needle that converts without a failure or Python
-// code (a small int, an exact `bytes`), where the steps below would all
-// succeed without a trace;
-// then it reads as its steps in order. search_one/two/three convert the
-// needle before they request the haystack's buffer; search_n holds the
-// haystack's buffer while it converts the needle, so Python code run by the
-// needle's conversion cannot resize the haystack. Views are released in
-// reverse order of acquisition: the needle's before the haystack's.
+// Each function has a plain search and a body. The plain search answers the
+// plain call: a haystack read in place (plain_haystack) with a needle that
+// converts without a failure or Python code (a small int, an exact `bytes`),
+// where the body's steps would all succeed without a trace; it declines
+// every other call. The body answers every call and reads as its steps in
+// order. search_one/two/three convert the needle before they request the
+// haystack's buffer; search_n holds the haystack's buffer while it converts
+// the needle, so Python code run by the needle's conversion cannot resize
+// the haystack. Views are released in reverse order of acquisition: the
+// needle's before the haystack's.
 
 namespace qarvo::py {
 namespace {
@@ -110,18 +111,25 @@ constexpr CallDescription kSearchThree{"search_three", "search_three()"};
 constexpr CallDescription kSearchN{"search_n", "search_n()"};
 
 template <std::size_t N>
-Result<OwnedRef> search_fixed(const CallDescription& call, PyObject* const* args, Py_ssize_t nargs,
-                              PyObject* kwnames) {
-    if (const std::optional<ByteRange> plain = plain_haystack(args, nargs, kwnames)) {
+bool plain_search_fixed(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                        SearchResult& found) noexcept {
+    if (ByteRange plain; plain_haystack(args, nargs, kwnames, plain)) {
         if (PyBytes_CheckExact(args[1]) && PyBytes_GET_SIZE(args[1]) == N) [[likely]] {
             const auto* b = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(args[1]));
             if constexpr (N == 2) {
-                return to_result(find_two(*plain, b[0], b[1]));
+                found = find_two(plain, b[0], b[1]);
             } else {
-                return to_result(find_three(*plain, b[0], b[1], b[2]));
+                found = find_three(plain, b[0], b[1], b[2]);
             }
+            return true;
         }
     }
+    return false;
+}
+
+template <std::size_t N>
+Result<OwnedRef> search_fixed(const CallDescription& call, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
     Result<BoundArguments> bound = bind_arguments(call, args, nargs, kwnames);
     if (!bound) {
         return std::move(bound).error();
@@ -146,12 +154,18 @@ Result<OwnedRef> search_fixed(const CallDescription& call, PyObject* const* args
     return to_result(found);
 }
 
-Result<OwnedRef> search_one(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    if (const std::optional<ByteRange> plain = plain_haystack(args, nargs, kwnames)) {
+bool plain_search_one(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                      SearchResult& found) noexcept {
+    if (ByteRange plain; plain_haystack(args, nargs, kwnames, plain)) {
         if (const int byte = compat::small_byte(args[1]); byte >= 0) [[likely]] {
-            return to_result(find_one(*plain, static_cast<std::uint8_t>(byte)));
+            found = find_one(plain, static_cast<std::uint8_t>(byte));
+            return true;
         }
     }
+    return false;
+}
+
+Result<OwnedRef> search_one(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     Result<BoundArguments> bound = bind_arguments(kSearchOne, args, nargs, kwnames);
     if (!bound) {
         return std::move(bound).error();
@@ -177,20 +191,26 @@ Result<OwnedRef> search_three(PyObject* const* args, Py_ssize_t nargs, PyObject*
     return search_fixed<3>(kSearchThree, args, nargs, kwnames);
 }
 
-Result<OwnedRef> search_n(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    if (const std::optional<ByteRange> plain = plain_haystack(args, nargs, kwnames)) {
+constexpr auto plain_search_two = plain_search_fixed<2>;
+constexpr auto plain_search_three = plain_search_fixed<3>;
+
+bool plain_search_n(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                    SearchResult& found) noexcept {
+    if (ByteRange plain; plain_haystack(args, nargs, kwnames, plain)) {
         if (PyBytes_CheckExact(args[1])) [[likely]] {
             const ByteRange needle{
                 reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(args[1])),
                 static_cast<std::size_t>(PyBytes_GET_SIZE(args[1]))};
             // A needle longer than the haystack is answered without the
             // search's indirect call (an empty needle is never longer).
-            if (needle.size > plain->size) {
-                return to_result(SearchResult::not_found());
-            }
-            return to_result(find_n(*plain, needle));
+            found = needle.size > plain.size ? SearchResult::not_found() : find_n(plain, needle);
+            return true;
         }
     }
+    return false;
+}
+
+Result<OwnedRef> search_n(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     Result<BoundArguments> bound = bind_arguments(kSearchN, args, nargs, kwnames);
     if (!bound) {
         return std::move(bound).error();
@@ -209,18 +229,17 @@ Result<OwnedRef> search_n(PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
     return to_result(found);
 }
 
-// The body is compiled into the entry, which the boundary wraps.
-template <Result<OwnedRef> (*Body)(PyObject* const*, Py_ssize_t, PyObject*)>
+template <PlainSearch Plain, SearchBody Body>
 PyObject* fastcall_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) noexcept {
-    return run_boundary([=] { return Body(args, nargs, kwnames); });
+    return run_search_boundary<Plain, Body>(args, nargs, kwnames);
 }
 
 }  // namespace
 
-const FastcallEntry search_one_entry = &fastcall_entry<search_one>;
-const FastcallEntry search_two_entry = &fastcall_entry<search_two>;
-const FastcallEntry search_three_entry = &fastcall_entry<search_three>;
-const FastcallEntry search_n_entry = &fastcall_entry<search_n>;
+const FastcallEntry search_one_entry = &fastcall_entry<plain_search_one, search_one>;
+const FastcallEntry search_two_entry = &fastcall_entry<plain_search_two, search_two>;
+const FastcallEntry search_three_entry = &fastcall_entry<plain_search_three, search_three>;
+const FastcallEntry search_n_entry = &fastcall_entry<plain_search_n, search_n>;
 
 }  // namespace qarvo::py

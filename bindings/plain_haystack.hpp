@@ -3,8 +3,6 @@
 // the interpreter lock, an exact `bytearray` or `memoryview`.
 #pragma once
 
-#include <optional>
-
 #include "byte_view.hpp"
 
 namespace qarvo::py {
@@ -19,12 +17,12 @@ inline constexpr int kViewRefused = _Py_MEMORYVIEW_RELEASED | _Py_MEMORYVIEW_RES
 inline constexpr int kViewRefused = _Py_MEMORYVIEW_RELEASED;
 #endif
 
-// The bytes an exact memoryview's buffer request would give, if the request
-// would succeed and ByteView would accept and the haystack check pass them;
-// nothing otherwise. The request (PyBUF_FULL_RO) refuses a released view and
-// otherwise hands out a copy of the view's own Py_buffer with its format,
-// shape and strides, so the checks read that Py_buffer itself, through the
-// layout predicate ByteView applies to a requested one.
+// Sets `bytes` to what an exact memoryview's buffer request would give, and
+// returns true, if the request would succeed and ByteView would accept and
+// the haystack check pass them; returns false otherwise. The request (PyBUF_FULL_RO) refuses a
+// released view and otherwise hands out a copy of the view's own Py_buffer with its format, shape
+// and strides, so the checks read that Py_buffer itself, through the layout predicate ByteView
+// applies to a requested one.
 //
 // For contiguity the view's own flag stands in for ByteView's test: a view
 // sets _Py_MEMORYVIEW_C when it is made, for a layout without suboffsets that
@@ -33,26 +31,29 @@ inline constexpr int kViewRefused = _Py_MEMORYVIEW_RELEASED;
 // layout the test accepts and the flag does not, an empty view with a longer
 // stride, takes the general steps. Reading the flag spares the dependent
 // loads of shape[0] and strides[0], a nanosecond of a call of 20.
-[[gnu::always_inline]] inline std::optional<ByteRange> memoryview_in_place(PyObject* object) {
+[[gnu::always_inline]] inline bool memoryview_in_place(PyObject* object, ByteRange& bytes) {
     const auto* view = reinterpret_cast<const PyMemoryViewObject*>(object);
     if ((view->flags & kViewRefused) != 0 ||
         (view->mbuf->flags & _Py_MANAGED_BUFFER_RELEASED) != 0) {
-        return std::nullopt;
+        return false;
     }
     const Py_buffer& buffer = view->view;
     if (!ByteView::has_byte_layout(buffer) || (view->flags & _Py_MEMORYVIEW_C) == 0 ||
         buffer.buf == nullptr) {
-        return std::nullopt;
+        return false;
     }
-    return ByteRange{static_cast<const std::uint8_t*>(buffer.buf),
-                     static_cast<std::size_t>(buffer.len)};
+    bytes = ByteRange{static_cast<const std::uint8_t*>(buffer.buf),
+                      static_cast<std::size_t>(buffer.len)};
+    return true;
 }
 #endif
 
-// The haystack's bytes when the call is f(haystack, needle) and reading the
-// haystack can neither fail nor run Python code, so that a body can skip the
-// general steps when its needle is as simple. Nothing otherwise: then the
-// general steps run from the start and give every error.
+// Sets `bytes` to the haystack's bytes and returns true when the call is
+// f(haystack, needle) and reading the haystack can neither fail nor run
+// Python code, so that a plain search can skip the general steps when its
+// needle is as simple. Returns false otherwise: then the general steps run
+// from the start and give every error. (An out-parameter rather than an
+// optional: the compilers keep an optional range in memory.)
 //
 // An exact `bytes` is read in place by the general steps too (ByteView).
 //
@@ -76,30 +77,32 @@ inline constexpr int kViewRefused = _Py_MEMORYVIEW_RELEASED;
 // A free-threaded interpreter lets other threads run during the call, and
 // there the export count is what keeps a bytearray from being resized under
 // the search: there only `bytes` is read in place.
-[[gnu::always_inline]] inline std::optional<ByteRange> plain_haystack(PyObject* const* args,
-                                                                      Py_ssize_t positional_count,
-                                                                      PyObject* keyword_names) {
+[[gnu::always_inline]] inline bool plain_haystack(PyObject* const* args,
+                                                  Py_ssize_t positional_count,
+                                                  PyObject* keyword_names, ByteRange& bytes) {
     if (positional_count != 2 || keyword_names != nullptr) [[unlikely]] {
-        return std::nullopt;
+        return false;
     }
     PyObject* const haystack = args[0];
     if (PyBytes_CheckExact(haystack)) [[likely]] {
-        return ByteRange{reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(haystack)),
-                         static_cast<std::size_t>(PyBytes_GET_SIZE(haystack))};
+        bytes = ByteRange{reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(haystack)),
+                          static_cast<std::size_t>(PyBytes_GET_SIZE(haystack))};
+        return true;
     }
 #ifndef Py_GIL_DISABLED
     if (PyMemoryView_Check(haystack)) {  // memoryview has no subclasses
-        return memoryview_in_place(haystack);
+        return memoryview_in_place(haystack, bytes);
     }
     if (PyByteArray_CheckExact(haystack)) {
         // Its request always succeeds: one C-contiguous run of unsigned
         // bytes ("B"), at a data pointer that is never NULL (an empty
         // bytearray points at a static empty string).
-        return ByteRange{reinterpret_cast<const std::uint8_t*>(PyByteArray_AS_STRING(haystack)),
-                         static_cast<std::size_t>(PyByteArray_GET_SIZE(haystack))};
+        bytes = ByteRange{reinterpret_cast<const std::uint8_t*>(PyByteArray_AS_STRING(haystack)),
+                          static_cast<std::size_t>(PyByteArray_GET_SIZE(haystack))};
+        return true;
     }
 #endif
-    return std::nullopt;
+    return false;
 }
 
 }  // namespace qarvo::py

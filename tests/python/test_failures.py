@@ -9,6 +9,7 @@ import io
 import re
 import sys
 import threading
+import types
 import weakref
 from array import array
 
@@ -339,6 +340,31 @@ def test_release_on_a_foreign_thread_waits_for_the_next_entry(hooks, next_entry)
     del tracked
     assert alive() is not None
     next_entry(hooks)
+    assert alive() is None
+    assert hooks.deferred_count() == 0
+
+
+@pytest.mark.parametrize("kind", [bytes, bytearray, memoryview], ids=lambda k: k.__name__)
+@pytest.mark.parametrize(
+    ("name", "needle"),
+    [("search_one", 0x64), ("search_two", b"cd"), ("search_three", b"bcd"), ("search_n", b"abcd")],
+)
+def test_a_plain_call_drains_releases_waiting_from_a_foreign_thread(hooks, kind, name, needle):
+    # The plain call f(haystack, needle) has a lane of its own past the
+    # boundary's bookkeeping; with a release waiting it must still drain it.
+    module = types.ModuleType("plain_calls")
+    hooks.populate_module(module)
+    search = getattr(module, name)
+    haystack = kind(b"xxabcd")
+    # The first result 4 or 5 is converted inside the boundary (which drains);
+    # from then on the int is kept and the lane alone answers.
+    assert search(haystack, needle) == b"xxabcd".find(needle)
+    tracked = Tracked()
+    alive = weakref.ref(tracked)
+    assert hooks.release_from_foreign_thread(tracked) == 1
+    del tracked
+    assert alive() is not None
+    assert search(haystack, needle) == b"xxabcd".find(needle)
     assert alive() is None
     assert hooks.deferred_count() == 0
 
