@@ -388,7 +388,9 @@ template <class V>
 // than it saves here. One masked load per anchor where the backend has them;
 // otherwise two overlapping steps of the next narrower width when there are
 // at least that many windows (a candidate in the overlap is compared twice,
-// failing both times), and window by window below 16.
+// failing both times), down the list of narrower step types to one with
+// masked (or exact) loads, or window by window where the list ends without
+// one.
 // Precondition: 4 <= m <= n.
 template <class V, class... Narrower>
 [[gnu::always_inline]] inline SearchResult short_long(const std::uint8_t* data, std::size_t n,

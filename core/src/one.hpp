@@ -188,8 +188,9 @@ template <class N>
 // A wide variant's range of at most short_positions bytes: one masked load where the backend has
 // them (16 to 32 bytes: two 16-byte steps where it names ShortSteps, since the masked load needs a
 // lane mask, a full-width splat and the upper register halves cleared on the way out); otherwise
-// two overlapping vectors of the next narrower width when n is at least that wide, and byte by
-// byte below 16 bytes.
+// two overlapping vectors of the next narrower width when n is at least that wide, down the list
+// of narrower step types to one whose loads read exactly n bytes (Sse2Exact), or byte by byte
+// where the list ends without one.
 template <class V, class... Narrower>
 [[gnu::always_inline]] inline SearchResult short_one(const std::uint8_t* data, std::size_t n,
                                                      std::uint8_t needle) noexcept {

@@ -16,7 +16,8 @@
 //     24-bit little-endian value; a wider variant takes one more pass over
 //     the last W positions, overlapping ones known not to match.
 // A wide variant's range too short for one pass takes short_three before any
-// setup: masked loads on AVX-512, overlapping narrower passes on AVX2.
+// setup: masked loads on AVX-512; on AVX2 overlapping 16-byte passes, and
+// below 16 positions one pass of exact loads.
 // The wide variants start their sieves as find_two does: one W-position
 // pass at 0, then loads of the rarest byte W-aligned.
 // Positions are tested in increasing blocks and the lowest lane of the first
@@ -66,8 +67,9 @@ template <class V>
 }
 
 // A wide variant's range of at most short_positions positions (n - 2 of
-// them), as short_two: masked loads on AVX-512, overlapping narrower passes otherwise,
-// position by position below 16 positions.
+// them), as short_two: masked loads on AVX-512; overlapping narrower passes
+// otherwise, and below 16 positions one pass of exact loads, or position by
+// position where the narrower step types have none.
 template <class V, class... Narrower>
 [[gnu::always_inline]] inline SearchResult short_three(const std::uint8_t* data, std::size_t n,
                                                        std::uint8_t b0, std::uint8_t b1,

@@ -16,7 +16,8 @@
 //     16-bit little-endian value; a wider variant takes one more pass over
 //     the last W positions, overlapping ones known not to match.
 // A wide variant's range too short for one pass takes short_two before any
-// setup: masked loads on AVX-512, overlapping narrower passes on AVX2.
+// setup: masked loads on AVX-512; on AVX2 overlapping 16-byte passes, and
+// below 16 positions one pass of exact loads.
 // A wide variant's range long enough for the sieve gets one W-position pass
 // at 0 first, and the sieve goes on from the first offset after it where
 // the loads of the rarer byte are W-aligned (aligned_restart).
@@ -54,7 +55,8 @@ template <class V>
 // A wide variant's range of at most short_positions positions (n - 1 of
 // them): one pair of masked loads where the backend has them; otherwise two overlapping
 // passes of the next narrower width when there are at least that many
-// positions, and position by position below 16.
+// positions, down the list of narrower step types to one with masked (or
+// exact) loads, or position by position where the list ends without one.
 template <class V, class... Narrower>
 [[gnu::always_inline]] inline SearchResult short_two(const std::uint8_t* data, std::size_t n,
                                                      std::uint8_t b0, std::uint8_t b1) noexcept {

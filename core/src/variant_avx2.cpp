@@ -1,5 +1,6 @@
 // The AVX2 variant: 32-byte vectors; ranges too short for one 32-byte step
-// take two overlapping 16-byte SSE2 steps where they can. Only this file is
+// take two overlapping 16-byte SSE2 steps where they can, and one 16-byte
+// step of exact loads (Sse2Exact) below that. Only this file is
 // built for AVX2, and only CPUs that have what it was built for run it
 // (qarvo_variant in core/CMakeLists.txt).
 #define QARVO_ISA_NAMESPACE isa_avx2
@@ -10,8 +11,11 @@
 namespace qarvo::detail {
 
 const SearchRoutines avx2_routines{
-    Backend::avx2,           &find_one<Avx2, Sse2>, &find_two<Avx2, Sse2>,
-    &find_three<Avx2, Sse2>, &find_n<Avx2, Sse2>,
+    Backend::avx2,
+    &find_one<Avx2, Sse2, Sse2Exact>,
+    &find_two<Avx2, Sse2, Sse2Exact>,
+    &find_three<Avx2, Sse2, Sse2Exact>,
+    &find_n<Avx2, Sse2, Sse2Exact>,
 };
 
 }  // namespace qarvo::detail

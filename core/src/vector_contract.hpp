@@ -85,6 +85,16 @@ concept Vector = (V::kWidth == 16 || V::kWidth == 32 || V::kWidth == 64) &&
             noexcept->std::same_as<typename V::Vec>;
             { V::zero_lanes(v) }
             noexcept->std::same_as<typename V::Mask>;
+        }) &&
+    // Optional: loads of the first lanes only (has_masked_load):
+    // first_lanes(count) and load_first(p, count).
+    (
+        !requires { V::kMaskedLoad; } ||
+        requires(const std::uint8_t* p, std::size_t count) {
+            { V::first_lanes(count) }
+            noexcept->std::same_as<typename V::Mask>;
+            { V::load_first(p, count) }
+            noexcept->std::same_as<typename V::Vec>;
         });
 
 }  // namespace QARVO_ISA_NAMESPACE

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "bit_lanes.hpp"
 #include "vector_contract.hpp"
@@ -46,6 +47,59 @@ struct Sse2 : BitLanes<Sse2MoveMask> {
     }
 };
 static_assert(Vector<Sse2>);
+
+// 16-byte steps whose loads read exactly the bytes asked for, for the wide
+// variants' ranges shorter than 16 bytes (one load where the plain steps
+// would go position by position). Loads of at most 16 bytes are assembled
+// from two overlapping loads of 8, 4 or 1 bytes in general registers, so no
+// byte outside the range is read, and the lanes past it are zero; the
+// searches mask those lanes out with first_lanes (has_masked_load in
+// vector.hpp), as with AVX-512's masked loads.
+struct Sse2Exact : Sse2 {
+    static constexpr bool kMaskedLoad = true;
+
+    // Lanes 0 .. count - 1. Precondition: count <= 16.
+    static Mask first_lanes(std::size_t count) noexcept {
+        const __m128i lane_index =
+            _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+        return _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(count)), lane_index);
+    }
+
+    // The count bytes at p in lanes 0 .. count - 1, zero above; reads p[0] ..
+    // p[count - 1] only. Precondition: count <= 16. Little-endian: byte k of
+    // a loaded word is lane k.
+    static Vec load_first(const std::uint8_t* p, std::size_t count) noexcept {
+        std::uint64_t low = 0;
+        std::uint64_t high = 0;
+        if (count >= 8) {
+            // Bytes 0 .. 7, and count - 8 .. count - 1, whose last count - 8
+            // are lanes 8 .. count - 1.
+            low = word<std::uint64_t>(p);
+            if (count > 8) {
+                high = word<std::uint64_t>(p + count - 8) >> (8 * (16 - count));
+            }
+        } else if (count >= 4) {
+            // Bytes 0 .. 3 and count - 4 .. count - 1 in place; where they
+            // overlap they are the same bytes.
+            low = word<std::uint32_t>(p) | std::uint64_t{word<std::uint32_t>(p + count - 4)}
+                                               << (8 * (count - 4));
+        } else if (count > 0) {
+            // Bytes 0, count / 2 and count - 1 cover 1 to 3 bytes.
+            low = std::uint64_t{p[0]} | std::uint64_t{p[count / 2]} << (8 * (count / 2)) |
+                  std::uint64_t{p[count - 1]} << (8 * (count - 1));
+        }
+        return _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low));
+    }
+
+private:
+    template <class Word>
+    static Word word(const std::uint8_t* p) noexcept {
+        Word w;
+        std::memcpy(&w, p, sizeof w);
+        return w;
+    }
+};
+static_assert(Vector<Sse2Exact>);
 
 }  // namespace QARVO_ISA_NAMESPACE
 }  // namespace qarvo::detail
