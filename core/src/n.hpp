@@ -25,7 +25,8 @@
 //   narrow phase, while W + m - 1 bytes remain: W candidates from 3 loads;
 //   the fewer than W windows left: for W = 16 compared one by one; a wider
 //     variant (is_wide) takes one more step over the last W windows, and
-//     a haystack with fewer than W windows goes to short_long.
+//     a haystack with fewer than W windows (2W - 1 without masked loads)
+//     goes to short_long.
 // The wide backends (kAlignLoads), when the haystack is long enough for the
 // wide phase, first search a plain prefix (plain_prefix: blocks of the first
 // few hundred positions on the first, second and last bytes, each candidate
@@ -382,21 +383,52 @@ template <class V>
     return result;
 }
 
-// A wide variant's haystack of at most short_positions windows (n - m + 1
-// of them): the filter on the first, second and last bytes, then each
+// W to 2W - 1 windows of a short haystack as two overlapping steps of the
+// vector type N, at 0 and at windows - W, with the filter on the first,
+// second and last bytes (a candidate in the overlap is compared twice,
+// failing both times).
+template <class N>
+[[gnu::always_inline]] inline SearchResult two_steps_short(const std::uint8_t* data, std::size_t n,
+                                                           ByteRange needle,
+                                                           std::size_t windows) noexcept {
+    assert(windows >= N::kWidth && windows < 2 * N::kWidth);
+    const Anchor<N> second = Anchor<N>::at(needle, 1);
+    const Filter<N> filter{Anchor<N>::at(needle, 0), second, Anchor<N>::at(needle, needle.size - 1),
+                           second};
+    if (const auto c = candidates<N>(data, n, 0, filter); N::any(c)) {
+        if (const SearchResult r = verify_short<N>(data, n, needle, c, 0); r.found()) {
+            return r;
+        }
+    }
+    const std::size_t last = windows - N::kWidth;
+    const auto c = candidates<N>(data, n, last, filter);
+    return N::any(c) ? verify_short<N>(data, n, needle, c, last) : SearchResult::not_found();
+}
+
+// Below this many windows, short_long compares window by window where it
+// has no masked loads.
+inline constexpr std::size_t kFewWindows = 4;
+
+// The most windows a wide variant's short path takes: a whole vector with
+// masked loads, since one load covers it; otherwise up to two overlapping
+// vector steps, short of two whole vectors.
+template <class V>
+inline constexpr std::size_t short_windows = has_masked_load<V> ? V::kWidth : 2 * V::kWidth - 1;
+
+// A wide variant's haystack of at most short_windows windows (n - m + 1 of
+// them): the filter on the first, second and last bytes, then each
 // candidate compared in full; no check anchor, whose choice would cost more
 // than it saves here. One masked load per anchor where the backend has them;
-// otherwise two overlapping steps of the next narrower width when there are
-// at least that many windows (a candidate in the overlap is compared twice,
-// failing both times), down the list of narrower step types to one with
-// masked (or exact) loads, or window by window where the list ends without
-// one.
+// otherwise two overlapping steps of this width, or of the next narrower one
+// when there are at least that many windows, down the list of narrower step
+// types to one with masked (or exact) loads, or window by window where the
+// list ends without one.
 // Precondition: 4 <= m <= n.
 template <class V, class... Narrower>
 [[gnu::always_inline]] inline SearchResult short_long(const std::uint8_t* data, std::size_t n,
                                                       ByteRange needle) noexcept {
     const std::size_t m = needle.size;
-    assert(m >= 4 && m <= n && n - m < short_positions<V>);
+    assert(m >= 4 && m <= n && n - m < short_windows<V>);
     const std::size_t windows = n - m + 1;
     if constexpr (has_masked_load<V>) {
         const auto anchor = [&](std::size_t offset) {
@@ -414,25 +446,20 @@ template <class V, class... Narrower>
             return SearchResult::at(p);
         }
         return verify_short<V>(data, n, needle, c, 0);
-    } else if constexpr (sizeof...(Narrower) > 0) {
-        using N = std::tuple_element_t<0, std::tuple<Narrower...>>;
-        if (windows >= N::kWidth) {
-            const Anchor<N> second = Anchor<N>::at(needle, 1);
-            const Filter<N> filter{Anchor<N>::at(needle, 0), second, Anchor<N>::at(needle, m - 1),
-                                   second};
-            if (const auto c = candidates<N>(data, n, 0, filter); N::any(c)) {
-                if (const SearchResult r = verify_short<N>(data, n, needle, c, 0); r.found()) {
-                    return r;
-                }
-            }
-            const std::size_t last = windows - N::kWidth;
-            const auto c = candidates<N>(data, n, last, filter);
-            return N::any(c) ? verify_short<N>(data, n, needle, c, last)
-                             : SearchResult::not_found();
-        }
-        return short_long<Narrower...>(data, n, needle);
     } else {
-        return scan_windows(data, n, 0, needle);
+        if (windows >= V::kWidth) {
+            return two_steps_short<V>(data, n, needle, windows);
+        }
+        // A few windows are compared one by one: most fail on their first
+        // or last byte, sooner than narrower vectors for them are built.
+        if (windows < kFewWindows) {
+            return scan_windows(data, n, 0, needle);
+        }
+        if constexpr (sizeof...(Narrower) > 0) {
+            return short_long<Narrower...>(data, n, needle);
+        } else {
+            return scan_windows(data, n, 0, needle);
+        }
     }
 }
 
@@ -987,7 +1014,7 @@ SearchResult find_n(ByteRange haystack, ByteRange needle) noexcept {
     // per-call setup of the filtered search, whose frame alone would cost
     // more than the search.
     if constexpr (is_wide<V>) {
-        if (haystack.size - m < short_positions<V>) {
+        if (haystack.size - m < short_windows<V>) {
             return short_long<V, Narrower...>(haystack.data, haystack.size, needle);
         }
     }
