@@ -57,6 +57,16 @@ struct SieveLanes {
     }
     using Lanes = decltype(of(Vec{}, Vec{}, Vec{}, Vec{}));
 
+    // Lanes where x == a, y == b and z == c.
+    [[gnu::always_inline]] static auto of(Vec x, Vec a, Vec y, Vec b, Vec z, Vec c) noexcept {
+        if constexpr (has_byte_diff<V>) {
+            // (x ^ a) | (y ^ b), then that | (z ^ c): zero where all three match.
+            return V::pair_diff(z, c, V::pair_diff(x, a, y, b), Vec{});
+        } else {
+            return V::and_(V::and_(V::eq(x, a), V::eq(y, b)), V::eq(z, c));
+        }
+    }
+
     // The lanes set in either.
     [[gnu::always_inline]] static Lanes either(Lanes x, Lanes y) noexcept {
         if constexpr (has_byte_diff<V>) {
@@ -86,19 +96,31 @@ inline constexpr std::size_t kAlarmSlack = 16;
 inline constexpr std::size_t kPassesPerAlarm = 8;
 
 // The wide main loop from position i on, for a needle of `span` bytes:
-// the kTested needle bytes `tested` (one or two) tested at every position,
-// the kChecked bytes `checked` in the blocks that pass. Returns true with
+// the kTested needle bytes `tested` (one or two, or all three bytes of a
+// three-byte needle in order) tested at every position, the kChecked bytes
+// `checked` in the blocks that pass. Returns true with
 // the first match in `found` when one lies in the positions it covers.
-// Returns false when fewer than 4W + span - 1 bytes remain, or (when
+// Returns false when fewer than sieve_reach bytes remain, or (when
 // `may_give_up`) once the false alarms exceed the budget above; `i` is then
 // the first position not yet tested. Each pass tests positions
-// i .. i + 4W - 1 and reads no byte at or beyond i + 4W + span - 1.
+// i .. i + 4W - 1 and reads no byte at or beyond i + sieve_reach.
+// The bytes one pass of the sieve reads from its first position on: its 4W
+// positions and the span - 1 bytes after them, or with three tested bytes,
+// which come shifted out of each vector and the next, 5W.
+template <class V, std::size_t kTested>
+inline std::size_t sieve_reach(std::size_t span) noexcept {
+    return kTested == 3 ? 5 * V::kWidth : 4 * V::kWidth + span - 1;
+}
+
 template <class V, std::size_t kTested, std::size_t kChecked>
 [[gnu::always_inline]] inline bool sieve(const std::uint8_t* data, std::size_t n, std::size_t span,
                                          std::size_t& i, const NeedleBytes<kTested>& tested,
                                          const NeedleBytes<kChecked>& checked, bool may_give_up,
                                          SearchResult& found) noexcept {
-    static_assert(kTested == 1 || kTested == 2);
+    static_assert(kTested >= 1 && kTested <= 3);
+    // Three tested bytes are a three-byte needle's, in order (see lanes_at).
+    assert(kTested < 3 || (span == 3 && tested.at[0].offset == 0 && tested.at[1].offset == 1 &&
+                           tested.at[2].offset == 2));
     using S = SieveLanes<V>;
     using Lanes = typename S::Lanes;
     using Mask = typename V::Mask;
@@ -107,13 +129,25 @@ template <class V, std::size_t kTested, std::size_t kChecked>
     const std::size_t start = i;
     std::size_t alarms = 0;
     const Vec a = V::splat(tested.at[0].value);
-    const Vec b = V::splat(tested.at[kTested - 1].value);
+    const Vec b = V::splat(tested.at[kTested > 1 ? 1 : 0].value);
+    const Vec third = V::splat(tested.at[kTested - 1].value);
     const auto lanes_at = [&](std::size_t at) noexcept -> Lanes {
         const Vec x = load_at<V>(data, n, at + tested.at[0].offset);
         if constexpr (kTested == 1) {
             return S::of(x, a, x, a);
-        } else {
+        } else if constexpr (kTested == 2) {
             return S::of(x, a, load_at<V>(data, n, at + tested.at[1].offset), b);
+        } else {
+            // All three bytes of a three-byte needle, at offsets 0, 1 and 2:
+            // the bytes one and two further are shifted out of this vector
+            // and the next (which the next vector's test loads again), even
+            // where the backend prefers reloads (bytes_after). On Zen 4 with
+            // AVX-512, three loads a vector, two of them straddling cache
+            // lines, took an absent needle of common letters through 1 MiB
+            // of English text at 0.54 of a read pass; these shifts, at 0.64.
+            const Vec next = load_at<V>(data, n, at + W);
+            return S::of(x, a, V::template shifted<1>(x, next), b, V::template shifted<2>(x, next),
+                         third);
         }
     };
     const auto checked_at = [&](Mask m, std::size_t at) noexcept -> Mask {
@@ -126,7 +160,8 @@ template <class V, std::size_t kTested, std::size_t kChecked>
         }
         return m;
     };
-    while (n - i >= 4 * W + span - 1) {
+    const std::size_t reach = sieve_reach<V, kTested>(span);
+    while (n - i >= reach) {
         const Lanes l0 = lanes_at(i);
         const Lanes l1 = lanes_at(i + W);
         const Lanes l2 = lanes_at(i + 2 * W);

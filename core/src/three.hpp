@@ -4,12 +4,13 @@
 //   main loop, while 5W bytes remain: five loads cover 4W positions; the
 //     second and third bytes come from the vectors shifted by one and two
 //     bytes out of two adjacent loads (reloaded on AVX-512: bytes_after).
-//     The 16-byte variants' main loop; the wide variants (is_wide) run it
-//     only when their sieves (sieve.hpp) gave up. Those, while 4W + 2 bytes
-//     remain, test the rarest needle byte (byte_rank.hpp) alone when it is
-//     one text does not use, then the two rarer bytes, at every position,
-//     and check the others in the blocks that pass, each until its false
-//     alarms exceed its budget;
+//     The 16-byte variants' main loop; the wide variants (is_wide) run
+//     sieves (sieve.hpp) instead, while 4W + 2 bytes remain: the rarest
+//     needle byte (byte_rank.hpp) alone when it is one text does not use,
+//     then the two rarer bytes, at every position, checking the others in
+//     the blocks that pass, each until its false alarms exceed its budget;
+//     then all three bytes at every position, the second and third shifted
+//     out of two adjacent loads;
 //   W positions per pass, while W + 2 bytes remain: three overlapping loads
 //     at i, i + 1 and i + 2;
 //   the at most W + 1 bytes left: for W = 16, each position compared as one
@@ -214,6 +215,11 @@ template <class V>
         return found;
     }
     if (sieve<V, 2, 1>(data, n, 3, i, {{by_rank[0], by_rank[1]}}, {{by_rank[2]}}, true, found)) {
+        return found;
+    }
+    // Both gave up: every byte is common in this data. All three at every
+    // position, in blocks of 4W positions, to the end of the blocks.
+    if (sieve<V, 3, 0>(data, n, 3, i, {{{0, b0}, {1, b1}, {2, b2}}}, {}, false, found)) {
         return found;
     }
     return find_three_from<V>(data, n, i, b0, b1, b2, V::splat(b0), V::splat(b1), V::splat(b2));

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "backend_fixture.hpp"
+#include "guarded_page.hpp"
 #include "planting.hpp"
 
 namespace qarvo::test {
@@ -114,6 +115,42 @@ TEST_P(Sieve, FalseAlarmsOnEveryLaneAndTheHandOverToMoreBytes) {
         };
         expect_decoys_match_naive(search, c.decoy, needle, 12000);
         ASSERT_FALSE(HasFatalFailure()) << "needle \"" << c.needle << "\"";
+    }
+}
+
+TEST_P(Sieve, PastEveryHandOverTheLastBlocksStayInsideTheRange) {
+    // Decoys that make find_three give up its one- and two-byte filters, so
+    // the last filter (all three bytes, which reads a vector beyond each
+    // block) runs to the end of a range that ends at a guard page. Every
+    // length over 4 of the widest vectors puts the range's end at another
+    // place in the last blocks; a read past it faults.
+    struct Case {
+        std::string_view needle;
+        std::string_view decoy;
+    };
+    const Case cases[] = {{"xxx", "xx."}, {"xxy", "xxx"}, {"x|y", "x|."}, {"q z", "q.z"}};
+    constexpr std::size_t kLength = 12000;
+    GuardedPage page(4);
+    ASSERT_TRUE(page.ok());
+    ASSERT_GE(page.size(), kLength + 256);
+    const SearchRoutines& r = routines();
+    for (const Case& c : cases) {
+        const Bytes needle = bytes_of(c.needle);
+        for (std::size_t n = kLength; n <= kLength + 256; ++n) {
+            const std::span<std::uint8_t> haystack = page.last(n);
+            for (std::size_t k = 0; k < n; ++k) {
+                haystack[k] = static_cast<std::uint8_t>(c.decoy[k % c.decoy.size()]);
+            }
+            const ByteRange h{haystack.data(), n};
+            ASSERT_EQ(r.find_three(h, needle[0], needle[1], needle[2]), SearchResult::not_found())
+                << "needle \"" << c.needle << "\", length " << n;
+            // The needle at the very end, past the last block (the decoy
+            // may complete an earlier occurrence with it).
+            plant(haystack, n - 3, needle);
+            ASSERT_EQ(r.find_three(h, needle[0], needle[1], needle[2]),
+                      naive_find(std::span<const std::uint8_t>(haystack), needle))
+                << "needle \"" << c.needle << "\", length " << n;
+        }
     }
 }
 
