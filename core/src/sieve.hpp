@@ -95,6 +95,24 @@ inline constexpr std::uint8_t kLoneByteRank = 100;
 inline constexpr std::size_t kAlarmSlack = 16;
 inline constexpr std::size_t kPassesPerAlarm = 8;
 
+// Whether a sieve that tests all three bytes of a three-byte needle takes
+// the second and third out of each vector and the next with shifts rather
+// than loading them at offsets 1 and 2: where a vector is a whole cache line,
+// so that every unaligned load straddles two. Testing an absent needle of
+// common letters through 1 MiB of English text on Zen 4 ran at 0.54 of a read
+// pass with AVX-512 loads and 0.64 with the shifts; AVX2, whose loads straddle
+// a line every other time, at 0.56 with the loads and 0.45 with the shifts.
+template <class V>
+inline constexpr bool shifts_three_bytes = V::kWidth >= 64;
+
+// The bytes one pass of the sieve reads from its first position on: its 4W
+// positions and the span - 1 bytes after them, or 5W when it shifts three
+// tested bytes out of each vector and the next.
+template <class V, std::size_t kTested>
+inline std::size_t sieve_reach(std::size_t span) noexcept {
+    return kTested == 3 && shifts_three_bytes<V> ? 5 * V::kWidth : 4 * V::kWidth + span - 1;
+}
+
 // The wide main loop from position i on, for a needle of `span` bytes:
 // the kTested needle bytes `tested` (one or two, or all three bytes of a
 // three-byte needle in order) tested at every position, the kChecked bytes
@@ -104,14 +122,6 @@ inline constexpr std::size_t kPassesPerAlarm = 8;
 // `may_give_up`) once the false alarms exceed the budget above; `i` is then
 // the first position not yet tested. Each pass tests positions
 // i .. i + 4W - 1 and reads no byte at or beyond i + sieve_reach.
-// The bytes one pass of the sieve reads from its first position on: its 4W
-// positions and the span - 1 bytes after them, or with three tested bytes,
-// which come shifted out of each vector and the next, 5W.
-template <class V, std::size_t kTested>
-inline std::size_t sieve_reach(std::size_t span) noexcept {
-    return kTested == 3 ? 5 * V::kWidth : 4 * V::kWidth + span - 1;
-}
-
 template <class V, std::size_t kTested, std::size_t kChecked>
 [[gnu::always_inline]] inline bool sieve(const std::uint8_t* data, std::size_t n, std::size_t span,
                                          std::size_t& i, const NeedleBytes<kTested>& tested,
@@ -138,16 +148,16 @@ template <class V, std::size_t kTested, std::size_t kChecked>
         } else if constexpr (kTested == 2) {
             return S::of(x, a, load_at<V>(data, n, at + tested.at[1].offset), b);
         } else {
-            // All three bytes of a three-byte needle, at offsets 0, 1 and 2:
-            // the bytes one and two further are shifted out of this vector
-            // and the next (which the next vector's test loads again), even
-            // where the backend prefers reloads (bytes_after). On Zen 4 with
-            // AVX-512, three loads a vector, two of them straddling cache
-            // lines, took an absent needle of common letters through 1 MiB
-            // of English text at 0.54 of a read pass; these shifts, at 0.64.
-            const Vec next = load_at<V>(data, n, at + W);
-            return S::of(x, a, V::template shifted<1>(x, next), b, V::template shifted<2>(x, next),
-                         third);
+            // All three bytes of a three-byte needle, at offsets 0, 1 and 2.
+            if constexpr (shifts_three_bytes<V>) {
+                // The next vector is the next test's own (see sieve_reach).
+                const Vec next = load_at<V>(data, n, at + W);
+                return S::of(x, a, V::template shifted<1>(x, next), b,
+                             V::template shifted<2>(x, next), third);
+            } else {
+                return S::of(x, a, load_at<V>(data, n, at + 1), b, load_at<V>(data, n, at + 2),
+                             third);
+            }
         }
     };
     const auto checked_at = [&](Mask m, std::size_t at) noexcept -> Mask {
