@@ -718,7 +718,11 @@ std::size_t refilter_by_count(const std::uint8_t* data, std::size_t n, ByteRange
                               Filter<V>& filter, NeedlePlan& plan, std::size_t& i) noexcept {
     constexpr std::size_t kSample = ByteCounts::kSample;
     const std::size_t from = i > kSample ? i - kSample : 0;
-    const std::size_t scan_limit = rare_scan_limit(n);
+    // Every needle byte: the filter chosen without the data has met data on
+    // which it is weak, and a rare byte beyond the limit that ranking keeps
+    // to (the 'e' of a long needle of 'z' in a run of 'z') spares a Two-Way
+    // search of the rest. Scoring a byte costs a few cycles, and m <= n.
+    const std::size_t scan_limit = needle.size;
     const ByteCounts counts = needle_counts<V>(data, n, from, needle, scan_limit);
     plan.rarest = rarest_in_sample(needle, scan_limit, counts);
     filter = rare_filter<V>(needle, plan.rarest);
