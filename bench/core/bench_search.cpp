@@ -44,6 +44,16 @@ constexpr std::size_t kHaystackSizes[] = {16,
                                           std::size_t{64} << 20};
 constexpr std::size_t kNeedleLengths[] = {1, 2, 3, 4, 8, 16, 64};
 
+// The run case: a haystack of one byte repeated, and a needle of that byte
+// with one other byte near its end, so that every position matches all but
+// one needle byte. A filter on fixed needle bytes (the first, second and
+// last) passes every position; only one on the odd byte rejects them.
+constexpr std::uint8_t kRunByte = 'z';
+constexpr std::uint8_t kRunOddByte = 'e';
+constexpr std::size_t kRunSizes[] = {std::size_t{4} << 10, std::size_t{100} << 10,
+                                     std::size_t{1} << 20};
+constexpr std::size_t kRunNeedleLengths[] = {8, 64, 128, 600};
+
 // The text holds lower-case letters, space, comma, full stop and newline only,
 // so this byte never occurs in it; every needle carries it once.
 constexpr std::uint8_t kAbsentByte = '|';
@@ -146,6 +156,14 @@ std::vector<std::uint8_t> make_needle(const Language& language, std::size_t m) {
     assert(needle.size() >= m);
     needle.resize(m);
     needle[m / 2] = kAbsentByte;
+    return needle;
+}
+
+// The run needle of m bytes: the run byte, then the odd byte, then two more
+// run bytes.
+std::vector<std::uint8_t> make_run_needle(std::size_t m) {
+    std::vector<std::uint8_t> needle(m, kRunByte);
+    needle[m - 3] = kRunOddByte;
     return needle;
 }
 
@@ -406,9 +424,29 @@ struct Inputs {
     Language language;
     std::span<std::uint8_t> text;
     AlignedBytes text_storage;
+    std::span<std::uint8_t> run;
+    AlignedBytes run_storage;
     std::deque<std::vector<std::uint8_t>> needles;
+    std::deque<std::vector<std::uint8_t>> run_needles;
     std::deque<Contender> contenders;
 };
+
+// "run/m=<m>/<contender>/n=<bytes>": the run needle, absent from the run.
+void register_runs(Inputs& in) {
+    for (const std::size_t m : kRunNeedleLengths) {
+        const std::span<const std::uint8_t> needle =
+            in.run_needles.emplace_back(make_run_needle(m));
+        for (const Contender& c : contenders_for(m)) {
+            const Contender* contender = &in.contenders.emplace_back(c);
+            for (const std::size_t n : kRunSizes) {
+                const std::string name =
+                    "run/m=" + std::to_string(m) + "/" + c.name + "/" + size_name(n);
+                benchmark::RegisterBenchmark(name.c_str(), run_search, in.run.first(n), needle,
+                                             Case::no_match, contender);
+            }
+        }
+    }
+}
 
 void register_all(Inputs& in) {
     const std::span<std::uint8_t> text = in.text;
@@ -449,6 +487,11 @@ int main(int argc, char** argv) {
     inputs.text = {inputs.text_storage.get(), largest};
     inputs.language.write(inputs.text, 0x7172'7661'6f00ULL);
     register_all(inputs);
+    const std::size_t longest_run = kRunSizes[std::size(kRunSizes) - 1];
+    inputs.run_storage = aligned_bytes(longest_run);
+    inputs.run = {inputs.run_storage.get(), longest_run};
+    std::fill(inputs.run.begin(), inputs.run.end(), kRunByte);
+    register_runs(inputs);
 
     std::string variants;
     for (const qarvo::Backend b : qarvo::supported_backends()) {
@@ -458,6 +501,8 @@ int main(int argc, char** argv) {
     benchmark::AddCustomContext("qarvo_active",
                                 std::string(qarvo::backend_name(qarvo::active_routines().backend)));
     benchmark::AddCustomContext("haystack", "pseudo-English, lower case, seeded, page-aligned");
+    benchmark::AddCustomContext("run",
+                                "haystack: 'z' repeated; needle: 'z' repeated, 'e' at m - 3");
     for (const std::vector<std::uint8_t>& needle : inputs.needles) {
         benchmark::AddCustomContext("needle_m=" + std::to_string(needle.size()),
                                     describe(needle, inputs.text));

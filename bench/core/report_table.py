@@ -17,11 +17,18 @@ import json
 import sys
 from collections import defaultdict
 
-SIZE_NAMES = {1 << 10: "1 KiB", 4 << 10: "4 KiB", 1 << 20: "1 MiB", 64 << 20: "64 MiB"}
+SIZE_NAMES = {
+    1 << 10: "1 KiB",
+    4 << 10: "4 KiB",
+    100 << 10: "100 KiB",
+    1 << 20: "1 MiB",
+    64 << 20: "64 MiB",
+}
 CASES = {
     "no_match": "No match (the whole haystack is scanned)",
     "match_at_end": "Match at the very end (at offset n - m)",
     "match_early": "Match early (at offset 24 of a long haystack)",
+    "run": "A run of one byte, needle of it but for one byte near its end (absent)",
 }
 # Haystacks up to this size also get a table in nanoseconds per call, where
 # one call's fixed cost, not throughput, is what differs.

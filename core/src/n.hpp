@@ -21,7 +21,9 @@
 // branches does.
 // With W-byte vectors:
 //   wide phase, while 4W + m - 1 bytes remain: 4W candidates from 12 loads,
-//     one test of the four masks ORed together;
+//     one test of the four masks ORed together (with AVX-512 and two or
+//     three anchors, of the four blocks' byte differences folded into one
+//     vector: candidate_diff);
 //   narrow phase, while W + m - 1 bytes remain: W candidates from 3 loads;
 //   the fewer than W windows left: for W = 16 compared one by one; a wider
 //     variant (is_wide) takes one more step over the last W windows, and
@@ -219,6 +221,32 @@ template <class V, std::size_t kTested = 3>
     return mask;
 }
 
+// candidates<V, kTested> for two or three anchors as a byte difference
+// (has_byte_diff): zero in the lanes that are candidates. The wide steps
+// fold four blocks of these into one vector and test it with one mask: on
+// Zen 4 a compare into a mask register and the AND and OR of masks take
+// longer than these vector operations, and GCC 16 moved the ORed masks
+// through a general register and back, which cost its AVX-512 loop a
+// seventh of its speed. A third anchor ORs its difference into the pair's
+// (a pair difference against a zero vector). A single anchor keeps its
+// compares (one per block, with no AND), tested with any_of_four: as a
+// difference it ran a tenth slower on haystacks beyond the caches.
+template <class V, std::size_t kTested>
+[[gnu::always_inline]] inline typename V::Vec candidate_diff(const std::uint8_t* data,
+                                                             std::size_t n, std::size_t b,
+                                                             const Filter<V>& filter) noexcept {
+    static_assert(kTested == 2 || kTested == 3);
+    const typename V::Vec x = load_at<V>(data, n, b + filter.first.offset);
+    const typename V::Vec y = load_at<V>(data, n, b + filter.middle.offset);
+    const typename V::Vec pair = V::pair_diff(x, filter.first.byte, y, filter.middle.byte);
+    if constexpr (kTested == 2) {
+        return pair;
+    } else {
+        return V::pair_diff(load_at<V>(data, n, b + filter.last.offset), filter.last.byte, pair,
+                            V::splat(0));
+    }
+}
+
 // The candidates of `mask` (block offset `base`) whose check anchor matches,
 // and the anchors that candidates<V, kTested> left untested.
 // Precondition: base + W + m - 1 <= n.
@@ -309,11 +337,28 @@ template <class V, bool kStopWhenWeak, bool kStopWhenSpent = false, std::size_t 
     std::size_t resume = 0;
     // Candidates i .. i + 4W - 1; the highest byte read is i + 4W + m - 2.
     while (n - i >= 4 * W + last) {
-        typename V::Mask c0 = candidates<V, kTested>(data, n, i, filter);
-        typename V::Mask c1 = candidates<V, kTested>(data, n, i + W, filter);
-        typename V::Mask c2 = candidates<V, kTested>(data, n, i + 2 * W, filter);
-        typename V::Mask c3 = candidates<V, kTested>(data, n, i + 3 * W, filter);
-        if (V::any(V::or_(V::or_(c0, c1), V::or_(c2, c3)))) [[unlikely]] {
+        typename V::Mask c0, c1, c2, c3;
+        if constexpr (has_byte_diff<V> && kTested >= 2) {
+            const typename V::Vec d0 = candidate_diff<V, kTested>(data, n, i, filter);
+            const typename V::Vec d1 = candidate_diff<V, kTested>(data, n, i + W, filter);
+            const typename V::Vec d2 = candidate_diff<V, kTested>(data, n, i + 2 * W, filter);
+            const typename V::Vec d3 = candidate_diff<V, kTested>(data, n, i + 3 * W, filter);
+            if (!V::any(V::zero_lanes(V::min_diff(V::min_diff(d0, d1), V::min_diff(d2, d3)))))
+                [[likely]] {
+                i += 4 * W;
+                continue;
+            }
+            c0 = V::zero_lanes(d0);
+            c1 = V::zero_lanes(d1);
+            c2 = V::zero_lanes(d2);
+            c3 = V::zero_lanes(d3);
+        } else {
+            c0 = candidates<V, kTested>(data, n, i, filter);
+            c1 = candidates<V, kTested>(data, n, i + W, filter);
+            c2 = candidates<V, kTested>(data, n, i + 2 * W, filter);
+            c3 = candidates<V, kTested>(data, n, i + 3 * W, filter);
+        }
+        if (any_of_four<V>(c0, c1, c2, c3)) [[unlikely]] {
             c0 = refine<V, kTested>(data, n, filter, c0, i);
             c1 = refine<V, kTested>(data, n, filter, c1, i + W);
             c2 = refine<V, kTested>(data, n, filter, c2, i + 2 * W);
@@ -698,7 +743,11 @@ std::size_t refilter_by_count(const std::uint8_t* data, std::size_t n, ByteRange
                               Filter<V>& filter, NeedlePlan& plan, std::size_t& i) noexcept {
     constexpr std::size_t kSample = ByteCounts::kSample;
     const std::size_t from = i > kSample ? i - kSample : 0;
-    const std::size_t scan_limit = rare_scan_limit(n);
+    // Every needle byte: the filter chosen without the data has met data on
+    // which it is weak, and a rare byte beyond the limit that ranking keeps
+    // to (the 'e' of a long needle of 'z' in a run of 'z') spares a Two-Way
+    // search of the rest. Scoring a byte costs a few cycles, and m <= n.
+    const std::size_t scan_limit = needle.size;
     const ByteCounts counts = needle_counts<V>(data, n, from, needle, scan_limit);
     plan.rarest = rarest_in_sample(needle, scan_limit, counts);
     filter = rare_filter<V>(needle, plan.rarest);

@@ -24,11 +24,20 @@ struct RareOffsets {
     std::size_t at[kCount];
 };
 
+// Needle bytes that rarest_offsets passes through its branch-free network
+// before it tests each against the fourth kept key first.
+inline constexpr std::size_t kNetworkOffsets = 16;
+
 // Scores the needle bytes at offsets 0 .. min(m, scan_limit) - 1 and m - 1
 // with `score(byte)` (below 2^24) and keeps the four lowest; among equal
 // scores the lower offset wins. Distinct offsets may hold equal bytes.
-// Each byte goes through a min/max network of the four kept keys (score
-// and offset packed into one word), with no branch on the data.
+// The first kNetworkOffsets bytes go through a min/max network of the four
+// kept keys (score and offset packed into one word), with no branch on the
+// data. A byte after them enters the network only when its key is below the
+// fourth kept one: past the first few, that is rare (a key only ever grows
+// with the offset at equal scores), and the network's chain of compares,
+// several cycles per byte, would otherwise cost a long needle more than a
+// search of 100 KiB.
 // Precondition: m >= 4 and scan_limit >= 4.
 template <class Score>
 [[gnu::always_inline]] inline RareOffsets rarest_offsets(ByteRange needle, std::size_t scan_limit,
@@ -47,8 +56,14 @@ template <class Score>
         }
     };
     const std::size_t end = m < scan_limit ? m : scan_limit;
-    for (std::size_t k = 0; k < end; ++k) {
+    const std::size_t network_end = end < kNetworkOffsets ? end : kNetworkOffsets;
+    for (std::size_t k = 0; k < network_end; ++k) {
         consider(k);
+    }
+    for (std::size_t k = network_end; k < end; ++k) {
+        if ((std::uint64_t{score(needle.data[k])} << 40 | k) < kept[K - 1]) [[unlikely]] {
+            consider(k);
+        }
     }
     if (end < m) {
         consider(m - 1);

@@ -83,6 +83,18 @@ inline constexpr bool has_byte_diff = requires {
     V::kByteDiff;
 };
 
+// Whether any lane of four masks is set, the way the backend does it best:
+// its own any_of_four where it has one, else any of the three ORs.
+template <class V>
+[[gnu::always_inline]] inline bool any_of_four(typename V::Mask a, typename V::Mask b,
+                                               typename V::Mask c, typename V::Mask d) noexcept {
+    if constexpr (requires { V::any_of_four(a, b, c, d); }) {
+        return V::any_of_four(a, b, c, d);
+    } else {
+        return V::any(V::or_(V::or_(a, b), V::or_(c, d)));
+    }
+}
+
 // The wide backends (wider than 16 bytes) finish a range with vector steps
 // that overlap the last one, and take ranges too short for one step through
 // a short path; the 16-byte ones keep their narrowing blocks down to a

@@ -48,6 +48,13 @@ struct Avx512 : BitLanes<Avx512MoveMask> {
     }
     static bool all(Mask m) noexcept { return m == ~Mask{0}; }
 
+    // Whether any lane of four masks is set: two ORs and one kortest, all in
+    // mask registers. Written as any(or_(...)), GCC 16 moves two of the masks
+    // to a general register, ORs them there and moves the result back.
+    static bool any_of_four(Mask a, Mask b, Mask c, Mask d) noexcept {
+        return _kortestz_mask64_u8(_kor_mask64(a, b), _kor_mask64(c, d)) == 0;
+    }
+
     // Byte differences, for tests that fold many vectors before they look
     // at a mask: pair_diff(x, a, y, b) is zero exactly in the lanes where
     // x == a and y == b (an XOR and one vpternlog); the unsigned minimum of

@@ -74,6 +74,14 @@ concept Vector = (V::kWidth == 16 || V::kWidth == 32 || V::kWidth == 64) &&
             { V::all(m) }
             noexcept->std::same_as<bool>;
         }) &&
+    // Optional: any_of_four(a, b, c, d), whether any lane of four masks is
+    // set (any_of_four in vector.hpp).
+    (
+        !requires(typename V::Mask m) { V::any_of_four(m, m, m, m); } ||
+        requires(typename V::Mask m) {
+            { V::any_of_four(m, m, m, m) }
+            noexcept->std::same_as<bool>;
+        }) &&
     // Optional: byte differences (has_byte_diff): pair_diff(x, a, y, b),
     // min_diff(d, e) and zero_lanes(d).
     (

@@ -10,7 +10,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <random>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "backend_fixture.hpp"
 #include "n.hpp"
@@ -318,6 +321,39 @@ TEST(RareBytes, FourLowestScoresLowestFirstTiesToTheLowerOffset) {
     EXPECT_EQ(inverted.at[1], 4u);
     EXPECT_EQ(inverted.at[2], 2u);
     EXPECT_EQ(inverted.at[3], 7u);
+}
+
+TEST(RareBytes, LongNeedlesKeepTheFourLowestKeys) {
+    // Past the first bytes a byte enters the kept four only when it beats the
+    // fourth: against a full sort of (score, offset), on random needles of
+    // every length around that point, scores with many ties, and needles
+    // whose rarer bytes come last (each a new lowest key).
+    std::mt19937_64 rng(17);
+    const auto score = [](std::uint8_t b) -> std::uint32_t { return b % 7; };
+    for (std::size_t m = 4; m <= 80; ++m) {
+        for (int round = 0; round < 20; ++round) {
+            Bytes needle(m);
+            for (std::size_t k = 0; k < m; ++k) {
+                needle[k] = round == 0 ? static_cast<std::uint8_t>(6 - k * 7 / m)
+                                       : static_cast<std::uint8_t>(rng());
+            }
+            for (const std::size_t scan_limit : {std::size_t{4}, std::size_t{20}, m}) {
+                std::vector<std::pair<std::uint32_t, std::size_t>> keys;
+                for (std::size_t k = 0; k < m; ++k) {
+                    if (k < scan_limit || k == m - 1) {
+                        keys.emplace_back(score(needle[k]), k);
+                    }
+                }
+                std::sort(keys.begin(), keys.end());
+                const detail::RareOffsets rarest =
+                    detail::rarest_offsets(range_of(needle), scan_limit, score);
+                for (std::size_t j = 0; j < 4; ++j) {
+                    ASSERT_EQ(rarest.at[j], keys[j].second)
+                        << "m " << m << ", round " << round << ", limit " << scan_limit;
+                }
+            }
+        }
+    }
 }
 
 TEST(RareBytes, ScanLimitStillLooksAtTheLastByte) {

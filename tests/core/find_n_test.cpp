@@ -1,6 +1,7 @@
 // find_n on every variant: the dispatch of empty, short and too-long needles,
 // every length and position for needles around the vector widths, false
-// candidates of the three-byte filter before the match, and runs of one byte.
+// candidates of the three-byte filter before the match, and runs of one byte
+// (needles of the run byte, and ones that differ from it in one byte).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -144,6 +145,46 @@ TEST_P(FindN, RepeatedByteNeedleIsFoundAtTheFirstLongEnoughRun) {
         haystack.insert(haystack.end(), m, 'a');
         haystack.insert(haystack.end(), 100, '.');
         EXPECT_EQ(search_for(needle)(range_of(haystack)), SearchResult::at(expected)) << m;
+    }
+}
+
+// A needle of m bytes of 'z' but for an 'e' at m - 3. In a run of 'z' every
+// position matches it in all bytes but one, so the filter a search starts
+// with passes every position, until it picks the 'e' or hands over to
+// Two-Way. Planted into the run, it occurs only where it is planted.
+Bytes run_needle(std::size_t m) {
+    return with_byte_changed(Bytes(m, 'z'), m - 3, 'e');
+}
+
+TEST_P(FindN, RunNeedleIsFoundOnlyWhereItIsPlanted) {
+    for (const std::size_t m : {8u, 64u, 600u}) {
+        const Bytes needle = run_needle(m);
+        // Every length up to a few vector steps past the needle: the short
+        // paths, the first filter's blocks and the last step.
+        const std::size_t lengths = m < 600 ? m + 300 : m + 80;
+        expect_found_at_every_position(search_for(needle), needle, lengths, 'z');
+        ASSERT_FALSE(HasFatalFailure()) << "needle of " << m;
+        // Over 4 KiB, where the wide variants choose their filter bytes,
+        // see the first one fail and choose again: every position, so
+        // that every block boundary before and after the change is crossed.
+        expect_found_at_every_position_of(search_for(needle), needle, 5000, 'z');
+        ASSERT_FALSE(HasFatalFailure()) << "needle of " << m;
+    }
+    // Long enough that the wide variants count a sample of the haystack
+    // after a prefix; a few positions around the prefix's end and the end.
+    const std::size_t n = 300 * 1024;
+    for (const std::size_t m : {8u, 600u}) {
+        const Bytes needle = run_needle(m);
+        Bytes haystack(n, 'z');
+        ASSERT_EQ(search_for(needle)(range_of(haystack)), SearchResult::not_found()) << m;
+        for (const std::size_t p :
+             {std::size_t{0}, std::size_t{4093}, std::size_t{16383}, std::size_t{16384},
+              std::size_t{16447}, std::size_t{n / 2 + 1}, n - m - 64, n - m - 1, n - m}) {
+            plant(haystack, p, needle);
+            ASSERT_EQ(search_for(needle)(range_of(haystack)), SearchResult::at(p))
+                << "needle of " << m << " at " << p;
+            std::fill_n(haystack.begin() + static_cast<std::ptrdiff_t>(p), m, 'z');
+        }
     }
 }
 
