@@ -1067,11 +1067,13 @@ SearchResult find_n(ByteRange haystack, ByteRange needle) noexcept {
     // (or, with masked loads, for at most one) is searched here, before any
     // per-call setup of the filtered search, whose frame alone would cost
     // more than the search.
-    NeedlePlan plan;
     if constexpr (is_wide<V>) {
         if (haystack.size - m < short_windows<V>) {
             return short_long<V, Narrower...>(haystack.data, haystack.size, needle);
         }
+    }
+    NeedlePlan plan;
+    if constexpr (is_wide<V>) {
         // The first W windows on the first, second and last bytes, and the
         // lowest candidate compared, before any setup: a word found there
         // (early in text, as common words are) costs one vector step, not
