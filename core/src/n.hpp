@@ -532,8 +532,6 @@ inline constexpr std::size_t kRankedPrefix = 16 * 1024;
 // that the wide filters test. Each is computed on first use: a haystack too
 // short for a vector step never needs them.
 struct NeedlePlan {
-    // Windows before this one are known not to match (find_n's first step).
-    std::size_t start = 0;
     std::size_t rare_offset = kRareOffsetUnknown;
     bool rarest_known = false;
     RareOffsets rarest{};
@@ -871,16 +869,14 @@ inline constexpr std::size_t kLongPlainFrom = 16 * 1024;
 inline constexpr std::size_t kPlainMisses = 8;
 inline constexpr std::size_t kPlainBytes = 512;
 
-// The plain filter's blocks from `from` (0, or W after find_n's first step)
-// while fewer than `positions` positions (kPlainPrefix or kShortPlainPrefix)
-// from 0 are examined (and a whole block fits),
+// The plain filter's blocks from 0 while fewer than `positions` positions
+// (kPlainPrefix or kShortPlainPrefix) are examined (and a whole block fits),
 // lowest position first. Returns the match, or not found with `end` set to
 // the first position not examined: the end of the prefix, or the candidate
 // after the last miss allowed.
 template <class V>
 [[gnu::always_inline]] inline SearchResult plain_prefix(const std::uint8_t* data, std::size_t n,
-                                                        ByteRange needle, std::size_t from,
-                                                        std::size_t positions,
+                                                        ByteRange needle, std::size_t positions,
                                                         std::size_t& end) noexcept {
     constexpr std::size_t W = V::kWidth;
     static_assert(kPlainPrefix % W == 0 && kShortPlainPrefix % W == 0);
@@ -889,7 +885,7 @@ template <class V>
     const Anchor<V> second = Anchor<V>::at(needle, 1);
     const Filter<V> filter{Anchor<V>::at(needle, 0), second, Anchor<V>::at(needle, last), second};
     std::size_t misses = 0;
-    std::size_t b = from;
+    std::size_t b = 0;
     for (; b < positions && n - b >= W + last; b += W) {
         const typename V::Mask c = candidates<V>(data, n, b, filter);
         for (auto lanes = V::lanes(c); !V::empty(lanes); lanes = V::drop_first(lanes)) {
@@ -957,7 +953,7 @@ SearchResult find_long_rare(ByteRange haystack, ByteRange needle, NeedlePlan& pl
     (void)last;
     std::size_t i = 0;
     if (const SearchResult early = plain_prefix<V>(
-            data, n, needle, plan.start, n >= kLongPlainFrom ? kPlainPrefix : kShortPlainPrefix, i);
+            data, n, needle, n >= kLongPlainFrom ? kPlainPrefix : kShortPlainPrefix, i);
         early.found()) {
         return early;
     }
@@ -1000,15 +996,14 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, NeedlePlan& plan) n
             return find_long_rare<V, Narrower...>(haystack, needle, plan);
         }
     }
-    std::size_t i = plan.start;
+    std::size_t i = 0;
     // Long enough for the wide phase from any restart offset: the plain
     // prefix, then block offsets aligned for the first byte's loads.
     // Positions examined twice are harmless (each failed the first time).
     bool aligning = false;
     if constexpr (V::kAlignLoads) {
         if (n - W >= 4 * W + last) {
-            if (const SearchResult early =
-                    plain_prefix<V>(data, n, needle, plan.start, kShortPlainPrefix, i);
+            if (const SearchResult early = plain_prefix<V>(data, n, needle, kShortPlainPrefix, i);
                 early.found()) {
                 return early;
             }
@@ -1073,25 +1068,6 @@ SearchResult find_n(ByteRange haystack, ByteRange needle) noexcept {
         }
     }
     NeedlePlan plan;
-    if constexpr (is_wide<V>) {
-        // The first W windows on the first, second and last bytes, and the
-        // lowest candidate compared, before any setup: a word found there
-        // (early in text, as common words are) costs one vector step, not
-        // the filtered search's frame and preparation. With no candidate
-        // the search goes on after these windows; with one that failed, from
-        // the start, so that the others are compared too.
-        const std::uint8_t* const data = haystack.data;
-        const std::size_t n = haystack.size;
-        const typename V::Mask c =
-            V::and_(V::and_(V::eq(load_at<V>(data, n, 0), V::splat(bytes[0])),
-                            V::eq(load_at<V>(data, n, 1), V::splat(bytes[1]))),
-                    V::eq(load_at<V>(data, n, m - 1), V::splat(bytes[m - 1])));
-        if (!V::any(c)) {
-            plan.start = V::kWidth;
-        } else if (const std::size_t p = V::lowest(c); equal_window(data + p, needle)) {
-            return SearchResult::at(p);
-        }
-    }
     return find_long<V, Narrower...>(haystack, needle, plan);
 }
 
