@@ -46,7 +46,9 @@ PyObject* run_boundary(Body&& body) noexcept {
     return nullptr;
 }
 
-// A search function's arguments as the interpreter passes them (borrowed).
+// The two halves of a search function, each taking the arguments as the
+// interpreter passes them (borrowed): the plain search, which answers only
+// the calls that need nothing but a search, and the body, which answers all.
 using PlainSearch = bool (*)(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                              SearchResult& found) noexcept;
 using SearchBody = Result<OwnedRef> (*)(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
