@@ -63,9 +63,10 @@ Result<BoundArguments> bind_any_arguments(const CallDescription& call, PyObject*
 }
 
 // The fast-call entries (METH_FASTCALL | METH_KEYWORDS) of the four
-// functions. Each runs its body through the module boundary; the bodies are
-// compiled into their entries, so a call makes no further calls of ours
-// besides the search.
+// functions. Each answers the plain call with its plain search, compiled
+// into the entry, so that such a call makes no further calls of ours besides
+// the search; every other call runs the body inside the module boundary
+// (run_search_boundary in boundary.hpp).
 using FastcallEntry = PyObject* (*)(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                                     PyObject* kwnames) noexcept;
 extern const FastcallEntry search_one_entry;

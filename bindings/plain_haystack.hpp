@@ -19,10 +19,11 @@ inline constexpr int kViewRefused = _Py_MEMORYVIEW_RELEASED;
 
 // Sets `bytes` to what an exact memoryview's buffer request would give, and
 // returns true, if the request would succeed and ByteView would accept and
-// the haystack check pass them; returns false otherwise. The request (PyBUF_FULL_RO) refuses a
-// released view and otherwise hands out a copy of the view's own Py_buffer with its format, shape
-// and strides, so the checks read that Py_buffer itself, through the layout predicate ByteView
-// applies to a requested one.
+// the haystack check pass them; returns false otherwise. The request
+// (PyBUF_FULL_RO) refuses a released view and otherwise hands out a copy of
+// the view's own Py_buffer with its format, shape and strides, so the checks
+// read that Py_buffer itself, through the layout predicate ByteView applies
+// to a requested one.
 //
 // For contiguity the view's own flag stands in for ByteView's test: a view
 // sets _Py_MEMORYVIEW_C when it is made, for a layout without suboffsets that

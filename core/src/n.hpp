@@ -228,7 +228,7 @@ template <class V, std::size_t kTested = 3>
 // longer than these vector operations, and GCC 16 moved the ORed masks
 // through a general register and back, which cost its AVX-512 loop a
 // seventh of its speed. A third anchor ORs its difference into the pair's
-// (a pair difference against a zero vector). A single anchor keeps its
+// (triple_diff). A single anchor keeps its
 // compares (one per block, with no AND), tested with any_of_four: as a
 // difference it ran a tenth slower on haystacks beyond the caches.
 template <class V, std::size_t kTested>
@@ -238,12 +238,11 @@ template <class V, std::size_t kTested>
     static_assert(kTested == 2 || kTested == 3);
     const typename V::Vec x = load_at<V>(data, n, b + filter.first.offset);
     const typename V::Vec y = load_at<V>(data, n, b + filter.middle.offset);
-    const typename V::Vec pair = V::pair_diff(x, filter.first.byte, y, filter.middle.byte);
     if constexpr (kTested == 2) {
-        return pair;
+        return V::pair_diff(x, filter.first.byte, y, filter.middle.byte);
     } else {
-        return V::pair_diff(load_at<V>(data, n, b + filter.last.offset), filter.last.byte, pair,
-                            V::splat(0));
+        return triple_diff<V>(x, filter.first.byte, y, filter.middle.byte,
+                              load_at<V>(data, n, b + filter.last.offset), filter.last.byte);
     }
 }
 

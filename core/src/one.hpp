@@ -9,11 +9,11 @@
 // first, and when the range is long enough for the main loop, count their
 // blocks from the first W-aligned offset after it (aligned_restart, with
 // kAlignLoads), starting with one block of 2 and one of 4 vectors when at
-// least 6 vectors remain. The remainder is one more vector, the range's last W bytes,
-// which overlaps bytes already known not to match. A range shorter than W
-// takes short_one before any setup: one masked load on AVX-512 (two
-// overlapping 16-byte vectors from 16 to 32 bytes), overlapping narrower
-// vectors on AVX2.
+// least 6 vectors remain. The remainder is one more vector, the range's last
+// W bytes, which overlaps bytes already known not to match. A range shorter
+// than W takes short_one before any setup: one masked load on AVX-512 (two
+// overlapping 16-byte vectors from 16 to 32 bytes); on AVX2 two overlapping
+// 16-byte vectors from 16 bytes, and one step of exact loads below.
 //
 // A block's masks are ORed pairwise into a tree (pairs, quarters, halves). The
 // root decides whether the block holds a match; only the block holding the

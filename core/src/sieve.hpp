@@ -60,8 +60,7 @@ struct SieveLanes {
     // Lanes where x == a, y == b and z == c.
     [[gnu::always_inline]] static auto of(Vec x, Vec a, Vec y, Vec b, Vec z, Vec c) noexcept {
         if constexpr (has_byte_diff<V>) {
-            // (x ^ a) | (y ^ b), then that | (z ^ c): zero where all three match.
-            return V::pair_diff(z, c, V::pair_diff(x, a, y, b), Vec{});
+            return triple_diff<V>(x, a, y, b, z, c);
         } else {
             return V::and_(V::and_(V::eq(x, a), V::eq(y, b)), V::eq(z, c));
         }

@@ -83,6 +83,17 @@ inline constexpr bool has_byte_diff = requires {
     V::kByteDiff;
 };
 
+// Zero in the lanes where x == a, y == b and z == c: two pair_diffs, the
+// second folding the first in as its other pair (against zero). For
+// has_byte_diff backends only.
+template <class V>
+[[gnu::always_inline]] inline typename V::Vec triple_diff(typename V::Vec x, typename V::Vec a,
+                                                          typename V::Vec y, typename V::Vec b,
+                                                          typename V::Vec z,
+                                                          typename V::Vec c) noexcept {
+    return V::pair_diff(z, c, V::pair_diff(x, a, y, b), V::splat(0));
+}
+
 // Whether any lane of four masks is set, the way the backend does it best:
 // its own any_of_four where it has one, else any of the three ORs.
 template <class V>
