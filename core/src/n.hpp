@@ -49,7 +49,11 @@
 // already been rejected, so its result (plus the candidate's offset) is the
 // first occurrence.
 //
-// The wide backends (AVX2, AVX-512), on haystacks of kRareAnchorsFrom bytes
+// Below kRareAnchorsFrom haystack bytes the wide backends (AVX2, AVX-512)
+// filter on two of these bytes, the check byte and the last, and take the
+// first into the filter after a few false alarms (short_filter).
+//
+// The wide backends, on haystacks of kRareAnchorsFrom bytes
 // or more, choose the filter's bytes from the needle instead
 // (find_long_rare): the four needle bytes likely rarest by the byte-rank
 // table, the rarest one, two or three tested at every position (as many as
@@ -73,6 +77,7 @@
 #include <cstring>
 #include <tuple>
 #include <type_traits>
+#include <utility>
 
 #include "byte_rank.hpp"
 #include "one.hpp"
@@ -324,7 +329,8 @@ inline constexpr std::size_t kFalseAlarmSlack = 16;
 // kStopWhenWeak, the run returns kFilterWeak once false alarms pass the
 // share above; `i` is then the first position not yet examined. With
 // kStopWhenSpent, a spent budget returns kSpent (see verify).
-template <class V, bool kStopWhenWeak, bool kStopWhenSpent = false, std::size_t kTested = 3>
+template <class V, bool kStopWhenWeak, bool kStopWhenSpent = false, std::size_t kTested = 3,
+          std::size_t kSlack = kFalseAlarmSlack>
 [[gnu::always_inline]] inline WideExit wide_steps(const std::uint8_t* data, std::size_t n,
                                                   ByteRange needle, const Filter<V>& filter,
                                                   std::size_t& i, VerifyBudget& budget,
@@ -386,7 +392,7 @@ template <class V, bool kStopWhenWeak, bool kStopWhenSpent = false, std::size_t 
             }
             if constexpr (kStopWhenWeak) {
                 false_alarms += alarms;
-                if (false_alarms > kFalseAlarmSlack + (i - start) / (4 * W * kFalseAlarmShare)) {
+                if (false_alarms > kSlack + (i - start) / (4 * W * kFalseAlarmShare)) {
                     i += 4 * W;
                     return WideExit::kFilterWeak;
                 }
@@ -512,9 +518,9 @@ template <class V, class... Narrower>
 template <class V>
 inline constexpr bool picks_rare_anchors = V::kWidth > 16;
 
-// Below this many haystack bytes the wide backends keep the 16-byte
-// backends' filter too: ranking the needle and the run-time choice of the
-// number of anchors cost as much as a few KiB of search gains.
+// Below this many haystack bytes the wide backends do not rank the needle
+// (short_filter instead): ranking it and the run-time choice of the number
+// of anchors cost as much as a few KiB of search gains.
 inline constexpr std::size_t kRareAnchorsFrom = 4096;
 
 // When this many haystack bytes remain, the wide backends search the first
@@ -574,6 +580,26 @@ Filter<V> fixed_filter(ByteRange needle, std::size_t rare_offset) noexcept {
     return Filter<V>{Anchor<V>::at(needle, 0), Anchor<V>::at(needle, 1),
                      Anchor<V>::at(needle, needle.size - 1), Anchor<V>::at(needle, rare_offset)};
 }
+
+// The filter of the wide backends below kRareAnchorsFrom: the likely rarest
+// inner byte and the last byte, tested at every position (two loads per
+// block, where three cost a quarter more time on 1 KiB of text), then the
+// first byte, and the second as the check. The last byte pairs better with
+// the inner one than the first does: a needle of text often starts with a
+// space, a UTF-8 lead byte or, in binary data, a NUL, and its last byte is
+// rarely as common. Where the two still let many positions through (hex
+// digits, a pair of Cyrillic bytes), the steps go over to testing the first
+// byte too after kShortFalseAlarmSlack false alarms.
+template <class V>
+Filter<V> short_filter(ByteRange needle, std::size_t rare_offset) noexcept {
+    return Filter<V>{Anchor<V>::at(needle, rare_offset), Anchor<V>::at(needle, needle.size - 1),
+                     Anchor<V>::at(needle, 0), Anchor<V>::at(needle, 1)};
+}
+
+// The false alarms short_filter's two anchors may raise before the first
+// byte joins them: a haystack below kRareAnchorsFrom has at most 16 wide
+// steps of AVX-512, so kFalseAlarmSlack would never be reached.
+inline constexpr std::size_t kShortFalseAlarmSlack = 4;
 
 // Wide steps that test the first `tested` anchors (1 to 3).
 template <class V, bool kStopWhenWeak, bool kStopWhenSpent>
@@ -997,7 +1023,7 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, NeedlePlan& plan) n
     }
     std::size_t i = 0;
     // Long enough for the wide phase from any restart offset: the plain
-    // prefix, then block offsets aligned for the first byte's loads.
+    // prefix, then block offsets aligned for the first anchor's loads.
     // Positions examined twice are harmless (each failed the first time).
     bool aligning = false;
     if constexpr (V::kAlignLoads) {
@@ -1017,7 +1043,8 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, NeedlePlan& plan) n
         plan.rare_offset = plan.rarest_known ? inner_offset_of(plan.rarest, m)
                                              : rarest_inner_offset(needle, scan_limit);
     }
-    Filter<V> filter = fixed_filter<V>(needle, plan.rare_offset);
+    Filter<V> filter = picks_rare_anchors<V> ? short_filter<V>(needle, plan.rare_offset)
+                                             : fixed_filter<V>(needle, plan.rare_offset);
     VerifyBudget budget{m};
     SearchResult result = SearchResult::not_found();
     if constexpr (V::kAlignLoads) {
@@ -1025,10 +1052,19 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, NeedlePlan& plan) n
             return result;
         }
     }
-    WideExit exit = wide_steps<V, true>(data, n, needle, filter, i, budget, result);
-    if (exit == WideExit::kFilterWeak) {
-        filter = filter.swapped();
-        exit = wide_steps<V, false>(data, n, needle, filter, i, budget, result);
+    WideExit exit;
+    if constexpr (picks_rare_anchors<V>) {
+        exit = wide_steps<V, true, false, 2, kShortFalseAlarmSlack>(data, n, needle, filter, i,
+                                                                    budget, result);
+        if (exit == WideExit::kFilterWeak) {
+            exit = wide_steps<V, false>(data, n, needle, filter, i, budget, result);
+        }
+    } else {
+        exit = wide_steps<V, true>(data, n, needle, filter, i, budget, result);
+        if (exit == WideExit::kFilterWeak) {
+            filter = filter.swapped();
+            exit = wide_steps<V, false>(data, n, needle, filter, i, budget, result);
+        }
     }
     if (exit == WideExit::kDecided) {
         return result;

@@ -202,6 +202,34 @@ TEST_P(FilterChoice, PlainPrefixGivesWayAfterItsMisses) {
     }
 }
 
+TEST_P(FilterChoice, ShortHaystacksLeaveTwoAnchorsForThreeAfterFalseAlarms) {
+    // Below the length from which the filter bytes are chosen by rank, the
+    // wide variants test the needle's likely rarest inner byte and its last
+    // byte at every position, and after a few false alarms all of the
+    // first, that byte and the last. Decoys that differ from the needle in
+    // its first or second byte only pass both pairs, so each wide step
+    // raises a false alarm until the hand-over; spaced every 5 to 60 bytes,
+    // it falls at different steps, or never. Haystacks of 300 bytes to just
+    // under 4 KiB, the needle at every position.
+    for (const std::string_view text : {"wxyz", "quick fox", "jumped over the lazy dog"}) {
+        const Bytes needle = bytes_of(text);
+        for (const std::size_t n : {300u, 1024u, 4095u}) {
+            for (const std::size_t every : {5u, 17u, 60u}) {
+                Bytes decoys(n, '.');
+                std::size_t k = 0;
+                for (std::size_t at = 0; at + needle.size() <= n; at += every, ++k) {
+                    Bytes decoy = needle;
+                    decoy[k % 2] = '#';
+                    plant(decoys, at, decoy);
+                }
+                expect_planted_everywhere(decoys, needle, n, 1);
+                ASSERT_FALSE(HasFatalFailure())
+                    << text << ", " << n << " bytes, a decoy every " << every;
+            }
+        }
+    }
+}
+
 QARVO_FOR_EVERY_BACKEND(FilterChoice);
 
 TEST(RareBytes, AByteAbsentFromTheSampleIsTestedAloneOnlyWhenRareNearbyOrBesideACommonOne) {
