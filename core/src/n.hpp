@@ -50,8 +50,10 @@
 // first occurrence.
 //
 // Below kRareAnchorsFrom haystack bytes the wide backends (AVX2, AVX-512)
-// filter on two of these bytes, the check byte and the last, and take the
-// first into the filter after a few false alarms (short_filter).
+// filter on two needle bytes, the check byte and the last (from
+// kPartnerFrom bytes on, the one likely rarest of the first, the last and
+// the first few inner bytes), and take a third into the filter after a few
+// false alarms (short_filter, partnered_filter).
 //
 // The wide backends, on haystacks of kRareAnchorsFrom bytes
 // or more, choose the filter's bytes from the needle instead
@@ -520,8 +522,10 @@ inline constexpr bool picks_rare_anchors = V::kWidth > 16;
 
 // Below this many haystack bytes the wide backends do not rank the needle
 // (short_filter instead): ranking it and the run-time choice of the number
-// of anchors cost as much as a few KiB of search gains.
-inline constexpr std::size_t kRareAnchorsFrom = 4096;
+// of anchors cost more than they gain. On the real-data cases of 4 to 12
+// KiB, filtering on two anchors took 0.61-0.77 of the time the ranked filter
+// took; from 16 KiB on the two are level, and beyond they favour ranking.
+inline constexpr std::size_t kRareAnchorsFrom = 16384;
 
 // When this many haystack bytes remain, the wide backends search the first
 // kRankedPrefix of them with the filter the rank table chose, then count a
@@ -596,9 +600,48 @@ Filter<V> short_filter(ByteRange needle, std::size_t rare_offset) noexcept {
                      Anchor<V>::at(needle, 0), Anchor<V>::at(needle, 1)};
 }
 
-// The false alarms short_filter's two anchors may raise before the first
-// byte joins them: a haystack below kRareAnchorsFrom has at most 16 wide
-// steps of AVX-512, so kFalseAlarmSlack would never be reached.
+// From this many haystack bytes short_filter's second anchor is the needle
+// byte likely rarest after the inner one (partnered_filter): picking it
+// costs a few nanoseconds, which on 1 KiB is a tenth of the search, and the
+// last byte is often common too ("y swoope" in English, where the 'y' pairs
+// far better with the 'w', or a Cyrillic letter's lead byte).
+inline constexpr std::size_t kPartnerFrom = 4096;
+
+// Inner bytes that partnered_filter looks at besides the first and last.
+inline constexpr std::size_t kPartnerScan = 16;
+
+// short_filter with the rarest by rank of the first byte, the last byte and
+// the first kPartnerScan inner bytes (other than `rare_offset`) as its
+// second anchor, the first byte (or the last, when the first is the
+// partner) as its third, and the second byte as the check: four distinct
+// offsets, since the inner ones start at 2. Equal ranks keep the last byte.
+template <class V>
+Filter<V> partnered_filter(ByteRange needle, std::size_t rare_offset) noexcept {
+    const std::size_t last = needle.size - 1;
+    const auto rank = [&](std::size_t offset) { return kByteRank.of[needle.data[offset]]; };
+    std::size_t partner = last;
+    std::size_t third = 0;
+    std::uint8_t lowest = rank(last);
+    if (rank(0) < lowest) {
+        partner = 0;
+        third = last;
+        lowest = rank(0);
+    }
+    const std::size_t end = last < 2 + kPartnerScan ? last : 2 + kPartnerScan;
+    for (std::size_t k = 2; k < end; ++k) {
+        if (k != rare_offset && rank(k) < lowest) {
+            partner = k;
+            third = 0;
+            lowest = rank(k);
+        }
+    }
+    return Filter<V>{Anchor<V>::at(needle, rare_offset), Anchor<V>::at(needle, partner),
+                     Anchor<V>::at(needle, third), Anchor<V>::at(needle, 1)};
+}
+
+// The false alarms short_filter's two anchors may raise before the third
+// joins them, plus one per kFalseAlarmShare steps: a haystack of 1 KiB has
+// three wide steps of AVX-512, so kFalseAlarmSlack would never be reached.
 inline constexpr std::size_t kShortFalseAlarmSlack = 4;
 
 // Wide steps that test the first `tested` anchors (1 to 3).
@@ -1000,6 +1043,72 @@ SearchResult find_long_rare(ByteRange haystack, ByteRange needle, NeedlePlan& pl
     return finish_long<V, Narrower...>(data, n, needle, filter, i, budget);
 }
 
+// The wide backends' search of a haystack below kRareAnchorsFrom bytes: the
+// plain prefix where there is room for the wide phase, then short_filter's
+// two anchors (partnered_filter's with kPartnered), and three after a few
+// false alarms. Kept apart from the ranked search (find_long_rare, out of
+// line): this path's time below a few KiB is mostly fixed costs, and as one
+// function with the ranked search it moved by a tenth either way with every
+// change there. Precondition: 4 <= m <= n, n - m >= W - 1.
+template <class V, bool kPartnered, class... Narrower>
+[[gnu::always_inline]] inline SearchResult find_long_short(ByteRange haystack, ByteRange needle,
+                                                           NeedlePlan& plan) noexcept {
+    constexpr std::size_t W = V::kWidth;
+    const std::uint8_t* const data = haystack.data;
+    const std::size_t n = haystack.size;
+    const std::size_t m = needle.size;
+    const std::size_t last = m - 1;
+    static_assert(V::kAlignLoads);
+    assert(m >= 4 && m <= n && n - m >= W - 1);
+    std::size_t i = 0;
+    // Long enough for the wide phase from any restart offset: the plain
+    // prefix, then block offsets aligned for the first anchor's loads.
+    // Positions examined twice are harmless (each failed the first time).
+    const bool aligning = n - W >= 4 * W + last;
+    if (aligning) {
+        if (const SearchResult early = plain_prefix<V>(data, n, needle, kShortPlainPrefix, i);
+            early.found()) {
+            return early;
+        }
+    }
+    if (plan.rare_offset == kRareOffsetUnknown) {
+        // As few needle bytes as when they are ranked for a long haystack:
+        // on a haystack of a few hundred bytes, ranking all of a 64-byte
+        // needle cost more than the search.
+        plan.rare_offset = plan.rarest_known ? inner_offset_of(plan.rarest, m)
+                                             : rarest_inner_offset(needle, rank_scan_limit(n));
+    }
+    const Filter<V> filter = [&] {
+        if constexpr (kPartnered) {
+            return partnered_filter<V>(needle, plan.rare_offset);
+        } else {
+            return short_filter<V>(needle, plan.rare_offset);
+        }
+    }();
+    VerifyBudget budget{m};
+    SearchResult result = SearchResult::not_found();
+    if (aligning && align_after_prefix<V, false>(data, n, needle, filter, i, budget, result)) {
+        return result;
+    }
+    WideExit exit = wide_steps<V, true, false, 2, kShortFalseAlarmSlack>(data, n, needle, filter, i,
+                                                                         budget, result);
+    if (exit == WideExit::kFilterWeak) {
+        exit = wide_steps<V, false>(data, n, needle, filter, i, budget, result);
+    }
+    if (exit == WideExit::kDecided) {
+        return result;
+    }
+    return finish_long<V, Narrower...>(data, n, needle, filter, i, budget);
+}
+
+// find_long_short from kPartnerFrom bytes on, out of line: inlined as a
+// second copy, it cost the shorter haystacks' copy 5%.
+template <class V, class... Narrower>
+[[gnu::noinline]] SearchResult find_long_partnered(ByteRange haystack, ByteRange needle,
+                                                   NeedlePlan& plan) noexcept {
+    return find_long_short<V, true, Narrower...>(haystack, needle, plan);
+}
+
 // The filtered search. `plan` carries what this call has worked out about
 // the needle. Precondition: 4 <= m <= n.
 template <class V, class... Narrower>
@@ -1009,67 +1118,40 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, NeedlePlan& plan) n
     const std::size_t n = haystack.size;
     const std::size_t m = needle.size;
     assert(m >= 4 && m <= n && data != nullptr && needle.data != nullptr);
-    const std::size_t last = m - 1;
-    // Too short for one vector step of this width: before any per-call setup.
-    // (A wide variant took short_long in find_n.)
-    if (n - m < W - 1) {
-        assert(!is_wide<V>);
-        return scan_windows(data, n, 0, needle);
-    }
     if constexpr (picks_rare_anchors<V>) {
+        // (Too short for one step of this width: find_n took short_long.)
         if (n >= kRareAnchorsFrom) {
             return find_long_rare<V, Narrower...>(haystack, needle, plan);
         }
-    }
-    std::size_t i = 0;
-    // Long enough for the wide phase from any restart offset: the plain
-    // prefix, then block offsets aligned for the first anchor's loads.
-    // Positions examined twice are harmless (each failed the first time).
-    bool aligning = false;
-    if constexpr (V::kAlignLoads) {
-        if (n - W >= 4 * W + last) {
-            if (const SearchResult early = plain_prefix<V>(data, n, needle, kShortPlainPrefix, i);
-                early.found()) {
-                return early;
-            }
-            aligning = true;
+        if (n >= kPartnerFrom) {
+            return find_long_partnered<V, Narrower...>(haystack, needle, plan);
         }
-    }
-    if (plan.rare_offset == kRareOffsetUnknown) {
-        // The wide backends look at as few needle bytes here as when they
-        // rank them for a long haystack: on a haystack of a few hundred
-        // bytes, ranking all of a 64-byte needle cost more than the search.
-        const std::size_t scan_limit = is_wide<V> ? rank_scan_limit(n) : rare_scan_limit(n);
-        plan.rare_offset = plan.rarest_known ? inner_offset_of(plan.rarest, m)
-                                             : rarest_inner_offset(needle, scan_limit);
-    }
-    Filter<V> filter = picks_rare_anchors<V> ? short_filter<V>(needle, plan.rare_offset)
-                                             : fixed_filter<V>(needle, plan.rare_offset);
-    VerifyBudget budget{m};
-    SearchResult result = SearchResult::not_found();
-    if constexpr (V::kAlignLoads) {
-        if (aligning && align_after_prefix<V, false>(data, n, needle, filter, i, budget, result)) {
-            return result;
-        }
-    }
-    WideExit exit;
-    if constexpr (picks_rare_anchors<V>) {
-        exit = wide_steps<V, true, false, 2, kShortFalseAlarmSlack>(data, n, needle, filter, i,
-                                                                    budget, result);
-        if (exit == WideExit::kFilterWeak) {
-            exit = wide_steps<V, false>(data, n, needle, filter, i, budget, result);
-        }
+        return find_long_short<V, false, Narrower...>(haystack, needle, plan);
     } else {
-        exit = wide_steps<V, true>(data, n, needle, filter, i, budget, result);
+        static_assert(!V::kAlignLoads);
+        // Too short for one vector step of this width: before any per-call
+        // setup.
+        if (n - m < W - 1) {
+            return scan_windows(data, n, 0, needle);
+        }
+        if (plan.rare_offset == kRareOffsetUnknown) {
+            plan.rare_offset = plan.rarest_known ? inner_offset_of(plan.rarest, m)
+                                                 : rarest_inner_offset(needle, rare_scan_limit(n));
+        }
+        Filter<V> filter = fixed_filter<V>(needle, plan.rare_offset);
+        VerifyBudget budget{m};
+        SearchResult result = SearchResult::not_found();
+        std::size_t i = 0;
+        WideExit exit = wide_steps<V, true>(data, n, needle, filter, i, budget, result);
         if (exit == WideExit::kFilterWeak) {
             filter = filter.swapped();
             exit = wide_steps<V, false>(data, n, needle, filter, i, budget, result);
         }
+        if (exit == WideExit::kDecided) {
+            return result;
+        }
+        return finish_long<V, Narrower...>(data, n, needle, filter, i, budget);
     }
-    if (exit == WideExit::kDecided) {
-        return result;
-    }
-    return finish_long<V, Narrower...>(data, n, needle, filter, i, budget);
 }
 
 template <class V, class... Narrower>

@@ -204,16 +204,18 @@ TEST_P(FilterChoice, PlainPrefixGivesWayAfterItsMisses) {
 
 TEST_P(FilterChoice, ShortHaystacksLeaveTwoAnchorsForThreeAfterFalseAlarms) {
     // Below the length from which the filter bytes are chosen by rank, the
-    // wide variants test the needle's likely rarest inner byte and its last
-    // byte at every position, and after a few false alarms all of the
-    // first, that byte and the last. Decoys that differ from the needle in
-    // its first or second byte only pass both pairs, so each wide step
-    // raises a false alarm until the hand-over; spaced every 5 to 60 bytes,
-    // it falls at different steps, or never. Haystacks of 300 bytes to just
-    // under 4 KiB, the needle at every position.
+    // wide variants test two needle bytes at every position, the likely
+    // rarest inner byte and the last (from 4 KiB on, the likely rarest of
+    // the first, the last and the first inner bytes), and after a few false
+    // alarms a third. Decoys that differ from the needle in its first or
+    // second byte only pass the two, so each wide step raises a false alarm
+    // until the hand-over; spaced every 5 to 60 bytes, it falls at
+    // different steps, or never. Haystacks of 300 bytes to just under the
+    // ranked search's 16 KiB, the needle at every position (every few in
+    // the longest).
     for (const std::string_view text : {"wxyz", "quick fox", "jumped over the lazy dog"}) {
         const Bytes needle = bytes_of(text);
-        for (const std::size_t n : {300u, 1024u, 4095u}) {
+        for (const std::size_t n : {300u, 1024u, 4095u, 4096u, 16383u}) {
             for (const std::size_t every : {5u, 17u, 60u}) {
                 Bytes decoys(n, '.');
                 std::size_t k = 0;
@@ -222,7 +224,7 @@ TEST_P(FilterChoice, ShortHaystacksLeaveTwoAnchorsForThreeAfterFalseAlarms) {
                     decoy[k % 2] = '#';
                     plant(decoys, at, decoy);
                 }
-                expect_planted_everywhere(decoys, needle, n, 1);
+                expect_planted_everywhere(decoys, needle, n < 10000 ? n : 600, 97);
                 ASSERT_FALSE(HasFatalFailure())
                     << text << ", " << n << " bytes, a decoy every " << every;
             }
