@@ -924,16 +924,15 @@ template <class V, class... Narrower>
 // the needle, and how much may fail there before they stop: a common word
 // usually occurs within the first few hundred bytes of text, and found
 // there it never pays for the ranking and the wide filter's setup. The
-// prefix costs about 10 ns when the word is absent: a haystack below
-// kLongPlainFrom bytes, where that would be over 1% of the search, takes a
-// shorter one (as does one too short to rank for, below kRareAnchorsFrom,
-// which has only its check byte to prepare). The misses and the
+// prefix costs about 10 ns when the word is absent; a haystack below
+// kPartnerFrom bytes, where that would be a tenth of the search or more,
+// takes a shorter one (a word at 358 in 4 to 12 KiB of Russian took 15-16 ns
+// with the longer, 21-23 ns with the shorter). The misses and the
 // bytes they compared bound the extra work to a few hundred bytes, so that
 // the search stays linear and a long needle that nearly matches everywhere
 // (a run of one byte) gives up after one comparison.
 inline constexpr std::size_t kPlainPrefix = 384;
 inline constexpr std::size_t kShortPlainPrefix = 128;
-inline constexpr std::size_t kLongPlainFrom = 16 * 1024;
 inline constexpr std::size_t kPlainMisses = 8;
 inline constexpr std::size_t kPlainBytes = 512;
 
@@ -1020,8 +1019,7 @@ SearchResult find_long_rare(ByteRange haystack, ByteRange needle, NeedlePlan& pl
     (void)W;
     (void)last;
     std::size_t i = 0;
-    if (const SearchResult early = plain_prefix<V>(
-            data, n, needle, n >= kLongPlainFrom ? kPlainPrefix : kShortPlainPrefix, i);
+    if (const SearchResult early = plain_prefix<V>(data, n, needle, kPlainPrefix, i);
         early.found()) {
         return early;
     }
@@ -1044,11 +1042,12 @@ SearchResult find_long_rare(ByteRange haystack, ByteRange needle, NeedlePlan& pl
 }
 
 // The wide backends' search of a haystack below kRareAnchorsFrom bytes: the
-// plain prefix where there is room for the wide phase, then short_filter's
-// two anchors (partnered_filter's with kPartnered), and three after a few
-// false alarms. Kept apart from the ranked search (find_long_rare, out of
-// line): this path's time below a few KiB is mostly fixed costs, and as one
-// function with the ranked search it moved by a tenth either way with every
+// plain prefix where there is room for the wide phase (kPlainPrefix
+// positions with kPartnered, for haystacks of kPartnerFrom bytes and up,
+// kShortPlainPrefix below), then short_filter's two anchors
+// (partnered_filter's with kPartnered), and three after a few false alarms. Kept apart from the
+// ranked search (find_long_rare, out of line): this path's time below a few KiB is mostly fixed
+// costs, and as one function with the ranked search it moved by a tenth either way with every
 // change there. Precondition: 4 <= m <= n, n - m >= W - 1.
 template <class V, bool kPartnered, class... Narrower>
 [[gnu::always_inline]] inline SearchResult find_long_short(ByteRange haystack, ByteRange needle,
@@ -1066,7 +1065,8 @@ template <class V, bool kPartnered, class... Narrower>
     // Positions examined twice are harmless (each failed the first time).
     const bool aligning = n - W >= 4 * W + last;
     if (aligning) {
-        if (const SearchResult early = plain_prefix<V>(data, n, needle, kShortPlainPrefix, i);
+        if (const SearchResult early =
+                plain_prefix<V>(data, n, needle, kPartnered ? kPlainPrefix : kShortPlainPrefix, i);
             early.found()) {
             return early;
         }
