@@ -79,7 +79,6 @@
 #include <cstring>
 #include <tuple>
 #include <type_traits>
-#include <utility>
 
 #include "byte_rank.hpp"
 #include "one.hpp"
@@ -173,10 +172,6 @@ inline std::size_t rarest_inner_offset(ByteRange needle, std::size_t scan_limit)
 inline std::size_t rare_scan_limit(std::size_t haystack_size) noexcept {
     return haystack_size / 64 > 256 ? haystack_size / 64 : 256;
 }
-
-// rarest_inner_offset, computed on first use: a haystack too short for any
-// vector step never needs it.
-inline constexpr std::size_t kRareOffsetUnknown = 0;
 
 // Whether the m bytes at `at` equal the needle. Needles of up to 16 bytes are
 // compared as two overlapping words, with no call. Precondition: m >= 4 and
@@ -536,13 +531,10 @@ inline constexpr std::size_t kRareAnchorsFrom = 16384;
 inline constexpr std::size_t kCountFrom = 256 * 1024;
 inline constexpr std::size_t kRankedPrefix = 16 * 1024;
 
-// What a call works out about its needle, once for all the widths it passes
-// through: the check byte of the 16-byte filter, and the four rarest bytes
-// that the wide filters test. Each is computed on first use: a haystack too
-// short for a vector step never needs them.
+// What the ranked search works out about its needle: the four rarest bytes
+// that its filters test, by rank and, once the filter proves weak, by the
+// counts of a sample.
 struct NeedlePlan {
-    std::size_t rare_offset = kRareOffsetUnknown;
-    bool rarest_known = false;
     RareOffsets rarest{};
 };
 
@@ -552,20 +544,6 @@ struct NeedlePlan {
 inline std::size_t rank_scan_limit(std::size_t haystack_size) noexcept {
     constexpr std::size_t kLeast = 8;
     return haystack_size / 64 > kLeast ? haystack_size / 64 : kLeast;
-}
-
-// The check byte of a 16-byte step that finishes a wide backend's search:
-// the rarest of the wide filter's bytes that the 16-byte filter does not
-// test already. Four distinct offsets leave at least one besides 0, 1 and
-// m - 1.
-inline std::size_t inner_offset_of(const RareOffsets& rarest, std::size_t m) noexcept {
-    for (const std::size_t offset : rarest.at) {
-        if (offset != 0 && offset != 1 && offset != m - 1) {
-            return offset;
-        }
-    }
-    assert(false && "four distinct offsets, at most three excluded");
-    return 2;
 }
 
 // The filter of the wide backends: the four rarest needle bytes, rarest
@@ -1031,10 +1009,7 @@ SearchResult find_long_rare(ByteRange haystack, ByteRange needle, NeedlePlan& pl
         early.found()) {
         return early;
     }
-    if (!plan.rarest_known) {
-        plan.rarest = rarest_by_rank(needle, rank_scan_limit(n));
-        plan.rarest_known = true;
-    }
+    plan.rarest = rarest_by_rank(needle, rank_scan_limit(n));
     Filter<V> filter = rare_filter<V>(needle, plan.rarest);
     const std::size_t tested = anchors_to_test_by_rank(filter);
     VerifyBudget budget{needle.size};
@@ -1053,13 +1028,14 @@ SearchResult find_long_rare(ByteRange haystack, ByteRange needle, NeedlePlan& pl
 // plain prefix where there is room for the wide phase (kPlainPrefix
 // positions with kPartnered, for haystacks of kPartnerFrom bytes and up,
 // kShortPlainPrefix below), then short_filter's two anchors
-// (partnered_filter's with kPartnered), and three after a few false alarms. Kept apart from the
-// ranked search (find_long_rare, out of line): this path's time below a few KiB is mostly fixed
-// costs, and as one function with the ranked search it moved by a tenth either way with every
-// change there. Precondition: 4 <= m <= n, n - m >= W - 1.
+// (partnered_filter's with kPartnered), and three after a few false alarms.
+// Kept apart from the ranked search (find_long_rare): this path's time below
+// a few KiB is mostly fixed costs, and as one function with the ranked
+// search it moved by a tenth either way with every change there.
+// Precondition: 4 <= m <= n, n - m >= W - 1.
 template <class V, bool kPartnered, class... Narrower>
-[[gnu::always_inline]] inline SearchResult find_long_short(ByteRange haystack, ByteRange needle,
-                                                           NeedlePlan& plan) noexcept {
+[[gnu::always_inline]] inline SearchResult find_long_short(ByteRange haystack,
+                                                           ByteRange needle) noexcept {
     constexpr std::size_t W = V::kWidth;
     const std::uint8_t* const data = haystack.data;
     const std::size_t n = haystack.size;
@@ -1079,17 +1055,13 @@ template <class V, bool kPartnered, class... Narrower>
             return early;
         }
     }
-    if (plan.rare_offset == kRareOffsetUnknown) {
-        plan.rare_offset =
-            plan.rarest_known
-                ? inner_offset_of(plan.rarest, m)
-                : rarest_inner_offset(needle, kPartnered ? kPartneredScan : kShortScan);
-    }
+    const std::size_t rare_offset =
+        rarest_inner_offset(needle, kPartnered ? kPartneredScan : kShortScan);
     const Filter<V> filter = [&] {
         if constexpr (kPartnered) {
-            return partnered_filter<V>(needle, plan.rare_offset);
+            return partnered_filter<V>(needle, rare_offset);
         } else {
-            return short_filter<V>(needle, plan.rare_offset);
+            return short_filter<V>(needle, rare_offset);
         }
     }();
     VerifyBudget budget{m};
@@ -1111,15 +1083,13 @@ template <class V, bool kPartnered, class... Narrower>
 // find_long_short from kPartnerFrom bytes on, out of line: inlined as a
 // second copy, it cost the shorter haystacks' copy 5%.
 template <class V, class... Narrower>
-[[gnu::noinline]] SearchResult find_long_partnered(ByteRange haystack, ByteRange needle,
-                                                   NeedlePlan& plan) noexcept {
-    return find_long_short<V, true, Narrower...>(haystack, needle, plan);
+[[gnu::noinline]] SearchResult find_long_partnered(ByteRange haystack, ByteRange needle) noexcept {
+    return find_long_short<V, true, Narrower...>(haystack, needle);
 }
 
-// The filtered search. `plan` carries what this call has worked out about
-// the needle. Precondition: 4 <= m <= n.
+// The filtered search. Precondition: 4 <= m <= n.
 template <class V, class... Narrower>
-SearchResult find_long(ByteRange haystack, ByteRange needle, NeedlePlan& plan) noexcept {
+SearchResult find_long(ByteRange haystack, ByteRange needle) noexcept {
     constexpr std::size_t W = V::kWidth;
     const std::uint8_t* const data = haystack.data;
     const std::size_t n = haystack.size;
@@ -1128,12 +1098,13 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, NeedlePlan& plan) n
     if constexpr (picks_rare_anchors<V>) {
         // (Too short for one step of this width: find_n took short_long.)
         if (n >= kRareAnchorsFrom) {
+            NeedlePlan plan;
             return find_long_rare<V, Narrower...>(haystack, needle, plan);
         }
         if (n >= kPartnerFrom) {
-            return find_long_partnered<V, Narrower...>(haystack, needle, plan);
+            return find_long_partnered<V, Narrower...>(haystack, needle);
         }
-        return find_long_short<V, false, Narrower...>(haystack, needle, plan);
+        return find_long_short<V, false, Narrower...>(haystack, needle);
     } else {
         static_assert(!V::kAlignLoads);
         // Too short for one vector step of this width: before any per-call
@@ -1141,11 +1112,7 @@ SearchResult find_long(ByteRange haystack, ByteRange needle, NeedlePlan& plan) n
         if (n - m < W - 1) {
             return scan_windows(data, n, 0, needle);
         }
-        if (plan.rare_offset == kRareOffsetUnknown) {
-            plan.rare_offset = plan.rarest_known ? inner_offset_of(plan.rarest, m)
-                                                 : rarest_inner_offset(needle, rare_scan_limit(n));
-        }
-        Filter<V> filter = fixed_filter<V>(needle, plan.rare_offset);
+        Filter<V> filter = fixed_filter<V>(needle, rarest_inner_offset(needle, rare_scan_limit(n)));
         VerifyBudget budget{m};
         SearchResult result = SearchResult::not_found();
         std::size_t i = 0;
@@ -1191,8 +1158,7 @@ SearchResult find_n(ByteRange haystack, ByteRange needle) noexcept {
             return short_long<V, Narrower...>(haystack.data, haystack.size, needle);
         }
     }
-    NeedlePlan plan;
-    return find_long<V, Narrower...>(haystack, needle, plan);
+    return find_long<V, Narrower...>(haystack, needle);
 }
 
 }  // namespace QARVO_ISA_NAMESPACE
