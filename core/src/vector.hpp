@@ -65,17 +65,9 @@ inline std::size_t aligned_restart(const std::uint8_t* data) noexcept {
     return V::kWidth - reinterpret_cast<std::uintptr_t>(data) % V::kWidth;
 }
 
-// Backends whose compares can AND into a mask as they go (AVX-512's masked
-// compares) also provide differ(x, y), differ_where(m, x, y) = m AND
-// differ(x, y), and all(m); a run of differ_where tests a block for "no
-// match" with one instruction per vector. The others leave this out.
-template <class V>
-inline constexpr bool has_masked_compare = requires {
-    V::kMaskedCompare;
-};
-
 // Backends that can test bytes as differences (AVX-512: kByteDiff) provide
-// pair_diff(x, a, y, b), zero in the lanes where x == a and y == b;
+// diff(x, a), zero in the lanes where x == a; pair_diff(x, a, y, b), zero
+// in the lanes where x == a and y == b;
 // min_diff(d, e), zero where d or e is; and zero_lanes(d), the mask of the
 // zero lanes. A block of vectors then costs one mask, not one per vector.
 template <class V>

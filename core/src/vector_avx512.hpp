@@ -38,16 +38,6 @@ struct Avx512 : BitLanes<Avx512MoveMask> {
     static Mask and_(Mask a, Mask b) noexcept { return a & b; }
     static Mask or_(Mask a, Mask b) noexcept { return a | b; }
 
-    // Compares that AND into a mask register as they go: a run of them tests
-    // "no lane equal" with one instruction per vector, where eq then or_
-    // takes two (see has_masked_compare in vector.hpp).
-    static constexpr bool kMaskedCompare = true;
-    static Mask differ(Vec x, Vec y) noexcept { return _mm512_cmpneq_epi8_mask(x, y); }
-    static Mask differ_where(Mask m, Vec x, Vec y) noexcept {
-        return _mm512_mask_cmpneq_epi8_mask(m, x, y);
-    }
-    static bool all(Mask m) noexcept { return m == ~Mask{0}; }
-
     // Whether any lane of four masks is set: two ORs and one kortest, all in
     // mask registers. Written as any(or_(...)), GCC 16 moves two of the masks
     // to a general register, ORs them there and moves the result back.
@@ -56,13 +46,15 @@ struct Avx512 : BitLanes<Avx512MoveMask> {
     }
 
     // Byte differences, for tests that fold many vectors before they look
-    // at a mask: pair_diff(x, a, y, b) is zero exactly in the lanes where
-    // x == a and y == b (an XOR and one vpternlog); the unsigned minimum of
+    // at a mask: diff(x, a) is zero exactly in the lanes where x == a (an
+    // XOR), pair_diff(x, a, y, b) where x == a and y == b (an XOR and one
+    // vpternlog); the unsigned minimum of
     // two differences is zero where either is, and zero_lanes(d) turns the
     // result into a mask once per block. Compares into mask registers and
     // their AND/OR take longer per vector on Zen 4 (has_byte_diff in
     // vector.hpp).
     static constexpr bool kByteDiff = true;
+    static Vec diff(Vec x, Vec a) noexcept { return _mm512_xor_si512(x, a); }
     static Vec pair_diff(Vec x, Vec a, Vec y, Vec b) noexcept {
         // 0xBE: (x XOR a) OR the third operand.
         return _mm512_ternarylogic_epi32(x, a, _mm512_xor_si512(y, b), 0xBE);

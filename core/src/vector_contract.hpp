@@ -62,18 +62,6 @@ concept Vector = (V::kWidth == 16 || V::kWidth == 32 || V::kWidth == 64) &&
     noexcept->std::same_as<typename V::LaneSet>;
 }
 &&
-    // Optional: compares that AND into a mask as they go (has_masked_compare):
-    // differ(x, y), differ_where(m, x, y) = m AND differ(x, y), and all(m).
-    (
-        !requires { V::kMaskedCompare; } ||
-        requires(typename V::Vec v, typename V::Mask m) {
-            { V::differ(v, v) }
-            noexcept->std::same_as<typename V::Mask>;
-            { V::differ_where(m, v, v) }
-            noexcept->std::same_as<typename V::Mask>;
-            { V::all(m) }
-            noexcept->std::same_as<bool>;
-        }) &&
     // Optional: any_of_four(a, b, c, d), whether any lane of four masks is
     // set (any_of_four in vector.hpp).
     (
@@ -82,11 +70,13 @@ concept Vector = (V::kWidth == 16 || V::kWidth == 32 || V::kWidth == 64) &&
             { V::any_of_four(m, m, m, m) }
             noexcept->std::same_as<bool>;
         }) &&
-    // Optional: byte differences (has_byte_diff): pair_diff(x, a, y, b),
-    // min_diff(d, e) and zero_lanes(d).
+    // Optional: byte differences (has_byte_diff): diff(x, a),
+    // pair_diff(x, a, y, b), min_diff(d, e) and zero_lanes(d).
     (
         !requires { V::kByteDiff; } ||
         requires(typename V::Vec v) {
+            { V::diff(v, v) }
+            noexcept->std::same_as<typename V::Vec>;
             { V::pair_diff(v, v, v, v) }
             noexcept->std::same_as<typename V::Vec>;
             { V::min_diff(v, v) }
