@@ -1,6 +1,9 @@
 // Which variant runs: the variants compiled in, the ones the CPU can execute,
 // the once-per-process choice, and the public find_* entry points.
 #include <atomic>
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
 #include <cassert>
 #include <cstdio>
 #include <cstdlib>
@@ -57,7 +60,8 @@ const SearchRoutines* compiled_routines(Backend backend) noexcept {
 }
 
 // What a value of the variable asks for: the widest supported variant when
-// it is unset or empty, the named one when that is supported; otherwise no
+// it is unset or empty (AVX-512 with the AVX2 variant's long scans where the
+// CPU runs 512-bit operations as halves), the named one when that is supported; otherwise no
 // routines, and `known` says whether the value names a variant at all.
 struct Choice {
     const SearchRoutines* routines;
@@ -66,7 +70,13 @@ struct Choice {
 
 Choice choose(const char* requested) noexcept {
     if (requested == nullptr || *requested == '\0') {
-        return {compiled_routines(supported_backends().back()), true};
+        const SearchRoutines* widest = compiled_routines(supported_backends().back());
+#if QARVO_HAVE_AVX512BW
+        if (widest->backend == Backend::avx512bw && detail::runs_512_bits_as_halves()) {
+            return {&detail::avx512bw_on_halves_routines, true};
+        }
+#endif
+        return {widest, true};
     }
     for (const Backend backend : kAllBackends) {
         if (backend_name(backend) == requested) {
@@ -160,6 +170,28 @@ constinit std::atomic<decltype(SearchRoutines::find_n)> g_find_n{&find_n_first};
 }
 
 }  // namespace
+
+bool detail::runs_512_bits_as_halves() noexcept {
+#if defined(__x86_64__)
+    unsigned eax = 0;
+    unsigned ebx = 0;
+    unsigned ecx = 0;
+    unsigned edx = 0;
+    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) {
+        return false;
+    }
+    // The vendor string "AuthenticAMD", in the order EBX, EDX, ECX.
+    const bool amd = ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163;
+    if (!amd || __get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) {
+        return false;
+    }
+    // Family 0Fh and up count on with the extended family bits.
+    const unsigned family = ((eax >> 8) & 0xF) + ((eax >> 20) & 0xFF);
+    return family == 0x19;
+#else
+    return false;
+#endif
+}
 
 std::string_view backend_refusal(const char* requested, std::span<char> out) noexcept {
     const Choice choice = choose(requested);

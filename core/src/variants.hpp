@@ -3,6 +3,8 @@
 // of the CPU, is decided by the build (qarvo_variant in core/CMakeLists.txt).
 #pragma once
 
+#include <cstddef>
+
 #include "qarvo/backend.hpp"
 #include "variant_requirements.hpp"
 
@@ -11,5 +13,25 @@ namespace qarvo::detail {
 #define QARVO_DECLARE_ROUTINES(name, cpu_check) extern const SearchRoutines name##_routines;
 QARVO_FOR_EACH_VARIANT(QARVO_DECLARE_ROUTINES)
 #undef QARVO_DECLARE_ROUTINES
+
+#if QARVO_HAVE_AVX512BW
+// The AVX-512 variant as it runs by default on a CPU that executes 512-bit
+// operations as two 256-bit halves (runs_512_bits_as_halves): its find_n on
+// haystacks of kHalvesFindNFrom bytes or more (needles of 4 bytes or more)
+// examines the first kHalvesPrefix positions itself, as its own search of a
+// long haystack does first, stopping early at a few false candidates, and
+// leaves the rest to the AVX2 variant's find_n; its find_one leaves
+// haystacks of kHalvesFindOneFrom bytes or more to the AVX2 variant's. Its
+// backend is avx512bw; QARVO_BACKEND=avx512bw runs avx512bw_routines.
+inline constexpr std::size_t kHalvesFindNFrom = 16 * 1024;
+inline constexpr std::size_t kHalvesPrefix = 384;
+inline constexpr std::size_t kHalvesFindOneFrom = 8 * 1024 * 1024;
+extern const SearchRoutines avx512bw_on_halves_routines;
+#endif
+
+// Whether the CPU executes each 512-bit vector operation as two 256-bit
+// halves: AMD's family 19h (Zen 3 and Zen 4; of these only Zen 4 has
+// AVX-512). Always false off x86-64.
+bool runs_512_bits_as_halves() noexcept;
 
 }  // namespace qarvo::detail
