@@ -16,17 +16,19 @@ QARVO_FOR_EACH_VARIANT(QARVO_DECLARE_ROUTINES)
 
 #if QARVO_HAVE_AVX512BW
 // The AVX-512 variant as it runs by default on a CPU that executes 512-bit
-// operations as two 256-bit halves (runs_512_bits_as_halves): its find_n on
-// haystacks of kHalvesFindNFrom bytes or more (needles of 4 bytes or more)
-// examines the first kHalvesPrefix positions itself, as its own search of a
-// long haystack does first, stopping early at a few false candidates, and
-// leaves the rest to the AVX2 variant's find_n; its find_one leaves
-// haystacks of kHalvesFindOneFrom bytes or more to the AVX2 variant's. Its
-// backend is avx512bw; QARVO_BACKEND=avx512bw runs avx512bw_routines.
+// operations as two 256-bit halves (runs_512_bits_as_halves). Its find_n,
+// find_n_on_halves, hands haystacks of kHalvesFindNFrom bytes or more
+// (needles of 4 bytes or more) to find_long_on_halves: the variant's plain
+// prefix over the first kHalvesPrefix positions, stopping early at a few
+// false candidates, then the AVX2 variant's find_n from where it stopped.
+// Its other routines are the variant's own. Its backend is avx512bw;
+// QARVO_BACKEND=avx512bw runs avx512bw_routines.
 inline constexpr std::size_t kHalvesFindNFrom = 16 * 1024;
 inline constexpr std::size_t kHalvesPrefix = 384;
-inline constexpr std::size_t kHalvesFindOneFrom = 8 * 1024 * 1024;
 extern const SearchRoutines avx512bw_on_halves_routines;
+SearchResult find_n_on_halves(ByteRange haystack, ByteRange needle) noexcept;
+// Precondition: 4 <= m <= n.
+SearchResult find_long_on_halves(ByteRange haystack, ByteRange needle) noexcept;
 #endif
 
 // Whether the CPU executes each 512-bit vector operation as two 256-bit

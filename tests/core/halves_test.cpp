@@ -1,9 +1,9 @@
 // The AVX-512 variant as it runs on CPUs that execute 512-bit operations as
-// halves: find_n examines the first positions itself, stopping early at a few
-// false candidates, and hands the rest to the AVX2 variant; find_one hands
-// whole long haystacks over. The hand-overs are where a position could be
-// skipped, reported at the wrong offset, or read past: every test here plants
-// around them and compares with the naive scan. The table runs on any CPU with AVX-512, so these
+// halves: on a long haystack find_n examines the first positions itself,
+// stopping early at a few false candidates, and hands the rest to the AVX2
+// variant. The hand-over is where a position could be skipped, reported at
+// the wrong offset, or read past: every test here plants around it and
+// compares with the naive scan. The table runs on any CPU with AVX-512, so these
 // tests do not depend on which one CI gets.
 #include <gtest/gtest.h>
 
@@ -25,7 +25,6 @@ namespace {
 
 using detail::avx512bw_on_halves_routines;
 using detail::kHalvesFindNFrom;
-using detail::kHalvesFindOneFrom;
 using detail::kHalvesPrefix;
 
 class Halves : public ::testing::Test {
@@ -137,21 +136,6 @@ TEST_F(Halves, FindNReadsNothingPastTheHaystack) {
                     << "length " << n << ", needle of " << m << " at " << at;
                 std::fill(bytes.begin(), bytes.end(), '.');
             }
-        }
-    }
-}
-
-TEST_F(Halves, FindOneAnswersLikeANaiveScanOnEitherSideOfTheHandOver) {
-    for (const std::size_t n : {kHalvesFindOneFrom - 1, kHalvesFindOneFrom}) {
-        Bytes haystack(n, '.');
-        const auto find = [&] {
-            return avx512bw_on_halves_routines.find_one(range_of(haystack), 'x');
-        };
-        ASSERT_EQ(find(), SearchResult::not_found()) << "length " << n;
-        for (const std::size_t p : {std::size_t{0}, std::size_t{63}, n / 2 + 1, n - 1}) {
-            haystack[p] = 'x';
-            ASSERT_EQ(find(), SearchResult::at(p)) << "length " << n << ", at " << p;
-            haystack[p] = '.';
         }
     }
 }
