@@ -1,15 +1,15 @@
 // Which variant runs: the variants compiled in, the ones the CPU can execute,
 // the once-per-process choice, and the public find_* entry points.
 #include <atomic>
-#if defined(__x86_64__)
-#include <cpuid.h>
-#endif
 #include <cassert>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <span>
 #include <string_view>
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 #include "qarvo/backend.hpp"
 #include "qarvo/search.hpp"
@@ -61,8 +61,9 @@ const SearchRoutines* compiled_routines(Backend backend) noexcept {
 
 // What a value of the variable asks for: the widest supported variant when
 // it is unset or empty (AVX-512 with the AVX2 variant's long scans where the
-// CPU runs 512-bit operations as halves), the named one when that is supported; otherwise no
-// routines, and `known` says whether the value names a variant at all.
+// CPU runs 512-bit operations as halves), the named one when that is
+// supported; otherwise no routines, and `known` says whether the value names
+// a variant at all.
 struct Choice {
     const SearchRoutines* routines;
     bool known;

@@ -19,9 +19,10 @@ const SearchRoutines avx512bw_on_halves_routines{
 
 // Where a CPU executes each 512-bit operation as two 256-bit halves (AMD's
 // Zen 4), the AVX2 variant's loops scan long haystacks faster than this
-// variant's (find_n_on_halves, in halves.cpp, routes those here). This variant keeps the matches
-// its plain prefix finds, 64 positions per step; the AVX2 variant's find_n
-// searches from where the prefix stopped, in the same haystack.
+// variant's; find_n_on_halves (halves.cpp) routes those here. This variant
+// keeps the matches its plain prefix finds, 64 positions per step; the AVX2
+// variant's find_n searches from where the prefix stopped, in the same
+// haystack.
 SearchResult find_long_on_halves(ByteRange haystack, ByteRange needle) noexcept {
     const std::size_t n = haystack.size;
     assert(needle.size >= 4 && needle.size <= n);

@@ -57,10 +57,9 @@ std::string_view backend_refusal(std::span<char> out) noexcept;
 // executes 512-bit operations as two 256-bit halves, AMD's Zen 4, the
 // AVX-512 variant leaves the scans of long haystacks to the AVX2 variant's
 // loops, which run faster there; its table is then not routines_for's.)
-// Chosen on first use,
-// then fixed; a value that backend_refusal refuses stops the process there,
-// with that message on standard error. The Python module checks first and
-// fails its import instead.
+// Chosen on first use, then fixed; a value that backend_refusal refuses stops
+// the process there, with that message on standard error. The Python module
+// checks first and fails its import instead.
 const SearchRoutines& active_routines() noexcept;
 
 }  // namespace qarvo
