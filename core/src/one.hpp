@@ -18,10 +18,11 @@
 // A block's masks are ORed pairwise into a tree (pairs, quarters, halves). The
 // root decides whether the block holds a match; only the block holding the
 // first match is then descended, by halves, through ORs already computed.
-// Backends with byte differences (AVX-512) test every block of 2 to 16
-// vectors as those instead (any_match_in), an XOR and an unsigned minimum per
-// vector with one mask per block, and locate a hit by computing the masks of
-// its block once per call.
+// Backends with byte differences (AVX-512) test the main loop's blocks and
+// the descending blocks as those instead (any_match_in), an XOR and an
+// unsigned minimum per vector with one mask per block, and locate a hit by
+// computing the masks of its block once per call; the ramp keeps its mask
+// trees, which locate an early hit without a second pass.
 #pragma once
 
 #include <cassert>
@@ -140,8 +141,10 @@ template <class V>
 // needle folded by unsigned minimum, in four independent chains, and one
 // mask of the result. Per vector that is one XOR (with its load) and one
 // minimum, where the mask tree takes a compare into a mask register and an
-// OR of two: on Zen 4 the mask tree ran 16 KiB at 0.6 of the speed of
-// AVX2's. Precondition: N is a multiple of 2, and at + N W <= size.
+// OR of masks: on Zen 4 (release build) an absent byte in 1 KiB took 0.81 to
+// 0.95 of the time, and from 16 KiB, where the main loop's chained masked
+// compares had been as fast, the same. Precondition: N is a multiple of 2,
+// and at + N W <= size.
 template <class V, std::size_t N>
 [[gnu::always_inline]] inline bool any_match_in(const std::uint8_t* data, std::size_t size,
                                                 std::size_t at, typename V::Vec splat) noexcept {
