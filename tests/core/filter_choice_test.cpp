@@ -205,23 +205,29 @@ TEST_P(FilterChoice, PlainPrefixGivesWayAfterItsMisses) {
 TEST_P(FilterChoice, ShortHaystacksLeaveTwoAnchorsForThreeAfterFalseAlarms) {
     // Below the length from which the filter bytes are chosen by rank, the
     // wide variants test two needle bytes at every position, the likely
-    // rarest inner byte and the last (from 4 KiB on, the likely rarest of
-    // the first, the last and the first inner bytes), and after a few false
-    // alarms a third. Decoys that differ from the needle in its first or
-    // second byte only pass the two, so each wide step raises a false alarm
-    // until the hand-over; spaced every 5 to 60 bytes, it falls at
-    // different steps, or never. Haystacks of 300 bytes to just under the
-    // ranked search's 16 KiB, the needle at every position (every few in
-    // the longest).
-    for (const std::string_view text : {"wxyz", "quick fox", "jumped over the lazy dog"}) {
+    // rarest inner byte and the last (the one before it when the last is a
+    // space, an 'e', a Cyrillic lead byte or a NUL; from 4 KiB on, the
+    // likely rarest of the first, the last and the first inner bytes), and
+    // after a few false alarms a third. Decoys that differ from the needle
+    // in its first or second byte (or, where the last is not tested, in the
+    // last) only pass the two, so each wide step raises a false alarm until
+    // the hand-over; spaced every 5 to 60 bytes, it falls at different
+    // steps, or never. Haystacks of 300 bytes to just under the ranked
+    // search's 16 KiB, the needle at every position (every few in the
+    // longest).
+    for (const std::string_view text :
+         {"wxyz", "quick fox", "jumped over the lazy dog", "\xd0\xbd\xd0\xb8\n\xd1\x81\xd0",
+          "lazy the "}) {
         const Bytes needle = bytes_of(text);
+        const std::size_t m = needle.size();
+        const std::size_t broken[3] = {0, 1, m - 1};
         for (const std::size_t n : {300u, 1024u, 4095u, 4096u, 16383u}) {
             for (const std::size_t every : {5u, 17u, 60u}) {
                 Bytes decoys(n, '.');
                 std::size_t k = 0;
                 for (std::size_t at = 0; at + needle.size() <= n; at += every, ++k) {
                     Bytes decoy = needle;
-                    decoy[k % 2] = '#';
+                    decoy[broken[k % 3]] = '#';
                     plant(decoys, at, decoy);
                 }
                 expect_planted_everywhere(decoys, needle, n < 10000 ? n : 600, 97);
