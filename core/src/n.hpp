@@ -1007,8 +1007,10 @@ template <class V, bool kStopWhenSpent>
 // The wide backends' search of a haystack of kRareAnchorsFrom bytes or
 // more: the plain prefix, then the filter on the needle's rarest bytes
 // (rare_wide_phase) from the first position the prefix did not examine, or a
-// little before it, where the rarest byte's loads are aligned.
-template <class V, class... Narrower>
+// little before it, where the rarest byte's loads are aligned. Without
+// kPrefixed, the filter from the start: for a caller that has searched a
+// plain prefix of its own before this haystack (find_long_on_halves).
+template <class V, bool kPrefixed, class... Narrower>
 SearchResult find_long_rare(ByteRange haystack, ByteRange needle, NeedlePlan& plan) noexcept {
     constexpr std::size_t W = V::kWidth;
     const std::uint8_t* const data = haystack.data;
@@ -1019,9 +1021,11 @@ SearchResult find_long_rare(ByteRange haystack, ByteRange needle, NeedlePlan& pl
     (void)W;
     (void)last;
     std::size_t i = 0;
-    if (const SearchResult early = plain_prefix<V>(data, n, needle, kPlainPrefix, i);
-        early.found()) {
-        return early;
+    if constexpr (kPrefixed) {
+        if (const SearchResult early = plain_prefix<V>(data, n, needle, kPlainPrefix, i);
+            early.found()) {
+            return early;
+        }
     }
     plan.rarest = rarest_by_rank(needle, rank_scan_limit(n));
     Filter<V> filter = rare_filter<V>(needle, plan.rarest);
@@ -1113,7 +1117,7 @@ SearchResult find_long(ByteRange haystack, ByteRange needle) noexcept {
         // (Too short for one step of this width: find_n took short_long.)
         if (n >= kRareAnchorsFrom) {
             NeedlePlan plan;
-            return find_long_rare<V, Narrower...>(haystack, needle, plan);
+            return find_long_rare<V, true, Narrower...>(haystack, needle, plan);
         }
         if (n >= kPartnerFrom) {
             return find_long_partnered<V, Narrower...>(haystack, needle);

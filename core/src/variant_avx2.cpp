@@ -18,4 +18,15 @@ const SearchRoutines avx2_routines{
     &find_n<Avx2, Sse2, Sse2Exact>,
 };
 
+#if QARVO_HAVE_AVX512BW
+SearchResult find_long_unprefixed_avx2(ByteRange haystack, ByteRange needle) noexcept {
+    constexpr std::size_t W = Avx2::kWidth;
+    if (needle.size < 4 || haystack.size < 5 * W + needle.size - 1) {
+        return avx2_routines.find_n(haystack, needle);
+    }
+    NeedlePlan plan;
+    return find_long_rare<Avx2, false, Sse2, Sse2Exact>(haystack, needle, plan);
+}
+#endif
+
 }  // namespace qarvo::detail

@@ -29,6 +29,11 @@ extern const SearchRoutines avx512bw_on_halves_routines;
 SearchResult find_n_on_halves(ByteRange haystack, ByteRange needle) noexcept;
 // Precondition: 4 <= m <= n.
 SearchResult find_long_on_halves(ByteRange haystack, ByteRange needle) noexcept;
+// The AVX2 variant's find_n of a haystack whose plain prefix the caller has
+// searched already (find_long_on_halves): the ranked search from its first
+// byte, with no prefix of its own; the variant's find_n when that search
+// has no room for one wide step.
+SearchResult find_long_unprefixed_avx2(ByteRange haystack, ByteRange needle) noexcept;
 #endif
 
 // Whether the CPU executes each 512-bit vector operation as two 256-bit

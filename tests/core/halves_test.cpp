@@ -140,6 +140,31 @@ TEST_F(Halves, FindNReadsNothingPastTheHaystack) {
     }
 }
 
+TEST_F(Halves, FindNOfNeedlesNearlyAsLongAsTheHaystack) {
+    // Past the first part, the second searches from where it stopped; a
+    // needle too long for one AVX2 wide step in what is left (the first
+    // part stops after a block or two for such a needle) takes the AVX2
+    // variant's whole find_n instead. Needle lengths across that limit,
+    // absent, or planted first, last and in between, in a haystack that
+    // ends at a guard page.
+    const std::size_t n = kHalvesFindNFrom + 100;
+    GuardedPage page((n + 4095) / 4096 + 1);
+    ASSERT_TRUE(page.ok());
+    for (std::size_t m = n - 420; m <= n - 100; m += 11) {
+        const Bytes needle = needle_of(m);
+        Bytes bytes(n, '.');
+        for (const std::size_t at : {n, std::size_t{0}, (n - m) / 2, n - m}) {
+            if (at + m <= n) {
+                plant(bytes, at, needle);
+            }
+            const std::span<const std::uint8_t> haystack = page.at_end(bytes);
+            ASSERT_EQ(find_n(haystack, needle), naive_find(haystack, needle))
+                << "needle of " << m << " at " << at;
+            std::fill(bytes.begin(), bytes.end(), '.');
+        }
+    }
+}
+
 #endif
 
 }  // namespace
