@@ -73,6 +73,7 @@
 // candidate of any choice of bytes, so results do not change.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cassert>
 #include <cstddef>
@@ -844,7 +845,9 @@ template <class V>
         // bytes rare there: by then the count costs little, and a match
         // near the start never pays for it.
         if (n - i >= kCountFrom) {
-            const std::size_t prefix_end = i + kRankedPrefix + needle.size - 1;
+            // (Never past the haystack: a needle nearly as long leaves fewer
+            // than kRankedPrefix windows.)
+            const std::size_t prefix_end = std::min(n, i + kRankedPrefix + needle.size - 1);
             exit = wide_steps_testing<V, true, true>(tested, data, prefix_end, needle, filter, i,
                                                      budget, result);
             if (exit == WideExit::kDrained) {
@@ -1115,7 +1118,10 @@ SearchResult find_long(ByteRange haystack, ByteRange needle) noexcept {
     assert(m >= 4 && m <= n && data != nullptr && needle.data != nullptr);
     if constexpr (picks_rare_anchors<V>) {
         // (Too short for one step of this width: find_n took short_long.)
-        if (n >= kRareAnchorsFrom) {
+        // The ranked search needs room for one wide step after its plain
+        // prefix's first block; a needle that leaves fewer windows takes
+        // the short search, which checks its own room.
+        if (n >= kRareAnchorsFrom && n - W >= 4 * W + (m - 1)) {
             NeedlePlan plan;
             return find_long_rare<V, true, Narrower...>(haystack, needle, plan);
         }

@@ -215,9 +215,8 @@ TEST_P(FilterChoice, ShortHaystacksLeaveTwoAnchorsForThreeAfterFalseAlarms) {
     // steps, or never. Haystacks of 300 bytes to just under the ranked
     // search's 16 KiB, the needle at every position (every few in the
     // longest).
-    for (const std::string_view text :
-         {"wxyz", "quick fox", "jumped over the lazy dog", "\xd0\xbd\xd0\xb8\n\xd1\x81\xd0",
-          "lazy the "}) {
+    for (const std::string_view text : {"wxyz", "quick fox", "jumped over the lazy dog",
+                                        "\xd0\xbd\xd0\xb8\n\xd1\x81\xd0", "lazy the "}) {
         const Bytes needle = bytes_of(text);
         const std::size_t m = needle.size();
         const std::size_t broken[3] = {0, 1, m - 1};

@@ -188,6 +188,39 @@ TEST_P(GuardPages, ChecksOfEveryBlockUpToTheEnd) {
     }
 }
 
+TEST_P(GuardPages, NeedlesNearlyAsLongAsALongHaystack) {
+    // A needle that leaves a few hundred windows of a haystack of 16 KiB
+    // or more: too few for the wide phases' blocks, and, from 256 KiB on,
+    // for the first stretch that the wide variants search before they
+    // count a sample of the haystack. Absent (a run of one byte, with the
+    // needle's rare bytes nowhere), at the start, in the middle and at the
+    // end, in haystacks that end at a guard page. The needle's rare byte
+    // sits in its middle, or next to its end, where the loads of a filter
+    // on it reach furthest.
+    for (const std::size_t n : {std::size_t{16 * 1024 + 5}, std::size_t{300 * 1024}}) {
+        GuardedPage page(n / 4096 + 1);
+        ASSERT_TRUE(page.ok());
+        for (const std::size_t windows : {63u, 64u, 65u, 100u, 200u, 318u, 319u, 320u, 1000u}) {
+            const std::size_t m = n - windows + 1;
+            for (const std::size_t rare_at : {m / 2, m - 2}) {
+                Bytes needle(m, '.');
+                needle[rare_at] = 'Q';
+                needle.back() = 'z';
+                for (const std::size_t at : {n, std::size_t{0}, windows / 2, windows - 1}) {
+                    Bytes contents(n, '.');
+                    if (at + m <= n) {
+                        plant(contents, at, needle);
+                    }
+                    expect_all_match_naive(page.at_end(contents), needle);
+                    ASSERT_FALSE(HasFatalFailure())
+                        << "length " << n << ", " << windows << " windows, rare byte at " << rare_at
+                        << ", needle at " << at;
+                }
+            }
+        }
+    }
+}
+
 TEST_P(GuardPages, PlainPrefixThenRankedFilterAtEveryStartAddressModulo64) {
     // Over 4 KiB the wide variants test the first few hundred positions on
     // the needle's first, second and last bytes, stop after a few decoys

@@ -146,12 +146,14 @@ TEST_F(Halves, FindNOfNeedlesNearlyAsLongAsTheHaystack) {
     // part stops after a block or two for such a needle) takes the AVX2
     // variant's whole find_n instead. Needle lengths across that limit,
     // absent, or planted first, last and in between, in a haystack that
-    // ends at a guard page.
-    const std::size_t n = kHalvesFindNFrom + 100;
-    GuardedPage page((n + 4095) / 4096 + 1);
-    ASSERT_TRUE(page.ok());
-    for (std::size_t m = n - 420; m <= n - 100; m += 11) {
-        const Bytes needle = needle_of(m);
+    // ends at a guard page; from 256 KiB on, the AVX2 search also limits
+    // the stretch it searches before counting a sample to the haystack.
+    const auto expect_naive_results = [&](std::size_t n, std::size_t m, std::size_t rare_at) {
+        GuardedPage page((n + 4095) / 4096 + 1);
+        ASSERT_TRUE(page.ok());
+        Bytes needle(m, 'e');
+        needle[rare_at] = 'Q';
+        needle.back() = 'z';
         Bytes bytes(n, '.');
         for (const std::size_t at : {n, std::size_t{0}, (n - m) / 2, n - m}) {
             if (at + m <= n) {
@@ -159,9 +161,19 @@ TEST_F(Halves, FindNOfNeedlesNearlyAsLongAsTheHaystack) {
             }
             const std::span<const std::uint8_t> haystack = page.at_end(bytes);
             ASSERT_EQ(find_n(haystack, needle), naive_find(haystack, needle))
-                << "needle of " << m << " at " << at;
+                << "length " << n << ", needle of " << m << " at " << at;
             std::fill(bytes.begin(), bytes.end(), '.');
         }
+    };
+    const std::size_t n = kHalvesFindNFrom + 100;
+    for (std::size_t m = n - 420; m <= n - 100; m += 11) {
+        expect_naive_results(n, m, m / 2);
+        ASSERT_FALSE(HasFatalFailure());
+    }
+    const std::size_t longer = 300 * 1024;
+    for (const std::size_t windows : {100u, 500u, 1000u}) {
+        expect_naive_results(longer, longer - windows + 1, longer - windows - 1);
+        ASSERT_FALSE(HasFatalFailure());
     }
 }
 
