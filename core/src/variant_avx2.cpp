@@ -25,7 +25,7 @@ SearchResult find_long_unprefixed_avx2(ByteRange haystack, ByteRange needle) noe
         return avx2_routines.find_n(haystack, needle);
     }
     NeedlePlan plan;
-    return find_long_rare<Avx2, false, Sse2, Sse2Exact>(haystack, needle, plan);
+    return find_long_rare<Avx2, Sse2, Sse2Exact>(haystack, needle, plan);
 }
 #endif
 
