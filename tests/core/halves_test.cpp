@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 #include "guarded_page.hpp"
@@ -38,6 +39,26 @@ protected:
     static SearchResult find_n(std::span<const std::uint8_t> haystack,
                                std::span<const std::uint8_t> needle) {
         return avx512bw_on_halves_routines.find_n(range_of(haystack), range_of(needle));
+    }
+
+    // n bytes of '.' that end at a guard page, with the needle planted at
+    // each of `starts` in turn (at none, for a start past n - m), against
+    // the naive scan.
+    static void expect_naive_before_guard(std::size_t n, const Bytes& needle,
+                                          std::initializer_list<std::size_t> starts) {
+        const std::size_t m = needle.size();
+        GuardedPage page((n + 4095) / 4096 + 1);
+        ASSERT_TRUE(page.ok());
+        Bytes bytes(n, '.');
+        for (const std::size_t at : starts) {
+            if (at + m <= n) {
+                plant(bytes, at, needle);
+            }
+            const std::span<const std::uint8_t> haystack = page.at_end(bytes);
+            ASSERT_EQ(find_n(haystack, needle), naive_find(haystack, needle))
+                << "length " << n << ", needle of " << m << " at " << at;
+            std::fill(bytes.begin(), bytes.end(), '.');
+        }
     }
 };
 
@@ -122,20 +143,9 @@ TEST_F(Halves, FindNReadsNothingPastTheHaystack) {
     // The haystack ends at a guard page; the needle is absent, planted at
     // the very end, or planted across the hand-over.
     for (const std::size_t m : {std::size_t{4}, std::size_t{17}, std::size_t{64}}) {
-        const Bytes needle = needle_of(m);
         for (const std::size_t n : {kHalvesFindNFrom, kHalvesFindNFrom + 63}) {
-            GuardedPage page((n + 4095) / 4096 + 1);
-            ASSERT_TRUE(page.ok());
-            Bytes bytes(n, '.');
-            for (const std::size_t at : {n, n - m, kHalvesPrefix - 1}) {
-                if (at + m <= n) {
-                    plant(bytes, at, needle);
-                }
-                const std::span<const std::uint8_t> haystack = page.at_end(bytes);
-                ASSERT_EQ(find_n(haystack, needle), naive_find(haystack, needle))
-                    << "length " << n << ", needle of " << m << " at " << at;
-                std::fill(bytes.begin(), bytes.end(), '.');
-            }
+            expect_naive_before_guard(n, needle_of(m), {n, n - m, kHalvesPrefix - 1});
+            ASSERT_FALSE(HasFatalFailure());
         }
     }
 }
@@ -148,31 +158,22 @@ TEST_F(Halves, FindNOfNeedlesNearlyAsLongAsTheHaystack) {
     // absent, or planted first, last and in between, in a haystack that
     // ends at a guard page; from 256 KiB on, the AVX2 search also limits
     // the stretch it searches before counting a sample to the haystack.
-    const auto expect_naive_results = [&](std::size_t n, std::size_t m, std::size_t rare_at) {
-        GuardedPage page((n + 4095) / 4096 + 1);
-        ASSERT_TRUE(page.ok());
+    const auto needle_with_rare = [](std::size_t m, std::size_t rare_at) {
         Bytes needle(m, 'e');
         needle[rare_at] = 'Q';
         needle.back() = 'z';
-        Bytes bytes(n, '.');
-        for (const std::size_t at : {n, std::size_t{0}, (n - m) / 2, n - m}) {
-            if (at + m <= n) {
-                plant(bytes, at, needle);
-            }
-            const std::span<const std::uint8_t> haystack = page.at_end(bytes);
-            ASSERT_EQ(find_n(haystack, needle), naive_find(haystack, needle))
-                << "length " << n << ", needle of " << m << " at " << at;
-            std::fill(bytes.begin(), bytes.end(), '.');
-        }
+        return needle;
     };
     const std::size_t n = kHalvesFindNFrom + 100;
     for (std::size_t m = n - 420; m <= n - 100; m += 11) {
-        expect_naive_results(n, m, m / 2);
+        expect_naive_before_guard(n, needle_with_rare(m, m / 2), {n, 0, (n - m) / 2, n - m});
         ASSERT_FALSE(HasFatalFailure());
     }
     const std::size_t longer = 300 * 1024;
     for (const std::size_t windows : {100u, 500u, 1000u}) {
-        expect_naive_results(longer, longer - windows + 1, longer - windows - 1);
+        const std::size_t m = longer - windows + 1;
+        expect_naive_before_guard(longer, needle_with_rare(m, m - 2),
+                                  {longer, 0, windows / 2, windows - 1});
         ASSERT_FALSE(HasFatalFailure());
     }
 }
