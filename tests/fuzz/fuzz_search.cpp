@@ -4,16 +4,29 @@
 // Input layout: byte 0 is the needle length (modulo what is left), then the
 // needle, then the haystack. Both are copied into heap blocks of exactly
 // their size, so AddressSanitizer sees a read past either end of either one.
+//
+// Inputs stay short (a few KiB), but the wide variants change course at 4
+// KiB, 16 KiB and 256 KiB. Built with QARVO_FUZZ_LONG (fuzz_search_long),
+// the target searches each input stretched instead: its haystack repeated to
+// a length its last byte picks, up to 300 KiB, against either its needle or a
+// needle cut from the stretched haystack that leaves it up to a thousand
+// windows, with one byte changed or not (the shapes whose filters' last
+// steps end next to the haystack's end), with find_n alone: under the
+// sanitizers each stretched input costs milliseconds, a short one
+// microseconds, so the two run as separate targets.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "naive.hpp"
 #include "qarvo/backend.hpp"
 #include "qarvo/search.hpp"
+#include "variants.hpp"
 
 namespace {
 
@@ -42,6 +55,123 @@ void check(bool ok) {
     }
 }
 
+// The naive scan, for the long haystacks: each window that starts with the
+// needle's first byte (found by memchr) compared by memcmp. The byte-by-byte
+// loop took the sanitized build tens of milliseconds per stretched input.
+SearchResult windows_compared(std::span<const std::uint8_t> haystack,
+                              std::span<const std::uint8_t> needle) {
+    const std::size_t m = needle.size();
+    if (m == 0 || m > haystack.size()) {
+        return qarvo::test::naive_find(haystack, needle);
+    }
+    const std::uint8_t* const begin = haystack.data();
+    const std::uint8_t* const last_start = begin + (haystack.size() - m);
+    for (const std::uint8_t* p = begin; p <= last_start; ++p) {
+        p = static_cast<const std::uint8_t*>(
+            std::memchr(p, needle[0], static_cast<std::size_t>(last_start - p) + 1));
+        if (p == nullptr) {
+            break;
+        }
+        if (std::memcmp(p, needle.data(), m) == 0) {
+            return SearchResult::at(static_cast<std::size_t>(p - begin));
+        }
+    }
+    return SearchResult::not_found();
+}
+
+// The routine tables to check: every supported variant's, and on a CPU with
+// AVX-512 the table that AMD's Zen 4 runs by default (its find_n hands long
+// haystacks to the AVX2 variant), whichever CPU this is.
+std::vector<const qarvo::SearchRoutines*> tables() {
+    std::vector<const qarvo::SearchRoutines*> out;
+    for (const qarvo::Backend backend : qarvo::supported_backends()) {
+        const qarvo::SearchRoutines* r = qarvo::routines_for(backend);
+        check(r != nullptr);
+        out.push_back(r);
+    }
+#if QARVO_HAVE_AVX512BW
+    if (qarvo::routines_for(qarvo::Backend::avx512bw) != nullptr) {
+        out.push_back(&qarvo::detail::avx512bw_on_halves_routines);
+    }
+#endif
+    return out;
+}
+
+// The tables, made once.
+const std::vector<const qarvo::SearchRoutines*>& routine_tables() {
+    static const std::vector<const qarvo::SearchRoutines*> all = tables();
+    return all;
+}
+
+#ifndef QARVO_FUZZ_LONG
+// Every routine of every table on the haystack and needle, against the naive
+// scan.
+void check_all(const ExactCopy& haystack, const ExactCopy& needle) {
+    const std::vector<const qarvo::SearchRoutines*>& all = routine_tables();
+    const std::size_t m = needle.size;
+    // The naive answers for the whole needle and its first one to three bytes.
+    SearchResult expected[4] = {SearchResult::not_found(), SearchResult::not_found(),
+                                SearchResult::not_found(), SearchResult::not_found()};
+    for (std::size_t k = 0; k < 4 && k <= m; ++k) {
+        expected[k] =
+            windows_compared(haystack.span(), k == 0 ? needle.span() : needle.span().first(k));
+    }
+    const std::uint8_t* n = needle.storage.get();
+    for (const qarvo::SearchRoutines* r : all) {
+        check(r->find_n(haystack.range(), needle.range()) == expected[0]);
+        // The short routines on the needle's first one, two and three bytes.
+        if (m >= 1) {
+            check(r->find_one(haystack.range(), n[0]) == expected[1]);
+        }
+        if (m >= 2) {
+            check(r->find_two(haystack.range(), n[0], n[1]) == expected[2]);
+        }
+        if (m >= 3) {
+            check(r->find_three(haystack.range(), n[0], n[1], n[2]) == expected[3]);
+        }
+    }
+}
+#else
+// The lengths a stretched haystack takes: just past the sizes at which the
+// wide variants change course, and one well past the last.
+constexpr std::size_t kStretchedLengths[8] = {4100,  8200,   16390,  17000,
+                                              33000, 100000, 262200, 300000};
+
+// The input's haystack repeated to a length picked by `control`; its needle,
+// or one cut from the stretched haystack leaving `windows` windows, with the
+// byte at `flip` (modulo its length) changed when `control` says so.
+void check_stretched(std::span<const std::uint8_t> haystack, std::span<const std::uint8_t> needle,
+                     std::uint8_t control, std::size_t windows, std::size_t flip) {
+    if (haystack.empty()) {
+        return;
+    }
+    const std::size_t n = kStretchedLengths[control % 8];
+    std::vector<std::uint8_t> stretched(n);
+    for (std::size_t k = 0; k < n; k += haystack.size()) {
+        std::memcpy(stretched.data() + k, haystack.data(), std::min(haystack.size(), n - k));
+    }
+    std::vector<std::uint8_t> cut(needle.begin(), needle.end());
+    if ((control & 8) != 0 && windows < n) {
+        const std::size_t m = n - windows + 1;
+        const std::size_t from = flip % windows;
+        cut.assign(stretched.begin() + static_cast<std::ptrdiff_t>(from),
+                   stretched.begin() + static_cast<std::ptrdiff_t>(from + m));
+        if ((control & 16) != 0) {
+            cut[flip % m] ^= 0x20;
+        }
+    }
+    // find_n alone: the short routines' long loops are the ones the short
+    // inputs already reach, and each routine searched costs the whole
+    // stretched haystack under the sanitizers.
+    const ExactCopy long_haystack(stretched);
+    const ExactCopy long_needle(cut);
+    const SearchResult expected = windows_compared(long_haystack.span(), long_needle.span());
+    for (const qarvo::SearchRoutines* r : routine_tables()) {
+        check(r->find_n(long_haystack.range(), long_needle.range()) == expected);
+    }
+}
+#endif
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -53,25 +183,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ExactCopy needle(std::span<const std::uint8_t>(data + 1, m));
     const ExactCopy haystack(std::span<const std::uint8_t>(data + 1 + m, rest - m));
 
-    const SearchResult expected = qarvo::test::naive_find(haystack.span(), needle.span());
-    for (const qarvo::Backend backend : qarvo::supported_backends()) {
-        const qarvo::SearchRoutines* r = qarvo::routines_for(backend);
-        check(r != nullptr);
-        check(r->find_n(haystack.range(), needle.range()) == expected);
-        // The short routines on the needle's first one, two and three bytes.
-        const std::uint8_t* n = needle.storage.get();
-        if (m >= 1) {
-            check(r->find_one(haystack.range(), n[0]) ==
-                  qarvo::test::naive_find(haystack.span(), needle.span().first(1)));
-        }
-        if (m >= 2) {
-            check(r->find_two(haystack.range(), n[0], n[1]) ==
-                  qarvo::test::naive_find(haystack.span(), needle.span().first(2)));
-        }
-        if (m >= 3) {
-            check(r->find_three(haystack.range(), n[0], n[1], n[2]) ==
-                  qarvo::test::naive_find(haystack.span(), needle.span().first(3)));
-        }
+#ifndef QARVO_FUZZ_LONG
+    check_all(haystack, needle);
+#else
+    if (size >= 3) {
+        check_stretched(haystack.span(), needle.span(), data[size - 1],
+                        std::size_t{data[size - 2]} * 4 + 1, std::size_t{data[size - 3]} * 997);
     }
+#endif
     return 0;
 }
