@@ -36,7 +36,10 @@
 // check byte (or, on long haystacks, rank the needle); they go on from the
 // block offset at or just before the prefix's end whose loads are aligned,
 // or after one unaligned step when the prefix stopped within its first block
-// (align_after_prefix).
+// (align_after_prefix). On haystacks of kRareAnchorsFrom bytes or more the
+// prefix runs in a small function of its own (find_long_prefixed), and the
+// ranked search takes what it left as its haystack, starting with one
+// unaligned step unless that is aligned already.
 // Candidates are verified in increasing position (the blocks of a wide step
 // in address order, the lanes of a mask lowest first), so the first that
 // verifies is the first occurrence.
