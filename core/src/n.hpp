@@ -1011,8 +1011,8 @@ template <class V, bool kStopWhenSpent>
 }
 
 // The wide backends' ranked search of a haystack of kRareAnchorsFrom bytes
-// or more whose plain prefix the caller has searched (find_long_prefixed,
-// find_long_on_halves; `haystack` starts where that prefix stopped): the
+// or more whose plain prefix the caller has searched (`haystack` starts
+// where that prefix stopped; find_ranked_after_prefix): the
 // filter on the needle's rarest bytes (rare_wide_phase) from its first
 // position, or after one unaligned step, from where the rarest byte's loads
 // are aligned. Precondition: n - W >= 4W + m - 1.
@@ -1147,8 +1147,9 @@ SearchResult find_long(ByteRange haystack, ByteRange needle) noexcept {
 
 // The wide backends' ranked search of what their plain prefix left of a
 // haystack of kRareAnchorsFrom bytes or more (`end`: the first position it
-// did not examine), out of line: see find_n. Precondition: after `end`, room
-// for one wide step besides the first block.
+// did not examine), out of line: see find_n; the Zen 4 hand-over calls the
+// AVX2 variant's after its AVX-512 prefix (find_ranked_after_prefix_avx2).
+// Precondition: after `end`, room for one wide step besides the first block.
 template <class V, class... Narrower>
 [[gnu::noinline]] SearchResult find_ranked_after_prefix(ByteRange haystack, ByteRange needle,
                                                         std::size_t end) noexcept {

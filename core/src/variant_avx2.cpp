@@ -19,13 +19,16 @@ const SearchRoutines avx2_routines{
 };
 
 #if QARVO_HAVE_AVX512BW
-SearchResult find_long_unprefixed_avx2(ByteRange haystack, ByteRange needle) noexcept {
+SearchResult find_ranked_after_prefix_avx2(ByteRange haystack, ByteRange needle,
+                                           std::size_t end) noexcept {
     constexpr std::size_t W = Avx2::kWidth;
-    if (needle.size < 4 || haystack.size < 5 * W + needle.size - 1) {
+    // A needle that leaves no room for one wide step after the prefix (one
+    // nearly as long as the haystack) takes the whole find_n, which examines
+    // the prefix's few positions again.
+    if (haystack.size - end < 5 * W + needle.size - 1) {
         return avx2_routines.find_n(haystack, needle);
     }
-    NeedlePlan plan;
-    return find_long_rare<Avx2, Sse2, Sse2Exact>(haystack, needle, plan);
+    return find_ranked_after_prefix<Avx2, Sse2, Sse2Exact>(haystack, needle, end);
 }
 #endif
 

@@ -33,9 +33,7 @@ SearchResult find_long_on_halves(ByteRange haystack, ByteRange needle) noexcept 
         return early;
     }
     assert(end <= n);
-    const SearchResult later =
-        find_long_unprefixed_avx2(ByteRange{haystack.data + end, n - end}, needle);
-    return later.found() ? SearchResult::at(end + later.offset()) : later;
+    return find_ranked_after_prefix_avx2(haystack, needle, end);
 }
 
 }  // namespace qarvo::detail

@@ -20,7 +20,8 @@ QARVO_FOR_EACH_VARIANT(QARVO_DECLARE_ROUTINES)
 // find_n_on_halves, hands haystacks of kHalvesFindNFrom bytes or more
 // (needles of 4 bytes or more) to find_long_on_halves: the variant's plain
 // prefix over the first kHalvesPrefix positions, stopping early at a few
-// false candidates, then the AVX2 variant's find_n from where it stopped.
+// false candidates, then the AVX2 variant's ranked search from where it
+// stopped (find_ranked_after_prefix_avx2), with no prefix of its own.
 // Its other routines are the variant's own. Its backend is avx512bw;
 // QARVO_BACKEND=avx512bw runs avx512bw_routines.
 inline constexpr std::size_t kHalvesFindNFrom = 16 * 1024;
@@ -29,11 +30,12 @@ extern const SearchRoutines avx512bw_on_halves_routines;
 SearchResult find_n_on_halves(ByteRange haystack, ByteRange needle) noexcept;
 // Precondition: 4 <= m <= n.
 SearchResult find_long_on_halves(ByteRange haystack, ByteRange needle) noexcept;
-// The AVX2 variant's find_n of a haystack whose plain prefix the caller has
-// searched already (find_long_on_halves): the ranked search from its first
-// byte, with no prefix of its own; the variant's find_n when that search
-// has no room for one wide step.
-SearchResult find_long_unprefixed_avx2(ByteRange haystack, ByteRange needle) noexcept;
+// The AVX2 variant's find_ranked_after_prefix: the ranked search of what a
+// plain prefix that stopped at `end` left of the haystack (the caller's,
+// find_long_on_halves); the variant's whole find_n when that leaves no room
+// for one wide step. Precondition: 4 <= m <= n, end <= n.
+SearchResult find_ranked_after_prefix_avx2(ByteRange haystack, ByteRange needle,
+                                           std::size_t end) noexcept;
 #endif
 
 // Whether the CPU executes each 512-bit vector operation as two 256-bit
