@@ -20,6 +20,51 @@ constexpr const char* kSearchNDoc =
     "search_n(haystack, needle)\n--\n\nSearch for the first occurrence of an arbitrary byte "
     "sequence `needle` in `haystack`.";
 
+// ---- find, rfind, count, finditer, find_all and Finder (searches.cpp,
+// finder.cpp, search_args.cpp): bytes.find's texts where it makes the same
+// mistake
+constexpr const char* kByteOutOfRange = "byte must be in range(0, 256)";
+// "argument should be integer or bytes-like object, not 'str'"
+constexpr const char* kNotANeedle = "argument should be integer or bytes-like object, not '";
+constexpr const char* kBadSliceIndex =
+    "slice indices must be integers or None or have an __index__ method";
+constexpr const char* kIteratorBusy = "iterator already executing";
+
+constexpr const char* kFindDoc =
+    "find(haystack, needle, start=None, end=None)\n--\n\nReturn the lowest offset in "
+    "`haystack[start:end]` where `needle` occurs, as `bytes.find` would, or None.";
+constexpr const char* kRfindDoc =
+    "rfind(haystack, needle, start=None, end=None)\n--\n\nReturn the highest offset in "
+    "`haystack[start:end]` where `needle` occurs, as `bytes.rfind` would, or None.";
+constexpr const char* kCountDoc =
+    "count(haystack, needle, start=None, end=None, *, overlapping=False)\n--\n\nReturn the "
+    "number of occurrences of `needle` in `haystack[start:end]`: non-overlapping ones as "
+    "`bytes.count` counts them, or every offset where it starts with `overlapping=True`.";
+constexpr const char* kFinditerDoc =
+    "finditer(haystack, needle, start=None, end=None, *, overlapping=False)\n--\n\nReturn an "
+    "iterator over the offsets of the occurrences that `count` counts, left to right.";
+constexpr const char* kFindAllDoc =
+    "find_all(haystack, needle, start=None, end=None, *, overlapping=False)\n--\n\nReturn the "
+    "offsets of the occurrences that `count` counts, left to right, as an array('q').";
+constexpr const char* kFinderDoc =
+    "Finder(needle)\n--\n\nA needle prepared once for many searches; its methods take "
+    "(haystack, start=None, end=None) like the module's functions.";
+constexpr const char* kFinderFindDoc =
+    "find($self, haystack, start=None, end=None)\n--\n\nLike qarvo.find with this needle.";
+constexpr const char* kFinderRfindDoc =
+    "rfind($self, haystack, start=None, end=None)\n--\n\nLike qarvo.rfind with this needle.";
+constexpr const char* kFinderCountDoc =
+    "count($self, haystack, start=None, end=None, *, overlapping=False)\n--\n\nLike "
+    "qarvo.count with this needle.";
+constexpr const char* kFinderFinditerDoc =
+    "finditer($self, haystack, start=None, end=None, *, overlapping=False)\n--\n\nLike "
+    "qarvo.finditer with this needle.";
+constexpr const char* kFinderFindAllDoc =
+    "find_all($self, haystack, start=None, end=None, *, overlapping=False)\n--\n\nLike "
+    "qarvo.find_all with this needle.";
+constexpr const char* kFinderReduceDoc = "Pickle support: the needle rebuilds the Finder.";
+constexpr const char* kFinderNeedleDoc = "The needle, as bytes.";
+
 // ---- import (module.cpp)
 constexpr const char* kSubinterpreterRefusal =
     "qarvo modules do not yet support subinterpreters, see "

@@ -15,9 +15,11 @@
 #include "call.hpp"
 #include "debug_render.hpp"
 #include "fault.hpp"
+#include "finder.hpp"
 #include "interned.hpp"
 #include "messages.hpp"
 #include "qarvo/backend.hpp"
+#include "searches.hpp"
 
 namespace qarvo::py {
 namespace {
@@ -42,6 +44,15 @@ PyMethodDef function_records[] = {
     function_record("search_two", search_two_entry, messages::kSearchTwoDoc),
     function_record("search_three", search_three_entry, messages::kSearchThreeDoc),
     function_record("search_n", search_n_entry, messages::kSearchNDoc),
+};
+
+// The searches beyond the first occurrence, added after __version__.
+PyMethodDef search_records[] = {
+    function_record("find", find_entry, messages::kFindDoc),
+    function_record("rfind", rfind_entry, messages::kRfindDoc),
+    function_record("count", count_entry, messages::kCountDoc),
+    function_record("finditer", finditer_entry, messages::kFinditerDoc),
+    function_record("find_all", find_all_entry, messages::kFindAllDoc),
 };
 
 PyModuleDef module_definition = {
@@ -113,7 +124,23 @@ Status populate_module(PyObject* module) {
     if (!name || !version) {
         api_call_failed();
     }
-    return add_member(module, name.get(), version.get());
+    if (Status added = add_member(module, name.get(), version.get()); !added) {
+        return added;
+    }
+    for (PyMethodDef& record : search_records) {
+        if (Status added = add_function(module, &record); !added) {
+            return added;
+        }
+    }
+    Result<PyObject*> finder = finder_type();
+    if (!finder) {
+        return std::move(finder).error();
+    }
+    OwnedRef finder_name = OwnedRef::steal(PyUnicode_FromString("Finder"));
+    if (!finder_name) {
+        api_call_failed();
+    }
+    return add_member(module, finder_name.get(), finder.value());
 }
 
 Status add_function(PyObject* module, PyMethodDef* record) {

@@ -49,12 +49,11 @@ inline constexpr int kViewRefused = _Py_MEMORYVIEW_RELEASED;
 }
 #endif
 
-// Sets `bytes` to the haystack's bytes and returns true when the call is
-// f(haystack, needle) and reading the haystack can neither fail nor run
-// Python code, so that a plain search can skip the general steps when its
-// needle is as simple. Returns false otherwise: then the general steps run
-// from the start and give every error. (An out-parameter rather than an
-// optional: the compilers keep an optional range in memory.)
+// Sets `bytes` to the haystack's bytes and returns true when reading the
+// haystack can neither fail nor run Python code, so that a plain search can
+// skip the general steps when its other arguments are as simple. Returns false otherwise: then the
+// general steps run from the start and give every error. (An out-parameter rather than an optional:
+// the compilers keep an optional range in memory.)
 //
 // An exact `bytes` is read in place by the general steps too (ByteView).
 //
@@ -78,13 +77,7 @@ inline constexpr int kViewRefused = _Py_MEMORYVIEW_RELEASED;
 // A free-threaded interpreter lets other threads run during the call, and
 // there the export count is what keeps a bytearray from being resized under
 // the search: there only `bytes` is read in place.
-[[gnu::always_inline]] inline bool plain_haystack(PyObject* const* args,
-                                                  Py_ssize_t positional_count,
-                                                  PyObject* keyword_names, ByteRange& bytes) {
-    if (positional_count != 2 || keyword_names != nullptr) [[unlikely]] {
-        return false;
-    }
-    PyObject* const haystack = args[0];
+[[gnu::always_inline]] inline bool haystack_in_place(PyObject* haystack, ByteRange& bytes) {
     if (PyBytes_CheckExact(haystack)) [[likely]] {
         bytes = ByteRange{reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(haystack)),
                           static_cast<std::size_t>(PyBytes_GET_SIZE(haystack))};
@@ -104,6 +97,17 @@ inline constexpr int kViewRefused = _Py_MEMORYVIEW_RELEASED;
     }
 #endif
     return false;
+}
+
+// haystack_in_place for the plain call of the first-occurrence functions,
+// f(haystack, needle).
+[[gnu::always_inline]] inline bool plain_haystack(PyObject* const* args,
+                                                  Py_ssize_t positional_count,
+                                                  PyObject* keyword_names, ByteRange& bytes) {
+    if (positional_count != 2 || keyword_names != nullptr) [[unlikely]] {
+        return false;
+    }
+    return haystack_in_place(args[0], bytes);
 }
 
 }  // namespace qarvo::py

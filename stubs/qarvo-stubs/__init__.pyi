@@ -1,11 +1,24 @@
 """Type information for qarvo, a native extension module."""
 
-from collections.abc import Sequence
-from typing import Final, SupportsIndex
+from array import array
+from collections.abc import Iterator, Sequence
+from typing import Final, SupportsIndex, final
 
 from typing_extensions import Buffer
 
-__all__ = ["search_one", "search_two", "search_three", "search_n", "__version__"]
+__all__ = [
+    "search_one",
+    "search_two",
+    "search_three",
+    "search_n",
+    "__version__",
+    "find",
+    "rfind",
+    "count",
+    "finditer",
+    "find_all",
+    "Finder",
+]
 
 __version__: Final[str]
 
@@ -20,3 +33,88 @@ def search_three(haystack: Buffer, needle: Sequence[SupportsIndex]) -> int | Non
 
 def search_n(haystack: Buffer, needle: Buffer | Sequence[SupportsIndex]) -> int | None:
     """Search for the first occurrence of an arbitrary byte sequence `needle` in `haystack`."""
+
+def find(
+    haystack: Buffer,
+    needle: Buffer | SupportsIndex | Sequence[SupportsIndex],
+    start: SupportsIndex | None = None,
+    end: SupportsIndex | None = None,
+) -> int | None:
+    """Return the lowest offset in `haystack[start:end]` where `needle` occurs, as `bytes.find` would, or None."""
+
+def rfind(
+    haystack: Buffer,
+    needle: Buffer | SupportsIndex | Sequence[SupportsIndex],
+    start: SupportsIndex | None = None,
+    end: SupportsIndex | None = None,
+) -> int | None:
+    """Return the highest offset in `haystack[start:end]` where `needle` occurs, as `bytes.rfind` would, or None."""
+
+def count(
+    haystack: Buffer,
+    needle: Buffer | SupportsIndex | Sequence[SupportsIndex],
+    start: SupportsIndex | None = None,
+    end: SupportsIndex | None = None,
+    *,
+    overlapping: object = False,
+) -> int:
+    """Return the number of occurrences of `needle` in `haystack[start:end]`."""
+
+def finditer(
+    haystack: Buffer,
+    needle: Buffer | SupportsIndex | Sequence[SupportsIndex],
+    start: SupportsIndex | None = None,
+    end: SupportsIndex | None = None,
+    *,
+    overlapping: object = False,
+) -> Iterator[int]:
+    """Return an iterator over the offsets of the occurrences that `count` counts, left to right."""
+
+def find_all(
+    haystack: Buffer,
+    needle: Buffer | SupportsIndex | Sequence[SupportsIndex],
+    start: SupportsIndex | None = None,
+    end: SupportsIndex | None = None,
+    *,
+    overlapping: object = False,
+) -> array[int]:
+    """Return the offsets of the occurrences that `count` counts, left to right, as an array('q')."""
+
+@final
+class Finder:
+    """A needle prepared once for many searches."""
+
+    def __new__(cls, needle: Buffer | SupportsIndex | Sequence[SupportsIndex]) -> Finder: ...
+    @property
+    def needle(self) -> bytes:
+        """The needle, as bytes."""
+    def find(
+        self, haystack: Buffer, start: SupportsIndex | None = None, end: SupportsIndex | None = None
+    ) -> int | None: ...
+    def rfind(
+        self, haystack: Buffer, start: SupportsIndex | None = None, end: SupportsIndex | None = None
+    ) -> int | None: ...
+    def count(
+        self,
+        haystack: Buffer,
+        start: SupportsIndex | None = None,
+        end: SupportsIndex | None = None,
+        *,
+        overlapping: object = False,
+    ) -> int: ...
+    def finditer(
+        self,
+        haystack: Buffer,
+        start: SupportsIndex | None = None,
+        end: SupportsIndex | None = None,
+        *,
+        overlapping: object = False,
+    ) -> Iterator[int]: ...
+    def find_all(
+        self,
+        haystack: Buffer,
+        start: SupportsIndex | None = None,
+        end: SupportsIndex | None = None,
+        *,
+        overlapping: object = False,
+    ) -> array[int]: ...

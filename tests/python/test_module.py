@@ -10,8 +10,29 @@ import types
 import pytest
 import qarvo
 
-EXPORTED = ["search_one", "search_two", "search_three", "search_n", "__version__"]
+# The first five, in this order, are the module's original namespace; the searches beyond
+# the first occurrence follow them.
+EXPORTED = [
+    "search_one",
+    "search_two",
+    "search_three",
+    "search_n",
+    "__version__",
+    "find",
+    "rfind",
+    "count",
+    "finditer",
+    "find_all",
+    "Finder",
+]
 FUNCTIONS = EXPORTED[:4]
+SEARCHES = {
+    "find": "(haystack, needle, start=None, end=None)",
+    "rfind": "(haystack, needle, start=None, end=None)",
+    "count": "(haystack, needle, start=None, end=None, *, overlapping=False)",
+    "finditer": "(haystack, needle, start=None, end=None, *, overlapping=False)",
+    "find_all": "(haystack, needle, start=None, end=None, *, overlapping=False)",
+}
 SENTENCES = {
     "search_one": (
         "Search for the first occurrence of a single byte `needle` (0-255) in `haystack`."
@@ -47,8 +68,10 @@ def test_namespace_holds_exactly_the_members_in_insertion_order():
     names = list(vars(qarvo))
     # __all__ is created by the first addition, then each member follows in turn.
     start = names.index("__all__")
-    assert names[start : start + 6] == ["__all__", *EXPORTED]
-    assert [name for name in names if not is_dunder(name)] == FUNCTIONS
+    assert names[start : start + len(EXPORTED) + 1] == ["__all__", *EXPORTED]
+    assert [name for name in names if not is_dunder(name)] == [
+        name for name in EXPORTED if not is_dunder(name)
+    ]
     assert set(names) - set(EXPORTED) - {"__all__"} <= STANDARD_DUNDERS
 
 
@@ -82,6 +105,25 @@ def test_function_signature_takes_two_positional_or_keyword_parameters(name):
         ("haystack", inspect.Parameter.POSITIONAL_OR_KEYWORD, inspect.Parameter.empty),
         ("needle", inspect.Parameter.POSITIONAL_OR_KEYWORD, inspect.Parameter.empty),
     ]
+
+
+@pytest.mark.parametrize("name", SEARCHES)
+def test_search_function_metadata(name):
+    function = getattr(qarvo, name)
+    assert type(function) is types.BuiltinFunctionType
+    assert function.__qualname__ == name
+    assert function.__module__ == "qarvo"
+    assert str(inspect.signature(function)) == SEARCHES[name]
+    assert function.__doc__.startswith("Return ")
+
+
+def test_finder_type_metadata():
+    assert qarvo.Finder.__module__ == "qarvo"
+    assert qarvo.Finder.__qualname__ == "Finder"
+    for name in ("find", "rfind", "count", "finditer", "find_all"):
+        method = getattr(qarvo.Finder, name)
+        want = SEARCHES[name].replace("(haystack, needle,", "(self, /, haystack,")
+        assert str(inspect.signature(method)) == want
 
 
 def test_reimport_returns_the_same_module_with_changes_kept():

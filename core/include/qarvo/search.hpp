@@ -64,4 +64,15 @@ SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
 // found; needles of one to three bytes give exactly find_one/two/three.
 SearchResult find_n(ByteRange haystack, ByteRange needle) noexcept;
 
+// Last offset p with haystack[p] == needle.
+SearchResult rfind_one(ByteRange haystack, std::uint8_t needle) noexcept;
+
+// Last offset p with haystack[p .. p + m - 1] == needle[0 .. m - 1]. An empty
+// needle is found at haystack.size; a needle longer than the haystack is not
+// found.
+SearchResult rfind_n(ByteRange haystack, ByteRange needle) noexcept;
+
+// The number of offsets p with haystack[p] == needle.
+std::size_t count_one(ByteRange haystack, std::uint8_t needle) noexcept;
+
 }  // namespace qarvo

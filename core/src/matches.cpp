@@ -1,0 +1,108 @@
+// MatchScan: the loop over every occurrence, on the public searches of the
+// chosen variant. Built for the baseline CPU: it only calls the searches.
+#include "qarvo/matches.hpp"
+
+#include <cassert>
+#include <cstring>
+
+#include "two_way.hpp"
+
+namespace qarvo {
+
+std::size_t short_period(ByteRange needle) noexcept {
+    if (needle.size < 2) {
+        return 0;
+    }
+    // The critical factorization tells whether the needle is periodic, and
+    // then its period is the smallest one; otherwise the smallest period
+    // exceeds half the needle.
+    const detail::CriticalFactorization cut =
+        detail::critical_factorization(needle.data, needle.size);
+    return cut.periodic && 2 * cut.period <= needle.size ? cut.period : 0;
+}
+
+MatchScan::MatchScan(ByteRange haystack, ByteRange needle, bool overlapping) noexcept
+    : haystack_(haystack), needle_(needle), step_(needle.size == 0 ? 1 : needle.size) {
+    if (overlapping && needle.size > 0) {
+        const std::size_t period = short_period(needle);
+        periodic_overlap_ = period != 0;
+        step_ = period != 0 ? period : 1;
+    }
+}
+
+SearchResult MatchScan::advance() noexcept {
+    const std::size_t n = haystack_.size;
+    const std::size_t m = needle_.size;
+    if (done()) {
+        return SearchResult::not_found();
+    }
+    if (m == 0) {
+        return SearchResult::at(next_++);
+    }
+    if (chained_) {
+        // The window at next_ repeats the last match shifted by the period:
+        // only its last step_ bytes are new.
+        assert(periodic_overlap_ && step_ < m);
+        if (m <= n - next_ && std::memcmp(haystack_.data + next_ + (m - step_),
+                                          needle_.data + (m - step_), step_) == 0) {
+            const std::size_t found = next_;
+            next_ += step_;
+            return SearchResult::at(found);
+        }
+        // No occurrence starts at next_; none between the last match and
+        // it could either (the period is the needle's smallest).
+        chained_ = false;
+        ++next_;
+    }
+    if (next_ > n || m > n - next_) {
+        next_ = n + 1;
+        return SearchResult::not_found();
+    }
+    const ByteRange rest{haystack_.data + next_, n - next_};
+    const SearchResult found = m == 1 ? find_one(rest, needle_.data[0]) : find_n(rest, needle_);
+    if (!found.found()) {
+        next_ = n + 1;
+        return found;
+    }
+    const std::size_t at = next_ + found.offset();
+    next_ = at + step_;
+    chained_ = periodic_overlap_;
+    return SearchResult::at(at);
+}
+
+std::size_t MatchScan::next_batch(std::span<std::uint64_t> out) noexcept {
+    std::size_t written = 0;
+    while (written < out.size()) {
+        const SearchResult found = advance();
+        if (!found.found()) {
+            break;
+        }
+        out[written++] = found.offset();
+    }
+    return written;
+}
+
+std::size_t MatchScan::count_rest() noexcept {
+    const std::size_t n = haystack_.size;
+    if (done()) {
+        return 0;
+    }
+    if (needle_.size == 0) {
+        const std::size_t count = n - next_ + 1;
+        next_ = n + 1;
+        return count;
+    }
+    if (needle_.size == 1) {
+        const std::size_t count =
+            count_one(ByteRange{haystack_.data + next_, n - next_}, needle_.data[0]);
+        next_ = n + 1;
+        return count;
+    }
+    std::size_t count = 0;
+    while (advance().found()) {
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace qarvo

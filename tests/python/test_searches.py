@@ -1,0 +1,231 @@
+"""find, rfind, count, finditer and find_all against bytes' own methods and a plain scan."""
+
+import array
+import mmap
+
+import pytest
+import qarvo
+
+hypothesis = pytest.importorskip("hypothesis")
+from hypothesis import HealthCheck, given, settings  # noqa: E402
+from hypothesis import strategies as st  # noqa: E402
+
+np = pytest.importorskip("numpy")
+
+
+def as_int(index):
+    return None if index < 0 else index
+
+
+def adjusted(start, end, n):
+    """bytes.find's start and end: negatives count from the end, then clamp (start only below)."""
+    end = n if end is None or end > n else (max(end + n, 0) if end < 0 else end)
+    start = 0 if start is None else (max(start + n, 0) if start < 0 else start)
+    return start, end
+
+
+def overlapping_offsets(data, needle, start=None, end=None):
+    """Every offset in data[start:end] where needle starts, by comparing each window."""
+    start, end = adjusted(start, end, len(data))
+    if start > end:
+        return []
+    window = data[start:end]
+    m = len(needle)
+    return [start + i for i in range(len(window) - m + 1) if window[i : i + m] == needle]
+
+
+def plain_offsets(data, needle, start=None, end=None):
+    """The non-overlapping occurrences bytes.count counts, found with bytes.find."""
+    found = []
+    lo, hi = start, end
+    pos = data.find(needle, lo, hi)
+    while pos >= 0:
+        found.append(pos)
+        pos = data.find(needle, pos + max(len(needle), 1), hi)
+    return found
+
+
+def reference(data, needle, start=None, end=None, overlapping=False):
+    """What each function must return, taken from bytes and a plain scan."""
+    byte_needle = bytes([needle]) if isinstance(needle, int) else bytes(needle)
+    # bytes.find(b"", start) answers -1 once start passes the end, and so does the range.
+    if overlapping:
+        offsets = overlapping_offsets(data, byte_needle, start, end)
+    else:
+        offsets = plain_offsets(data, byte_needle, start, end)
+    return {
+        "find": as_int(data.find(byte_needle, start, end)),
+        "rfind": as_int(data.rfind(byte_needle, start, end)),
+        "count": len(offsets) if overlapping else data.count(byte_needle, start, end),
+        "all": offsets,
+    }
+
+
+def check(haystack, data, needle, start=None, end=None):
+    """Every function on `haystack` (whose bytes are `data`) against the reference."""
+    for overlapping in (False, True):
+        want = reference(data, needle, start, end, overlapping)
+        kw = {"overlapping": overlapping}
+        assert qarvo.count(haystack, needle, start, end, **kw) == want["count"]
+        assert list(qarvo.finditer(haystack, needle, start, end, **kw)) == want["all"]
+        got = qarvo.find_all(haystack, needle, start, end, **kw)
+        assert type(got) is array.array and got.typecode == "q"
+        assert list(got) == want["all"]
+    want = reference(data, needle, start, end)
+    assert qarvo.find(haystack, needle, start, end) == want["find"]
+    assert qarvo.rfind(haystack, needle, start, end) == want["rfind"]
+    finder = qarvo.Finder(needle)
+    assert finder.find(haystack, start, end) == want["find"]
+    assert finder.rfind(haystack, start, end) == want["rfind"]
+    assert finder.count(haystack, start, end) == want["count"]
+    assert list(finder.finditer(haystack, start, end)) == want["all"]
+    assert list(finder.find_all(haystack, start, end)) == want["all"]
+
+
+quick = settings(
+    max_examples=300,
+    deadline=None,
+    derandomize=True,
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
+)
+
+alphabets = st.sampled_from([b"ab", b"abc", b"\x00\xff", bytes(range(256))])
+# Slice bounds from the whole range bytes.find accepts: None, negatives, past either end.
+bounds = st.one_of(st.none(), st.integers(-400, 400), st.sampled_from([-(2**70), 2**70]))
+
+
+@st.composite
+def cases(draw):
+    alphabet = draw(alphabets)
+    data = bytes(draw(st.lists(st.sampled_from(alphabet), max_size=300)))
+    if data and draw(st.booleans()):
+        a = draw(st.integers(0, len(data) - 1))
+        needle = data[a : a + draw(st.integers(0, 12))]
+    else:
+        needle = bytes(draw(st.lists(st.sampled_from(alphabet), max_size=5)))
+    if len(needle) == 1 and draw(st.booleans()):
+        needle = needle[0]
+    return data, needle, draw(bounds), draw(bounds)
+
+
+@quick
+@given(cases())
+def test_every_function_matches_bytes_and_a_plain_scan(case):
+    data, needle, start, end = case
+    check(data, data, needle, start, end)
+
+
+KINDS = {
+    "bytes": bytes,
+    "bytearray": bytearray,
+    "memoryview-slice": lambda d: memoryview(b"\xaa" * 3 + d + b"\xbb")[3:-1],
+    "numpy": lambda d: np.frombuffer(d, dtype=np.uint8),
+    "array": lambda d: array.array("B", d),
+}
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@quick
+@given(cases())
+def test_every_haystack_kind_gives_the_same_answers(kind, case):
+    data, needle, start, end = case
+    check(KINDS[kind](data), data, needle, start, end)
+
+
+def test_an_mmap_haystack(tmp_path):
+    data = (b"lorem ipsum dolor " * 5000) + b"needle" + b" tail" * 100
+    path = tmp_path / "data"
+    path.write_bytes(data)
+    with path.open("rb") as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as m:
+        check(m, data, b"needle")
+        check(m, data, b"ipsum", 1000, -1000)
+
+
+# Lengths around every block size of every variant (16 to 64-byte vectors, blocks of up
+# to 16 of them), and needles that straddle them.
+BOUNDARY_LENGTHS = sorted({k * w + d for w in (16, 32, 64, 256, 1024) for k in (1, 2, 4) for d in (-1, 0, 1)})
+
+
+@pytest.mark.parametrize("m", [1, 2, 3, 4, 5, 16, 17, 33, 65])
+def test_planted_needles_at_block_boundaries(m):
+    needle = bytes((7 * i + 1) % 251 + 1 for i in range(m))
+    for n in BOUNDARY_LENGTHS:
+        if n < m:
+            continue
+        for at in sorted({0, n - m, n // 2, max(0, n // 2 - m // 2), max(0, n - m - 1)}):
+            data = bytearray(n)
+            data[at : at + m] = needle
+            data = bytes(data)
+            check(data, data, needle)
+            check(data, data, needle, at, at + m)  # exactly the window
+            check(data, data, needle, at + 1, None)  # just past it
+            check(data, data, needle, None, at + m - 1)  # cut by one
+
+
+def test_long_ranges_searched_without_the_lock_give_the_same_answers():
+    # Past the size from which the lock is given up, with matches at both ends and in
+    # the middle, and windows that cut them.
+    n = 3 * 1024 * 1024
+    data = bytearray(b"x" * n)
+    for at in (0, 5, n // 2, n - 7, n - 6):
+        data[at : at + 6] = b"needle"
+    data = bytes(data)
+    for haystack in (data, bytearray(data), memoryview(data)):
+        check(haystack, data, b"needle")
+        check(haystack, data, b"needle", 1, -1)
+        check(haystack, data, ord("n"), 3, n - 3)
+
+
+def test_results_that_need_a_fresh_int():
+    data = b"." * 70000 + b"ab" * 3
+    assert qarvo.find(data, b"ab") == 70000
+    assert qarvo.rfind(data, b"ab") == 70004
+    assert qarvo.count(data, b".") == 70000
+    assert list(qarvo.finditer(data, b"ab")) == [70000, 70002, 70004]
+
+
+def test_empty_needle_follows_bytes():
+    data = b"abc"
+    for start in (None, -10, 0, 2, 3, 4, 10):
+        for end in (None, -10, 0, 2, 3, 4):
+            check(data, data, b"", start, end)
+            check(data, data, [], start, end)
+
+
+def test_needles_of_every_accepted_form():
+    data = b"xxabcxxabc"
+    for needle in (b"abc", bytearray(b"abc"), memoryview(b"zabc")[1:], [97, 98, 99], (97, 98, 99)):
+        assert qarvo.find(data, needle) == 2
+        assert qarvo.count(data, needle) == 2
+        assert qarvo.Finder(needle).needle == b"abc"
+    assert qarvo.find(data, ord("c")) == 4
+    assert qarvo.find(data, True) is None  # bool is an int: the byte 0x01
+    assert qarvo.find(b"\x01", True) == 0
+    assert qarvo.Finder(97).needle == b"a"
+
+
+def test_overlapping_scans_of_periodic_needles():
+    # The overlapping scan chains from match to match by the needle's period.
+    for unit in (b"a", b"ab", b"abc", b"aab", b"abaab"):
+        for reps in (2, 3, 5):
+            needle = unit * reps
+            for data in (unit * 50, unit * 20 + b"!" + unit * 20, (unit * 7 + b"?") * 9):
+                want = overlapping_offsets(data, needle)
+                assert list(qarvo.finditer(data, needle, overlapping=True)) == want
+                assert qarvo.count(data, needle, overlapping=True) == len(want)
+    # A needle whose period is not its length's divisor.
+    data = b"abaababaabaababaababa" * 4
+    for needle in (b"abaab", b"abaababa", b"aba"):
+        assert list(qarvo.finditer(data, needle, overlapping=True)) == overlapping_offsets(data, needle)
+
+
+def test_finditer_steps_lazily_and_in_order():
+    data = b"ab" * 1000
+    it = qarvo.finditer(data, b"ab")
+    assert iter(it) is it
+    assert [next(it) for _ in range(5)] == [0, 2, 4, 6, 8]
+    rest = list(it)
+    assert rest == list(range(10, 2000, 2))
+    assert list(it) == []  # stays exhausted
+    with pytest.raises(StopIteration):
+        next(it)
