@@ -40,7 +40,7 @@ def find(
     start: SupportsIndex | None = None,
     end: SupportsIndex | None = None,
 ) -> int | None:
-    """Return the lowest offset in `haystack[start:end]` where `needle` occurs, as `bytes.find` would, or None."""
+    """The lowest offset in `haystack[start:end]` where `needle` occurs, or None."""
 
 def rfind(
     haystack: Buffer,
@@ -48,7 +48,7 @@ def rfind(
     start: SupportsIndex | None = None,
     end: SupportsIndex | None = None,
 ) -> int | None:
-    """Return the highest offset in `haystack[start:end]` where `needle` occurs, as `bytes.rfind` would, or None."""
+    """The highest offset in `haystack[start:end]` where `needle` occurs, or None."""
 
 def count(
     haystack: Buffer,
@@ -68,7 +68,7 @@ def finditer(
     *,
     overlapping: object = False,
 ) -> Iterator[int]:
-    """Return an iterator over the offsets of the occurrences that `count` counts, left to right."""
+    """An iterator over the offsets of the occurrences that `count` counts."""
 
 def find_all(
     haystack: Buffer,
@@ -78,7 +78,7 @@ def find_all(
     *,
     overlapping: object = False,
 ) -> array[int]:
-    """Return the offsets of the occurrences that `count` counts, left to right, as an array('q')."""
+    """The offsets of the occurrences that `count` counts, as an array('q')."""
 
 @final
 class Finder:

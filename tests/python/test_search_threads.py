@@ -1,5 +1,6 @@
 """The interpreter lock around long searches: given up, with every buffer still held."""
 
+import functools
 import sys
 import threading
 import time
@@ -20,6 +21,12 @@ def no_forced_switches():
     sys.setswitchinterval(saved)
 
 
+def sample_until(stop, samples):
+    while not stop.is_set():
+        samples.append(time.perf_counter_ns())
+        time.sleep(0)
+
+
 def runs_beside(call, attempts=5):
     """Whether another thread ran Python code while `call` was running.
 
@@ -30,12 +37,7 @@ def runs_beside(call, attempts=5):
     for _ in range(attempts):
         samples = []
         stop = threading.Event()
-
-        def sample():
-            while not stop.is_set():
-                samples.append(time.perf_counter_ns())
-                time.sleep(0)
-
+        sample = functools.partial(sample_until, stop, samples)
         sampler = threading.Thread(target=sample)
         sampler.start()
         while not samples:

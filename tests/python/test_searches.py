@@ -143,7 +143,9 @@ def test_an_mmap_haystack(tmp_path):
 
 # Lengths around every block size of every variant (16 to 64-byte vectors, blocks of up
 # to 16 of them), and needles that straddle them.
-BOUNDARY_LENGTHS = sorted({k * w + d for w in (16, 32, 64, 256, 1024) for k in (1, 2, 4) for d in (-1, 0, 1)})
+BOUNDARY_LENGTHS = sorted(
+    {k * w + d for w in (16, 32, 64, 256, 1024) for k in (1, 2, 4) for d in (-1, 0, 1)}
+)
 
 
 @pytest.mark.parametrize("m", [1, 2, 3, 4, 5, 16, 17, 33, 65])
@@ -216,7 +218,9 @@ def test_overlapping_scans_of_periodic_needles():
     # A needle whose period is not its length's divisor.
     data = b"abaababaabaababaababa" * 4
     for needle in (b"abaab", b"abaababa", b"aba"):
-        assert list(qarvo.finditer(data, needle, overlapping=True)) == overlapping_offsets(data, needle)
+        assert list(qarvo.finditer(data, needle, overlapping=True)) == overlapping_offsets(
+            data, needle
+        )
 
 
 def test_finditer_steps_lazily_and_in_order():

@@ -1,0 +1,50 @@
+"""The examples do what they say: grep_fixed.py prints what grep -F prints."""
+
+import importlib.util
+import pathlib
+import shutil
+import subprocess
+
+import pytest
+
+EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
+GREP = shutil.which("grep")
+
+LINES = [
+    b"first line holds ERROR once",
+    b"ERROR ERROR twice on one line",
+    b"",
+    b"no match here",
+    b"error in lower case",
+    b"\xd0\x9e\xd1\x88\xd0\xb8\xd0\xb1\xd0\xba\xd0\xb0 ERROR in Russian",
+    b"ERR",
+    b"ORERROR",
+]
+
+
+def run(*args):
+    return subprocess.run(args, capture_output=True, check=False)
+
+
+def load_example(name):
+    spec = importlib.util.spec_from_file_location(name, EXAMPLES / f"{name}.py")
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+grep_fixed = load_example("grep_fixed")
+
+
+@pytest.mark.skipif(GREP is None, reason="needs grep")
+@pytest.mark.parametrize("flags", [[], ["-n"], ["-c"], ["-i"], ["-n", "-i"]])
+@pytest.mark.parametrize("literal", ["ERROR", "ERR", "line", "o", "not there", " "])
+@pytest.mark.parametrize("ending", [b"\n", b""], ids=["newline-at-end", "no-newline-at-end"])
+def test_grep_fixed_prints_what_grep_prints(tmp_path, capsysbinary, flags, literal, ending):
+    path = tmp_path / "text"
+    path.write_bytes(b"\n".join(LINES * 3) + ending)
+    want = run(GREP, "-F", "-a", *flags, literal, str(path))
+    status = grep_fixed.main([*flags, literal, str(path)])
+    got = capsysbinary.readouterr()
+    assert got.err == b""
+    assert (status, got.out) == (want.returncode, want.stdout)
