@@ -36,6 +36,29 @@ struct BitLanes {
         }
     }
     [[gnu::always_inline]] static LaneSet drop_first(LaneSet s) noexcept { return s & (s - 1); }
+
+    // The same walk downward, for the searches from the end (reverse_*.hpp).
+    // Precondition: any(m).
+    [[gnu::always_inline]] static std::size_t highest(Mask m) noexcept { return last(lanes(m)); }
+    // Precondition: !empty(s).
+    [[gnu::always_inline]] static std::size_t last(LaneSet s) noexcept {
+        if constexpr (sizeof(LaneSet) <= sizeof(unsigned)) {
+            return 8 * sizeof(unsigned) - 1 - static_cast<std::size_t>(__builtin_clz(s));
+        } else {
+            return 63 - static_cast<std::size_t>(__builtin_clzll(s));
+        }
+    }
+    [[gnu::always_inline]] static LaneSet drop_last(LaneSet s) noexcept {
+        return s ^ (LaneSet{1} << last(s));
+    }
+    // The number of set lanes (count_one.hpp).
+    [[gnu::always_inline]] static std::size_t count(LaneSet s) noexcept {
+        if constexpr (sizeof(LaneSet) <= sizeof(unsigned)) {
+            return static_cast<std::size_t>(__builtin_popcount(s));
+        } else {
+            return static_cast<std::size_t>(__builtin_popcountll(s));
+        }
+    }
 };
 
 }  // namespace QARVO_ISA_NAMESPACE

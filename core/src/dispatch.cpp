@@ -125,11 +125,17 @@ SearchResult find_two_first(ByteRange haystack, std::uint8_t b0, std::uint8_t b1
 SearchResult find_three_first(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
                               std::uint8_t b2) noexcept;
 SearchResult find_n_first(ByteRange haystack, ByteRange needle) noexcept;
+SearchResult rfind_one_first(ByteRange haystack, std::uint8_t needle) noexcept;
+SearchResult rfind_n_first(ByteRange haystack, ByteRange needle) noexcept;
+std::size_t count_one_first(ByteRange haystack, std::uint8_t needle) noexcept;
 
 constinit std::atomic<decltype(SearchRoutines::find_one)> g_find_one{&find_one_first};
 constinit std::atomic<decltype(SearchRoutines::find_two)> g_find_two{&find_two_first};
 constinit std::atomic<decltype(SearchRoutines::find_three)> g_find_three{&find_three_first};
 constinit std::atomic<decltype(SearchRoutines::find_n)> g_find_n{&find_n_first};
+constinit std::atomic<decltype(SearchRoutines::rfind_one)> g_rfind_one{&rfind_one_first};
+constinit std::atomic<decltype(SearchRoutines::rfind_n)> g_rfind_n{&rfind_n_first};
+constinit std::atomic<decltype(SearchRoutines::count_one)> g_count_one{&count_one_first};
 
 // The first call's part of active_routines, out of line: inlined, it would
 // give every find_* a stack frame where the chosen variant needs none.
@@ -146,6 +152,9 @@ constinit std::atomic<decltype(SearchRoutines::find_n)> g_find_n{&find_n_first};
     g_find_two.store(active->find_two, std::memory_order_relaxed);
     g_find_three.store(active->find_three, std::memory_order_relaxed);
     g_find_n.store(active->find_n, std::memory_order_relaxed);
+    g_rfind_one.store(active->rfind_one, std::memory_order_relaxed);
+    g_rfind_n.store(active->rfind_n, std::memory_order_relaxed);
+    g_count_one.store(active->count_one, std::memory_order_relaxed);
     return *active;
 }
 
@@ -168,6 +177,21 @@ constinit std::atomic<decltype(SearchRoutines::find_n)> g_find_n{&find_n_first};
 [[gnu::noinline, gnu::cold]] SearchResult find_n_first(ByteRange haystack,
                                                        ByteRange needle) noexcept {
     return active_routines().find_n(haystack, needle);
+}
+
+[[gnu::noinline, gnu::cold]] SearchResult rfind_one_first(ByteRange haystack,
+                                                          std::uint8_t needle) noexcept {
+    return active_routines().rfind_one(haystack, needle);
+}
+
+[[gnu::noinline, gnu::cold]] SearchResult rfind_n_first(ByteRange haystack,
+                                                        ByteRange needle) noexcept {
+    return active_routines().rfind_n(haystack, needle);
+}
+
+[[gnu::noinline, gnu::cold]] std::size_t count_one_first(ByteRange haystack,
+                                                         std::uint8_t needle) noexcept {
+    return active_routines().count_one(haystack, needle);
 }
 
 }  // namespace
@@ -286,6 +310,18 @@ SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
 
 SearchResult find_n(ByteRange haystack, ByteRange needle) noexcept {
     return g_find_n.load(std::memory_order_relaxed)(haystack, needle);
+}
+
+SearchResult rfind_one(ByteRange haystack, std::uint8_t needle) noexcept {
+    return g_rfind_one.load(std::memory_order_relaxed)(haystack, needle);
+}
+
+SearchResult rfind_n(ByteRange haystack, ByteRange needle) noexcept {
+    return g_rfind_n.load(std::memory_order_relaxed)(haystack, needle);
+}
+
+std::size_t count_one(ByteRange haystack, std::uint8_t needle) noexcept {
+    return g_count_one.load(std::memory_order_relaxed)(haystack, needle);
 }
 
 }  // namespace qarvo

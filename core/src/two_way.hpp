@@ -12,6 +12,12 @@
 // safe lower bound on the period when the needle is not periodic. The first
 // window where both parts match is the answer.
 //
+// The same search runs from the end (Direction::last): the last occurrence of
+// x in y is the first occurrence of x read back to front in y read back to
+// front, so the search reads both ranges through a view that reverses them
+// (Oriented) and maps its answer back; the factorisation is that of the
+// reversed needle. One algorithm, one comparison bound, either way.
+//
 // Everything here is header-only, allocation-free and never throws; it reads
 // only needle[0, m) and haystack[0, n).
 #pragma once
@@ -25,6 +31,26 @@
 #include "qarvo/search.hpp"
 
 namespace qarvo::detail {
+
+// Which occurrence a search returns: the first (lowest offset) or the last.
+enum class Direction { first, last };
+
+// A byte range as a search in direction D reads it: index i is data[i], or
+// for Direction::last data[size - 1 - i].
+template <Direction D>
+struct Oriented {
+    const std::uint8_t* data;
+    std::size_t size;
+
+    [[gnu::always_inline]] std::uint8_t operator[](std::size_t i) const noexcept {
+        assert(i < size);
+        if constexpr (D == Direction::first) {
+            return data[i];
+        } else {
+            return data[size - 1 - i];
+        }
+    }
+};
 
 // The lexicographically greatest suffix of a needle under one byte order: it
 // starts at `start` and has the period `period` (1 <= period <= m - start).
@@ -41,8 +67,9 @@ struct MaximalSuffix {
 // Invariant of the loop: x[best, m) is the greatest suffix among those that
 // start at or before `cand - 1`, and its prefix of length `off` equals
 // x[cand, cand + off); `period` is the period of x[best, cand + off).
-inline MaximalSuffix maximal_suffix(const std::uint8_t* x, std::size_t m, bool reversed) noexcept {
-    assert(x != nullptr && m >= 1);
+template <Direction D>
+inline MaximalSuffix maximal_suffix(Oriented<D> x, std::size_t m, bool reversed) noexcept {
+    assert(x.data != nullptr && m >= 1);
     std::size_t best = 0;    // start of the greatest suffix found so far
     std::size_t cand = 1;    // start of the challenger
     std::size_t off = 0;     // bytes of the challenger that tie with `best`
@@ -77,6 +104,10 @@ inline MaximalSuffix maximal_suffix(const std::uint8_t* x, std::size_t m, bool r
     return {best, period};
 }
 
+inline MaximalSuffix maximal_suffix(const std::uint8_t* x, std::size_t m, bool reversed) noexcept {
+    return maximal_suffix(Oriented<Direction::first>{x, m}, m, reversed);
+}
+
 // The needle cut at a critical position: u = needle[0, critical) and
 // v = needle[critical, m). `period` is the period of v; when `periodic` holds
 // it is also the period of the whole needle.
@@ -86,8 +117,9 @@ struct CriticalFactorization {
     bool periodic;
 };
 
-// Precondition: m >= 1 and x points at m readable bytes.
-inline CriticalFactorization critical_factorization(const std::uint8_t* x, std::size_t m) noexcept {
+// Precondition: m >= 1 and x views m readable bytes.
+template <Direction D>
+inline CriticalFactorization critical_factorization(Oriented<D> x, std::size_t m) noexcept {
     // The later of the two maximal suffixes (under opposite byte orders)
     // starts at a critical position, and its period is the local period there.
     const MaximalSuffix ascending = maximal_suffix(x, m, false);
@@ -98,28 +130,47 @@ inline CriticalFactorization critical_factorization(const std::uint8_t* x, std::
     // bytes later. This reads x[period, period + critical), inside the needle
     // because period <= m - critical.
     assert(cut.start < m && cut.period + cut.start <= m);
-    const bool periodic = std::memcmp(x, x + cut.period, cut.start) == 0;
+    bool periodic = true;
+    if constexpr (D == Direction::first) {
+        periodic = std::memcmp(x.data, x.data + cut.period, cut.start) == 0;
+    } else {
+        for (std::size_t i = 0; i < cut.start && periodic; ++i) {
+            periodic = x[i] == x[i + cut.period];
+        }
+    }
     return {cut.start, cut.period, periodic};
 }
 
-// The search itself. `equal(needle_byte, haystack_byte)` decides each
-// comparison against the haystack; two_way_find passes plain equality, and
-// tests pass a counting one to check the linear comparison bound on exactly
-// the code that runs in production.
-template <class Equal>
+// Precondition: m >= 1 and x points at m readable bytes.
+inline CriticalFactorization critical_factorization(const std::uint8_t* x, std::size_t m) noexcept {
+    return critical_factorization(Oriented<Direction::first>{x, m}, m);
+}
+
+// The search itself, for the first occurrence or (Direction::last) the last.
+// `equal(needle_byte, haystack_byte)` decides each comparison against the
+// haystack; two_way_find passes plain equality, and tests pass a counting
+// one to check the linear comparison bound on exactly the code that runs in
+// production. Below, "pos" and the indices count in the direction of the
+// search: from the end of both ranges for Direction::last.
+template <Direction D = Direction::first, class Equal>
 SearchResult two_way_find_with(ByteRange haystack, ByteRange needle, Equal&& equal) noexcept {
     assert(haystack.data != nullptr || haystack.size == 0);
     assert(needle.data != nullptr || needle.size == 0);
     const std::size_t n = haystack.size;
     const std::size_t m = needle.size;
     if (m == 0) {
-        return SearchResult::at(0);
+        return SearchResult::at(D == Direction::first ? 0 : n);
     }
     if (m > n) {
         return SearchResult::not_found();
     }
-    const std::uint8_t* const x = needle.data;
-    const std::uint8_t* const y = haystack.data;
+    const Oriented<D> x{needle.data, m};
+    const Oriented<D> y{haystack.data, n};
+    // The window at `pos` in the direction of the search starts at offset
+    // n - m - pos of the haystack when that direction is backward.
+    const auto found_at = [n, m](std::size_t pos) noexcept {
+        return SearchResult::at(D == Direction::first ? pos : n - m - pos);
+    };
     const CriticalFactorization f = critical_factorization(x, m);
     const std::size_t c = f.critical;
     assert(c < m);
@@ -156,7 +207,7 @@ SearchResult two_way_find_with(ByteRange haystack, ByteRange needle, Equal&& equ
                 --i;
             }
             if (i <= known) {
-                return SearchResult::at(pos);
+                return found_at(pos);
             }
             pos += p;
             known = m - p;
@@ -180,7 +231,7 @@ SearchResult two_way_find_with(ByteRange haystack, ByteRange needle, Equal&& equ
                 --i;
             }
             if (i == 0) {
-                return SearchResult::at(pos);
+                return found_at(pos);
             }
             pos += shift;
         }
@@ -194,6 +245,14 @@ SearchResult two_way_find_with(ByteRange haystack, ByteRange needle, Equal&& equ
 inline SearchResult two_way_find(ByteRange haystack, ByteRange needle) noexcept {
     return two_way_find_with(haystack, needle,
                              [](std::uint8_t a, std::uint8_t b) noexcept { return a == b; });
+}
+
+// Last offset p with haystack[p, p + m) == needle[0, m): n for an empty
+// needle, not found when the needle is longer than the haystack. The same
+// bound as two_way_find.
+inline SearchResult two_way_rfind(ByteRange haystack, ByteRange needle) noexcept {
+    return two_way_find_with<Direction::last>(
+        haystack, needle, [](std::uint8_t a, std::uint8_t b) noexcept { return a == b; });
 }
 
 }  // namespace qarvo::detail

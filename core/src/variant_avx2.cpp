@@ -5,7 +5,9 @@
 // (qarvo_variant in core/CMakeLists.txt).
 #define QARVO_ISA_NAMESPACE isa_avx2
 
+#include "count_one.hpp"
 #include "n.hpp"
+#include "reverse_n.hpp"
 #include "variants.hpp"
 
 namespace qarvo::detail {
@@ -16,6 +18,11 @@ const SearchRoutines avx2_routines{
     &find_two<Avx2, Sse2, Sse2Exact>,
     &find_three<Avx2, Sse2, Sse2Exact>,
     &find_n<Avx2, Sse2, Sse2Exact>,
+    &rfind_one<Avx2, Sse2, Sse2Exact>,
+    &rfind_two<Avx2, Sse2, Sse2Exact>,
+    &rfind_three<Avx2, Sse2, Sse2Exact>,
+    &rfind_n<Avx2, Sse2, Sse2Exact>,
+    &count_one<Avx2, Sse2, Sse2Exact>,
 };
 
 #if QARVO_HAVE_AVX512BW

@@ -2,13 +2,17 @@
 // baseline of builds that force it.
 #define QARVO_ISA_NAMESPACE isa_scalar
 
+#include "count_one.hpp"
 #include "n.hpp"
+#include "reverse_n.hpp"
 #include "variants.hpp"
 
 namespace qarvo::detail {
 
 const SearchRoutines scalar_routines{
-    Backend::scalar, &find_one<Scalar>, &find_two<Scalar>, &find_three<Scalar>, &find_n<Scalar>,
+    Backend::scalar,  &find_one<Scalar>,  &find_two<Scalar>,  &find_three<Scalar>,
+    &find_n<Scalar>,  &rfind_one<Scalar>, &rfind_two<Scalar>, &rfind_three<Scalar>,
+    &rfind_n<Scalar>, &count_one<Scalar>,
 };
 
 }  // namespace qarvo::detail

@@ -34,6 +34,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "qarvo/search.hpp"
 
@@ -192,6 +193,11 @@ template <class V>
     }
     return true;
 }
+
+// Whether the backend's lane sets are integers with one bit per lane
+// (BitLanes), which shifts and masks select lanes of directly.
+template <class V>
+inline constexpr bool has_bit_lanes = std::is_integral_v<typename V::LaneSet>;
 
 // Offset `base` added to a result found in a sub-range that starts there.
 inline SearchResult shift_result(SearchResult r, std::size_t base) noexcept {

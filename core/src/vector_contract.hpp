@@ -29,6 +29,10 @@ inline namespace QARVO_ISA_NAMESPACE {
 //                              0 < K < 16 (bytes_after checks K)
 //   LaneSet, lanes(m)          the set lanes of a mask, to walk in increasing order
 //   empty(s), first(s), drop_first(s)
+//   highest(m), last(s), drop_last(s)
+//                              the same walk in decreasing order, for the
+//                              searches from the end (reverse_*.hpp)
+//   count(s)                   the number of set lanes (count_one.hpp)
 template <class V>
 concept Vector = (V::kWidth == 16 || V::kWidth == 32 || V::kWidth == 64) &&
                  requires(const std::uint8_t* p, std::uint8_t b, typename V::Vec v,
@@ -60,6 +64,14 @@ concept Vector = (V::kWidth == 16 || V::kWidth == 32 || V::kWidth == 64) &&
     noexcept->std::same_as<std::size_t>;
     { V::drop_first(s) }
     noexcept->std::same_as<typename V::LaneSet>;
+    { V::highest(m) }
+    noexcept->std::same_as<std::size_t>;
+    { V::last(s) }
+    noexcept->std::same_as<std::size_t>;
+    { V::drop_last(s) }
+    noexcept->std::same_as<typename V::LaneSet>;
+    { V::count(s) }
+    noexcept->std::same_as<std::size_t>;
 }
 &&
     // Optional: any_of_four(a, b, c, d), whether any lane of four masks is
@@ -83,6 +95,15 @@ concept Vector = (V::kWidth == 16 || V::kWidth == 32 || V::kWidth == 64) &&
             noexcept->std::same_as<typename V::Vec>;
             { V::zero_lanes(v) }
             noexcept->std::same_as<typename V::Mask>;
+        }) &&
+    // Optional: byte tallies (has_tally): tally(t, m) and tally_sum(t).
+    (
+        !requires { V::kTally; } ||
+        requires(typename V::Vec v, typename V::Mask m) {
+            { V::tally(v, m) }
+            noexcept->std::same_as<typename V::Vec>;
+            { V::tally_sum(v) }
+            noexcept->std::same_as<std::size_t>;
         }) &&
     // Optional: loads of the first lanes only (has_masked_load):
     // first_lanes(count) and load_first(p, count).

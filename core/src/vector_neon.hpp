@@ -43,6 +43,12 @@ struct Neon : WordLaneOps<NeonToWords> {
     static Vec shifted(Vec a, Vec b) noexcept {
         return vextq_u8(a, b, K);
     }
+
+    // Byte tallies for count_one, as Sse2's: a subtraction per mask (a set
+    // lane is all ones), and one widening sum across the lanes per 255.
+    static constexpr bool kTally = true;
+    static Vec tally(Vec t, Mask m) noexcept { return vsubq_u8(t, m); }
+    static std::size_t tally_sum(Vec t) noexcept { return vaddlvq_u8(t); }
 };
 static_assert(Vector<Neon>);
 

@@ -45,6 +45,18 @@ struct Sse2 : BitLanes<Sse2MoveMask> {
     static Vec shifted(Vec a, Vec b) noexcept {
         return _mm_or_si128(_mm_srli_si128(a, K), _mm_slli_si128(b, 16 - K));
     }
+
+    // Byte tallies for count_one (has_tally): tally(t, m) adds one to the
+    // lanes of t where m is set (a set lane is all ones, so a subtraction);
+    // tally_sum(t) adds t's lanes up (psadbw against zero, one sum per
+    // half). A lane wraps after 255 tallies: count_one sums before that.
+    static constexpr bool kTally = true;
+    static Vec tally(Vec t, Mask m) noexcept { return _mm_sub_epi8(t, m); }
+    static std::size_t tally_sum(Vec t) noexcept {
+        const __m128i sums = _mm_sad_epu8(t, _mm_setzero_si128());
+        return static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+               static_cast<std::size_t>(_mm_extract_epi16(sums, 4));
+    }
 };
 static_assert(Vector<Sse2>);
 

@@ -50,6 +50,32 @@ struct WordLaneOps {
         }
         return s;
     }
+
+    // The same walk downward, for the searches from the end (reverse_*.hpp):
+    // the high word first. A set lane is all ones, so the highest set bit of
+    // a word is bit 8k + 7 of its highest set lane k. Precondition: any(m).
+    static std::size_t highest(Mask m) noexcept { return last(lanes(m)); }
+    // Precondition: !empty(s).
+    static std::size_t last(LaneSet s) noexcept {
+        if (s.hi != 0) {
+            return 8 + (63 - static_cast<std::size_t>(__builtin_clzll(s.hi))) / 8;
+        }
+        return (63 - static_cast<std::size_t>(__builtin_clzll(s.lo))) / 8;
+    }
+    // Clears all eight bits of the highest set lane. Precondition: !empty(s).
+    static LaneSet drop_last(LaneSet s) noexcept {
+        if (s.hi != 0) {
+            s.hi &= ~(std::uint64_t{0xFF} << ((63 - __builtin_clzll(s.hi)) & ~7));
+        } else {
+            s.lo &= ~(std::uint64_t{0xFF} << ((63 - __builtin_clzll(s.lo)) & ~7));
+        }
+        return s;
+    }
+    // The number of set lanes (count_one.hpp): eight bits each.
+    static std::size_t count(LaneSet s) noexcept {
+        return static_cast<std::size_t>(__builtin_popcountll(s.lo) + __builtin_popcountll(s.hi)) /
+               8;
+    }
 };
 
 }  // namespace QARVO_ISA_NAMESPACE

@@ -15,4 +15,7 @@ namespace qarvo::detail {
 // pick for everyone.
 SearchResult two_way_search(ByteRange haystack, ByteRange needle) noexcept;
 
+// The same for the last occurrence (two_way_rfind), the guard behind rfind_n.
+SearchResult two_way_search_last(ByteRange haystack, ByteRange needle) noexcept;
+
 }  // namespace qarvo::detail

@@ -56,6 +56,43 @@ protected:
         }
     }
 
+    // The reverse routine a needle of this length maps to: rfind_one/two/three
+    // for 1 to 3 bytes, rfind_n otherwise.
+    SearchResult rfind_by_length(std::span<const std::uint8_t> haystack,
+                                 std::span<const std::uint8_t> needle) const {
+        const SearchRoutines& r = routines();
+        const ByteRange h = range_of(haystack);
+        switch (needle.size()) {
+            case 1:
+                return r.rfind_one(h, needle[0]);
+            case 2:
+                return r.rfind_two(h, needle[0], needle[1]);
+            case 3:
+                return r.rfind_three(h, needle[0], needle[1], needle[2]);
+            default:
+                return r.rfind_n(h, range_of(needle));
+        }
+    }
+
+    // Checks rfind_n, rfind_one/two/three where the needle length fits, and
+    // count_one of a one-byte needle, against the naive scans.
+    void expect_reverse_match_naive(std::span<const std::uint8_t> haystack,
+                                    std::span<const std::uint8_t> needle) const {
+        const SearchResult expected = naive_rfind(haystack, needle);
+        ASSERT_EQ(routines().rfind_n(range_of(haystack), range_of(needle)), expected)
+            << "rfind_n, haystack " << haystack.size() << " bytes, needle " << needle.size();
+        if (needle.size() >= 1 && needle.size() <= 3) {
+            ASSERT_EQ(rfind_by_length(haystack, needle), expected)
+                << "rfind_one/two/three, haystack " << haystack.size() << " bytes, needle "
+                << needle.size();
+        }
+        if (needle.size() == 1) {
+            ASSERT_EQ(routines().count_one(range_of(haystack), needle[0]),
+                      naive_count(haystack, needle[0]))
+                << "count_one, haystack " << haystack.size() << " bytes";
+        }
+    }
+
     // Checks find_n, and find_one/two/three where the needle length fits,
     // against the naive scan.
     void expect_all_match_naive(std::span<const std::uint8_t> haystack,

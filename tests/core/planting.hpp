@@ -65,21 +65,25 @@ inline void expect_found_at_every_position(const Search& search,
     }
 }
 
+// The naive scan a test compares against: naive_find, or naive_rfind for the
+// searches from the end.
+using Reference = SearchResult (*)(std::span<const std::uint8_t>, std::span<const std::uint8_t>);
+
 // `first` planted at f and `second` at t, for every f and t with
-// f + |first| <= t and t + |second| <= n: the result is the naive scan's for
-// `needle`. With a decoy (a near miss) as `first` and the needle as `second`,
+// f + |first| <= t and t + |second| <= n: the result is the naive scan's
+// (`reference`) for `needle`. With a decoy (a near miss) as `first` and the needle as `second`,
 // this puts the decoy in the same vector, the same block, an earlier block of
 // the same step and the other mask word of every variant.
 inline void expect_pairs_match_naive(const Search& search, std::span<const std::uint8_t> first,
                                      std::span<const std::uint8_t> second,
                                      std::span<const std::uint8_t> needle, std::size_t n,
-                                     std::uint8_t filler) {
+                                     std::uint8_t filler, Reference reference = naive_find) {
     Bytes haystack(n, filler);
     for (std::size_t f = 0; f + first.size() + second.size() <= n; ++f) {
         plant(haystack, f, first);
         for (std::size_t t = f + first.size(); t + second.size() <= n; ++t) {
             plant(haystack, t, second);
-            ASSERT_EQ(search(range_of(haystack)), naive_find(haystack, needle))
+            ASSERT_EQ(search(range_of(haystack)), reference(haystack, needle))
                 << "length " << n << ", first planted at " << f << ", second at " << t;
             std::fill_n(haystack.begin() + static_cast<std::ptrdiff_t>(t), second.size(), filler);
         }

@@ -488,4 +488,134 @@ TEST(TwoWayFind, ReadsStayInsideBothRanges) {
     }
 }
 
+// The search from the end (Direction::last): the naive scan from the end,
+// with its own counted comparisons and the same bound.
+SearchResult naive_rfind(std::string_view haystack, std::string_view needle) {
+    if (needle.size() > haystack.size()) {
+        return SearchResult::not_found();
+    }
+    for (std::size_t p = haystack.size() - needle.size() + 1; p-- > 0;) {
+        if (haystack.compare(p, needle.size(), needle) == 0) {
+            return SearchResult::at(p);
+        }
+    }
+    return SearchResult::not_found();
+}
+
+std::size_t comparisons_last(std::string_view haystack, std::string_view needle) {
+    std::size_t count = 0;
+    qarvo::detail::two_way_find_with<qarvo::detail::Direction::last>(
+        range_of(haystack), range_of(needle), [&count](std::uint8_t a, std::uint8_t b) {
+            ++count;
+            return a == b;
+        });
+    return count;
+}
+
+TEST(TwoWayRfind, EmptyAndOversizedNeedles) {
+    using qarvo::detail::two_way_rfind;
+    EXPECT_EQ(two_way_rfind({}, {}), SearchResult::at(0));
+    EXPECT_EQ(two_way_rfind(range_of("abc"), {}), SearchResult::at(3));
+    EXPECT_EQ(two_way_rfind({}, range_of("a")), SearchResult::not_found());
+    EXPECT_EQ(two_way_rfind(range_of("abc"), range_of("abcd")), SearchResult::not_found());
+    EXPECT_EQ(two_way_rfind(range_of("abc"), range_of("abc")), SearchResult::at(0));
+    EXPECT_EQ(two_way_rfind(range_of("abcabc"), range_of("abc")), SearchResult::at(3));
+    EXPECT_EQ(two_way_rfind(range_of("aaaaaaab"), range_of("aaa")), SearchResult::at(4));
+    EXPECT_EQ(two_way_rfind(range_of("mississippi"), range_of("ssi")), SearchResult::at(5));
+}
+
+TEST(TwoWayRfind, EveryShortBinaryInputAgreesWithTheNaiveScanFromTheEnd) {
+    for_each_binary_pair(12, 8, [](std::string_view haystack, std::string_view needle) {
+        const SearchResult expected = naive_rfind(haystack, needle);
+        const SearchResult actual =
+            qarvo::detail::two_way_rfind(range_of(haystack), range_of(needle));
+        if (actual == expected) {
+            return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure()
+               << "haystack=" << haystack << " needle=" << needle << ": found " << show(actual)
+               << ", expected " << show(expected);
+    });
+}
+
+TEST(TwoWayRfind, RandomDifferentialOverAllBytes) {
+    std::mt19937_64 rng(0x4c41'5354'0001ULL);
+    for (int round = 0; round < 20000; ++round) {
+        const unsigned sigma = round % 3 == 0 ? 256 : 2 + static_cast<unsigned>(rng() % 3);
+        auto letter = [&] {
+            return static_cast<char>(sigma == 256 ? rng() % 256 : 'a' + rng() % sigma);
+        };
+        std::string haystack(rng() % 200, '\0');
+        for (char& ch : haystack) {
+            ch = letter();
+        }
+        std::string needle(1 + rng() % 30, '\0');
+        for (char& ch : needle) {
+            ch = letter();
+        }
+        if (round % 2 == 0 && needle.size() <= haystack.size()) {
+            haystack.replace(rng() % (haystack.size() - needle.size() + 1), needle.size(), needle);
+        }
+        ASSERT_EQ(show(qarvo::detail::two_way_rfind(range_of(haystack), range_of(needle))),
+                  show(naive_rfind(haystack, needle)))
+            << "round " << round;
+    }
+}
+
+TEST(TwoWayRfind, ComparisonsWithinBound) {
+    for_each_binary_pair(11, 9, [](std::string_view haystack, std::string_view needle) {
+        if (needle.size() > haystack.size() ||
+            comparisons_last(haystack, needle) <= comparison_bound(haystack, needle)) {
+            return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure()
+               << comparisons_last(haystack, needle) << " comparisons for haystack=" << haystack
+               << " needle=" << needle;
+    });
+    // Hostile from the end: the odd byte first, or in the middle.
+    const std::string plain(4096, 'a');
+    for (std::size_t k : {7U, 31U, 100U, 500U}) {
+        const std::string mid_b = std::string(k, 'a') + 'b' + std::string(k, 'a');
+        const std::string first_b = 'b' + std::string(2 * k, 'a');
+        for (const std::string& needle : {mid_b, first_b}) {
+            EXPECT_LE(comparisons_last(plain, needle), comparison_bound(plain, needle))
+                << "k=" << k << " needle=" << needle;
+        }
+    }
+}
+
+TEST(TwoWayRfind, ReadsStayInsideBothRanges) {
+    qarvo::test::GuardedPage hay_page;
+    qarvo::test::GuardedPage needle_page;
+    ASSERT_TRUE(hay_page.ok() && needle_page.ok());
+    std::mt19937_64 rng(0x4c41'5354'0002ULL);
+    for (std::size_t n = 0; n <= 200; ++n) {
+        for (std::size_t m = 0; m <= 200; m += 1 + m / 16) {
+            std::string needle(m, 'a');
+            std::string haystack(n, 'a');
+            switch ((n + m) % 3) {
+                case 0:
+                    if (m > 0) needle.front() = 'b';
+                    if (n > 0) haystack.front() = 'b';
+                    break;
+                case 1:
+                    if (m > 0) needle.back() = 'b';
+                    if (n > 0) haystack.back() = 'b';
+                    break;
+                default:
+                    for (char& ch : needle) ch = rng() % 2 == 0 ? 'a' : 'b';
+                    for (char& ch : haystack) ch = rng() % 2 == 0 ? 'a' : 'b';
+                    break;
+            }
+            const std::string expected = show(naive_rfind(haystack, needle));
+            for (const bool at_end : {true, false}) {
+                EXPECT_EQ(show(qarvo::detail::two_way_rfind(guarded(hay_page, haystack, at_end),
+                                                            guarded(needle_page, needle, at_end))),
+                          expected)
+                    << "n=" << n << " m=" << m << (at_end ? " at the end" : " at the start");
+            }
+        }
+    }
+}
+
 }  // namespace

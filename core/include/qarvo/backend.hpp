@@ -22,13 +22,20 @@ enum class Backend { scalar, sse2, neon, avx2, avx512bw };
 inline constexpr Backend kAllBackends[] = {Backend::scalar, Backend::sse2, Backend::neon,
                                            Backend::avx2, Backend::avx512bw};
 
-// The four routines of one variant.
+// The routines of one variant: the forward searches, then those from the end
+// (rfind_two and rfind_three: the last occurrence of two or three bytes) and
+// the count.
 struct SearchRoutines {
     Backend backend;
     SearchResult (*find_one)(ByteRange, std::uint8_t) noexcept;
     SearchResult (*find_two)(ByteRange, std::uint8_t, std::uint8_t) noexcept;
     SearchResult (*find_three)(ByteRange, std::uint8_t, std::uint8_t, std::uint8_t) noexcept;
     SearchResult (*find_n)(ByteRange, ByteRange) noexcept;
+    SearchResult (*rfind_one)(ByteRange, std::uint8_t) noexcept;
+    SearchResult (*rfind_two)(ByteRange, std::uint8_t, std::uint8_t) noexcept;
+    SearchResult (*rfind_three)(ByteRange, std::uint8_t, std::uint8_t, std::uint8_t) noexcept;
+    SearchResult (*rfind_n)(ByteRange, ByteRange) noexcept;
+    std::size_t (*count_one)(ByteRange, std::uint8_t) noexcept;
 };
 
 // "scalar", "sse2", "neon", "avx2" or "avx512bw".

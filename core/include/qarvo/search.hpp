@@ -3,8 +3,8 @@
 // The core is plain C++: it never includes Python.h, never allocates, never
 // throws and keeps no state besides the once-per-process choice of the
 // instruction-set variant (see backend.hpp). Every routine returns exactly what
-// a plain left-to-right scan would return; the vector block structure only
-// changes how fast the answer comes.
+// a plain scan would return (left to right for find_*, right to left for
+// rfind_*); the vector block structure only changes how fast the answer comes.
 #pragma once
 
 #include <cstddef>
@@ -19,7 +19,8 @@ struct ByteRange {
     std::size_t size = 0;
 };
 
-// "Not found", or the zero-based offset of the first occurrence.
+// "Not found", or the zero-based offset of an occurrence: the first for
+// find_*, the last for rfind_*.
 //
 // The members are always inlined, also in unoptimised builds: the search core
 // compiles some translation units with AVX instruction sets, and an
@@ -69,7 +70,8 @@ SearchResult rfind_one(ByteRange haystack, std::uint8_t needle) noexcept;
 
 // Last offset p with haystack[p .. p + m - 1] == needle[0 .. m - 1]. An empty
 // needle is found at haystack.size; a needle longer than the haystack is not
-// found.
+// found; needles of 1-3 bytes have reverse routines of their own (rfind_two,
+// rfind_three inside the core).
 SearchResult rfind_n(ByteRange haystack, ByteRange needle) noexcept;
 
 // The number of offsets p with haystack[p] == needle.

@@ -1,0 +1,400 @@
+// rfind_n: the last offset p with haystack[p .. p + m - 1] == needle[0 .. m - 1].
+//
+// Needles of 0 to 3 bytes are dispatched (empty: n; longer than the haystack:
+// not found; 1 to 3 bytes: rfind_one/two/three). Longer needles use a filter,
+// as find_n does (n.hpp), over blocks of windows from the end down: lane j of
+// the candidate mask at offset b is set when the window at b + j agrees with
+// the needle on its tested anchors. The anchors are the four needle bytes
+// likely rarest in the data (byte_rank.hpp, rare_bytes.hpp), rarest first; the
+// first one, two or three are tested at every window (one when the rarest is a
+// byte text does not use, two when the second is rare too, as find_n's
+// anchors_to_test_by_rank), the others refine a block's candidates before any
+// is compared in full. Candidates are compared highest window first, so the
+// first that verifies is the last occurrence. With W-byte vectors:
+//   main loop, while 4W windows remain below the cursor: four blocks, one test
+//     of their candidate masks ORed together;
+//   one block per step while W windows remain;
+//   the fewer than W windows left: for W = 16 compared one by one, from the
+//     highest; a wider variant (is_wide) takes one more block over the first
+//     W windows, with the lanes of windows already examined cleared.
+// A wide variant starts with one block over the last W windows and, in a
+// long haystack, goes on from the highest block offset below them whose loads
+// of the rarest anchor are W-aligned (as rfind_one). A haystack with fewer
+// windows than one block (a whole block, with masked loads) takes
+// short_windows_last before any ranking: the first, second, last and
+// second-to-last bytes tested at once, with the narrower step types as the
+// forward short_long.
+//
+// Worst case: when nearly every window is a candidate that fails late,
+// verification alone would cost n * m. The bytes compared are counted
+// (VerifyBudget, n.hpp); once they exceed a fixed multiple of the distance
+// covered from the end, the haystack from offset 0 up to the end of the
+// current candidate's window goes to the linear-time Two-Way search run from
+// the end (two_way_search_last, worst_case.hpp). Every window above that
+// candidate has been rejected already, so its answer is the last occurrence.
+//
+// The verification and the hand-over go through a Probe, so that a test can
+// count the bytes compared, Two-Way's included, on the code that runs here
+// (rfind_long_with): PlainProbe counts nothing.
+#pragma once
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <tuple>
+
+#include "byte_rank.hpp"
+#include "n.hpp"
+#include "qarvo/search.hpp"
+#include "rare_bytes.hpp"
+#include "reverse_two.hpp"
+#include "vector.hpp"
+#include "worst_case.hpp"
+
+namespace qarvo::detail {
+inline namespace QARVO_ISA_NAMESPACE {
+
+// What rfind_n does with the bytes it compares and the haystack it hands to
+// Two-Way. compared(k): k more bytes compared in full; rest(h, x): the last
+// occurrence of x in h.
+struct PlainProbe {
+    [[gnu::always_inline]] void compared(std::size_t) noexcept {}
+    SearchResult rest(ByteRange haystack, ByteRange needle) noexcept {
+        return two_way_search_last(haystack, needle);
+    }
+};
+
+// The four needle bytes a reverse filter tests, most selective first: the
+// first kTested at every window, the others on the candidates.
+struct ReverseAnchors {
+    static constexpr std::size_t kCount = 4;
+    std::size_t offset[kCount];
+    std::uint8_t value[kCount];
+
+    static ReverseAnchors at(ByteRange needle, const std::size_t (&offsets)[kCount]) noexcept {
+        ReverseAnchors a;
+        for (std::size_t k = 0; k < kCount; ++k) {
+            assert(offsets[k] < needle.size);
+            a.offset[k] = offsets[k];
+            a.value[k] = needle.data[offsets[k]];
+        }
+        return a;
+    }
+};
+
+// The anchors' bytes splat into vectors of the type T.
+template <class T>
+struct ReverseSplats {
+    typename T::Vec byte[ReverseAnchors::kCount];
+
+    static ReverseSplats of(const ReverseAnchors& a) noexcept {
+        ReverseSplats s;
+        for (std::size_t k = 0; k < ReverseAnchors::kCount; ++k) {
+            s.byte[k] = T::splat(a.value[k]);
+        }
+        return s;
+    }
+};
+
+// Lanes of the block at b whose windows match anchors kFrom .. kTo - 1.
+// Precondition: b + W + m - 1 <= n.
+template <class T, std::size_t kFrom, std::size_t kTo>
+[[gnu::always_inline]] inline typename T::Mask anchor_mask(const std::uint8_t* data, std::size_t n,
+                                                           std::size_t b, const ReverseAnchors& a,
+                                                           const ReverseSplats<T>& s) noexcept {
+    static_assert(kFrom < kTo && kTo <= ReverseAnchors::kCount);
+    typename T::Mask m = T::eq(load_at<T>(data, n, b + a.offset[kFrom]), s.byte[kFrom]);
+    for (std::size_t k = kFrom + 1; k < kTo; ++k) {
+        m = T::and_(m, T::eq(load_at<T>(data, n, b + a.offset[k]), s.byte[k]));
+    }
+    return m;
+}
+
+// Compares the needle at each window of `lanes` (block offset `base`),
+// highest first. Returns true with `result` set when the search is decided: a
+// window verified, or the budget ran out and Two-Way answered for the
+// windows from the candidate down. `positions` is the number of windows of
+// the whole haystack, from whose end the budget counts.
+// Precondition: each window of `lanes` lies inside the haystack.
+template <class T, class Probe>
+[[gnu::always_inline]] inline bool verify_last(const std::uint8_t* data, ByteRange needle,
+                                               typename T::LaneSet lanes, std::size_t base,
+                                               std::size_t positions, VerifyBudget& budget,
+                                               SearchResult& result, Probe& probe) noexcept {
+    const std::size_t m = needle.size;
+    for (; !T::empty(lanes); lanes = T::drop_last(lanes)) {
+        const std::size_t p = base + T::last(lanes);
+        assert(p < positions);
+        if (budget.exhausted_at(positions - p)) [[unlikely]] {
+            result = probe.rest(ByteRange{data, p + m}, needle);
+            return true;
+        }
+        budget.compared += m;
+        probe.compared(m);
+        if (equal_window(data + p, needle)) {
+            result = SearchResult::at(p);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The candidates of the block at b that every anchor passes.
+// Precondition: b + W + m - 1 <= n.
+template <class T>
+[[gnu::always_inline]] inline typename T::LaneSet all_anchor_lanes(
+    const std::uint8_t* data, std::size_t n, std::size_t b, const ReverseAnchors& a,
+    const ReverseSplats<T>& s) noexcept {
+    return T::lanes(anchor_mask<T, 0, ReverseAnchors::kCount>(data, n, b, a, s));
+}
+
+// `lanes` without the lanes at and above `count`, where lane sets are bit
+// masks; elsewhere unchanged (the lanes left in fail again, costing only time).
+template <class T>
+[[gnu::always_inline]] inline typename T::LaneSet lanes_below(typename T::LaneSet lanes,
+                                                              std::size_t count) noexcept {
+    if constexpr (has_bit_lanes<T>) {
+        using LaneSet = typename T::LaneSet;
+        return count >= 8 * sizeof(LaneSet)
+                   ? lanes
+                   : static_cast<LaneSet>(lanes & ((LaneSet{1} << count) - 1));
+    } else {
+        (void)count;
+        return lanes;
+    }
+}
+
+// The windows 0 .. end - 1 one by one, highest first, each tested on the
+// anchors before it is compared in full.
+template <class Probe>
+[[gnu::always_inline]] inline bool windows_last(const std::uint8_t* data, ByteRange needle,
+                                                const ReverseAnchors& a, std::size_t end,
+                                                std::size_t positions, VerifyBudget& budget,
+                                                SearchResult& result, Probe& probe) noexcept {
+    const std::size_t m = needle.size;
+    for (std::size_t p = end; p-- > 0;) {
+        bool pass = true;
+        for (std::size_t k = 0; k < ReverseAnchors::kCount && pass; ++k) {
+            pass = data[p + a.offset[k]] == a.value[k];
+        }
+        if (!pass) {
+            continue;
+        }
+        if (budget.exhausted_at(positions - p)) [[unlikely]] {
+            result = probe.rest(ByteRange{data, p + m}, needle);
+            return true;
+        }
+        budget.compared += m;
+        probe.compared(m);
+        if (equal_window(data + p, needle)) {
+            result = SearchResult::at(p);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The anchors of a short haystack: the first, last, second and second-to-last
+// needle bytes (four offsets, distinct since m >= 4), with no ranking, whose
+// cost would exceed the search's.
+inline ReverseAnchors edge_anchors(ByteRange needle) noexcept {
+    const std::size_t m = needle.size;
+    const std::size_t offsets[ReverseAnchors::kCount] = {0, m - 1, 1, m - 2};
+    return ReverseAnchors::at(needle, offsets);
+}
+
+// The most windows that a wide variant's short path takes: a whole vector
+// with masked loads, fewer than one otherwise.
+template <class V>
+inline constexpr std::size_t short_windows_last_max =
+    has_masked_load<V> ? V::kWidth : V::kWidth - 1;
+
+// A haystack of `positions` windows, positions <= short_windows_last_max<T>
+// for a wide T: one masked load per anchor where the backend has them;
+// otherwise two overlapping steps of the next narrower width, down the list
+// to one with exact loads, or window by window where it ends without one.
+template <class Probe, class T, class... Narrower>
+[[gnu::always_inline]] inline SearchResult short_windows_last(const std::uint8_t* data,
+                                                              std::size_t n, ByteRange needle,
+                                                              std::size_t positions,
+                                                              Probe& probe) noexcept {
+    const ReverseAnchors a = edge_anchors(needle);
+    VerifyBudget budget{needle.size};
+    SearchResult result = SearchResult::not_found();
+    if constexpr (has_masked_load<T>) {
+        assert(positions <= T::kWidth);
+        const ReverseSplats<T> s = ReverseSplats<T>::of(a);
+        typename T::Mask c = T::first_lanes(positions);
+        for (std::size_t k = 0; k < ReverseAnchors::kCount; ++k) {
+            c = T::and_(c, T::eq(load_first_at<T>(data, n, a.offset[k], positions), s.byte[k]));
+        }
+        verify_last<T>(data, needle, T::lanes(c), 0, positions, budget, result, probe);
+        return result;
+    } else if constexpr (sizeof...(Narrower) > 0) {
+        using N = std::tuple_element_t<0, std::tuple<Narrower...>>;
+        if (positions >= N::kWidth) {
+            assert(positions < 2 * N::kWidth);
+            const ReverseSplats<N> s = ReverseSplats<N>::of(a);
+            const std::size_t upper = positions - N::kWidth;
+            if (verify_last<N>(data, needle, all_anchor_lanes<N>(data, n, upper, a, s), upper,
+                               positions, budget, result, probe)) {
+                return result;
+            }
+            verify_last<N>(data, needle,
+                           lanes_below<N>(all_anchor_lanes<N>(data, n, 0, a, s), upper), 0,
+                           positions, budget, result, probe);
+            return result;
+        }
+        return short_windows_last<Probe, Narrower...>(data, n, needle, positions, probe);
+    } else {
+        windows_last(data, needle, a, positions, positions, budget, result, probe);
+        return result;
+    }
+}
+
+// The shortest haystack (in windows) whose main loop a wide variant aligns.
+template <class V>
+inline constexpr std::size_t aligned_windows_from = 8 * V::kWidth;
+
+// The filtered search with the first kTested anchors tested at every window.
+// Precondition: 4 <= m <= n; for a wide V, more windows than
+// short_windows_last_max<V>.
+template <class V, std::size_t kTested, class Probe>
+[[gnu::noinline]] SearchResult rfind_filtered(const std::uint8_t* data, std::size_t n,
+                                              ByteRange needle, const ReverseAnchors& a,
+                                              Probe& probe) noexcept {
+    using Mask = typename V::Mask;
+    constexpr std::size_t W = V::kWidth;
+    constexpr std::size_t K = ReverseAnchors::kCount;
+    const std::size_t positions = n - needle.size + 1;
+    const ReverseSplats<V> s = ReverseSplats<V>::of(a);
+    VerifyBudget budget{needle.size};
+    SearchResult result = SearchResult::not_found();
+    const auto refined = [&](Mask c, std::size_t b) {
+        return V::lanes(V::and_(c, anchor_mask<V, kTested, K>(data, n, b, a, s)));
+    };
+    std::size_t end = positions;
+    if constexpr (is_wide<V>) {
+        // The last W windows first: a match near the end costs one block.
+        const std::size_t upper = positions - W;
+        if (const Mask c = anchor_mask<V, 0, kTested>(data, n, upper, a, s); V::any(c)) {
+            if (verify_last<V>(data, needle, refined(c, upper), upper, positions, budget, result,
+                               probe)) {
+                return result;
+            }
+        }
+        end = upper;
+        if constexpr (V::kAlignLoads) {
+            // The lowest block offset at or above `upper` whose loads of the
+            // rarest anchor are aligned: the windows from there to the end
+            // have been examined.
+            if (positions >= aligned_windows_from<V>) {
+                const std::size_t misalignment =
+                    reinterpret_cast<std::uintptr_t>(data + upper + a.offset[0]) % W;
+                end = misalignment == 0 ? upper : upper + (W - misalignment);
+            }
+        }
+    }
+    // Windows end - 4W .. end - 1; the highest byte read is end + m - 2.
+    while (end >= 4 * W) {
+        const std::size_t b = end - 4 * W;
+        Mask c0 = anchor_mask<V, 0, kTested>(data, n, b, a, s);
+        Mask c1 = anchor_mask<V, 0, kTested>(data, n, b + W, a, s);
+        Mask c2 = anchor_mask<V, 0, kTested>(data, n, b + 2 * W, a, s);
+        Mask c3 = anchor_mask<V, 0, kTested>(data, n, b + 3 * W, a, s);
+        if (any_of_four<V>(c0, c1, c2, c3)) [[unlikely]] {
+            if (verify_last<V>(data, needle, refined(c3, b + 3 * W), b + 3 * W, positions, budget,
+                               result, probe) ||
+                verify_last<V>(data, needle, refined(c2, b + 2 * W), b + 2 * W, positions, budget,
+                               result, probe) ||
+                verify_last<V>(data, needle, refined(c1, b + W), b + W, positions, budget, result,
+                               probe) ||
+                verify_last<V>(data, needle, refined(c0, b), b, positions, budget, result, probe)) {
+                return result;
+            }
+        }
+        end = b;
+    }
+    while (end >= W) {
+        const std::size_t b = end - W;
+        if (const Mask c = anchor_mask<V, 0, kTested>(data, n, b, a, s); V::any(c)) {
+            if (verify_last<V>(data, needle, refined(c, b), b, positions, budget, result, probe)) {
+                return result;
+            }
+        }
+        end = b;
+    }
+    assert(end < W);
+    if (end == 0) {
+        return SearchResult::not_found();
+    }
+    if constexpr (is_wide<V>) {
+        // The first W windows, positions > W: those at and above `end` have
+        // been examined.
+        verify_last<V>(data, needle, lanes_below<V>(all_anchor_lanes<V>(data, n, 0, a, s), end), 0,
+                       positions, budget, result, probe);
+    } else {
+        windows_last(data, needle, a, end, positions, budget, result, probe);
+    }
+    return result;
+}
+
+// Needle bytes ranked for the anchors: at least 8, up to one per 64 haystack
+// bytes, as find_n's rank_scan_limit.
+inline std::size_t reverse_rank_limit(std::size_t haystack_size) noexcept {
+    constexpr std::size_t kLeast = 8;
+    return haystack_size / 64 > kLeast ? haystack_size / 64 : kLeast;
+}
+
+// rfind_n for needles of 4 bytes or more, with the probe of the caller's
+// choice. Precondition: 4 <= m <= n.
+template <class V, class Probe, class... Narrower>
+SearchResult rfind_long_with(ByteRange haystack, ByteRange needle, Probe& probe) noexcept {
+    const std::uint8_t* const data = haystack.data;
+    const std::size_t n = haystack.size;
+    const std::size_t m = needle.size;
+    assert(m >= 4 && m <= n && data != nullptr && needle.data != nullptr);
+    const std::size_t positions = n - m + 1;
+    if constexpr (is_wide<V>) {
+        if (positions <= short_windows_last_max<V>) {
+            return short_windows_last<Probe, V, Narrower...>(data, n, needle, positions, probe);
+        }
+    }
+    const RareOffsets rarest = rarest_by_rank(needle, reverse_rank_limit(n));
+    const ReverseAnchors a = ReverseAnchors::at(needle, rarest.at);
+    if (kByteRank.of[a.value[0]] < kAlienRank) {
+        return rfind_filtered<V, 1>(data, n, needle, a, probe);
+    }
+    if (kByteRank.of[a.value[1]] <= kTwoAnchorRank) {
+        return rfind_filtered<V, 2>(data, n, needle, a, probe);
+    }
+    return rfind_filtered<V, 3>(data, n, needle, a, probe);
+}
+
+template <class V, class... Narrower>
+SearchResult rfind_n(ByteRange haystack, ByteRange needle) noexcept {
+    assert(needle.data != nullptr || needle.size == 0);
+    const std::size_t m = needle.size;
+    if (m == 0) {
+        return SearchResult::at(haystack.size);
+    }
+    if (m > haystack.size) {
+        return SearchResult::not_found();
+    }
+    const std::uint8_t* const bytes = needle.data;
+    switch (m) {
+        case 1:
+            return rfind_one<V, Narrower...>(haystack, bytes[0]);
+        case 2:
+            return rfind_two<V, Narrower...>(haystack, bytes[0], bytes[1]);
+        case 3:
+            return rfind_three<V, Narrower...>(haystack, bytes[0], bytes[1], bytes[2]);
+        default:
+            break;
+    }
+    PlainProbe probe;
+    return rfind_long_with<V, PlainProbe, Narrower...>(haystack, needle, probe);
+}
+
+}  // namespace QARVO_ISA_NAMESPACE
+}  // namespace qarvo::detail

@@ -1,0 +1,143 @@
+// rfind_n stays linear: on inputs where nearly every window passes the
+// filter and fails late, the bytes compared in full plus the comparisons of
+// the Two-Way search it hands over to stay within a fixed multiple of n + m,
+// and the hand-over really happens. Counted by a probe (rfind_long_with in
+// reverse_n.hpp) on the search's own code, instantiated here for the vector
+// types this TU's target has: the scalar emulation, and SSE2 or Advanced SIMD.
+// (The wide variants' blocks are the same code over wider vectors; their
+// results on these inputs are checked in reverse_test.cpp.)
+#define QARVO_ISA_NAMESPACE isa_reverse_probe_test
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <random>
+#include <string>
+
+#include "naive.hpp"
+#include "reverse_n.hpp"
+#include "two_way.hpp"
+
+namespace qarvo::detail {
+namespace {
+
+using test::Bytes;
+using test::naive_rfind;
+using test::range_of;
+
+// Counts the bytes verification compares and Two-Way's comparisons, through
+// the Two-Way search's counting hook.
+struct CountingProbe {
+    std::size_t verified = 0;
+    std::size_t two_way = 0;
+    bool handed_over = false;
+
+    void compared(std::size_t k) noexcept { verified += k; }
+    SearchResult rest(ByteRange haystack, ByteRange needle) noexcept {
+        handed_over = true;
+        return two_way_find_with<Direction::last>(haystack, needle,
+                                                  [this](std::uint8_t a, std::uint8_t b) {
+                                                      ++two_way;
+                                                      return a == b;
+                                                  });
+    }
+};
+
+// The bound asserted: verification stops after VerifyBudget's four bytes per
+// byte covered plus four needles and 256 bytes of slack, and Two-Way from the
+// end compares at most 2n.
+std::size_t bound(std::size_t n, std::size_t m) {
+    return 8 * (n + m) + 512;
+}
+
+template <class V>
+class ReverseProbe : public ::testing::Test {
+protected:
+    // The search's result, checked against the naive scan; the comparisons
+    // made, checked against the bound. Returns the probe.
+    CountingProbe run(const Bytes& haystack, const Bytes& needle) {
+        CountingProbe probe;
+        const SearchResult r =
+            rfind_long_with<V, CountingProbe>(range_of(haystack), range_of(needle), probe);
+        EXPECT_EQ(r, naive_rfind(haystack, needle))
+            << "haystack " << haystack.size() << ", needle " << needle.size();
+        EXPECT_LE(probe.verified + probe.two_way, bound(haystack.size(), needle.size()))
+            << "haystack " << haystack.size() << ", needle " << needle.size() << ": "
+            << probe.verified << " verified, " << probe.two_way << " by Two-Way";
+        return probe;
+    }
+};
+
+#if defined(__x86_64__) && defined(__SSE2__)
+using Types = ::testing::Types<Scalar, Sse2>;
+#elif defined(__aarch64__)
+using Types = ::testing::Types<Scalar, Neon>;
+#else
+using Types = ::testing::Types<Scalar>;
+#endif
+TYPED_TEST_SUITE(ReverseProbe, Types);
+
+// "abab..." with a needle of the same period broken at its second-to-last
+// byte: every other window agrees on every byte but that one, so comparing
+// each would cost n m / 2.
+Bytes periodic(std::size_t n) {
+    Bytes out(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        out[i] = i % 2 == 0 ? 'a' : 'b';
+    }
+    return out;
+}
+
+Bytes broken_periodic_needle(std::size_t half) {
+    Bytes needle;
+    for (std::size_t i = 0; i < half; ++i) {
+        needle.push_back('a');
+        needle.push_back('b');
+    }
+    needle[needle.size() - 2] = 'b';
+    return needle;
+}
+
+TYPED_TEST(ReverseProbe, PeriodicInputsHandOverAndStayLinear) {
+    for (const std::size_t n : {std::size_t{2000}, std::size_t{20000}}) {
+        const Bytes haystack = periodic(n);
+        for (const std::size_t half : {8u, 50u, 400u}) {
+            const Bytes needle = broken_periodic_needle(half);
+            const CountingProbe probe = this->run(haystack, needle);
+            ASSERT_FALSE(this->HasFailure());
+            // Comparing every candidate would have cost about n m / 2.
+            EXPECT_TRUE(probe.handed_over) << "n " << n << ", half " << half;
+            // Present once near the start, below all the near misses.
+            Bytes planted = haystack;
+            std::copy(needle.begin(), needle.end(), planted.begin() + 10);
+            EXPECT_TRUE(this->run(planted, needle).handed_over);
+        }
+    }
+}
+
+TYPED_TEST(ReverseProbe, RandomNearMissesStayLinear) {
+    // Haystacks over two bytes and needles cut from them with one byte
+    // changed: many windows agree on the anchors.
+    std::mt19937_64 rng(0x6c69'6e65'6172ULL);
+    for (int round = 0; round < 200; ++round) {
+        Bytes haystack(500 + rng() % 5000);
+        const unsigned period = 1 + static_cast<unsigned>(rng() % 5);
+        for (std::size_t i = 0; i < haystack.size(); ++i) {
+            haystack[i] = (i % (period + 1) == 0) ? 'b' : 'a';
+            if (rng() % 500 == 0) {
+                haystack[i] = 'c';
+            }
+        }
+        const std::size_t m = 4 + rng() % 200;
+        const std::size_t from = rng() % (haystack.size() - m);
+        Bytes needle(haystack.begin() + static_cast<std::ptrdiff_t>(from),
+                     haystack.begin() + static_cast<std::ptrdiff_t>(from + m));
+        needle[rng() % m] ^= 0x03;
+        this->run(haystack, needle);
+        ASSERT_FALSE(this->HasFailure()) << "round " << round;
+    }
+}
+
+}  // namespace
+}  // namespace qarvo::detail
