@@ -1,6 +1,6 @@
 // Guards that change who holds the interpreter lock, keeping lock_depth
 // (py.hpp) true while they do. Used where an error is normalised and
-// rendered: the only places the module gives the lock up or takes it.
+// rendered, and around long searches (search_args.hpp).
 #pragma once
 
 #include <utility>
@@ -26,6 +26,22 @@ public:
 private:
     long saved_depth_;
     PyThreadState* thread_state_ = nullptr;
+};
+
+// Gives the interpreter lock up for the lifetime of the guard in a plain
+// lane (boundary.hpp), which runs before the module boundary: nothing on
+// this thread reads lock_depth or releases a reference while the lock is
+// away, and deferred releases wait for the next entry, so neither is
+// touched.
+class PlainLockGivenUp {
+public:
+    PlainLockGivenUp() noexcept : thread_state_(PyEval_SaveThread()) {}
+    ~PlainLockGivenUp() { PyEval_RestoreThread(thread_state_); }
+    PlainLockGivenUp(const PlainLockGivenUp&) = delete;
+    PlainLockGivenUp& operator=(const PlainLockGivenUp&) = delete;
+
+private:
+    PyThreadState* thread_state_;
 };
 
 // Holds the interpreter lock for the lifetime of the guard, taking it only

@@ -70,11 +70,18 @@ Result<OwnedRef> next_offset(PyObject* self) {
     state.next_request = std::min(2 * request, kMaxBatch);
     const std::size_t position = state.scan->position();
     const std::size_t left = position < state.length ? state.length - position : 0;
-    state.busy = true;
-    const std::size_t got = search_maybe_unlocked(left, [&] {
-        return state.scan->next_batch({state.batch.data(), request});
-    });
-    state.busy = false;
+    // The first kUnlockedFrom bytes with the lock held, where a match is
+    // found sooner than giving the lock up would take; then the rest of the
+    // batch without it.
+    std::size_t got =
+        state.scan->next_batch({state.batch.data(), request}, position + kUnlockedFrom);
+    if (got < request && !state.scan->done()) {
+        state.busy = true;
+        got += search_maybe_unlocked(left, [&] {
+            return state.scan->next_batch({state.batch.data() + got, request - got});
+        });
+        state.busy = false;
+    }
     state.batch_size = got;
     state.batch_next = 0;
     if (got < request) {

@@ -134,10 +134,12 @@ inline constexpr std::size_t kUnlockedFrom = 256 * 1024;
 // at least kUnlockedFrom. The caller holds every buffer the search reads
 // through an export (or an immutable bytes object it holds a reference to),
 // so no other thread can free, move or resize that memory meanwhile.
-template <class Search>
+// `Unlocked` is the guard: LockGivenUp inside the module boundary,
+// PlainLockGivenUp in a plain lane.
+template <class Unlocked = LockGivenUp, class Search>
 [[gnu::always_inline]] inline auto search_maybe_unlocked(std::size_t range, Search&& search) {
     if (range >= kUnlockedFrom) {
-        LockGivenUp unlocked;
+        Unlocked unlocked;
         return search();
     }
     return search();

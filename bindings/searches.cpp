@@ -1,88 +1,67 @@
 #include "searches.hpp"
 
-#include <atomic>
-#include <cstring>
 #include <span>
-#include <vector>
 
 #include "boundary.hpp"
 #include "messages.hpp"
 #include "offset_iterator.hpp"
+#include "offsets.hpp"
 #include "parameters.hpp"
 #include "qarvo/matches.hpp"
 
 namespace qarvo::py {
 namespace {
 
-// array.array, looked up on first use and kept for the life of the process.
-std::atomic<PyObject*> array_type{nullptr};
-
-Result<PyObject*> offsets_array_type() {
-    if (PyObject* kept = array_type.load(std::memory_order_acquire)) [[likely]] {
-        return kept;
-    }
-    OwnedRef module = OwnedRef::steal(PyImport_ImportModule("array"));
-    if (!module) {
-        return fetch_error();
-    }
-    OwnedRef type = OwnedRef::steal(PyObject_GetAttrString(module.get(), "array"));
-    if (!type) {
-        return fetch_error();
-    }
-    PyObject* expected = nullptr;
-    if (array_type.compare_exchange_strong(expected, type.get(), std::memory_order_acq_rel)) {
-        static_cast<void>(type.release());
-    }
-    return array_type.load(std::memory_order_acquire);
-}
-
-// Offsets are collected in chunks of at least this many.
-constexpr std::size_t kChunk = 1024;
-
-// Every occurrence's offset, left to right, plus `base`.
-std::vector<std::int64_t> all_offsets(ByteRange range, ByteRange needle, bool overlapping,
-                                      std::size_t base) {
-    std::vector<std::int64_t> offsets;
+// Every occurrence's offset, left to right, into `buffer`.
+void collect_offsets(ByteRange range, ByteRange needle, bool overlapping, OffsetBuffer& buffer) {
     MatchScan scan(range, needle, overlapping);
-    std::size_t filled = 0;
-    for (;;) {
-        if (offsets.size() - filled < kChunk) {
-            offsets.resize(std::max(2 * offsets.size(), filled + kChunk));
+    for (std::size_t wanted = 64;; wanted = wanted < 65536 ? 2 * wanted : wanted) {
+        const std::span<std::uint64_t> room = buffer.room(wanted);
+        if (room.empty()) {
+            return;  // out of memory: make_offsets raises MemoryError
         }
-        static_assert(sizeof(std::int64_t) == sizeof(std::uint64_t));
-        const std::span<std::uint64_t> room{
-            reinterpret_cast<std::uint64_t*>(offsets.data()) + filled, offsets.size() - filled};
         const std::size_t got = scan.next_batch(room);
-        filled += got;
+        buffer.keep(got);
         if (got < room.size()) {
-            break;
+            return;
         }
     }
-    offsets.resize(filled);
-    if (base != 0) {
-        for (std::int64_t& offset : offsets) {
-            offset += static_cast<std::int64_t>(base);
-        }
-    }
-    return offsets;
 }
 
-Result<OwnedRef> offsets_array(const std::vector<std::int64_t>& offsets) {
-    Result<PyObject*> type = offsets_array_type();
-    if (!type) {
-        return std::move(type).error();
+// The first (or, kReverse, the last) occurrence in `range`. A long range is
+// searched in two parts: the first kUnlockedFrom bytes (the last, in
+// reverse) with the lock held, since a match there is found sooner than
+// giving the lock up and taking it back would take, then the rest with the
+// lock given up.
+template <bool kReverse, class Unlocked = LockGivenUp>
+SearchResult first_or_last(ByteRange range, ByteRange needle) noexcept {
+    const auto search = [&](ByteRange part) {
+        return kReverse ? rfind_n(part, needle) : find_n(part, needle);
+    };
+    if (range.size < kUnlockedFrom + needle.size) {
+        return search(range);
     }
-    OwnedRef raw = OwnedRef::steal(
-        PyBytes_FromStringAndSize(reinterpret_cast<const char*>(offsets.data()),
-                                  static_cast<Py_ssize_t>(offsets.size() * sizeof(std::int64_t))));
-    if (!raw) {
-        return fetch_error();
+    // The near part holds every window that starts in its first
+    // kUnlockedFrom - m + 1 positions; the far part every other one.
+    const std::size_t near_windows = kUnlockedFrom - needle.size + 1;
+    if constexpr (kReverse) {
+        const std::size_t far_end = range.size - kUnlockedFrom;  // windows starting before it
+        const ByteRange near{range.data + far_end, range.size - far_end};
+        if (const SearchResult found = search(near); found.found()) {
+            return from_window(found, far_end);
+        }
+        const ByteRange far{range.data, far_end + needle.size - 1};
+        Unlocked unlocked;
+        return search(far);
+    } else {
+        if (const SearchResult found = search(ByteRange{range.data, kUnlockedFrom});
+            found.found()) {
+            return found;
+        }
+        const ByteRange far{range.data + near_windows, range.size - near_windows};
+        Unlocked unlocked;
+        return from_window(search(far), near_windows);
     }
-    OwnedRef array = OwnedRef::steal(PyObject_CallFunction(type.value(), "sO", "q", raw.get()));
-    if (!array) {
-        return fetch_error();
-    }
-    return array;
 }
 
 OwnedRef count_object(std::size_t count) {
@@ -121,9 +100,8 @@ Result<OwnedRef> answer(Query query, ByteRange haystack, Window window, ByteRang
             if (needle.size > range.size) {
                 return OwnedRef::borrow(Py_None);
             }
-            const SearchResult found = search_maybe_unlocked(range.size, [&] {
-                return query == Query::find ? find_n(range, needle) : rfind_n(range, needle);
-            });
+            const SearchResult found = query == Query::find ? first_or_last<false>(range, needle)
+                                                            : first_or_last<true>(range, needle);
             return to_result(from_window(found, window.start));
         }
         case Query::count: {
@@ -136,13 +114,13 @@ Result<OwnedRef> answer(Query query, ByteRange haystack, Window window, ByteRang
             return count_object(count);
         }
         case Query::find_all: {
-            if (window.empty_range) {
-                return offsets_array({});
+            OffsetBuffer offsets;
+            if (!window.empty_range) {
+                const ByteRange range = window.of(haystack);
+                search_maybe_unlocked(
+                    range.size, [&] { collect_offsets(range, needle, overlapping, offsets); });
             }
-            const ByteRange range = window.of(haystack);
-            const std::vector<std::int64_t> offsets = search_maybe_unlocked(
-                range.size, [&] { return all_offsets(range, needle, overlapping, window.start); });
-            return offsets_array(offsets);
+            return make_offsets(offsets, window.start);
         }
         case Query::finditer:
             break;
@@ -200,12 +178,22 @@ Result<OwnedRef> search_body(const Signature& signature, PyObject* const* args, 
     }
 }
 
-// The plain call of find and rfind: a haystack read in place, an exact
-// `bytes` or small int needle, start and end absent, None or small ints, and
-// a range short enough to keep the interpreter lock. Declines anything else.
-template <bool kReverse>
-bool plain_find(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                SearchResult& found) noexcept {
+// The arguments of a plain call of find, rfind or count: a haystack read in
+// place, an exact `bytes` or small int needle (`byte` holds the latter),
+// start and end absent, None or small ints. A window long enough to give the
+// interpreter lock up only in an exact `bytes`, which is immutable and which
+// the caller's reference keeps alive: a bytearray or memoryview read in
+// place has no export to hold it meanwhile. False for anything else, which
+// the body takes.
+struct PlainCall {
+    ByteRange range;  // the window's bytes
+    ByteRange needle;
+    Window window;
+    std::uint8_t byte = 0;
+};
+
+[[gnu::always_inline]] inline bool plain_call(PyObject* const* args, Py_ssize_t nargs,
+                                              PyObject* kwnames, PlainCall& call) noexcept {
     if (kwnames != nullptr || nargs < 2 || nargs > 4) [[unlikely]] {
         return false;
     }
@@ -213,14 +201,12 @@ bool plain_find(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
     if (!haystack_in_place(args[0], haystack)) {
         return false;
     }
-    std::uint8_t byte = 0;
-    ByteRange needle;
     if (PyBytes_CheckExact(args[1])) [[likely]] {
-        needle = ByteRange{reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(args[1])),
-                           static_cast<std::size_t>(PyBytes_GET_SIZE(args[1]))};
+        call.needle = ByteRange{reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(args[1])),
+                                static_cast<std::size_t>(PyBytes_GET_SIZE(args[1]))};
     } else if (const int small = compat::small_byte(args[1]); small >= 0) {
-        byte = static_cast<std::uint8_t>(small);
-        needle = ByteRange{&byte, 1};
+        call.byte = static_cast<std::uint8_t>(small);
+        call.needle = ByteRange{&call.byte, 1};
     } else {
         return false;
     }
@@ -229,20 +215,39 @@ bool plain_find(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
     if (nargs > 2 && (!plain_bound(args[2], start) || (nargs > 3 && !plain_bound(args[3], end)))) {
         return false;
     }
-    const Window window = adjusted_window(start, end, static_cast<Py_ssize_t>(haystack.size));
-    if (window.empty_range) {
-        found = SearchResult::not_found();
-        return true;
-    }
-    const ByteRange range = window.of(haystack);
-    if (range.size >= kUnlockedFrom) {
+    call.window = adjusted_window(start, end, static_cast<Py_ssize_t>(haystack.size));
+    call.range = call.window.empty_range ? ByteRange{} : call.window.of(haystack);
+    return call.range.size < kUnlockedFrom || PyBytes_CheckExact(args[0]);
+}
+
+template <bool kReverse>
+bool plain_find(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                SearchResult& found) noexcept {
+    PlainCall call;
+    if (!plain_call(args, nargs, kwnames, call)) {
         return false;
     }
-    if (needle.size > range.size) {
+    if (call.window.empty_range || call.needle.size > call.range.size) {
         found = SearchResult::not_found();
-        return true;
+    } else {
+        found = from_window(first_or_last<kReverse, PlainLockGivenUp>(call.range, call.needle),
+                            call.window.start);
     }
-    found = from_window(kReverse ? rfind_n(range, needle) : find_n(range, needle), window.start);
+    return true;
+}
+
+// The count travels as a SearchResult offset (never the not-found value: a
+// count is at most n + 1), so that it takes the same boxing as an offset.
+bool plain_count(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                 SearchResult& found) noexcept {
+    PlainCall call;
+    if (!plain_call(args, nargs, kwnames, call)) {
+        return false;
+    }
+    found = SearchResult::at(
+        call.window.empty_range ? 0 : search_maybe_unlocked<PlainLockGivenUp>(call.range.size, [&] {
+            return MatchScan(call.range, call.needle, false).count_rest();
+        }));
     return true;
 }
 
@@ -278,7 +283,7 @@ PyObject* body_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
 
 const FastcallEntry find_entry = &plain_entry<plain_find<false>, find_body>;
 const FastcallEntry rfind_entry = &plain_entry<plain_find<true>, rfind_body>;
-const FastcallEntry count_entry = &body_entry<count_body>;
+const FastcallEntry count_entry = &plain_entry<plain_count, count_body>;
 const FastcallEntry finditer_entry = &body_entry<finditer_body>;
 const FastcallEntry find_all_entry = &body_entry<find_all_body>;
 

@@ -30,7 +30,7 @@ MatchScan::MatchScan(ByteRange haystack, ByteRange needle, bool overlapping) noe
     }
 }
 
-SearchResult MatchScan::advance() noexcept {
+SearchResult MatchScan::advance(std::size_t horizon) noexcept {
     const std::size_t n = haystack_.size;
     const std::size_t m = needle_.size;
     if (done()) {
@@ -58,10 +58,15 @@ SearchResult MatchScan::advance() noexcept {
         next_ = n + 1;
         return SearchResult::not_found();
     }
-    const ByteRange rest{haystack_.data + next_, n - next_};
+    const std::size_t end = horizon < n ? horizon : n;
+    if (end < next_ || m > end - next_) {
+        return SearchResult::not_found();  // cut short: nothing ends by the horizon
+    }
+    const ByteRange rest{haystack_.data + next_, end - next_};
     const SearchResult found = m == 1 ? find_one(rest, needle_.data[0]) : find_n(rest, needle_);
     if (!found.found()) {
-        next_ = n + 1;
+        // Every window ending by `end` is passed over; the next starts here.
+        next_ = end < n ? end - m + 1 : n + 1;
         return found;
     }
     const std::size_t at = next_ + found.offset();
@@ -70,10 +75,10 @@ SearchResult MatchScan::advance() noexcept {
     return SearchResult::at(at);
 }
 
-std::size_t MatchScan::next_batch(std::span<std::uint64_t> out) noexcept {
+std::size_t MatchScan::next_batch(std::span<std::uint64_t> out, std::size_t horizon) noexcept {
     std::size_t written = 0;
     while (written < out.size()) {
-        const SearchResult found = advance();
+        const SearchResult found = advance(horizon);
         if (!found.found()) {
             break;
         }
@@ -99,7 +104,7 @@ std::size_t MatchScan::count_rest() noexcept {
         return count;
     }
     std::size_t count = 0;
-    while (advance().found()) {
+    while (advance(~std::size_t{0}).found()) {
         ++count;
     }
     return count;

@@ -69,8 +69,8 @@ def check(haystack, data, needle, start=None, end=None):
         assert qarvo.count(haystack, needle, start, end, **kw) == want["count"]
         assert list(qarvo.finditer(haystack, needle, start, end, **kw)) == want["all"]
         got = qarvo.find_all(haystack, needle, start, end, **kw)
-        assert type(got) is array.array and got.typecode == "q"
         assert list(got) == want["all"]
+        assert memoryview(got).tolist() == want["all"]
     want = reference(data, needle, start, end)
     assert qarvo.find(haystack, needle, start, end) == want["find"]
     assert qarvo.rfind(haystack, needle, start, end) == want["rfind"]
@@ -233,3 +233,46 @@ def test_finditer_steps_lazily_and_in_order():
     assert list(it) == []  # stays exhausted
     with pytest.raises(StopIteration):
         next(it)
+
+
+def test_find_all_returns_a_sequence_that_exports_int64():
+    data = b"x" * 300 + b"ab" * 5
+    got = qarvo.find_all(data, b"ab")
+    want = [300, 302, 304, 306, 308]
+    assert len(got) == 5 and got[0] == 300 and got[-1] == 308 and list(got) == want
+    assert got[1:4] == [302, 304, 306] and got[::-2] == [308, 304, 300]
+    assert got == want and got == tuple(want) and got != want[:-1]
+    assert repr(got) == f"qarvo.Offsets({want})"
+    with pytest.raises(IndexError):
+        got[5]
+    with pytest.raises(TypeError):
+        got[0] = 1
+    view = memoryview(got)
+    assert (view.format, view.itemsize, view.readonly, view.shape) == ("q", 8, True, (5,))
+    assert np.frombuffer(got, dtype=np.int64).tolist() == want
+    assert np.asarray(got).dtype == np.int64
+    assert array.array("q", bytes(view)).tolist() == want
+    empty = qarvo.find_all(data, b"zz")
+    assert len(empty) == 0 and list(empty) == [] and memoryview(empty).tobytes() == b""
+    with pytest.raises(TypeError):
+        type(got)()
+
+
+UNLOCKED_FROM = 256 * 1024  # where long searches split into a locked and an unlocked part
+
+
+@pytest.mark.parametrize("m", [1, 3, 8])
+def test_single_matches_around_where_long_searches_split(m):
+    n = UNLOCKED_FROM + 5000
+    needle = bytes(range(1, m + 1))
+    for at in [
+        *range(UNLOCKED_FROM - m - 2, UNLOCKED_FROM + 3),
+        *range(n - UNLOCKED_FROM - 3, n - UNLOCKED_FROM + m + 2),
+    ]:
+        data = bytearray(n)
+        data[at : at + m] = needle
+        data = bytes(data)
+        assert qarvo.find(data, needle) == at
+        assert qarvo.rfind(data, needle) == at
+        assert list(qarvo.finditer(data, needle)) == [at]
+        assert qarvo.find(data, needle, 1) == (at if at >= 1 else None)

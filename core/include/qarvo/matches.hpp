@@ -37,8 +37,12 @@ public:
 
     // Writes the next occurrences, up to out.size() of them, in increasing
     // order, and returns how many it wrote; fewer than out.size() only when
-    // the scan is done.
-    std::size_t next_batch(std::span<std::uint64_t> out) noexcept;
+    // the scan is done, or when it searched as far as `horizon`: then it has
+    // passed over every window that ends at or before `horizon` (a caller
+    // that wants to bound the work of one call; the bytes it reads may still
+    // reach a needle's length past it).
+    std::size_t next_batch(std::span<std::uint64_t> out,
+                           std::size_t horizon = ~std::size_t{0}) noexcept;
 
     // The occurrences not yet reported, counted without writing them; the
     // scan is done afterwards.
@@ -52,9 +56,10 @@ public:
     std::size_t position() const noexcept { return next_; }
 
 private:
-    // The next occurrence at or after next_, advancing past it; not found
-    // when there is none (the scan is then done).
-    SearchResult advance() noexcept;
+    // The next occurrence at or after next_ among the windows that end at
+    // or before `horizon`, advancing past it; not found when there is none
+    // (the scan is then done, unless the horizon cut it short).
+    SearchResult advance(std::size_t horizon) noexcept;
 
     ByteRange haystack_;
     ByteRange needle_;
