@@ -1,8 +1,7 @@
 """Type information for qarvo, a native extension module."""
 
-from array import array
 from collections.abc import Iterator, Sequence
-from typing import Final, SupportsIndex, final
+from typing import Final, SupportsIndex, final, overload
 
 from typing_extensions import Buffer
 
@@ -77,8 +76,19 @@ def find_all(
     end: SupportsIndex | None = None,
     *,
     overlapping: object = False,
-) -> array[int]:
-    """The offsets of the occurrences that `count` counts, as an array('q')."""
+) -> Offsets:
+    """The offsets of the occurrences that `count` counts, as Offsets."""
+
+@final
+class Offsets(Sequence[int]):
+    """What find_all returns: read-only ints that export a buffer of int64 (format 'q')."""
+
+    def __len__(self) -> int: ...
+    @overload
+    def __getitem__(self, index: SupportsIndex) -> int: ...
+    @overload
+    def __getitem__(self, index: slice) -> Offsets: ...
+    def __buffer__(self, flags: int, /) -> memoryview: ...
 
 @final
 class Finder:
@@ -117,4 +127,4 @@ class Finder:
         end: SupportsIndex | None = None,
         *,
         overlapping: object = False,
-    ) -> array[int]: ...
+    ) -> Offsets: ...

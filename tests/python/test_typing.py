@@ -48,3 +48,49 @@ def test_mypy_sees_the_stubs(tmp_path):
     # A str is not a sequence of integers, and a missing argument is caught.
     assert "search_two" in output and "incompatible type" in output, output
     assert 'Missing positional argument "needle"' in output, output
+
+
+NEW_SNIPPET = textwrap.dedent(
+    """
+    import qarvo
+    reveal_type(qarvo.find(b"abc", b"b", 1))
+    reveal_type(qarvo.rfind(b"abc", 98, None, -1))
+    reveal_type(qarvo.count(b"abc", b"b", overlapping=True))
+    reveal_type(qarvo.find_all(b"abc", b"b")[0])
+    reveal_type(next(qarvo.finditer(b"abc", [98])))
+    reveal_type(qarvo.Finder(b"b").needle)
+    qarvo.find(b"abc", b"b", "1")
+    """
+)
+
+
+def test_mypy_sees_the_new_searches(tmp_path):
+    source = tmp_path / "use_new.py"
+    source.write_text(NEW_SNIPPET)
+    result = subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--no-incremental",
+            "--cache-dir",
+            str(tmp_path / "c"),
+            str(source),
+        ],
+        capture_output=True,
+        text=True,
+        check=False,
+    )
+    revealed = re.findall(r'Revealed type is "([^"]+)"', result.stdout)
+    revealed = [
+        r.replace("builtins.", "").replace("Union[int, None]", "int | None") for r in revealed
+    ]
+    assert revealed == [
+        "int | None",
+        "int | None",
+        "int",
+        "int",
+        "int",
+        "bytes",
+    ], result.stdout
+    assert 'Argument 3 to "find" has incompatible type "str"' in result.stdout, result.stdout
