@@ -11,6 +11,7 @@ from one process with the contenders sampled in turns (timing.py).
 from __future__ import annotations
 
 import argparse
+import functools
 import json
 import math
 import re
@@ -143,7 +144,7 @@ def expected(operation, haystack, needle):
     return haystack.rfind(needle)
 
 
-def measure(qarvo, operation, corpus, haystack, needle, budget) -> Row:
+def measure(qarvo, operation, corpus, haystack, needle, *, budget) -> Row:
     want = expected(operation, haystack, needle)
     timed = {}
     for name, (call, args, normalise) in contenders(qarvo, operation, haystack, needle).items():
@@ -172,11 +173,11 @@ def real_rows(qarvo, classes, sizes, budget):
                 needles = needles[:1]
             for operation in ("count", "find_all"):
                 for needle in needles:
-                    yield measure(qarvo, operation, corpus, haystack, needle, budget)
-                yield measure(qarvo, operation, corpus, once, sparse, budget)
-            yield measure(qarvo, "rfind", corpus, haystack, sparse, budget)
+                    yield measure(qarvo, operation, corpus, haystack, needle, budget=budget)
+                yield measure(qarvo, operation, corpus, once, sparse, budget=budget)
+            yield measure(qarvo, "rfind", corpus, haystack, sparse, budget=budget)
             for needle in needles:
-                yield measure(qarvo, "rfind", corpus, haystack, needle, budget)
+                yield measure(qarvo, "rfind", corpus, haystack, needle, budget=budget)
 
 
 SOURCES = {
@@ -204,7 +205,10 @@ def per_record(qarvo, budget):
     def bytes_loop(rs):
         return sum(1 for r in rs if r.find(needle) >= 0)
 
-    out = {"qarvo Finder": Timed(qarvo_loop, (records,), 0), "bytes.find": Timed(bytes_loop, (records,), 0)}
+    out = {
+        "qarvo Finder": Timed(qarvo_loop, (records,), 0),
+        "bytes.find": Timed(bytes_loop, (records,), 0),
+    }
     if stringzilla:
         sz_find = stringzilla.find
 
@@ -224,12 +228,13 @@ def per_call(qarvo, budget):
         haystack = (b"abcdefghijklmnopqrstuvwxyz" * 4)[:size]
         needle = haystack[size - 5 : size - 2]
         start, end = 1, size - 1
-        find = qarvo.find
-        assert find(haystack, needle, start, end) == haystack.find(needle, start, end)
+        assert qarvo.find(haystack, needle, start, end) == haystack.find(needle, start, end)
         times = time_side_by_side(
             {
-                "qarvo.find": Timed(lambda h: find(h, needle, start, end), (haystack,), 0),
-                "bytes.find": Timed(lambda h: h.find(needle, start, end), (haystack,), 0),
+                "qarvo.find": Timed(
+                    functools.partial(qarvo.find, haystack, needle, start), (end,), 0
+                ),
+                "bytes.find": Timed(functools.partial(haystack.find, needle, start), (end,), 0),
             },
             budget,
         )
@@ -319,10 +324,12 @@ def main():
     for op in ("count", "find_all", "rfind"):
         ratios = [r.ratio() for r in rows if r.operation == op]
         if ratios:
-            print(f"{op}: geometric mean {geo_mean(ratios):.2f}, lowest {min(ratios):.2f}, rows {len(ratios)}")
+            mean, lowest = geo_mean(ratios), min(ratios)
+            print(f"{op}: geometric mean {mean:.2f}, lowest {lowest:.2f}, rows {len(ratios)}")
     print("per record (ns):", {k: round(v, 1) for k, v in record.items()})
     for size, times in calls.items():
-        print(f"per call, {size} B: qarvo.find/h.find time {times['qarvo.find'] / times['bytes.find']:.2f}")
+        ratio = times["qarvo.find"] / times["bytes.find"]
+        print(f"per call, {size} B: qarvo.find/h.find time {ratio:.2f}")
     print(f"two threads / one after the other: {threads['threads'] / threads['sequential']:.2f}")
 
 
