@@ -51,6 +51,23 @@ fuzz_env=(env LD_PRELOAD="$preload" PYTHONPATH="$build/bindings"
 run_step "replaying $(find "$corpus" -type f | wc -l) saved inputs" \
   "${fuzz_env[@]}" "$venv/bin/python" "$harness" --replay "$corpus"
 
+# The searches beyond the first occurrence, against bytes' own methods: a
+# shorter run of their own harness, from an empty corpus.
+searches_corpus="$build/corpus-searches"
+rm -rf "$searches_corpus"
+mkdir -p "$searches_corpus"
+searches_log="$build/fuzz-searches.log"
+echo "== fuzzing find, rfind, count, finditer, find_all, Finder for $((seconds / 2))s"
+if (cd "$build" && "${fuzz_env[@]}" "$venv/bin/python" "$root/tests/fuzz/python/fuzz_searches.py" \
+  -max_total_time=$((seconds / 2)) -max_len=256 -timeout=20 -rss_limit_mb=3000 \
+  "$searches_corpus" >"$searches_log" 2>&1); then
+  pass
+  echo "python-fuzz: searches $(grep -oE 'Done [0-9]+ runs' "$searches_log" | tail -n 1), no finding"
+else
+  grep -v '^#' "$searches_log" | tail -n 60
+  fail "the fuzzer found a search input that fails (log: $searches_log)"
+fi
+
 echo "== fuzzing for ${seconds}s under ASan+UBSan"
 cd "$build" || exit 1
 if "${fuzz_env[@]}" "$venv/bin/python" "$harness" -max_total_time="$seconds" -max_len=512 \

@@ -1,0 +1,148 @@
+"""Coverage-guided fuzzing of find, rfind, count, finditer, find_all and Finder.
+
+Every input becomes one haystack (bytes, bytearray, memoryview slice, NumPy,
+array), one needle (bytes, an int, a list of ints, a bytearray), start and end
+from the whole range bytes.find accepts, and an overlapping flag. Every
+function's answer must equal bytes' own methods or a plain scan, a finditer
+dropped half-way must give its buffer back, and no buffer may stay exported.
+
+    python fuzz_searches.py [libFuzzer options] CORPUS_DIR...
+    python fuzz_searches.py --replay FILE_OR_DIR...   (no atheris needed)
+"""
+
+import array
+import os
+import sys
+
+import numpy as np
+import qarvo
+
+BOUNDS = [None, 0, 1, -1, 2, -2, 15, 16, 17, 63, 64, 65, -64, 2**63, -(2**63), 2**80]
+
+
+class Input:
+    def __init__(self, data):
+        self.data = data
+        self.at = 0
+
+    def byte(self):
+        if self.at >= len(self.data):
+            return 0
+        self.at += 1
+        return self.data[self.at - 1]
+
+    def pick(self, options):
+        return options[self.byte() % len(options)]
+
+    def blob(self, limit):
+        n = self.byte() % (limit + 1)
+        chunk = self.data[self.at : self.at + n]
+        self.at += len(chunk)
+        return chunk
+
+
+def adjusted(start, end, n):
+    end = n if end is None or end > n else (max(end + n, 0) if end < 0 else end)
+    start = 0 if start is None else (max(start + n, 0) if start < 0 else start)
+    return start, end
+
+
+def plain_offsets(data, needle, start, end, overlapping):
+    start, end = adjusted(start, end, len(data))
+    if start > end:
+        return []
+    m = len(needle)
+    found, p = [], start
+    while p + m <= end:
+        if data[p : p + m] == needle:
+            found.append(p)
+            p += 1 if overlapping else max(m, 1)
+        else:
+            p += 1
+    return found
+
+
+def one_input(raw):
+    inp = Input(raw)
+    # A small alphabet, stretched, makes matches and near misses frequent.
+    alphabet = inp.pick([b"ab", b"a", b"\x00\xff", bytes(range(256))])
+    body = bytes(alphabet[b % len(alphabet)] for b in inp.blob(64))
+    data = body * (1 + inp.byte() % 40)
+    needle_bytes = bytes(alphabet[b % len(alphabet)] for b in inp.blob(9))
+    kind = inp.byte() % 5
+    haystack = [
+        lambda: data,
+        lambda: bytearray(data),
+        lambda: memoryview(b"\x01" + data + b"\x02")[1:-1],
+        lambda: np.frombuffer(data, dtype=np.uint8),
+        lambda: array.array("B", data),
+    ][kind]()
+    form = inp.byte() % 4
+    if form == 0 and len(needle_bytes) == 1:
+        needle = needle_bytes[0]
+    elif form == 1:
+        needle = list(needle_bytes)
+    elif form == 2:
+        needle = bytearray(needle_bytes)
+    else:
+        needle = needle_bytes
+    start, end = inp.pick(BOUNDS), inp.pick(BOUNDS)
+    overlapping = bool(inp.byte() & 1)
+    use_finder = bool(inp.byte() & 1)
+
+    want_find = data.find(needle_bytes, start, end)
+    want_rfind = data.rfind(needle_bytes, start, end)
+    want_all = plain_offsets(data, needle_bytes, start, end, overlapping)
+    target = qarvo.Finder(needle) if use_finder else None
+
+    def call(name, *extra, **kw):
+        if target is not None:
+            return getattr(target, name)(haystack, start, end, *extra, **kw)
+        return getattr(qarvo, name)(haystack, needle, start, end, *extra, **kw)
+
+    context = (data, needle, start, end, overlapping, kind, use_finder)
+    assert call("find") == (None if want_find < 0 else want_find), context
+    assert call("rfind") == (None if want_rfind < 0 else want_rfind), context
+    assert call("count", overlapping=overlapping) == len(want_all), context
+    if not overlapping:
+        assert len(want_all) == data.count(needle_bytes, start, end), context
+    assert list(call("find_all", overlapping=overlapping)) == want_all, context
+    iterator = call("finditer", overlapping=overlapping)
+    taken = [offset for _, offset in zip(range(inp.byte() % 4), iterator, strict=False)]
+    assert taken == want_all[: len(taken)], context
+    del iterator  # dropped half-way: the buffer must come back
+    if isinstance(haystack, bytearray):
+        haystack.append(0)  # raises BufferError if an export were left
+        haystack.pop()
+    if isinstance(needle, bytearray):
+        needle.append(0)
+        needle.pop()
+
+
+def replay(paths):
+    files = []
+    for path in paths:
+        if os.path.isdir(path):
+            files += [os.path.join(path, f) for f in sorted(os.listdir(path))]
+        else:
+            files.append(path)
+    for path in files:
+        with open(path, "rb") as f:
+            one_input(f.read())
+    print(f"replayed {len(files)} inputs")
+
+
+def main():
+    if sys.argv[1:2] == ["--replay"]:
+        replay(sys.argv[2:])
+        return
+    import atheris
+
+    atheris.instrument_func(one_input)
+    atheris.instrument_func(plain_offsets)
+    atheris.Setup(sys.argv, one_input)
+    atheris.Fuzz()
+
+
+if __name__ == "__main__":
+    main()
