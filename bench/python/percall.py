@@ -6,7 +6,7 @@ times, in one process, each qarvo function on a `bytes` and on a `memoryview`
 haystack against `bytes.find` with the same needle on the `bytes` haystack:
 
     python3 bench/python/percall.py            # table on stdout
-    python3 bench/python/percall.py --json     # one JSON object, for percall_all.sh
+    python3 bench/python/percall.py --json     # one JSON object, for every_python.sh
 
 Every contender runs the same loop, `for _ in repeat(None, n): f(a, b)`, each
 from its own compiled copy so that the interpreter's specialisation of the call

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Runs one of the Python benchmarks on every installed CPython and prints one
+# table over them.
+#   bench/python/every_python.sh percall [percall.py args...]
+#   bench/python/every_python.sh matches [compare_matches.py args...]
+# Interpreters: pyenv's 3.11, 3.12 and 3.13 (the newest patch release of each
+# under ~/.pyenv/versions), then python3.14 and python3.15 in the cached
+# Debian sid root (see .ci/sid-root.sh), where the module is built with sid's
+# GCC. QARVO_BENCH_DEBUG=1 adds the sid debug builds (python3.14d,
+# python3.15d), labelled as such; their numbers say little about a release
+# interpreter. Results go to build/<benchmark>/<label>.json; the table is
+# percall_table.py's or matches_table.py's.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+bench=${1:?which benchmark: percall or matches}
+shift
+case "$bench" in
+  percall | matches) ;;
+  *) echo "every_python: no benchmark '$bench' (percall, matches)" >&2 && exit 2 ;;
+esac
+out="$repo/build/$bench"
+mkdir -p "$out"
+rm -f "$out"/*.json
+
+for minor in 11 12 13; do
+  py=$(find "${PYENV_ROOT:-$HOME/.pyenv}"/versions -maxdepth 3 -path "*/3.$minor.*/bin/python3" 2>/dev/null |
+    sort -V | tail -n1 || true)
+  [ -n "$py" ] || { echo "$bench: no pyenv CPython 3.$minor, skipped" >&2; continue; }
+  echo "$bench: CPython 3.$minor ($py)" >&2
+  "$here/one_python.sh" "$bench" "$py" "$repo/build/$bench-3.$minor" "$out/3.$minor.json" "$@"
+done
+
+# shellcheck source=.ci/common.sh
+. "$repo/.ci/common.sh"
+sid_pythons=(python3.14 python3.15)
+[ "${QARVO_BENCH_DEBUG:-0}" = 1 ] && sid_pythons+=(python3.14d python3.15d)
+if [ -d "$sid_root" ]; then
+  # Held shared for the whole run, so that no rebuild deletes the root
+  # meanwhile; a root that is not ready is skipped, not built.
+  exec 8>"$sid_lock"
+  flock -s 8
+fi
+if [ -d "$sid_root" ] && root_ready "$sid_stamp" "${sid_packages[@]}"; then
+  mkdir -p "$sid_root/work"
+  dest=$(mktemp -d "$sid_root/work/$bench.XXXXXX")
+  inner=${dest#"$sid_root"}
+  trap 'remove_tree "$dest"' EXIT
+  chmod 755 "$dest"
+  copy_tree "$dest"
+  for py in "${sid_pythons[@]}"; do
+    echo "$bench: sid $py" >&2
+    # A private mount namespace takes /proc and /dev with it when it ends.
+    unshare --mount --propagation private -- "$repo/.ci/sid-chroot.sh" "$sid_root" \
+      /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/root LANG=C.UTF-8 \
+      CXXFLAGS=-fno-canonical-system-headers \
+      bash "$inner/bench/python/one_python.sh" "$bench" "$py" "$inner/build/$py" \
+      "$inner/build/$py.json" "$@"
+    label=${py#python}
+    cp "$dest/build/$py.json" "$out/$label.json"
+  done
+else
+  echo "$bench: no ready sid root at $sid_root, 3.14 and 3.15 skipped" >&2
+fi
+
+python3 "$here/${bench}_table.py" "$out"/*.json

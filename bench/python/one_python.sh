@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds qarvo (Release, as the wheel is built) for one interpreter and runs
+# one Python benchmark on it, writing its JSON result. For `matches` the peers
+# (StringZilla, hyperscan) are installed into a virtual environment first,
+# where the interpreter has wheels for them; a peer without one is left out.
+#   bench/python/one_python.sh percall|matches <python> <build-dir> <out.json> [args...]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+bench=$1 py=$2 build=$3 out=$4
+shift 4
+
+cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DPython_EXECUTABLE="$(command -v "$py")" -DQARVO_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" --target qarvo -j2 >/dev/null
+case "$bench" in
+  percall)
+    script=percall.py
+    set -- --quiet "$@"
+    ;;
+  matches)
+    script=compare_matches.py
+    "$py" -m venv --system-site-packages "$build/venv" >/dev/null
+    py="$build/venv/bin/python"
+    for peer in stringzilla hyperscan; do
+      "$py" -m pip install --quiet --disable-pip-version-check --only-binary=:all: "$peer" ||
+        echo "one_python: no $peer for $("$py" -V)" >&2
+    done
+    ;;
+  *) echo "one_python: no benchmark '$bench'" >&2 && exit 2 ;;
+esac
+PYTHONPATH="$build/bindings" "$py" "$here/$script" --json "$@" >"$out"
