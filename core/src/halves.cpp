@@ -18,7 +18,7 @@
 namespace qarvo::detail {
 
 SearchResult find_n_on_halves(ByteRange haystack, ByteRange needle) noexcept {
-    if (haystack.size < kHalvesFindNFrom || needle.size < 4 || needle.size > haystack.size) {
+    if (haystack.size < kRareAnchorsFrom || needle.size < 4 || needle.size > haystack.size) {
         return avx512bw_routines.find_n(haystack, needle);
     }
     return find_long_on_halves(haystack, needle);

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "byte_rank.hpp"
+#include "filter_policy.hpp"
 #include "qarvo/search.hpp"
 
 #ifndef QARVO_ISA_NAMESPACE
@@ -81,17 +82,16 @@ inline RareOffsets rarest_by_rank(ByteRange needle, std::size_t scan_limit) noex
 
 // How often each byte value occurs in a sample of the haystack.
 struct ByteCounts {
-    static constexpr std::size_t kSample = 512;
     std::uint16_t of[256];
 
-    // Counts the bytes of [from, from + min(kSample, size - from)). Four
+    // Counts the bytes of [from, from + min(kSampleBytes, size - from)). Four
     // tables, summed at the end, keep a run of one byte value from making
     // every increment wait for the one before. Precondition: from <= size.
     static ByteCounts of_sample(const std::uint8_t* data, std::size_t size,
                                 std::size_t from) noexcept {
         assert(from <= size);
         std::uint16_t partial[4][256] = {};
-        const std::size_t length = size - from < kSample ? size - from : kSample;
+        const std::size_t length = size - from < kSampleBytes ? size - from : kSampleBytes;
         const std::uint8_t* const p = data + from;
         std::size_t k = 0;
         for (; k + 4 <= length; k += 4) {

@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "byte_rank.hpp"
+#include "filter_policy.hpp"
 #include "qarvo/search.hpp"
 #include "vector.hpp"
 
@@ -82,9 +83,6 @@ struct SieveLanes {
         }
     }
 };
-
-// Byte ranks below this one are bytes that text does not use: tested alone.
-inline constexpr std::uint8_t kLoneByteRank = 100;
 
 // False alarms a sieve loop tolerates: kAlarmSlack, plus one per
 // kPassesPerAlarm passes of 4 W positions. A pass costs about as much as

@@ -28,7 +28,7 @@ SearchResult find_long_on_halves(ByteRange haystack, ByteRange needle) noexcept 
     const std::size_t n = haystack.size;
     assert(needle.size >= 4 && needle.size <= n);
     std::size_t end = 0;  // positions before it are examined, and none matched
-    const SearchResult early = plain_prefix<Avx512>(haystack.data, n, needle, kHalvesPrefix, end);
+    const SearchResult early = plain_prefix<Avx512>(haystack.data, n, needle, kPlainPrefix, end);
     if (early.found()) {
         return early;
     }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "filter_policy.hpp"
 #include "qarvo/backend.hpp"
 #include "variant_requirements.hpp"
 
@@ -17,15 +18,13 @@ QARVO_FOR_EACH_VARIANT(QARVO_DECLARE_ROUTINES)
 #if QARVO_HAVE_AVX512BW
 // The AVX-512 variant as it runs by default on a CPU that executes 512-bit
 // operations as two 256-bit halves (runs_512_bits_as_halves). Its find_n,
-// find_n_on_halves, hands haystacks of kHalvesFindNFrom bytes or more
+// find_n_on_halves, hands haystacks of kRareAnchorsFrom bytes or more
 // (needles of 4 bytes or more) to find_long_on_halves: the variant's plain
-// prefix over the first kHalvesPrefix positions, stopping early at a few
+// prefix over the first kPlainPrefix positions, stopping early at a few
 // false candidates, then the AVX2 variant's ranked search from where it
 // stopped (find_ranked_after_prefix_avx2), with no prefix of its own.
 // Its other routines are the variant's own. Its backend is avx512bw;
 // QARVO_BACKEND=avx512bw runs avx512bw_routines.
-inline constexpr std::size_t kHalvesFindNFrom = 16 * 1024;
-inline constexpr std::size_t kHalvesPrefix = 384;
 extern const SearchRoutines avx512bw_on_halves_routines;
 SearchResult find_n_on_halves(ByteRange haystack, ByteRange needle) noexcept;
 // Precondition: 4 <= m <= n.

@@ -254,7 +254,7 @@ TEST(RareBytes, AByteAbsentFromTheSampleIsTestedAloneOnlyWhenRareNearbyOrBesideA
         counts.of[std::uint8_t{'y'}] = second;
         return detail::anchors_to_test_by_count(filter, counts, rare_nearby);
     };
-    constexpr std::size_t S = detail::ByteCounts::kSample;
+    constexpr std::size_t S = detail::kSampleBytes;
     EXPECT_EQ(tested(0, S, false), 1u);          // a run of the second byte
     EXPECT_EQ(tested(0, S / 8 + 1, false), 1u);  // the second lets through over 1 in 8
     EXPECT_EQ(tested(0, S / 8, false), 2u);      // selective enough to test as well
@@ -300,7 +300,7 @@ TEST(RareBytes, NeedleCountsEqualTheTableForEveryScoredByte) {
         needle[m - 1] = needle[0];
         for (const std::size_t from :
              {std::size_t{0}, std::size_t{1}, std::size_t{1000},
-              data.size() - detail::ByteCounts::kSample, data.size() - 100, data.size()}) {
+              data.size() - detail::kSampleBytes, data.size() - 100, data.size()}) {
             check(needle, 256, from);
             check(needle, 4, from);  // the last byte beyond the limit
         }

@@ -25,8 +25,8 @@ namespace {
 #if QARVO_HAVE_AVX512BW
 
 using detail::avx512bw_on_halves_routines;
-using detail::kHalvesFindNFrom;
-using detail::kHalvesPrefix;
+using detail::kPlainPrefix;
+using detail::kRareAnchorsFrom;
 
 class Halves : public ::testing::Test {
 protected:
@@ -74,15 +74,15 @@ Bytes needle_of(std::size_t m) {
 
 TEST_F(Halves, FindNFindsTheOnlyMatchAroundTheHandOver) {
     // Lengths on both sides of the size the hand-over starts at; the first
-    // part examines kHalvesPrefix positions when nothing stops it early.
-    for (const std::size_t n : {kHalvesFindNFrom - 1, kHalvesFindNFrom, kHalvesFindNFrom + 1,
-                                3 * kHalvesFindNFrom + 17}) {
+    // part examines kPlainPrefix positions when nothing stops it early.
+    for (const std::size_t n : {kRareAnchorsFrom - 1, kRareAnchorsFrom, kRareAnchorsFrom + 1,
+                                3 * kRareAnchorsFrom + 17}) {
         for (const std::size_t m : {4u, 5u, 16u, 33u, 64u, 600u}) {
             const Bytes needle = needle_of(m);
             Bytes haystack(n, '.');
             ASSERT_EQ(find_n(haystack, needle), SearchResult::not_found()) << n << " " << m;
             std::vector<std::size_t> starts{0, n - m};
-            for (std::size_t p = kHalvesPrefix - 70; p <= kHalvesPrefix + 70; ++p) {
+            for (std::size_t p = kPlainPrefix - 70; p <= kPlainPrefix + 70; ++p) {
                 starts.push_back(p);
             }
             for (const std::size_t p : starts) {
@@ -100,7 +100,7 @@ TEST_F(Halves, FindNHandsOverAfterTheFalseCandidatesOfTheFirstPart) {
     // takes for candidates; after a few it hands over at the position after
     // the last one it compared. The needle is planted at every position
     // from before the last decoy to well after it, with 1 to 20 decoys.
-    const std::size_t n = kHalvesFindNFrom + 5;
+    const std::size_t n = kRareAnchorsFrom + 5;
     for (const std::size_t m : {4u, 9u, 64u}) {
         const Bytes needle = needle_of(m);
         Bytes decoy = needle;
@@ -125,10 +125,10 @@ TEST_F(Halves, FindNHandsOverAfterTheFalseCandidatesOfTheFirstPart) {
 TEST_F(Halves, FindNReturnsTheFirstOfMatchesOnBothSides) {
     // A match that the first part examines and one the second part does:
     // the first wins, wherever the hand-over falls between them.
-    const std::size_t n = kHalvesFindNFrom + 100;
+    const std::size_t n = kRareAnchorsFrom + 100;
     for (const std::size_t m : {4u, 16u, 64u}) {
         const Bytes needle = needle_of(m);
-        for (const std::size_t first : {kHalvesPrefix - m, kHalvesPrefix - 1, kHalvesPrefix}) {
+        for (const std::size_t first : {kPlainPrefix - m, kPlainPrefix - 1, kPlainPrefix}) {
             Bytes haystack(n, '.');
             plant(haystack, first, needle);
             plant(haystack, first + m, needle);
@@ -143,8 +143,8 @@ TEST_F(Halves, FindNReadsNothingPastTheHaystack) {
     // The haystack ends at a guard page; the needle is absent, planted at
     // the very end, or planted across the hand-over.
     for (const std::size_t m : {std::size_t{4}, std::size_t{17}, std::size_t{64}}) {
-        for (const std::size_t n : {kHalvesFindNFrom, kHalvesFindNFrom + 63}) {
-            expect_naive_before_guard(n, needle_of(m), {n, n - m, kHalvesPrefix - 1});
+        for (const std::size_t n : {kRareAnchorsFrom, kRareAnchorsFrom + 63}) {
+            expect_naive_before_guard(n, needle_of(m), {n, n - m, kPlainPrefix - 1});
             ASSERT_FALSE(HasFatalFailure());
         }
     }
@@ -164,7 +164,7 @@ TEST_F(Halves, FindNOfNeedlesNearlyAsLongAsTheHaystack) {
         needle.back() = 'z';
         return needle;
     };
-    const std::size_t n = kHalvesFindNFrom + 100;
+    const std::size_t n = kRareAnchorsFrom + 100;
     for (std::size_t m = n - 420; m <= n - 100; m += 11) {
         expect_naive_before_guard(n, needle_with_rare(m, m / 2), {n, 0, (n - m) / 2, n - m});
         ASSERT_FALSE(HasFatalFailure());
