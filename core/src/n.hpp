@@ -293,9 +293,10 @@ template <class V, class... Narrower>
 // the plain prefix in a small frame of its own, so that a word found there
 // never pays for the entry and exit of the ranked search, whose frame holds
 // the filters' vectors (the real-data cases of a common word found near the
-// start of 100 KiB; core/TUNING.md), then the ranked search of the rest. Out of line, so that
-// find_n of shorter haystacks keeps its own small frame. Precondition: room for one wide step
-// besides the first block after kPlainPrefix positions.
+// start of 100 KiB; core/TUNING.md), then the ranked search of the rest.
+// Out of line, so that find_n of shorter haystacks keeps its own small
+// frame. Precondition: room for one wide step besides the first block after
+// kPlainPrefix positions.
 template <class V, class... Narrower>
 [[gnu::noinline]] SearchResult find_long_prefixed(ByteRange haystack, ByteRange needle) noexcept {
     std::size_t end = 0;
@@ -345,6 +346,36 @@ SearchResult find_n(ByteRange haystack, ByteRange needle) noexcept {
         }
     }
     return find_long<V, Narrower...>(haystack, needle);
+}
+
+// The wide variants' pieces of a long search, for the routes that the
+// dispatcher assembles from two variants (LongSearchParts, variants.hpp;
+// halves.cpp). plain_prefix_part: the plain prefix over the first
+// kPlainPrefix positions, as find_long_prefixed runs it; the match, or not
+// found with `end` set to the first position not examined.
+// Precondition: 4 <= m <= n.
+template <class V>
+SearchResult plain_prefix_part(ByteRange haystack, ByteRange needle, std::size_t& end) noexcept {
+    static_assert(is_wide<V>);
+    assert(needle.size >= 4 && needle.size <= haystack.size);
+    return plain_prefix<V>(haystack.data, haystack.size, needle, kPlainPrefix, end);
+}
+
+// The ranked search of what a plain prefix that stopped at `end` left of the
+// haystack, with no prefix of its own; the whole find_n when that leaves no
+// room for one wide step (a needle nearly as long as the haystack), which
+// examines the prefix's few positions again. Precondition: 4 <= m <= n,
+// end <= n.
+template <class V, class... Narrower>
+SearchResult ranked_after_prefix_part(ByteRange haystack, ByteRange needle,
+                                      std::size_t end) noexcept {
+    static_assert(is_wide<V>);
+    constexpr std::size_t W = V::kWidth;
+    assert(needle.size >= 4 && needle.size <= haystack.size && end <= haystack.size);
+    if (haystack.size - end < 5 * W + needle.size - 1) {
+        return find_n<V, Narrower...>(haystack, needle);
+    }
+    return find_ranked_after_prefix<V, Narrower...>(haystack, needle, end);
 }
 
 }  // namespace QARVO_ISA_NAMESPACE

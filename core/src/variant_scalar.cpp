@@ -11,4 +11,7 @@ const SearchRoutines scalar_routines{
     Backend::scalar, &find_one<Scalar>, &find_two<Scalar>, &find_three<Scalar>, &find_n<Scalar>,
 };
 
+// No ranked search to hand over to or from (see variants.hpp).
+const LongSearchParts scalar_long_parts{Scalar::kWidth, nullptr, nullptr};
+
 }  // namespace qarvo::detail

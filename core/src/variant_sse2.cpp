@@ -10,4 +10,7 @@ const SearchRoutines sse2_routines{
     Backend::sse2, &find_one<Sse2>, &find_two<Sse2>, &find_three<Sse2>, &find_n<Sse2>,
 };
 
+// No ranked search to hand over to or from (see variants.hpp).
+const LongSearchParts sse2_long_parts{Sse2::kWidth, nullptr, nullptr};
+
 }  // namespace qarvo::detail

@@ -299,8 +299,8 @@ TEST(RareBytes, NeedleCountsEqualTheTableForEveryScoredByte) {
         needle[m / 2] = 'x';
         needle[m - 1] = needle[0];
         for (const std::size_t from :
-             {std::size_t{0}, std::size_t{1}, std::size_t{1000},
-              data.size() - detail::kSampleBytes, data.size() - 100, data.size()}) {
+             {std::size_t{0}, std::size_t{1}, std::size_t{1000}, data.size() - detail::kSampleBytes,
+              data.size() - 100, data.size()}) {
             check(needle, 256, from);
             check(needle, 4, from);  // the last byte beyond the limit
         }
