@@ -100,6 +100,11 @@ std::size_t index_of(Backend backend) noexcept {
 
 }  // namespace
 
+const LongSearchParts* long_parts_for(Backend backend) noexcept {
+    const std::size_t k = index_of(backend);
+    return k == kVariants ? nullptr : kParts[k];
+}
+
 const SearchRoutines* routines_handing_over(Backend wide, Backend half) noexcept {
     const std::size_t w = index_of(wide);
     const std::size_t h = index_of(half);

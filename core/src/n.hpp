@@ -63,6 +63,7 @@
 #include "n_steps.hpp"
 #include "n_verify.hpp"
 #include "one.hpp"
+#include "probe.hpp"
 #include "qarvo/search.hpp"
 #include "rare_bytes.hpp"
 #include "three.hpp"
@@ -98,6 +99,7 @@ template <class V>
             }
             ++misses;
             if (misses == kPlainMisses || misses * m > kPlainBytes) {
+                QARVO_PROBE_PATH(kPlainPrefixGaveWay);
                 end = p + 1;
                 return SearchResult::not_found();
             }
@@ -159,6 +161,15 @@ SearchResult find_long_rare(ByteRange haystack, ByteRange needle) noexcept {
     std::size_t i = 0;
     Filter<V> filter = rare_filter<V>(needle, rarest_by_rank(needle, rank_scan_limit(n)));
     const std::size_t tested = anchors_to_test_by_rank(filter);
+#if QARVO_SEARCH_PROBES
+    if (tested == 1) {
+        QARVO_PROBE_PATH(kRankedOneAnchor);
+    } else if (tested == 2) {
+        QARVO_PROBE_PATH(kRankedTwoAnchors);
+    } else {
+        QARVO_PROBE_PATH(kRankedThreeAnchors);
+    }
+#endif
     VerifyBudget budget{needle.size};
     SearchResult result = SearchResult::not_found();
     if (align_after_prefix<V, true>(data, n, needle, filter, i, budget, result)) {
@@ -219,6 +230,7 @@ template <class V, bool kPartnered, class... Narrower>
     WideExit exit = wide_steps<V, true, false, 2, kShortFalseAlarmSlack>(data, n, needle, filter, i,
                                                                          budget, result);
     if (exit == WideExit::kFilterWeak) {
+        QARVO_PROBE_PATH(kUnrankedThirdAnchor);
         exit = wide_steps<V, false>(data, n, needle, filter, i, budget, result);
     }
     if (exit == WideExit::kDecided) {
@@ -266,6 +278,7 @@ SearchResult find_long(ByteRange haystack, ByteRange needle) noexcept {
         std::size_t i = 0;
         WideExit exit = wide_steps<V, true>(data, n, needle, filter, i, budget, result);
         if (exit == WideExit::kFilterWeak) {
+            QARVO_PROBE_PATH(kSwappedAfterFalseAlarms);
             filter = filter.swapped();
             exit = wide_steps<V, false>(data, n, needle, filter, i, budget, result);
         }

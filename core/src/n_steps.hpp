@@ -15,6 +15,7 @@
 #include "filter_policy.hpp"
 #include "n_filter_choice.hpp"
 #include "n_verify.hpp"
+#include "probe.hpp"
 #include "qarvo/search.hpp"
 #include "vector.hpp"
 
@@ -229,6 +230,7 @@ template <class V>
                 const std::size_t counted_tested =
                     refilter_by_count(data, n, needle, counted, restart);
                 if (counted_tested < tested) {
+                    QARVO_PROBE_PATH(kCountedAfterRankedPrefix);
                     filter = counted;
                     i = restart;
                     tested = counted_tested;
@@ -243,6 +245,11 @@ template <class V>
         if (exit != WideExit::kFilterWeak && exit != WideExit::kSpent) {
             return exit;
         }
+    }
+    if (exit == WideExit::kFilterWeak) {
+        QARVO_PROBE_PATH(kRecountedAfterFalseAlarms);
+    } else {
+        QARVO_PROBE_PATH(kRecountedAfterSpentBudget);
     }
     tested = refilter_by_count(data, n, needle, filter, i);
     budget.restart_at(i);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "probe.hpp"
 #include "qarvo/search.hpp"
 #include "vector.hpp"
 #include "worst_case.hpp"
@@ -47,6 +48,7 @@ struct VerifyBudget {
 // the m bytes at `at` are inside the haystack.
 [[gnu::always_inline]] inline bool equal_window(const std::uint8_t* at, ByteRange needle) noexcept {
     const std::size_t m = needle.size;
+    QARVO_PROBE_COMPARED(m);
     const auto word = [](const std::uint8_t* p, auto zero) {
         decltype(zero) value;
         std::memcpy(&value, p, sizeof value);
@@ -93,6 +95,7 @@ template <class V, bool kStopWhenSpent = false>
                 result = SearchResult::not_found();
                 *resume = p;
             } else {
+                QARVO_PROBE_PATH(kTwoWay);
                 result = shift_result(two_way_search(ByteRange{data + p, n - p}, needle), p);
             }
             return true;

@@ -39,6 +39,9 @@ struct LongSearchParts {
 QARVO_FOR_EACH_VARIANT(QARVO_DECLARE_ROUTINES)
 #undef QARVO_DECLARE_ROUTINES
 
+// The pieces of a variant compiled into this build; null for any other.
+const LongSearchParts* long_parts_for(Backend backend) noexcept;
+
 // The table of `wide` with find_n replaced by a hand-over: haystacks below
 // kRareAnchorsFrom bytes, and needles of fewer than 4 bytes, go to `wide`'s
 // own find_n; longer ones get `wide`'s plain prefix, then `half`'s ranked
