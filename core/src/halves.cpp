@@ -4,9 +4,10 @@
 // CPUs that execute 512-bit operations as two 256-bit halves (AMD's Zen 4),
 // where the 256-bit variant's loops scan long haystacks faster than the
 // 512-bit variant's, while the 512-bit variant stays faster on short ones
-// and keeps the matches its plain prefix finds (core/TUNING.md, "Zen 4
-// hand-over"). find_one, too, ran faster with AVX2 there from a few MiB on,
-// but routing it would cost every short search_one a jump.
+// and keeps the matches its plain prefix finds (the real-data cases from
+// 16 KiB on; core/TUNING.md, "Zen 4 hand-over"). find_one, too, ran faster
+// with AVX2 there on very long haystacks, but routing it would cost every
+// short search_one a jump.
 //
 // In a file of its own, compiled without the variants' instruction sets: the
 // hand-over is a compare and a jump through the wide variant's table, so a

@@ -37,8 +37,8 @@ inline constexpr std::size_t kNetworkOffsets = 16;
 // data. A byte after them enters the network only when its key is below the
 // fourth kept one: past the first few, that is rare (a key only ever grows
 // with the offset at equal scores), and the network's chain of compares,
-// several cycles per byte, would otherwise cost a long needle more than a
-// search of 100 KiB.
+// several cycles per byte, would otherwise cost a long needle as much as the
+// search (bench/core `run/m=600/n=102400`; core/TUNING.md).
 // Precondition: m >= 4 and scan_limit >= 4.
 template <class Score>
 [[gnu::always_inline]] inline RareOffsets rarest_offsets(ByteRange needle, std::size_t scan_limit,
