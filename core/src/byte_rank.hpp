@@ -9,7 +9,7 @@
 //   byte of Russian text) and of CJK ideographs (0xE4 to 0xE9, a third of
 //   Chinese text) count as very common; the continuation bytes 0x80 to 0xBF
 //   are ordered by the frequency of the Russian letter whose second byte they
-//   are (in CJK text they are spread evenly, each about 1%), so a needle of
+//   are (in CJK text they are spread evenly, each of them rare), so a needle of
 //   UTF-8 text is filtered on the continuation bytes of its rarer letters;
 // - binary data: NUL, the most common byte of executables and data files,
 //   0xFF, and the small integers 0x01 to 0x0F of lengths and flags.

@@ -60,8 +60,9 @@ const SearchRoutines* compiled_routines(Backend backend) noexcept {
 }
 
 // What a value of the variable asks for: the widest supported variant when
-// it is unset or empty (AVX-512 with the AVX2 variant's long scans where the
-// CPU runs 512-bit operations as halves), the named one when that is
+// it is unset or empty (where the CPU runs 512-bit operations as halves,
+// the route of that variant and the one of 256-bit vectors that
+// route_on_halves assembles, halves.cpp), the named one when that is
 // supported; otherwise no routines, and `known` says whether the value names
 // a variant at all.
 struct Choice {
@@ -71,13 +72,13 @@ struct Choice {
 
 Choice choose(const char* requested) noexcept {
     if (requested == nullptr || *requested == '\0') {
-        const SearchRoutines* widest = compiled_routines(supported_backends().back());
-#if QARVO_HAVE_AVX512BW
-        if (widest->backend == Backend::avx512bw && detail::runs_512_bits_as_halves()) {
-            return {&detail::avx512bw_on_halves_routines, true};
+        const std::span<const Backend> supported = supported_backends();
+        if (detail::runs_512_bits_as_halves()) {
+            if (const SearchRoutines* route = detail::route_on_halves(supported)) {
+                return {route, true};
+            }
         }
-#endif
-        return {widest, true};
+        return {compiled_routines(supported.back()), true};
     }
     for (const Backend backend : kAllBackends) {
         if (backend_name(backend) == requested) {

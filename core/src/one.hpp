@@ -141,10 +141,9 @@ template <class V>
 // needle folded by unsigned minimum, in four independent chains, and one
 // mask of the result. Per vector that is one XOR (with its load) and one
 // minimum, where the mask tree takes a compare into a mask register and an
-// OR of masks: on Zen 4 (release build) an absent byte in 1 KiB took 0.81 to
-// 0.95 of the time, and from 16 KiB, where the main loop's chained masked
-// compares had been as fast, the same. Precondition: N is a multiple of 2,
-// and at + N W <= size.
+// OR of masks, which cost more on AVX-512 on Zen 4 (the real-data cases of
+// an absent one-byte needle at 1 KiB; core/TUNING.md). Precondition: N is a
+// multiple of 2, and at + N W <= size.
 template <class V, std::size_t N>
 [[gnu::always_inline]] inline bool any_match_in(const std::uint8_t* data, std::size_t size,
                                                 std::size_t at, typename V::Vec splat) noexcept {
@@ -282,10 +281,9 @@ SearchResult find_one(ByteRange haystack, std::uint8_t needle) noexcept {
     // The wide variants test one vector at 0 first, so a match near the start
     // costs one load. A range long enough goes on with aligned blocks
     // (aligned_from): unaligned, every load of a 64-byte vector straddles two
-    // cache lines, and called from CPython 3.14 on Zen 4 a search of 1 KiB at
-    // a misaligned address took 29 ns where the aligned one took 24.5. A
-    // shorter range saves more by not re-examining the bytes before the
-    // aligned offset.
+    // cache lines, which a search of 1 KiB at a misaligned address pays for
+    // (search_one from Python, core/TUNING.md). A shorter range saves more by
+    // not re-examining the bytes before the aligned offset.
     if constexpr (is_wide<V>) {
         if (const std::size_t k = block_of_1<V>(data, n, 0, splat); k != kNoMatch) {
             return SearchResult::at(k);

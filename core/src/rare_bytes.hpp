@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "byte_rank.hpp"
+#include "filter_policy.hpp"
 #include "qarvo/search.hpp"
 
 #ifndef QARVO_ISA_NAMESPACE
@@ -36,8 +37,8 @@ inline constexpr std::size_t kNetworkOffsets = 16;
 // data. A byte after them enters the network only when its key is below the
 // fourth kept one: past the first few, that is rare (a key only ever grows
 // with the offset at equal scores), and the network's chain of compares,
-// several cycles per byte, would otherwise cost a long needle more than a
-// search of 100 KiB.
+// several cycles per byte, would otherwise cost a long needle as much as the
+// search (bench/core `run/m=600/n=102400`; core/TUNING.md).
 // Precondition: m >= 4 and scan_limit >= 4.
 template <class Score>
 [[gnu::always_inline]] inline RareOffsets rarest_offsets(ByteRange needle, std::size_t scan_limit,
@@ -81,17 +82,16 @@ inline RareOffsets rarest_by_rank(ByteRange needle, std::size_t scan_limit) noex
 
 // How often each byte value occurs in a sample of the haystack.
 struct ByteCounts {
-    static constexpr std::size_t kSample = 512;
     std::uint16_t of[256];
 
-    // Counts the bytes of [from, from + min(kSample, size - from)). Four
+    // Counts the bytes of [from, from + min(kSampleBytes, size - from)). Four
     // tables, summed at the end, keep a run of one byte value from making
     // every increment wait for the one before. Precondition: from <= size.
     static ByteCounts of_sample(const std::uint8_t* data, std::size_t size,
                                 std::size_t from) noexcept {
         assert(from <= size);
         std::uint16_t partial[4][256] = {};
-        const std::size_t length = size - from < kSample ? size - from : kSample;
+        const std::size_t length = size - from < kSampleBytes ? size - from : kSampleBytes;
         const std::uint8_t* const p = data + from;
         std::size_t k = 0;
         for (; k + 4 <= length; k += 4) {

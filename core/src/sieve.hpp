@@ -3,9 +3,9 @@
 // that test lets a position through.
 //
 // Testing every needle byte at every position costs a load per byte and
-// vector, and all but one of those loads straddle two cache lines: on Zen 4
-// find_three spent as long on its three loads per vector as a read of the
-// haystack takes for four. So the search tests the one or two needle bytes
+// vector, and all but one of those loads straddle two cache lines, which
+// bound find_three by its loads (1 MiB of English text against a read pass;
+// core/TUNING.md). So the search tests the one or two needle bytes
 // likely rarest in the data (byte_rank.hpp) and checks the rest on the
 // blocks that pass, a rare event when those bytes are rare. When they are
 // not (a block with a candidate that the check rejects is a false alarm,
@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "byte_rank.hpp"
+#include "filter_policy.hpp"
 #include "qarvo/search.hpp"
 #include "vector.hpp"
 
@@ -83,9 +84,6 @@ struct SieveLanes {
     }
 };
 
-// Byte ranks below this one are bytes that text does not use: tested alone.
-inline constexpr std::uint8_t kLoneByteRank = 100;
-
 // False alarms a sieve loop tolerates: kAlarmSlack, plus one per
 // kPassesPerAlarm passes of 4 W positions. A pass costs about as much as
 // one mispredicted branch, and testing one byte more costs a load per
@@ -97,10 +95,9 @@ inline constexpr std::size_t kPassesPerAlarm = 8;
 // Whether a sieve that tests all three bytes of a three-byte needle takes
 // the second and third out of each vector and the next with shifts rather
 // than loading them at offsets 1 and 2: where a vector is a whole cache line,
-// so that every unaligned load straddles two. Testing an absent needle of
-// common letters through 1 MiB of English text on Zen 4 ran at 0.54 of a read
-// pass with AVX-512 loads and 0.64 with the shifts; AVX2, whose loads straddle
-// a line every other time, at 0.56 with the loads and 0.45 with the shifts.
+// so that every unaligned load straddles two; AVX2's loads straddle a line
+// every other time, and there the loads are faster (an absent needle of
+// common letters through 1 MiB of English text; core/TUNING.md).
 template <class V>
 inline constexpr bool shifts_three_bytes = V::kWidth >= 64;
 

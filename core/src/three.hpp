@@ -31,6 +31,7 @@
 #include <tuple>
 
 #include "byte_rank.hpp"
+#include "filter_policy.hpp"
 #include "qarvo/search.hpp"
 #include "sieve.hpp"
 #include "two.hpp"
@@ -210,7 +211,7 @@ template <class V>
                                    byte_of(highest)};
     std::size_t i = aligned_restart<V>(data + by_rank[0].offset);
     SearchResult found = SearchResult::not_found();
-    if (lowest / 4 < kLoneByteRank &&
+    if (lowest / 4 < kAlienRank &&
         sieve<V, 1, 2>(data, n, 3, i, {{by_rank[0]}}, {{by_rank[1], by_rank[2]}}, true, found)) {
         return found;
     }

@@ -31,6 +31,7 @@
 #include <tuple>
 
 #include "byte_rank.hpp"
+#include "filter_policy.hpp"
 #include "qarvo/search.hpp"
 #include "sieve.hpp"
 #include "vector.hpp"
@@ -143,7 +144,7 @@ template <class V>
     const NeedleByte other{1 - rare, rare == 0 ? b1 : b0};
     std::size_t i = aligned_restart<V>(data + rare);
     SearchResult found = SearchResult::not_found();
-    if (kByteRank.of[rarer.value] < kLoneByteRank &&
+    if (kByteRank.of[rarer.value] < kAlienRank &&
         sieve<V, 1, 1>(data, n, 2, i, {{rarer}}, {{other}}, true, found)) {
         return found;
     }

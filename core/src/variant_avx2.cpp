@@ -25,18 +25,10 @@ const SearchRoutines avx2_routines{
     &count_one<Avx2, Sse2, Sse2Exact>,
 };
 
-#if QARVO_HAVE_AVX512BW
-SearchResult find_ranked_after_prefix_avx2(ByteRange haystack, ByteRange needle,
-                                           std::size_t end) noexcept {
-    constexpr std::size_t W = Avx2::kWidth;
-    // A needle that leaves no room for one wide step after the prefix (one
-    // nearly as long as the haystack) takes the whole find_n, which examines
-    // the prefix's few positions again.
-    if (haystack.size - end < 5 * W + needle.size - 1) {
-        return avx2_routines.find_n(haystack, needle);
-    }
-    return find_ranked_after_prefix<Avx2, Sse2, Sse2Exact>(haystack, needle, end);
-}
-#endif
+const LongSearchParts avx2_long_parts{
+    Avx2::kWidth,
+    &plain_prefix_part<Avx2>,
+    &ranked_after_prefix_part<Avx2, Sse2, Sse2Exact>,
+};
 
 }  // namespace qarvo::detail

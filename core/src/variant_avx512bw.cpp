@@ -17,29 +17,10 @@ const SearchRoutines avx512bw_routines{
     &rfind_n<Avx512>,  &count_one<Avx512>,
 };
 
-const SearchRoutines avx512bw_on_halves_routines{
-    Backend::avx512bw, &find_one<Avx512>,  &find_two<Avx512>,  &find_three<Avx512>,
-    &find_n_on_halves, &rfind_one<Avx512>, &rfind_two<Avx512>, &rfind_three<Avx512>,
-    &rfind_n<Avx512>,  &count_one<Avx512>,
+const LongSearchParts avx512bw_long_parts{
+    Avx512::kWidth,
+    &plain_prefix_part<Avx512>,
+    &ranked_after_prefix_part<Avx512>,
 };
-
-// Where a CPU executes each 512-bit operation as two 256-bit halves (AMD's
-// Zen 4), the AVX2 variant's loops scan long haystacks faster than this
-// variant's; find_n_on_halves (halves.cpp) routes those here. This variant
-// keeps the matches its plain prefix finds, 64 positions per step; the AVX2
-// variant's ranked search goes on from where the prefix stopped, in the
-// same haystack, without a prefix of its own: a second one cost a word
-// found 3 KiB into 1 MiB of Python source a tenth of its time.
-SearchResult find_long_on_halves(ByteRange haystack, ByteRange needle) noexcept {
-    const std::size_t n = haystack.size;
-    assert(needle.size >= 4 && needle.size <= n);
-    std::size_t end = 0;  // positions before it are examined, and none matched
-    const SearchResult early = plain_prefix<Avx512>(haystack.data, n, needle, kHalvesPrefix, end);
-    if (early.found()) {
-        return early;
-    }
-    assert(end <= n);
-    return find_ranked_after_prefix_avx2(haystack, needle, end);
-}
 
 }  // namespace qarvo::detail

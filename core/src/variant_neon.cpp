@@ -13,4 +13,7 @@ const SearchRoutines neon_routines{
     &rfind_one<Neon>, &rfind_two<Neon>, &rfind_three<Neon>, &rfind_n<Neon>,    &count_one<Neon>,
 };
 
+// No ranked search to hand over to or from (see variants.hpp).
+const LongSearchParts neon_long_parts{Neon::kWidth, nullptr, nullptr};
+
 }  // namespace qarvo::detail

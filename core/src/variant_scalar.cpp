@@ -15,4 +15,7 @@ const SearchRoutines scalar_routines{
     &rfind_n<Scalar>, &count_one<Scalar>,
 };
 
+// No ranked search to hand over to or from (see variants.hpp).
+const LongSearchParts scalar_long_parts{Scalar::kWidth, nullptr, nullptr};
+
 }  // namespace qarvo::detail

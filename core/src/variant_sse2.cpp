@@ -13,4 +13,7 @@ const SearchRoutines sse2_routines{
     &rfind_one<Sse2>, &rfind_two<Sse2>, &rfind_three<Sse2>, &rfind_n<Sse2>,    &count_one<Sse2>,
 };
 
+// No ranked search to hand over to or from (see variants.hpp).
+const LongSearchParts sse2_long_parts{Sse2::kWidth, nullptr, nullptr};
+
 }  // namespace qarvo::detail

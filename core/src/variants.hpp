@@ -1,42 +1,72 @@
-// The routine tables of the variants compiled into this build, one per
-// variant_*.cpp, named <variant>_routines. Which exist, and what each needs
-// of the CPU, is decided by the build (qarvo_variant in core/CMakeLists.txt).
+// The routine tables of the variants compiled into this build, one pair per
+// variant_*.cpp: <variant>_routines, its SearchRoutines, and beside it
+// <variant>_long_parts, the pieces of its long search from which the
+// dispatcher assembles routes of two variants (halves.cpp). Which variants
+// exist, and what each needs of the CPU, is decided by the build
+// (qarvo_variant in core/CMakeLists.txt). Variants never call one another:
+// only a route joins them, through these tables.
 #pragma once
 
 #include <cstddef>
+#include <span>
 
+#include "filter_policy.hpp"
 #include "qarvo/backend.hpp"
+#include "qarvo/search.hpp"
 #include "variant_requirements.hpp"
 
 namespace qarvo::detail {
 
-#define QARVO_DECLARE_ROUTINES(name, cpu_check) extern const SearchRoutines name##_routines;
+// The pieces of a variant's long search that a route may take: the width of
+// its vectors and, for a variant with the wide variants' ranked search, its
+// plain prefix and its ranked search after a prefix (null where it has
+// none). Both pieces are those of n.hpp: plain_prefix_part and
+// ranked_after_prefix_part, whose comments give their contracts.
+struct LongSearchParts {
+    std::size_t vector_bytes;
+    SearchResult (*plain_prefix)(ByteRange haystack, ByteRange needle, std::size_t& end) noexcept;
+    SearchResult (*ranked_after_prefix)(ByteRange haystack, ByteRange needle,
+                                        std::size_t end) noexcept;
+
+    bool has_pieces() const noexcept {
+        return plain_prefix != nullptr && ranked_after_prefix != nullptr;
+    }
+};
+
+#define QARVO_DECLARE_ROUTINES(name, cpu_check)  \
+    extern const SearchRoutines name##_routines; \
+    extern const LongSearchParts name##_long_parts;
 QARVO_FOR_EACH_VARIANT(QARVO_DECLARE_ROUTINES)
 #undef QARVO_DECLARE_ROUTINES
 
-#if QARVO_HAVE_AVX512BW
-// The AVX-512 variant as it runs by default on a CPU that executes 512-bit
-// operations as two 256-bit halves (runs_512_bits_as_halves). Its find_n,
-// find_n_on_halves, hands haystacks of kHalvesFindNFrom bytes or more
-// (needles of 4 bytes or more) to find_long_on_halves: the variant's plain
-// prefix over the first kHalvesPrefix positions, stopping early at a few
-// false candidates, then the AVX2 variant's ranked search from where it
-// stopped (find_ranked_after_prefix_avx2), with no prefix of its own.
-// Its other routines are the variant's own. Its backend is avx512bw;
-// QARVO_BACKEND=avx512bw runs avx512bw_routines.
-inline constexpr std::size_t kHalvesFindNFrom = 16 * 1024;
-inline constexpr std::size_t kHalvesPrefix = 384;
-extern const SearchRoutines avx512bw_on_halves_routines;
-SearchResult find_n_on_halves(ByteRange haystack, ByteRange needle) noexcept;
-// Precondition: 4 <= m <= n.
-SearchResult find_long_on_halves(ByteRange haystack, ByteRange needle) noexcept;
-// The AVX2 variant's find_ranked_after_prefix: the ranked search of what a
-// plain prefix that stopped at `end` left of the haystack (the caller's,
-// find_long_on_halves); the variant's whole find_n when that leaves no room
-// for one wide step. Precondition: 4 <= m <= n, end <= n.
-SearchResult find_ranked_after_prefix_avx2(ByteRange haystack, ByteRange needle,
-                                           std::size_t end) noexcept;
-#endif
+// The pieces of a variant compiled into this build; null for any other.
+const LongSearchParts* long_parts_for(Backend backend) noexcept;
+
+// The table of `wide` with find_n replaced by a hand-over: haystacks below
+// kRareAnchorsFrom bytes, and needles of fewer than 4 bytes, go to `wide`'s
+// own find_n; longer ones get `wide`'s plain prefix, then `half`'s ranked
+// search from where the prefix stopped. Every other entry is `wide`'s, so a
+// routine added to SearchRoutines is inherited. Null unless both variants
+// are compiled in and have the pieces (the caller checks that the CPU runs
+// them). Built on first use, then fixed.
+const SearchRoutines* routines_handing_over(Backend wide, Backend half) noexcept;
+
+// Which pair of variants a CPU that executes 512-bit operations as two
+// 256-bit halves (runs_512_bits_as_halves) joins, given the pieces of the
+// variants it runs, narrowest first: the widest, when its vectors are 512
+// bits and it has the pieces, hands long haystacks to the first with 256-bit
+// vectors and the pieces, whose loops scan them faster there.
+struct HalvesPair {
+    bool found;
+    std::size_t wide;  // indices into the list
+    std::size_t half;
+};
+HalvesPair halves_pair(std::span<const LongSearchParts* const> parts) noexcept;
+
+// The route for such a CPU among the variants `supported` (as
+// supported_backends()): routines_handing_over for halves_pair's choice, or
+// null when there is none.
+const SearchRoutines* route_on_halves(std::span<const Backend> supported) noexcept;
 
 // Whether the CPU executes each 512-bit vector operation as two 256-bit
 // halves: AMD's family 19h (Zen 3 and Zen 4; of these only Zen 4 has

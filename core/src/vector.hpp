@@ -56,7 +56,7 @@ inline typename V::Vec load_at(const std::uint8_t* data, std::size_t size,
 // 0 (which covered offsets 0 .. W - 1): the lowest offset in 1 .. W whose
 // address is a multiple of W. From there on every load of the main loops is
 // aligned, so none straddles two cache lines; off by 32, every 64-byte load
-// does, and find_one reads 1 MiB at two thirds of the aligned speed. The up to
+// does, and find_one reads 1 MiB far slower (core/TUNING.md). The up to
 // W - 1 offsets examined twice are known not to match, so the first match
 // is still the lowest. Only for backends with kAlignLoads: the 16-byte ones
 // keep counting their blocks from the start of the range.

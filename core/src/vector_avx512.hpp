@@ -39,8 +39,9 @@ struct Avx512 : BitLanes<Avx512MoveMask> {
     static Mask or_(Mask a, Mask b) noexcept { return a | b; }
 
     // Whether any lane of four masks is set: two ORs and one kortest, all in
-    // mask registers. Written as any(or_(...)), GCC 16 moves two of the masks
-    // to a general register, ORs them there and moves the result back.
+    // mask registers. Written as any(or_(...)), some GCC releases move two of
+    // the masks to a general register, OR them there and move the result back
+    // (core/TUNING.md).
     static bool any_of_four(Mask a, Mask b, Mask c, Mask d) noexcept {
         return _kortestz_mask64_u8(_kor_mask64(a, b), _kor_mask64(c, d)) == 0;
     }
@@ -87,8 +88,8 @@ struct Avx512 : BitLanes<Avx512MoveMask> {
     template <int K>
     static Vec shifted(Vec a, Vec b) noexcept {
         // The zero-masking form with every lane kept is the plain valignq;
-        // GCC 12's unmasked intrinsic trips -Wmaybe-uninitialized on its
-        // internal "undefined" source operand.
+        // the unmasked intrinsic trips some GCC releases' -Wmaybe-uninitialized
+        // on its internal "undefined" source operand (core/TUNING.md).
         const __m512i next = _mm512_maskz_alignr_epi64(0xFF, b, a, 2);
         return _mm512_alignr_epi8(next, a, K);
     }

@@ -1,10 +1,14 @@
 // find_n's choice of filter bytes and its way out of a weak filter, on every
-// variant: haystacks of decoys, long enough (over 4 KiB) for the wide
-// variants to choose their filter bytes, that steer them onto each path
-// (one, two or three anchors chosen by rank; the re-pick from counted
-// haystack bytes after false alarms or a spent budget; Two-Way when the
-// re-picked filter is weak too), with the needle planted at every position
-// among them, against the naive scan. Also the selection helpers themselves.
+// variant: haystacks of decoys that steer the search onto each path (the
+// plain prefix giving way; two anchors taking a third; one, two or three
+// anchors chosen by rank; the re-pick from counted haystack bytes after false
+// alarms, after a spent budget, or after the first stretch of a long
+// haystack; Two-Way when the re-picked filter is weak too), with the needle
+// planted at every position among them, against the naive scan. Each input
+// also checks, through the path probe of the core's test build (probe.hpp),
+// that the search took the path it was built to force: a haystack too short
+// for that path, or a change to the choice, fails here rather than leaving
+// the path untested. Also the selection helpers themselves.
 #define QARVO_ISA_NAMESPACE isa_filter_choice_test
 #include <gtest/gtest.h>
 
@@ -18,10 +22,18 @@
 #include "backend_fixture.hpp"
 #include "n.hpp"
 #include "planting.hpp"
+#include "probe.hpp"
 #include "rare_bytes.hpp"
+#include "variants.hpp"
 
 namespace qarvo::test {
 namespace {
+
+using detail::SearchPath;
+
+// Haystacks long enough for the wide variants' ranked search, with room
+// for its steps after the plain prefix.
+constexpr std::size_t kRanked = detail::kRareAnchorsFrom + 600;
 
 // One needle byte as an anchor of the scalar backend's filter.
 detail::Anchor<detail::Scalar> scalar_anchor(ByteRange needle, std::size_t offset) {
@@ -56,8 +68,54 @@ Bytes near_misses(const Bytes& needle, std::size_t n, std::size_t every, std::ui
     return haystack;
 }
 
+// Whether the plain prefix (first, second and last byte over `positions`
+// positions, candidates compared in full) stops at its misses before the
+// end of those positions, by the rule it is meant to follow.
+bool plain_prefix_gives_way(const Bytes& haystack, const Bytes& needle, std::size_t positions) {
+    const std::size_t m = needle.size();
+    std::size_t misses = 0;
+    for (std::size_t p = 0; p < positions && p + m <= haystack.size(); ++p) {
+        if (haystack[p] != needle[0] || haystack[p + 1] != needle[1] ||
+            haystack[p + m - 1] != needle[m - 1]) {
+            continue;
+        }
+        if (std::equal(needle.begin(), needle.end(),
+                       haystack.begin() + static_cast<std::ptrdiff_t>(p))) {
+            return false;
+        }
+        ++misses;
+        if (misses == detail::kPlainMisses || misses * m > detail::kPlainBytes) {
+            return true;
+        }
+    }
+    return false;
+}
+
 class FilterChoice : public EveryBackend {
 protected:
+    // Whether the variant under test chooses its filter bytes (the wide
+    // ones, which have the pieces of the ranked search).
+    bool chooses_bytes() const { return detail::long_parts_for(GetParam())->has_pieces(); }
+
+    // Whether the search of `haystack` for `needle` took `path`.
+    bool took(const Bytes& haystack, const Bytes& needle, SearchPath path) const {
+        detail::g_search_probe = {};
+        (void)routines().find_n(range_of(haystack), range_of(needle));
+        return detail::g_search_probe.took(path);
+    }
+
+    // That the search of the decoys takes `path` on the wide variants (on
+    // the 16-byte ones too with `every_variant`).
+    void expect_path(const Bytes& decoys, const Bytes& needle, SearchPath path,
+                     bool every_variant = false) const {
+        if (chooses_bytes() || every_variant) {
+            EXPECT_TRUE(took(decoys, needle, path))
+                << "path " << static_cast<unsigned>(path) << " not taken, paths "
+                << detail::g_search_probe.paths << ", needle of " << needle.size() << " in "
+                << decoys.size() << " bytes";
+        }
+    }
+
     // The needle at each position p of the decoys (every position up to
     // `dense`, then every `stride`-th, and the last few), checked against the
     // naive scan: it overwrites the decoys there, and may complete an earlier
@@ -85,17 +143,25 @@ TEST_P(FilterChoice, OneAnchorOnAByteThatTextDoesNotUse) {
     // '|' ranks as a byte text does not use: the wide variants test it alone
     // and leave the other anchors to the check. Decoys hold it too.
     const Bytes needle = bytes_of("the |line of text");
-    expect_planted_everywhere(near_misses(needle, 6000, 29, ' '), needle, 700, 7);
-    Bytes pipes = repeated("ab|cd", 5000);
+    const Bytes decoys = near_misses(needle, kRanked, 29, ' ');
+    expect_path(decoys, needle, SearchPath::kRankedOneAnchor);
+    expect_planted_everywhere(decoys, needle, 700, 23);
+    const Bytes pipes = repeated("ab|cd", kRanked);
     const Bytes short_needle = bytes_of("b|cdX");
-    expect_planted_everywhere(pipes, short_needle, 700, 5);
+    expect_path(pipes, short_needle, SearchPath::kRankedOneAnchor);
+    expect_planted_everywhere(pipes, short_needle, 700, 17);
 }
 
 TEST_P(FilterChoice, TwoAndThreeAnchorsOnLettersOfEachRank) {
     // Rare letters (two anchors tested), then common ones only (three).
-    for (const std::string_view text : {"quick zebra jumps", "the state of the art", "etaoin"}) {
+    for (const auto& [text, path] :
+         {std::pair{std::string_view("quick zebra jumps"), SearchPath::kRankedTwoAnchors},
+          std::pair{std::string_view("the state of the art"), SearchPath::kRankedThreeAnchors},
+          std::pair{std::string_view("etaoin"), SearchPath::kRankedThreeAnchors}}) {
         const Bytes needle = bytes_of(text);
-        expect_planted_everywhere(near_misses(needle, 6000, 23, 'e'), needle, 600, 7);
+        const Bytes decoys = near_misses(needle, kRanked, 23, 'e');
+        expect_path(decoys, needle, path);
+        expect_planted_everywhere(decoys, needle, 600, 19);
         ASSERT_FALSE(HasFatalFailure()) << text;
     }
 }
@@ -103,17 +169,22 @@ TEST_P(FilterChoice, TwoAndThreeAnchorsOnLettersOfEachRank) {
 TEST_P(FilterChoice, CountedBytesReplaceRankedOnesAfterFalseAlarms) {
     // In a run of 'z' (a rare letter by rank) every position passes the
     // anchors chosen by rank from "z..ze z..z"; the search counts the
-    // haystack and filters on the 'e'. Short needles get there by false
-    // alarms, long ones by spending the budget first.
+    // haystack and filters on the 'e'. The shortest needle gets there by
+    // false alarms, longer ones by spending the budget first.
+    const Bytes run(kRanked, 'z');
     for (const std::size_t k : {2u, 5u, 40u, 150u}) {
+        const SearchPath path = k == 2 ? SearchPath::kRecountedAfterFalseAlarms
+                                       : SearchPath::kRecountedAfterSpentBudget;
         Bytes needle(2 * k + 1, 'z');
         needle[k] = 'e';
-        expect_planted_everywhere(Bytes(5000, 'z'), needle, 400, 11);
+        expect_path(run, needle, path);
+        expect_planted_everywhere(run, needle, 400, 41);
         ASSERT_FALSE(HasFatalFailure()) << "needle of " << needle.size();
         // The needle's rare byte next to its end, as in "zz..zezz".
         Bytes late(needle.size(), 'z');
         late[late.size() - 3] = 'e';
-        expect_planted_everywhere(Bytes(5000, 'z'), late, 400, 11);
+        expect_path(run, late, path);
+        expect_planted_everywhere(run, late, 400, 41);
         ASSERT_FALSE(HasFatalFailure()) << "late 'e', needle of " << late.size();
     }
 }
@@ -121,12 +192,19 @@ TEST_P(FilterChoice, CountedBytesReplaceRankedOnesAfterFalseAlarms) {
 TEST_P(FilterChoice, TwoWayFinishesWhenNoByteIsRareInTheHaystack) {
     // Every needle byte is as common as the others in "qazqaz...": the
     // counted filter is as weak as the ranked one, and once the budget is
-    // spent a second time Two-Way answers for the rest.
-    for (const std::string_view text : {"qazqxzqa", "qazqazqazqzaqazqazqazqazqazqazqa",
-                                        "qazqazqazqazqazqazqazqazqazqazqazqazqazqaqqazqazqa"}) {
-        const Bytes needle = bytes_of(text);
-        expect_planted_everywhere(repeated("qaz", 5000), needle, 400, 13);
-        ASSERT_FALSE(HasFatalFailure()) << text;
+    // spent a second time Two-Way answers for the rest. The 16-byte
+    // variants, whose filter is fixed, hand over to Two-Way too.
+    // The needles break the period late, after the bytes any filter tests
+    // (all in step with the period), so candidates at every third position
+    // fail late; they are long enough (over four bytes compared per
+    // position) for the budget to run out.
+    const Bytes decoys = repeated("qaz", kRanked);
+    for (const std::size_t m : {14u, 32u, 50u}) {
+        Bytes needle = repeated("qaz", m);
+        needle[m - 2] = 'z';
+        expect_path(decoys, needle, SearchPath::kTwoWay, true);
+        expect_planted_everywhere(decoys, needle, 400, 37);
+        ASSERT_FALSE(HasFatalFailure()) << "needle of " << m;
     }
 }
 
@@ -136,7 +214,9 @@ TEST_P(FilterChoice, ResultsStayExactAcrossTheRepick) {
     // re-pick to happen part way through.
     const Bytes needle = bytes_of("fox and hound");
     for (std::size_t every = 5; every <= 40; every += 7) {
-        expect_planted_everywhere(near_misses(needle, 6000, every, 'o'), needle, 300, 31);
+        const Bytes decoys = near_misses(needle, kRanked, every, 'o');
+        expect_path(decoys, needle, SearchPath::kRecountedAfterFalseAlarms);
+        expect_planted_everywhere(decoys, needle, 300, 61);
         ASSERT_FALSE(HasFatalFailure()) << "a decoy every " << every;
     }
 }
@@ -158,6 +238,8 @@ TEST_P(FilterChoice, LongHaystacksChooseAgainByASampleOfTheirStart) {
         return routines().find_n(range_of(haystack), range_of(needle));
     };
     ASSERT_EQ(search(decoys), SearchResult::not_found());
+    expect_path(decoys, needle, SearchPath::kCountedAfterRankedPrefix);
+    expect_path(decoys, needle, SearchPath::kRecountedAfterFalseAlarms);
     Bytes haystack = decoys;
     for (std::size_t p = 0; p + m <= n;
          p += (p < 200 || p + 200 > n || (p > turn - 200 && p < turn + 200)) ? 1 : 4099) {
@@ -194,6 +276,18 @@ TEST_P(FilterChoice, PlainPrefixGivesWayAfterItsMisses) {
                 for (std::size_t k = 0; k < decoys && k * every + needle.size() <= n; ++k) {
                     plant(haystack, 1 + k * every, decoy);
                 }
+                // The prefix gives way at its kPlainMisses-th failing
+                // candidate (or after kPlainBytes bytes compared), when that
+                // lies within the positions it examines, and only then.
+                // Decoys closer than the needle's length cut one another
+                // short, so the candidates are counted, not the decoys.
+                const std::size_t positions =
+                    n < detail::kPartnerFrom ? detail::kShortPlainPrefix : detail::kPlainPrefix;
+                const bool gives_way = plain_prefix_gives_way(haystack, needle, positions);
+                if (chooses_bytes()) {
+                    EXPECT_EQ(took(haystack, needle, SearchPath::kPlainPrefixGaveWay), gives_way)
+                        << n << " bytes, " << decoys << " decoys every " << every;
+                }
                 expect_planted_everywhere(haystack, needle, 900, 37);
                 ASSERT_FALSE(HasFatalFailure())
                     << n << " bytes, " << decoys << " decoys every " << every;
@@ -229,6 +323,13 @@ TEST_P(FilterChoice, ShortHaystacksLeaveTwoAnchorsForThreeAfterFalseAlarms) {
                     decoy[broken[k % 3]] = '#';
                     plant(decoys, at, decoy);
                 }
+                // Sparse decoys, whole and each rejected by the third anchor
+                // or the check, raise a false alarm in every wide step: the
+                // third anchor joins within a few KiB. (Dense ones overlap,
+                // cut short; the third may never be needed.)
+                if (n >= 4095 && every == 60) {
+                    expect_path(decoys, needle, SearchPath::kUnrankedThirdAnchor);
+                }
                 expect_planted_everywhere(decoys, needle, n < 10000 ? n : 600, 97);
                 ASSERT_FALSE(HasFatalFailure())
                     << text << ", " << n << " bytes, a decoy every " << every;
@@ -254,7 +355,7 @@ TEST(RareBytes, AByteAbsentFromTheSampleIsTestedAloneOnlyWhenRareNearbyOrBesideA
         counts.of[std::uint8_t{'y'}] = second;
         return detail::anchors_to_test_by_count(filter, counts, rare_nearby);
     };
-    constexpr std::size_t S = detail::ByteCounts::kSample;
+    constexpr std::size_t S = detail::kSampleBytes;
     EXPECT_EQ(tested(0, S, false), 1u);          // a run of the second byte
     EXPECT_EQ(tested(0, S / 8 + 1, false), 1u);  // the second lets through over 1 in 8
     EXPECT_EQ(tested(0, S / 8, false), 2u);      // selective enough to test as well
@@ -299,8 +400,8 @@ TEST(RareBytes, NeedleCountsEqualTheTableForEveryScoredByte) {
         needle[m / 2] = 'x';
         needle[m - 1] = needle[0];
         for (const std::size_t from :
-             {std::size_t{0}, std::size_t{1}, std::size_t{1000},
-              data.size() - detail::ByteCounts::kSample, data.size() - 100, data.size()}) {
+             {std::size_t{0}, std::size_t{1}, std::size_t{1000}, data.size() - detail::kSampleBytes,
+              data.size() - 100, data.size()}) {
             check(needle, 256, from);
             check(needle, 4, from);  // the last byte beyond the limit
         }

@@ -1,18 +1,26 @@
-// The AVX-512 variant as it runs on CPUs that execute 512-bit operations as
-// halves: on a long haystack find_n examines the first positions itself,
-// stopping early at a few false candidates, and hands the rest to the AVX2
-// variant. The hand-over is where a position could be skipped, reported at
-// the wrong offset, or read past: every test here plants around it and
-// compares with the naive scan. The table runs on any CPU with AVX-512, so these
-// tests do not depend on which one CI gets.
+// Routes of two variants (halves.cpp): one variant's table with its find_n
+// replaced by a hand-over, on long haystacks, from its plain prefix to the
+// other's ranked search. The dispatcher takes one on CPUs that execute
+// 512-bit operations as halves; here every pair of supported variants that
+// have the pieces is composed and tested, so the hand-over runs on any CPU
+// with a wide variant, not only where the dispatcher would take it. The
+// hand-over is where a position could be skipped, reported at the wrong
+// offset, or read past: every search here plants around it and compares
+// with the naive scan. Also the composition itself: the composed table is
+// the wide table in every entry but find_n, and the pair the dispatcher
+// joins is chosen by the variants' widths.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "backend_fixture.hpp"
 #include "guarded_page.hpp"
 #include "naive.hpp"
 #include "planting.hpp"
@@ -22,23 +30,52 @@
 namespace qarvo::test {
 namespace {
 
-#if QARVO_HAVE_AVX512BW
+using detail::kPlainPrefix;
+using detail::kRareAnchorsFrom;
+using detail::routines_handing_over;
 
-using detail::avx512bw_on_halves_routines;
-using detail::kHalvesFindNFrom;
-using detail::kHalvesPrefix;
+// A wide variant and the one it hands long haystacks over to.
+using Pair = std::pair<Backend, Backend>;
 
-class Halves : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (routines_for(Backend::avx512bw) == nullptr) {
-            GTEST_SKIP() << "this CPU does not run the AVX-512 variant";
+// Every ordered pair of supported variants that routines_handing_over joins.
+std::vector<Pair> composable_pairs() {
+    std::vector<Pair> pairs;
+    for (const Backend wide : supported_backends()) {
+        for (const Backend half : supported_backends()) {
+            if (routines_handing_over(wide, half) != nullptr) {
+                pairs.emplace_back(wide, half);
+            }
         }
+    }
+    return pairs;
+}
+
+std::string pair_name(const ::testing::TestParamInfo<Pair>& info) {
+    return std::string(backend_name(info.param.first)) + "_to_" +
+           std::string(backend_name(info.param.second));
+}
+
+// A needle of m bytes that no other window of the filler matches, with a
+// rare byte in its middle and common ones elsewhere, so that the filters
+// of both variants have something to find.
+Bytes needle_of(std::size_t m) {
+    Bytes needle(m, 'e');
+    needle[m / 2] = 'Q';
+    needle.back() = 'z';
+    return needle;
+}
+
+class Halves : public ::testing::TestWithParam<Pair> {
+protected:
+    static const SearchRoutines& table() {
+        const SearchRoutines* composed = routines_handing_over(GetParam().first, GetParam().second);
+        EXPECT_NE(composed, nullptr);
+        return *composed;
     }
 
     static SearchResult find_n(std::span<const std::uint8_t> haystack,
                                std::span<const std::uint8_t> needle) {
-        return avx512bw_on_halves_routines.find_n(range_of(haystack), range_of(needle));
+        return table().find_n(range_of(haystack), range_of(needle));
     }
 
     // n bytes of '.' that end at a guard page, with the needle planted at
@@ -62,27 +99,17 @@ protected:
     }
 };
 
-// A needle of m bytes that no other window of the filler matches, with a
-// rare byte in its middle and common ones elsewhere, so that the filters
-// of both variants have something to find.
-Bytes needle_of(std::size_t m) {
-    Bytes needle(m, 'e');
-    needle[m / 2] = 'Q';
-    needle.back() = 'z';
-    return needle;
-}
-
-TEST_F(Halves, FindNFindsTheOnlyMatchAroundTheHandOver) {
+TEST_P(Halves, FindNFindsTheOnlyMatchAroundTheHandOver) {
     // Lengths on both sides of the size the hand-over starts at; the first
-    // part examines kHalvesPrefix positions when nothing stops it early.
-    for (const std::size_t n : {kHalvesFindNFrom - 1, kHalvesFindNFrom, kHalvesFindNFrom + 1,
-                                3 * kHalvesFindNFrom + 17}) {
+    // part examines kPlainPrefix positions when nothing stops it early.
+    for (const std::size_t n : {kRareAnchorsFrom - 1, kRareAnchorsFrom, kRareAnchorsFrom + 1,
+                                3 * kRareAnchorsFrom + 17}) {
         for (const std::size_t m : {4u, 5u, 16u, 33u, 64u, 600u}) {
             const Bytes needle = needle_of(m);
             Bytes haystack(n, '.');
             ASSERT_EQ(find_n(haystack, needle), SearchResult::not_found()) << n << " " << m;
             std::vector<std::size_t> starts{0, n - m};
-            for (std::size_t p = kHalvesPrefix - 70; p <= kHalvesPrefix + 70; ++p) {
+            for (std::size_t p = kPlainPrefix - 70; p <= kPlainPrefix + 70; ++p) {
                 starts.push_back(p);
             }
             for (const std::size_t p : starts) {
@@ -95,12 +122,12 @@ TEST_F(Halves, FindNFindsTheOnlyMatchAroundTheHandOver) {
     }
 }
 
-TEST_F(Halves, FindNHandsOverAfterTheFalseCandidatesOfTheFirstPart) {
+TEST_P(Halves, FindNHandsOverAfterTheFalseCandidatesOfTheFirstPart) {
     // Decoys that the first part's filter (first, second and last byte)
     // takes for candidates; after a few it hands over at the position after
     // the last one it compared. The needle is planted at every position
     // from before the last decoy to well after it, with 1 to 20 decoys.
-    const std::size_t n = kHalvesFindNFrom + 5;
+    const std::size_t n = kRareAnchorsFrom + 5;
     for (const std::size_t m : {4u, 9u, 64u}) {
         const Bytes needle = needle_of(m);
         Bytes decoy = needle;
@@ -122,13 +149,13 @@ TEST_F(Halves, FindNHandsOverAfterTheFalseCandidatesOfTheFirstPart) {
     }
 }
 
-TEST_F(Halves, FindNReturnsTheFirstOfMatchesOnBothSides) {
+TEST_P(Halves, FindNReturnsTheFirstOfMatchesOnBothSides) {
     // A match that the first part examines and one the second part does:
     // the first wins, wherever the hand-over falls between them.
-    const std::size_t n = kHalvesFindNFrom + 100;
+    const std::size_t n = kRareAnchorsFrom + 100;
     for (const std::size_t m : {4u, 16u, 64u}) {
         const Bytes needle = needle_of(m);
-        for (const std::size_t first : {kHalvesPrefix - m, kHalvesPrefix - 1, kHalvesPrefix}) {
+        for (const std::size_t first : {kPlainPrefix - m, kPlainPrefix - 1, kPlainPrefix}) {
             Bytes haystack(n, '.');
             plant(haystack, first, needle);
             plant(haystack, first + m, needle);
@@ -139,24 +166,24 @@ TEST_F(Halves, FindNReturnsTheFirstOfMatchesOnBothSides) {
     }
 }
 
-TEST_F(Halves, FindNReadsNothingPastTheHaystack) {
+TEST_P(Halves, FindNReadsNothingPastTheHaystack) {
     // The haystack ends at a guard page; the needle is absent, planted at
     // the very end, or planted across the hand-over.
     for (const std::size_t m : {std::size_t{4}, std::size_t{17}, std::size_t{64}}) {
-        for (const std::size_t n : {kHalvesFindNFrom, kHalvesFindNFrom + 63}) {
-            expect_naive_before_guard(n, needle_of(m), {n, n - m, kHalvesPrefix - 1});
+        for (const std::size_t n : {kRareAnchorsFrom, kRareAnchorsFrom + 63}) {
+            expect_naive_before_guard(n, needle_of(m), {n, n - m, kPlainPrefix - 1});
             ASSERT_FALSE(HasFatalFailure());
         }
     }
 }
 
-TEST_F(Halves, FindNOfNeedlesNearlyAsLongAsTheHaystack) {
+TEST_P(Halves, FindNOfNeedlesNearlyAsLongAsTheHaystack) {
     // Past the first part, the second searches from where it stopped; a
-    // needle too long for one AVX2 wide step in what is left (the first
-    // part stops after a block or two for such a needle) takes the AVX2
-    // variant's whole find_n instead. Needle lengths across that limit,
+    // needle too long for one wide step of the second variant in what is
+    // left (the first part stops after a block or two for such a needle)
+    // takes that variant's whole find_n instead. Needle lengths across that limit,
     // absent, or planted first, last and in between, in a haystack that
-    // ends at a guard page; from 256 KiB on, the AVX2 search also limits
+    // ends at a guard page; from 256 KiB on, the ranked search also limits
     // the stretch it searches before counting a sample to the haystack.
     const auto needle_with_rare = [](std::size_t m, std::size_t rare_at) {
         Bytes needle(m, 'e');
@@ -164,7 +191,7 @@ TEST_F(Halves, FindNOfNeedlesNearlyAsLongAsTheHaystack) {
         needle.back() = 'z';
         return needle;
     };
-    const std::size_t n = kHalvesFindNFrom + 100;
+    const std::size_t n = kRareAnchorsFrom + 100;
     for (std::size_t m = n - 420; m <= n - 100; m += 11) {
         expect_naive_before_guard(n, needle_with_rare(m, m / 2), {n, 0, (n - m) / 2, n - m});
         ASSERT_FALSE(HasFatalFailure());
@@ -178,7 +205,103 @@ TEST_F(Halves, FindNOfNeedlesNearlyAsLongAsTheHaystack) {
     }
 }
 
-#endif
+TEST_P(Halves, ComposedTableIsTheWideTableButFindN) {
+    // Every entry, whatever SearchRoutines holds, is the wide variant's but
+    // find_n: the table is compared as bytes with the wide one after taking
+    // find_n from it (both are static, so their padding is zero).
+    const SearchRoutines* wide = routines_for(GetParam().first);
+    ASSERT_NE(wide, nullptr);
+    const SearchRoutines& composed = table();
+    EXPECT_NE(composed.find_n, wide->find_n);
+    EXPECT_EQ(composed.backend, wide->backend);
+    SearchRoutines expected;
+    std::memcpy(&expected, wide, sizeof expected);
+    expected.find_n = composed.find_n;
+    EXPECT_EQ(std::memcmp(&expected, &composed, sizeof expected), 0);
+    // Made once: the same table on every call.
+    EXPECT_EQ(&composed, routines_handing_over(GetParam().first, GetParam().second));
+}
+
+TEST_P(Halves, ShortHaystacksAndNeedlesStayWithTheWideVariant) {
+    // Below kRareAnchorsFrom bytes, or with needles of 1 to 3 bytes, the
+    // hand-over answers as the wide variant's own find_n does, across the
+    // block boundaries of short haystacks and at the threshold.
+    const SearchRoutines* wide = routines_for(GetParam().first);
+    ASSERT_NE(wide, nullptr);
+    for (const std::size_t m : {1u, 2u, 3u, 4u, 9u}) {
+        Bytes needle = needle_of(std::max<std::size_t>(m, 4));
+        needle.resize(m);
+        for (const std::size_t n : {m, m + 63, std::size_t{4096}, kRareAnchorsFrom - 1}) {
+            Bytes haystack(n, '.');
+            for (std::size_t p = 0; p + m <= n; p += (p < 300 ? 1 : 997)) {
+                plant(haystack, p, needle);
+                const SearchResult expected = naive_find(haystack, needle);
+                ASSERT_EQ(find_n(haystack, needle), expected) << n << " " << m << " " << p;
+                ASSERT_EQ(wide->find_n(range_of(haystack), range_of(needle)), expected);
+                std::fill_n(haystack.begin() + static_cast<std::ptrdiff_t>(p), m, '.');
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pairs, Halves, ::testing::ValuesIn(composable_pairs()), pair_name);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Halves);
+
+// Fabricated pieces: widths, and whether a variant has the pieces.
+SearchResult no_prefix(ByteRange, ByteRange, std::size_t&) noexcept {
+    return SearchResult::not_found();
+}
+SearchResult no_ranked(ByteRange, ByteRange, std::size_t) noexcept {
+    return SearchResult::not_found();
+}
+constexpr detail::LongSearchParts k16{16, nullptr, nullptr};
+constexpr detail::LongSearchParts k32{32, &no_prefix, &no_ranked};
+constexpr detail::LongSearchParts k32Bare{32, nullptr, nullptr};
+constexpr detail::LongSearchParts k64{64, &no_prefix, &no_ranked};
+constexpr detail::LongSearchParts k64Bare{64, nullptr, nullptr};
+
+detail::HalvesPair pair_of(std::initializer_list<const detail::LongSearchParts*> parts) {
+    const std::vector<const detail::LongSearchParts*> list(parts);
+    return detail::halves_pair(list);
+}
+
+TEST(HalvesPair, JoinsThe512BitWidestWithTheFirst256BitVariant) {
+    const detail::HalvesPair x86 = pair_of({&k16, &k16, &k32, &k64});
+    EXPECT_TRUE(x86.found);
+    EXPECT_EQ(x86.wide, 3u);
+    EXPECT_EQ(x86.half, 2u);
+    // A later variant of 512-bit vectors is the wide one, whatever its name.
+    const detail::HalvesPair later = pair_of({&k16, &k32, &k64, &k64});
+    EXPECT_TRUE(later.found);
+    EXPECT_EQ(later.wide, 3u);
+    EXPECT_EQ(later.half, 1u);
+}
+
+TEST(HalvesPair, NoRouteWithoutA512BitWidestOrA256BitPartner) {
+    EXPECT_FALSE(pair_of({}).found);
+    EXPECT_FALSE(pair_of({&k16}).found);
+    EXPECT_FALSE(pair_of({&k16, &k32}).found);            // the widest of 256 bits
+    EXPECT_FALSE(pair_of({&k16, &k64}).found);            // nothing of 256 bits
+    EXPECT_FALSE(pair_of({&k16, &k32Bare, &k64}).found);  // 256 bits without the pieces
+    EXPECT_FALSE(pair_of({&k16, &k32, &k64Bare}).found);  // 512 bits without the pieces
+    EXPECT_FALSE(pair_of({&k16, &k64, &k32}).found);      // the widest is the last
+}
+
+TEST(HalvesPair, TheRouteOfThisCpuIsAHandOverFromTheWidestVariant) {
+    // Whatever the CPU, route_on_halves composes two of the supported
+    // variants, the widest handing over, or none.
+    const auto supported = supported_backends();
+    const SearchRoutines* route = detail::route_on_halves(supported);
+    if (route == nullptr) {
+        GTEST_SKIP() << "the variants this CPU runs have no 512-bit and 256-bit pair";
+    }
+    EXPECT_EQ(route->backend, supported.back());
+    bool composed = false;
+    for (const Backend half : supported) {
+        composed = composed || route == routines_handing_over(supported.back(), half);
+    }
+    EXPECT_TRUE(composed);
+}
 
 }  // namespace
 }  // namespace qarvo::test

@@ -79,9 +79,10 @@ SearchResult windows_compared(std::span<const std::uint8_t> haystack,
     return SearchResult::not_found();
 }
 
-// The routine tables to check: every supported variant's, and on a CPU with
-// AVX-512 the table that AMD's Zen 4 runs by default (its find_n hands long
-// haystacks to the AVX2 variant), whichever CPU this is.
+// The routine tables to check: every supported variant's, and every route of
+// two of them (routines_handing_over, halves.cpp: one variant's find_n
+// handing long haystacks to another's ranked search), among them the one
+// AMD's Zen 4 runs by default, whichever CPU this is.
 std::vector<const qarvo::SearchRoutines*> tables() {
     std::vector<const qarvo::SearchRoutines*> out;
     for (const qarvo::Backend backend : qarvo::supported_backends()) {
@@ -89,11 +90,13 @@ std::vector<const qarvo::SearchRoutines*> tables() {
         check(r != nullptr);
         out.push_back(r);
     }
-#if QARVO_HAVE_AVX512BW
-    if (qarvo::routines_for(qarvo::Backend::avx512bw) != nullptr) {
-        out.push_back(&qarvo::detail::avx512bw_on_halves_routines);
+    for (const qarvo::Backend wide : qarvo::supported_backends()) {
+        for (const qarvo::Backend half : qarvo::supported_backends()) {
+            if (const qarvo::SearchRoutines* r = qarvo::detail::routines_handing_over(wide, half)) {
+                out.push_back(r);
+            }
+        }
     }
-#endif
     return out;
 }
 

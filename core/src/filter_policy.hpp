@@ -1,0 +1,134 @@
+// Every threshold of the long search's choice of filter bytes and of its
+// paths (find_n, n.hpp), and the rank below which find_two and find_three
+// test a byte alone (sieve.hpp), each with why it is where it is. They steer
+// speed only: every choice finds the same occurrences. core/TUNING.md holds
+// the measurements behind them; its entries name each constant.
+//
+// Plain constants, outside the variants' namespaces: the dispatcher's routes
+// (halves.cpp) and the tests read them too. Constants that only bound the
+// cost of a helper, not what it chooses, stay beside it (kVectorCounted,
+// kNetworkOffsets, kFewWindows, VerifyBudget).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qarvo::detail {
+
+// --- Which search a haystack gets (the wide variants) ---
+
+// Below this many haystack bytes the wide variants do not rank the needle
+// (find_unranked): ranking and the run-time choice of the number of anchors
+// cost more there than they save. The Zen 4 route (halves.cpp) hands over
+// from here too, since what it hands over to is the ranked search.
+inline constexpr std::size_t kRareAnchorsFrom = 16384;
+
+// From this many haystack bytes find_unranked picks a partner for its rare
+// byte (partnered_filter): the pick is a fixed cost that shorter haystacks
+// do not earn back, and the last byte it otherwise pairs with is often
+// common ("y swoope", where the 'y' pairs far better with the 'w').
+inline constexpr std::size_t kPartnerFrom = 4096;
+
+// --- The plain prefix (plain_prefix) ---
+
+// Positions that the wide variants search with the plain filter (first,
+// second and last byte, each candidate compared in full) before they choose
+// filter bytes: a common word usually occurs within the first few hundred
+// bytes of text, and found there it never pays for the choice. Haystacks
+// below kPartnerFrom take the shorter prefix, since the prefix's cost is a
+// larger share of their search.
+inline constexpr std::size_t kPlainPrefix = 384;
+inline constexpr std::size_t kShortPlainPrefix = 128;
+
+// The prefix stops after kPlainMisses failed candidates or kPlainBytes
+// bytes compared by them: this bounds its extra work to a few hundred
+// bytes, so a long needle that nearly matches everywhere (a run of one
+// byte) gives up after one comparison and the search stays linear.
+inline constexpr std::size_t kPlainMisses = 8;
+inline constexpr std::size_t kPlainBytes = 512;
+
+// --- Needle bytes looked at ---
+
+// Inner needle bytes that find_unranked scans for its rarest: a few, since
+// the scan's chain of compares is a fixed cost of every call, and fewer
+// than 8 chose worse bytes.
+inline constexpr std::size_t kShortScan = 8;
+inline constexpr std::size_t kPartneredScan = 16;
+
+// Inner bytes that partnered_filter looks at for a partner besides the
+// first and last: the start of a needle holds most of its distinct letters.
+inline constexpr std::size_t kPartnerScan = 16;
+
+// Needle bytes ranked or scanned: at least kLeastRanked (ranked search) or
+// kLeastScanned (the 16-byte variants' check byte), and up to one per
+// kHaystackPerNeedleByte haystack bytes, so that preparing a long needle
+// never costs more than a small share of searching the haystack.
+inline constexpr std::size_t kLeastRanked = 8;
+inline constexpr std::size_t kLeastScanned = 256;
+inline constexpr std::size_t kHaystackPerNeedleByte = 64;
+
+// --- Byte ranks (byte_rank.hpp) ---
+
+// Ranks below this one are bytes that text does not use: a filter tests
+// such a byte alone (find_n's anchors, find_two's and find_three's sieve),
+// since it lets through too few positions to be worth a second load.
+inline constexpr std::uint8_t kAlienRank = 100;
+
+// A second rarest byte of rank at most this (a capital, digit, punctuation
+// mark, a letter no more common than 'm', the continuation byte of a rarer
+// Cyrillic letter) is rare enough that two anchors suffice; above it, three.
+inline constexpr std::uint8_t kTwoAnchorRank = 211;
+
+// A last needle byte of this rank or above (a space, an 'e', a Cyrillic lead
+// byte, a NUL) pairs badly with the rare inner byte in short_filter, which
+// then takes the byte before it.
+inline constexpr std::uint8_t kCommonLastRank = 250;
+
+// --- Counting the haystack (rare_bytes.hpp, refilter_by_count) ---
+
+// Bytes of haystack counted when the filter chosen by rank proves weak:
+// enough to tell a byte that is absent or rare from a common one, little
+// enough to cost no more than a few wide steps.
+inline constexpr std::size_t kSampleBytes = 512;
+
+// Two counted anchors suffice when together they let through about one
+// position in kTwoAnchorShare or fewer: beyond that the third load costs
+// less than the false candidates it stops.
+inline constexpr std::size_t kTwoAnchorShare = 2048;
+
+// A byte absent from the sample is tested alone when the second anchor
+// would not narrow it much anyway (more than one sample byte in
+// kSelectiveShare, as the run byte of a run).
+inline constexpr std::size_t kSelectiveShare = 8;
+
+// ...or when it is rare in a wider window too (at most kLoneLimit times in
+// kLoneWindow bytes): a byte the sample lacks may still be common further on
+// (a full stop in prose), and at one in 512 or fewer a second, misaligned
+// load costs more than the false alarms it saves.
+inline constexpr std::size_t kLoneWindow = 4096;
+inline constexpr std::size_t kLoneLimit = 8;
+
+// From this many haystack bytes left, the ranked search scans its first
+// kRankedPrefix bytes with the ranked filter, then counts a sample of them
+// and takes the counted choice if it tests fewer anchors: a byte the table
+// guesses common may be absent from the data (the 'b' in a run of 'a'), and
+// on haystacks this long the count is a small share of the search.
+inline constexpr std::size_t kCountFrom = 256 * 1024;
+inline constexpr std::size_t kRankedPrefix = 16 * 1024;
+
+// --- When a filter counts as weak (wide_steps) ---
+
+// A wide step whose candidates the check anchor all rejects (a false alarm)
+// costs a mispredicted branch and four more compares. Once false alarms
+// exceed one step in kFalseAlarmShare, plus kFalseAlarmSlack, the filter
+// counts as weak: text needles made of common letters get there within a few
+// KiB; random data and needles with a rare byte never do.
+inline constexpr std::size_t kFalseAlarmShare = 64;
+inline constexpr std::size_t kFalseAlarmSlack = 16;
+
+// The slack of find_unranked's two anchors before the third joins them: a
+// haystack of 1 KiB has only a few wide steps, so kFalseAlarmSlack would
+// never be reached.
+inline constexpr std::size_t kShortFalseAlarmSlack = 4;
+
+}  // namespace qarvo::detail

@@ -1,0 +1,307 @@
+// The choice of the long search's filter bytes (find_n, n.hpp): the needle
+// bytes a filter tests (Anchor, Filter), how each search picks them (by the
+// byte-rank table, byte_rank.hpp, or by counting a sample of the haystack,
+// rare_bytes.hpp), and how many of them it tests at every position. Every
+// threshold of that policy is in filter_policy.hpp. Only speed depends on
+// the choice: every occurrence is a candidate of any choice of bytes.
+#pragma once
+
+#include <bit>
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include "byte_rank.hpp"
+#include "filter_policy.hpp"
+#include "qarvo/search.hpp"
+#include "rare_bytes.hpp"
+#include "vector.hpp"
+
+namespace qarvo::detail {
+inline namespace QARVO_ISA_NAMESPACE {
+
+// One needle byte at an offset, splat into a vector.
+template <class V>
+struct Anchor {
+    std::size_t offset;
+    typename V::Vec byte;
+    std::uint8_t byte_value;
+
+    static Anchor at(ByteRange needle, std::size_t offset) noexcept {
+        const std::uint8_t value = needle.data[offset];
+        return Anchor{offset, V::splat(value), value};
+    }
+};
+
+// The needle bytes a search tests, built once per call: the filter tests the
+// first, the middle and the last anchor at every position; a candidate is
+// then tested on the check anchor before it is compared in full. The search
+// starts with the second byte in the middle and the likely rarest inner byte
+// as the check; swapped() exchanges the two.
+template <class V>
+struct Filter {
+    Anchor<V> first;
+    Anchor<V> middle;
+    Anchor<V> last;
+    Anchor<V> check;
+
+    Filter swapped() const noexcept { return Filter{first, check, last, middle}; }
+};
+
+// The offset of the needle byte, other than 0, 1 and m - 1, most likely to
+// reject a false candidate. The scan stops at a byte of the rarest rank, and
+// looks at no more than `scan_limit` inner bytes, so that a long needle in a
+// short haystack does not cost more to prepare than to search.
+// Precondition: m >= 4.
+inline std::size_t rarest_inner_offset(ByteRange needle, std::size_t scan_limit) noexcept {
+    assert(needle.size >= 4);
+    const std::size_t inner_end = needle.size - 1;
+    const std::size_t end = inner_end - 2 < scan_limit ? inner_end : 2 + scan_limit;
+    std::size_t best = 2;
+    std::uint8_t best_rank = kByteRank.of[needle.data[2]];
+    for (std::size_t k = 3; k < end && best_rank > 0; ++k) {
+        const std::uint8_t rank = kByteRank.of[needle.data[k]];
+        if (rank < best_rank) {
+            best = k;
+            best_rank = rank;
+        }
+    }
+    return best;
+}
+
+// Inner bytes that the 16-byte variants scan for their check byte in a
+// haystack of n bytes: at least kLeastScanned, up to one per
+// kHaystackPerNeedleByte haystack bytes.
+inline std::size_t rare_scan_limit(std::size_t haystack_size) noexcept {
+    return haystack_size / kHaystackPerNeedleByte > kLeastScanned
+               ? haystack_size / kHaystackPerNeedleByte
+               : kLeastScanned;
+}
+
+// Needle bytes that the wide variants rank before their first vector step:
+// at least kLeastRanked, up to one per kHaystackPerNeedleByte haystack bytes.
+inline std::size_t rank_scan_limit(std::size_t haystack_size) noexcept {
+    return haystack_size / kHaystackPerNeedleByte > kLeastRanked
+               ? haystack_size / kHaystackPerNeedleByte
+               : kLeastRanked;
+}
+
+// The filter of the wide backends: the four rarest needle bytes, rarest
+// first; the wide steps test the first one to three at every position and
+// the others on the candidates (candidates, refine).
+template <class V>
+Filter<V> rare_filter(ByteRange needle, const RareOffsets& rarest) noexcept {
+    return Filter<V>{Anchor<V>::at(needle, rarest.at[0]), Anchor<V>::at(needle, rarest.at[1]),
+                     Anchor<V>::at(needle, rarest.at[2]), Anchor<V>::at(needle, rarest.at[3])};
+}
+
+// The filter of the 16-byte backends: first, second and last byte, and the
+// likely rarest inner byte as the check.
+template <class V>
+Filter<V> fixed_filter(ByteRange needle, std::size_t rare_offset) noexcept {
+    return Filter<V>{Anchor<V>::at(needle, 0), Anchor<V>::at(needle, 1),
+                     Anchor<V>::at(needle, needle.size - 1), Anchor<V>::at(needle, rare_offset)};
+}
+
+// The filter of the wide variants below kRareAnchorsFrom: the likely
+// rarest inner byte and the last byte, tested at every position (two loads
+// per block, where three cost more on short haystacks of text), then the
+// first byte, and the second as the check. The last byte pairs better with
+// the inner one than the first does: a needle of text often starts with a
+// space, a UTF-8 lead byte or, in binary data, a NUL, and its last byte is
+// rarely as common. When it is (rank kCommonLastRank or above), the byte
+// before it takes its place, unless that is the inner one: the newline and
+// Cyrillic lead byte of "\xd0\xbd\xd0\xb8\n\xd1\x81\xd0" let through nearly
+// every line break of Russian text, the 0x81 before the lead byte far fewer
+// (the real-data case `russian` at 1 KiB; core/TUNING.md). Where the two
+// still let many positions through (hex digits, a pair of Cyrillic bytes),
+// the steps go over to testing the first byte too after
+// kShortFalseAlarmSlack false alarms.
+template <class V>
+Filter<V> short_filter(ByteRange needle, std::size_t rare_offset) noexcept {
+    const std::size_t last = needle.size - 1;
+    const std::size_t partner =
+        kByteRank.of[needle.data[last]] >= kCommonLastRank && rare_offset != last - 1 ? last - 1
+                                                                                      : last;
+    return Filter<V>{Anchor<V>::at(needle, rare_offset), Anchor<V>::at(needle, partner),
+                     Anchor<V>::at(needle, 0), Anchor<V>::at(needle, 1)};
+}
+
+// short_filter with the rarest by rank of the first byte, the last byte and
+// the first kPartnerScan inner bytes (other than `rare_offset`) as its
+// second anchor, the first byte (or the last, when the first is the
+// partner) as its third, and the second byte as the check: four distinct
+// offsets, since the inner ones start at 2. Equal ranks keep the last byte.
+template <class V>
+Filter<V> partnered_filter(ByteRange needle, std::size_t rare_offset) noexcept {
+    const std::size_t last = needle.size - 1;
+    const auto rank = [&](std::size_t offset) { return kByteRank.of[needle.data[offset]]; };
+    std::size_t partner = last;
+    std::size_t third = 0;
+    std::uint8_t lowest = rank(last);
+    if (rank(0) < lowest) {
+        partner = 0;
+        third = last;
+        lowest = rank(0);
+    }
+    const std::size_t end = last < 2 + kPartnerScan ? last : 2 + kPartnerScan;
+    for (std::size_t k = 2; k < end; ++k) {
+        if (k != rare_offset && rank(k) < lowest) {
+            partner = k;
+            third = 0;
+            lowest = rank(k);
+        }
+    }
+    return Filter<V>{Anchor<V>::at(needle, rare_offset), Anchor<V>::at(needle, partner),
+                     Anchor<V>::at(needle, third), Anchor<V>::at(needle, 1)};
+}
+
+// How many anchors the wide steps test: each one more costs a load per
+// block, each one fewer lets through more false candidates, each a
+// mispredicted branch. By rank: one when the rarest is a byte that text
+// does not use (below kAlienRank), two when the second rarest is rare too
+// (at most kTwoAnchorRank), otherwise three.
+template <class V>
+std::size_t anchors_to_test_by_rank(const Filter<V>& filter) noexcept {
+    if (kByteRank.of[filter.first.byte_value] < kAlienRank) {
+        return 1;
+    }
+    return kByteRank.of[filter.middle.byte_value] <= kTwoAnchorRank ? 2 : 3;
+}
+
+// By the counts of a sample: one when the first byte is absent from it and
+// either rare nearby (`rare_nearby`: at most kLoneLimit times in the
+// kLoneWindow bytes around the sample, rare_in_window) or paired with a
+// second that would not narrow it much (over one sample byte in
+// kSelectiveShare); two when the two let through about one position in
+// kTwoAnchorShare or fewer; otherwise three.
+template <class V>
+std::size_t anchors_to_test_by_count(const Filter<V>& filter, const ByteCounts& counts,
+                                     bool rare_nearby) noexcept {
+    constexpr std::size_t S = kSampleBytes;
+    const std::size_t first = counts.of[filter.first.byte_value];
+    const std::size_t second = counts.of[filter.middle.byte_value];
+    if (first == 0 && (rare_nearby || second * kSelectiveShare > S)) {
+        return 1;
+    }
+    return first * second * kTwoAnchorShare <= S * S ? 2 : 3;
+}
+
+// The highest cursor at or before `i` (and above i - W) whose loads of the
+// anchor at `offset` are aligned, or `i` itself when there is none: a search
+// that has rejected every position before `i` may go on from there, examining
+// fewer than W positions again.
+template <class V>
+std::size_t aligned_at_or_before(const std::uint8_t* data, std::size_t i,
+                                 std::size_t offset) noexcept {
+    const std::size_t misalignment =
+        reinterpret_cast<std::uintptr_t>(data + i + offset) % V::kWidth;
+    return misalignment <= i ? i - misalignment : i;
+}
+
+// Whether the anchor's byte occurs at most kLoneLimit times in the
+// kLoneWindow bytes that end at `i` (or, nearer the start, the first
+// kLoneWindow bytes). Stops at the occurrence past the limit, so a common
+// byte costs no more than a rare one. Precondition: n >= kLoneWindow.
+template <class V>
+bool rare_in_window(const std::uint8_t* data, std::size_t n, std::size_t i,
+                    const Anchor<V>& anchor) noexcept {
+    static_assert(kLoneWindow % V::kWidth == 0);
+    assert(n >= kLoneWindow);
+    const std::size_t to = i > kLoneWindow && i <= n ? i : kLoneWindow;
+    std::size_t seen = 0;
+    for (std::size_t b = to - kLoneWindow; b < to; b += V::kWidth) {
+        const typename V::Mask hits = V::eq(load_at<V>(data, n, b), anchor.byte);
+        for (auto lanes = V::lanes(hits); !V::empty(lanes); lanes = V::drop_first(lanes)) {
+            if (++seen > kLoneLimit) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// The lanes set in a mask.
+template <class V>
+[[gnu::always_inline]] inline std::size_t lane_count(typename V::Mask mask) noexcept {
+    auto lanes = V::lanes(mask);
+    if constexpr (std::is_integral_v<decltype(lanes)>) {
+        return static_cast<std::size_t>(std::popcount(lanes));
+    } else {
+        std::size_t count = 0;
+        for (; !V::empty(lanes); lanes = V::drop_first(lanes)) {
+            ++count;
+        }
+        return count;
+    }
+}
+
+// Needles with at most this many bytes to score have them counted with
+// vector compares (needle_counts); longer ones fill the whole table.
+inline constexpr std::size_t kVectorCounted = 64;
+
+// ByteCounts::of_sample(data, n, from) for the bytes that rarest_in_sample
+// scores (offsets below min(m, scan_limit), and m - 1), the rest left 0:
+// nothing reads them. A short needle has few distinct bytes, and each is
+// counted with one compare per W sample bytes; the table's increments, a
+// store each, cost several times more (seen in searches of hex digits:
+// core/TUNING.md). Falls back to the table for a long needle or a cut
+// sample.
+template <class V>
+ByteCounts needle_counts(const std::uint8_t* data, std::size_t n, std::size_t from,
+                         ByteRange needle, std::size_t scan_limit) noexcept {
+    constexpr std::size_t S = kSampleBytes;
+    static_assert(S % V::kWidth == 0);
+    const std::size_t m = needle.size;
+    const std::size_t end = m < scan_limit ? m : scan_limit;
+    if (end > kVectorCounted || from > n || n - from < S) {
+        return ByteCounts::of_sample(data, n, from);
+    }
+    ByteCounts counts{};
+    std::uint64_t counted[4] = {};
+    const auto count = [&](std::uint8_t byte) {
+        std::uint64_t& word = counted[byte / 64];
+        const std::uint64_t bit = std::uint64_t{1} << (byte % 64);
+        if ((word & bit) != 0) {
+            return;
+        }
+        word |= bit;
+        const typename V::Vec splat = V::splat(byte);
+        std::size_t total = 0;
+        for (std::size_t b = from; b < from + S; b += V::kWidth) {
+            total += lane_count<V>(V::eq(load_at<V>(data, n, b), splat));
+        }
+        counts.of[byte] = static_cast<std::uint16_t>(total);
+    };
+    for (std::size_t k = 0; k < end; ++k) {
+        count(needle.data[k]);
+    }
+    count(needle.data[m - 1]);
+    return counts;
+}
+
+// Filters on the needle bytes rarest in a sample of the haystack around the
+// cursor `i` (the bytes just before it, where there are enough), and moves
+// the cursor back to the block offset whose loads of the new first anchor
+// are aligned: the fewer than W positions examined again are known not to
+// match. Returns how many anchors to test.
+template <class V>
+std::size_t refilter_by_count(const std::uint8_t* data, std::size_t n, ByteRange needle,
+                              Filter<V>& filter, std::size_t& i) noexcept {
+    const std::size_t from = i > kSampleBytes ? i - kSampleBytes : 0;
+    // Every needle byte: the filter chosen without the data has met data on
+    // which it is weak, and a rare byte beyond the limit that ranking keeps
+    // to (the 'e' of a long needle of 'z' in a run of 'z') spares a Two-Way
+    // search of the rest. Scoring a byte costs a few cycles, and m <= n.
+    const std::size_t scan_limit = needle.size;
+    const ByteCounts counts = needle_counts<V>(data, n, from, needle, scan_limit);
+    filter = rare_filter<V>(needle, rarest_in_sample(needle, scan_limit, counts));
+    const bool rare_nearby =
+        counts.of[filter.first.byte_value] == 0 && rare_in_window<V>(data, n, i, filter.first);
+    i = aligned_at_or_before<V>(data, i, filter.first.offset);
+    return anchors_to_test_by_count(filter, counts, rare_nearby);
+}
+
+}  // namespace QARVO_ISA_NAMESPACE
+}  // namespace qarvo::detail

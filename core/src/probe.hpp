@@ -1,0 +1,49 @@
+// Probes of the long search, for the tests only: the bytes that find_n's
+// full comparisons and its Two-Way fallback compare, and the paths it took.
+// They exist where QARVO_SEARCH_PROBES is defined, which only the core's
+// test build does (qarvo_core_probed, core/CMakeLists.txt); elsewhere each
+// probe is an empty statement, so the core that the module links has none.
+#pragma once
+
+#include <cstddef>
+
+namespace qarvo::detail {
+
+// The paths find_n can take that the tests force (filter_choice_test.cpp),
+// one bit each in SearchProbe::paths.
+enum class SearchPath : unsigned {
+    kPlainPrefixGaveWay,         // the plain prefix stopped at its misses (plain_prefix)
+    kUnrankedThirdAnchor,        // find_unranked's two anchors took a third (false alarms)
+    kSwappedAfterFalseAlarms,    // a 16-byte variant swapped its check and middle bytes
+    kRankedOneAnchor,            // the ranked search tested one anchor by rank
+    kRankedTwoAnchors,           // two by rank
+    kRankedThreeAnchors,         // three by rank
+    kCountedAfterRankedPrefix,   // the counts after kRankedPrefix bytes chose fewer anchors
+    kRecountedAfterFalseAlarms,  // the ranked filter proved weak by false alarms: recounted
+    kRecountedAfterSpentBudget,  // the ranked filter spent the budget: recounted
+    kTwoWay,                     // Two-Way searched the rest
+};
+
+#if QARVO_SEARCH_PROBES
+// What the searches since the last reset did. Plain, not atomic: the tests
+// that read it search on one thread.
+struct SearchProbe {
+    std::size_t compared = 0;  // bytes compared in full, and by Two-Way
+    unsigned paths = 0;        // 1 << SearchPath, for each path taken
+
+    bool took(SearchPath path) const noexcept {
+        return (paths >> static_cast<unsigned>(path) & 1u) != 0;
+    }
+};
+extern SearchProbe g_search_probe;  // probe.cpp
+
+#define QARVO_PROBE_COMPARED(bytes) (::qarvo::detail::g_search_probe.compared += (bytes))
+#define QARVO_PROBE_PATH(path)                \
+    (::qarvo::detail::g_search_probe.paths |= \
+     1u << static_cast<unsigned>(::qarvo::detail::SearchPath::path))
+#else
+#define QARVO_PROBE_COMPARED(bytes) static_cast<void>(0)
+#define QARVO_PROBE_PATH(path) static_cast<void>(0)
+#endif
+
+}  // namespace qarvo::detail
