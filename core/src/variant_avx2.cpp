@@ -5,6 +5,7 @@
 // (qarvo_variant in core/CMakeLists.txt).
 #define QARVO_ISA_NAMESPACE isa_avx2
 
+#include "any.hpp"
 #include "n.hpp"
 #include "variants.hpp"
 
@@ -16,6 +17,10 @@ const SearchRoutines avx2_routines{
     &find_two<Avx2, Sse2, Sse2Exact>,
     &find_three<Avx2, Sse2, Sse2Exact>,
     &find_n<Avx2, Sse2, Sse2Exact>,
+    &find_any<Avx2, Sse2, Sse2Exact>,
+    &rfind_any<Avx2, Sse2, Sse2Exact>,
+    &find_not_any<Avx2, Sse2, Sse2Exact>,
+    &rfind_not_any<Avx2, Sse2, Sse2Exact>,
 };
 
 #if QARVO_HAVE_AVX512BW

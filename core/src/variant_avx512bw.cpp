@@ -4,17 +4,22 @@
 // what it was built for run it (qarvo_variant in core/CMakeLists.txt).
 #define QARVO_ISA_NAMESPACE isa_avx512
 
+#include "any.hpp"
 #include "n.hpp"
 #include "variants.hpp"
 
 namespace qarvo::detail {
 
 const SearchRoutines avx512bw_routines{
-    Backend::avx512bw, &find_one<Avx512>, &find_two<Avx512>, &find_three<Avx512>, &find_n<Avx512>,
+    Backend::avx512bw,   &find_one<Avx512>,     &find_two<Avx512>,
+    &find_three<Avx512>, &find_n<Avx512>,       &find_any<Avx512>,
+    &rfind_any<Avx512>,  &find_not_any<Avx512>, &rfind_not_any<Avx512>,
 };
 
 const SearchRoutines avx512bw_on_halves_routines{
-    Backend::avx512bw, &find_one<Avx512>, &find_two<Avx512>, &find_three<Avx512>, &find_n_on_halves,
+    Backend::avx512bw,   &find_one<Avx512>,     &find_two<Avx512>,
+    &find_three<Avx512>, &find_n_on_halves,     &find_any<Avx512>,
+    &rfind_any<Avx512>,  &find_not_any<Avx512>, &rfind_not_any<Avx512>,
 };
 
 // Where a CPU executes each 512-bit operation as two 256-bit halves (AMD's

@@ -1,13 +1,15 @@
 // The x86-64 baseline variant: 16-byte SSE2 vectors.
 #define QARVO_ISA_NAMESPACE isa_sse2
 
+#include "any.hpp"
 #include "n.hpp"
 #include "variants.hpp"
 
 namespace qarvo::detail {
 
 const SearchRoutines sse2_routines{
-    Backend::sse2, &find_one<Sse2>, &find_two<Sse2>, &find_three<Sse2>, &find_n<Sse2>,
+    Backend::sse2,   &find_one<Sse2>,  &find_two<Sse2>,     &find_three<Sse2>,    &find_n<Sse2>,
+    &find_any<Sse2>, &rfind_any<Sse2>, &find_not_any<Sse2>, &rfind_not_any<Sse2>,
 };
 
 }  // namespace qarvo::detail

@@ -29,6 +29,11 @@ struct SearchRoutines {
     SearchResult (*find_two)(ByteRange, std::uint8_t, std::uint8_t) noexcept;
     SearchResult (*find_three)(ByteRange, std::uint8_t, std::uint8_t, std::uint8_t) noexcept;
     SearchResult (*find_n)(ByteRange, ByteRange) noexcept;
+    // The byte-set searches: find_any, rfind_any, find_not_any, rfind_not_any.
+    SearchResult (*find_any)(ByteRange, const ByteSet&) noexcept;
+    SearchResult (*rfind_any)(ByteRange, const ByteSet&) noexcept;
+    SearchResult (*find_not_any)(ByteRange, const ByteSet&) noexcept;
+    SearchResult (*rfind_not_any)(ByteRange, const ByteSet&) noexcept;
 };
 
 // "scalar", "sse2", "neon", "avx2" or "avx512bw".
