@@ -7,7 +7,9 @@
 //   0 or 256 members          no load at all: not found, or the first/last offset
 //   1 to 3 members            compares with each member, ORed (InBytes)
 //   253 to 255 members        the same for the 1 to 3 non-members, complemented (OutOfBytes)
-//   otherwise                 the backend's table lookup (SetOps::in_table, InTable);
+//   otherwise                 the backend's table lookup (SetOps::in_table, InTable),
+//                             on x86 a cheaper one when no member (or every
+//                             byte) is from 0x80 up (in_low_table, InLowTable);
 //                             plain SSE2 has no byte shuffle: byte by byte there
 // A complemented mask sets the lanes a masked load left out, so those are
 // always ANDed away with first_lanes.
@@ -52,7 +54,7 @@ struct InBytes {
     typename V::Vec member[K];
 
     explicit InBytes(const ByteSet& target) noexcept {
-        std::uint8_t bytes[K];
+        std::uint8_t bytes[K] = {};
         first_members(target, bytes, K);
         for (std::size_t k = 0; k < K; ++k) {
             member[k] = V::splat(bytes[k]);
@@ -89,6 +91,34 @@ struct InTable {
     }
 };
 
+// Lanes whose byte is a member, for a target with no member from 0x80 up:
+// the backend's cheaper lookup where it has one (in_low_table).
+template <class V>
+struct InLowTable {
+    typename SetOps<V>::Table table;
+
+    explicit InLowTable(const ByteSet& target) noexcept : table(SetOps<V>::table(target)) {}
+    [[gnu::always_inline]] typename V::Mask operator()(typename V::Vec x) const noexcept {
+        if constexpr (has_low_table<V>) {
+            return SetOps<V>::in_low_table(x, table);
+        } else {
+            return SetOps<V>::in_table(x, table);
+        }
+    }
+};
+
+// Lanes whose byte is a member, for a target that holds every byte from
+// 0x80 up: InLowTable of the complement, complemented.
+template <class V>
+struct OutOfLowTable {
+    InLowTable<V> excluded;
+
+    explicit OutOfLowTable(const ByteSet& target) noexcept : excluded(target.complement()) {}
+    [[gnu::always_inline]] typename V::Mask operator()(typename V::Vec x) const noexcept {
+        return SetOps<V>::not_(excluded(x));
+    }
+};
+
 // The kinds of test, as types the loops take: Kind::M<V> is the matcher of
 // vector type V, built from the target set.
 template <std::size_t K>
@@ -104,6 +134,14 @@ struct ByComplementedCompare {
 struct ByTable {
     template <class V>
     using M = InTable<V>;
+};
+struct ByLowTable {
+    template <class V>
+    using M = InLowTable<V>;
+};
+struct ByComplementedLowTable {
+    template <class V>
+    using M = OutOfLowTable<V>;
 };
 
 // Whether ranges of n bytes take the short path: shorter than one vector, or
@@ -338,6 +376,16 @@ SearchResult search_set(ByteRange haystack, const ByteSet& target) noexcept {
             return run(ByComplementedCompare<1>{});
         default:
             break;
+    }
+    if constexpr (has_low_table<V>) {
+        // Sets of ASCII bytes (and their complements, the "not" forms' usual
+        // targets) skip the half of the lookup for the bytes from 0x80.
+        if ((target.word(2) | target.word(3)) == 0) {
+            return run(ByLowTable{});
+        }
+        if ((target.word(2) & target.word(3)) == ~std::uint64_t{0}) {
+            return run(ByComplementedLowTable{});
+        }
     }
     if constexpr (has_table<V>) {
         return run(ByTable{});

@@ -8,6 +8,8 @@
 //   kTable (optional)        whether the backend tests membership by table:
 //   Table, table(set)        the set in the form in_table reads, built once per call
 //   in_table(x, t)           the lanes of x whose byte is a member
+//   kLowTable (optional)     in_low_table(x, t): the same for a set with no
+//                            member from 0x80 up
 // highest<V>(m), for any backend, is the index of the highest set lane.
 // Reached through vector.hpp, which checks QARVO_ISA_NAMESPACE first.
 #pragma once
@@ -36,6 +38,13 @@ inline constexpr auto kBitOfIndex = static_cast<long long>(0x8040201008040201ULL
 template <class V>
 inline constexpr bool has_table = requires {
     SetOps<V>::kTable;
+};
+
+// Whether SetOps<V> has in_low_table(x, t): in_table for sets with no member
+// from 0x80 up, in fewer operations.
+template <class V>
+inline constexpr bool has_low_table = requires {
+    SetOps<V>::kLowTable;
 };
 
 // The index of the highest set lane. Precondition: V::any(m).
@@ -111,6 +120,15 @@ struct SetOps<Sse2> {
         const __m128i bit = _mm_shuffle_epi8(_mm_set1_epi64x(kBitOfIndex), high);
         return _mm_cmpeq_epi8(_mm_and_si128(row, bit), bit);
     }
+    // A set with no member from 0x80 up: the row of the bytes below 0x80
+    // alone, which is 0 for the others.
+    static constexpr bool kLowTable = true;
+    static Mask in_low_table(__m128i x, const Table& t) noexcept {
+        const __m128i row = _mm_shuffle_epi8(t.rows_low, x);
+        const __m128i high = _mm_and_si128(_mm_srli_epi16(x, 4), _mm_set1_epi8(0x0F));
+        const __m128i bit = _mm_shuffle_epi8(_mm_set1_epi64x(kBitOfIndex), high);
+        return _mm_cmpeq_epi8(_mm_and_si128(row, bit), bit);
+    }
 
 private:
     static __m128i rows(const ByteSet& set, std::size_t from) noexcept {
@@ -154,6 +172,13 @@ struct SetOps<Avx2> {
         const __m256i bit = _mm256_shuffle_epi8(_mm256_set1_epi64x(kBitOfIndex), high);
         return _mm256_cmpeq_epi8(_mm256_and_si256(row, bit), bit);
     }
+    static constexpr bool kLowTable = true;
+    static Mask in_low_table(__m256i x, const Table& t) noexcept {
+        const __m256i row = _mm256_shuffle_epi8(t.rows_low, x);
+        const __m256i high = _mm256_and_si256(_mm256_srli_epi16(x, 4), _mm256_set1_epi8(0x0F));
+        const __m256i bit = _mm256_shuffle_epi8(_mm256_set1_epi64x(kBitOfIndex), high);
+        return _mm256_cmpeq_epi8(_mm256_and_si256(row, bit), bit);
+    }
 };
 #endif
 
@@ -178,6 +203,13 @@ struct SetOps<Avx512> {
         const __m512i row = _mm512_or_si512(
             _mm512_shuffle_epi8(t.rows_low, x),
             _mm512_shuffle_epi8(t.rows_high, _mm512_xor_si512(x, _mm512_set1_epi8(-128))));
+        const __m512i high = _mm512_and_si512(_mm512_srli_epi16(x, 4), _mm512_set1_epi8(0x0F));
+        const __m512i bit = _mm512_shuffle_epi8(_mm512_set1_epi64(kBitOfIndex), high);
+        return _mm512_test_epi8_mask(row, bit);
+    }
+    static constexpr bool kLowTable = true;
+    static Mask in_low_table(__m512i x, const Table& t) noexcept {
+        const __m512i row = _mm512_shuffle_epi8(t.rows_low, x);
         const __m512i high = _mm512_and_si512(_mm512_srli_epi16(x, 4), _mm512_set1_epi8(0x0F));
         const __m512i bit = _mm512_shuffle_epi8(_mm512_set1_epi64(kBitOfIndex), high);
         return _mm512_test_epi8_mask(row, bit);
