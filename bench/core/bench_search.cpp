@@ -7,8 +7,8 @@
 // same bytes as the bandwidth roof. Bytes per second count the haystack bytes handed to one call.
 //
 // Names are "<case>/m=<needle length>/<contender>/n=<haystack bytes>"
-// (and "roof/n=<bytes>"); bench/core/report_table.py turns the JSON output
-// into the tables of bench/README.md.
+// (and "roof/n=<bytes>"; the byte-set searches: register_sets); bench/core/report_table.py turns
+// the JSON output into the tables of bench/README.md.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -448,6 +448,82 @@ void register_runs(Inputs& in) {
     }
 }
 
+// The byte-set searches: "set/k=<members>/<contender>/n=<bytes>", a set of
+// k bytes none of which the text holds (the whole haystack is scanned), for
+// find_any and rfind_any of the public entry points and of each variant, and
+// std::string_view::find_first_of beside them. kSetBytes are printable bytes
+// outside the text's alphabet; a set of k takes the first k.
+constexpr std::string_view kSetBytes =
+    "|<>&\"'#@ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789!$%()*+-/:;=?[]^_`{}";
+static_assert(kSetBytes.size() == 64);
+constexpr std::size_t kSetSizes[] = {1, 2, 3, 4, 8, 16, 64};
+constexpr std::size_t kSetHaystackSizes[] = {std::size_t{64}, std::size_t{4} << 10,
+                                             std::size_t{1} << 20};
+
+enum class SetSearch { find_any, rfind_any };
+
+void run_set_search(benchmark::State& state, std::span<const std::uint8_t> haystack, std::size_t k,
+                    SetSearch which, const qarvo::SearchRoutines* variant) {
+    const std::string_view members = kSetBytes.substr(0, k);
+    const qarvo::ByteSet set =
+        qarvo::ByteSet::of({reinterpret_cast<const std::uint8_t*>(members.data()), members.size()});
+    auto search = [&](const std::uint8_t* h) {
+        const qarvo::ByteRange range{h, haystack.size()};
+        if (which == SetSearch::find_any) {
+            return variant != nullptr ? variant->find_any(range, set) : qarvo::find_any(range, set);
+        }
+        return variant != nullptr ? variant->rfind_any(range, set) : qarvo::rfind_any(range, set);
+    };
+    if (search(haystack.data()).found()) {
+        state.SkipWithError("wrong result");
+        return;
+    }
+    for (auto _ : state) {
+        const std::uint8_t* h = haystack.data();
+        benchmark::DoNotOptimize(h);
+        benchmark::DoNotOptimize(search(h));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(haystack.size()));
+}
+
+void run_find_first_of(benchmark::State& state, std::span<const std::uint8_t> haystack,
+                       std::size_t k) {
+    const std::string_view members = kSetBytes.substr(0, k);
+    for (auto _ : state) {
+        const std::uint8_t* h = haystack.data();
+        benchmark::DoNotOptimize(h);
+        const std::string_view text(reinterpret_cast<const char*>(h), haystack.size());
+        benchmark::DoNotOptimize(text.find_first_of(members));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(haystack.size()));
+}
+
+void register_sets(Inputs& in) {
+    for (const std::size_t k : kSetSizes) {
+        for (const std::size_t n : kSetHaystackSizes) {
+            const std::span<const std::uint8_t> haystack = in.text.first(n);
+            const std::string suffix = "/" + size_name(n);
+            const std::string prefix = "set/k=" + std::to_string(k) + "/";
+            benchmark::RegisterBenchmark((prefix + "find_first_of" + suffix).c_str(),
+                                         run_find_first_of, haystack, k);
+            for (const SetSearch which : {SetSearch::find_any, SetSearch::rfind_any}) {
+                const std::string routine = which == SetSearch::find_any ? "find_any" : "rfind_any";
+                benchmark::RegisterBenchmark((prefix + "qarvo." + routine + suffix).c_str(),
+                                             run_set_search, haystack, k, which, nullptr);
+                for (const qarvo::Backend b : qarvo::supported_backends()) {
+                    benchmark::RegisterBenchmark(
+                        (prefix + "qarvo." + std::string(qarvo::backend_name(b)) + "." + routine +
+                         suffix)
+                            .c_str(),
+                        run_set_search, haystack, k, which, qarvo::routines_for(b));
+                }
+            }
+        }
+    }
+}
+
 void register_all(Inputs& in) {
     const std::span<std::uint8_t> text = in.text;
     for (const std::size_t n : kHaystackSizes) {
@@ -487,6 +563,7 @@ int main(int argc, char** argv) {
     inputs.text = {inputs.text_storage.get(), largest};
     inputs.language.write(inputs.text, 0x7172'7661'6f00ULL);
     register_all(inputs);
+    register_sets(inputs);
     const std::size_t longest_run = kRunSizes[std::size(kRunSizes) - 1];
     inputs.run_storage = aligned_bytes(longest_run);
     inputs.run = {inputs.run_storage.get(), longest_run};

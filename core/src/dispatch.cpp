@@ -326,3 +326,68 @@ std::size_t count_one(ByteRange haystack, std::uint8_t needle) noexcept {
 }
 
 }  // namespace qarvo
+
+// The byte-set searches, through pointers as find_one/two/three/n are. Each
+// starts at its *_first routine, which makes the choice (if no other call
+// made it yet), stores the chosen routine and searches.
+namespace qarvo {
+namespace {
+
+SearchResult find_any_first(ByteRange haystack, const ByteSet& set) noexcept;
+SearchResult rfind_any_first(ByteRange haystack, const ByteSet& set) noexcept;
+SearchResult find_not_any_first(ByteRange haystack, const ByteSet& set) noexcept;
+SearchResult rfind_not_any_first(ByteRange haystack, const ByteSet& set) noexcept;
+
+constinit std::atomic<decltype(SearchRoutines::find_any)> g_find_any{&find_any_first};
+constinit std::atomic<decltype(SearchRoutines::rfind_any)> g_rfind_any{&rfind_any_first};
+constinit std::atomic<decltype(SearchRoutines::find_not_any)> g_find_not_any{&find_not_any_first};
+constinit std::atomic<decltype(SearchRoutines::rfind_not_any)> g_rfind_not_any{
+    &rfind_not_any_first};
+
+[[gnu::noinline, gnu::cold]] SearchResult find_any_first(ByteRange haystack,
+                                                         const ByteSet& set) noexcept {
+    const SearchRoutines& active = active_routines();
+    g_find_any.store(active.find_any, std::memory_order_relaxed);
+    return active.find_any(haystack, set);
+}
+
+[[gnu::noinline, gnu::cold]] SearchResult rfind_any_first(ByteRange haystack,
+                                                          const ByteSet& set) noexcept {
+    const SearchRoutines& active = active_routines();
+    g_rfind_any.store(active.rfind_any, std::memory_order_relaxed);
+    return active.rfind_any(haystack, set);
+}
+
+[[gnu::noinline, gnu::cold]] SearchResult find_not_any_first(ByteRange haystack,
+                                                             const ByteSet& set) noexcept {
+    const SearchRoutines& active = active_routines();
+    g_find_not_any.store(active.find_not_any, std::memory_order_relaxed);
+    return active.find_not_any(haystack, set);
+}
+
+[[gnu::noinline, gnu::cold]] SearchResult rfind_not_any_first(ByteRange haystack,
+                                                              const ByteSet& set) noexcept {
+    const SearchRoutines& active = active_routines();
+    g_rfind_not_any.store(active.rfind_not_any, std::memory_order_relaxed);
+    return active.rfind_not_any(haystack, set);
+}
+
+}  // namespace
+
+SearchResult find_any(ByteRange haystack, const ByteSet& set) noexcept {
+    return g_find_any.load(std::memory_order_relaxed)(haystack, set);
+}
+
+SearchResult rfind_any(ByteRange haystack, const ByteSet& set) noexcept {
+    return g_rfind_any.load(std::memory_order_relaxed)(haystack, set);
+}
+
+SearchResult find_not_any(ByteRange haystack, const ByteSet& set) noexcept {
+    return g_find_not_any.load(std::memory_order_relaxed)(haystack, set);
+}
+
+SearchResult rfind_not_any(ByteRange haystack, const ByteSet& set) noexcept {
+    return g_rfind_not_any.load(std::memory_order_relaxed)(haystack, set);
+}
+
+}  // namespace qarvo

@@ -93,27 +93,6 @@ template <std::size_t K>
     return true;
 }
 
-// The highest set lane of four masks covering 4 W consecutive positions, found
-// by halves from the top. Returns false, leaving `offset` alone, when no lane
-// is set.
-template <class V>
-[[gnu::always_inline]] inline bool last_of_four(typename V::Mask m0, typename V::Mask m1,
-                                                typename V::Mask m2, typename V::Mask m3,
-                                                std::size_t& offset) noexcept {
-    constexpr std::size_t W = V::kWidth;
-    const typename V::Mask low = V::or_(m0, m1);
-    const typename V::Mask high = V::or_(m2, m3);
-    if (!V::any(V::or_(low, high))) {
-        return false;
-    }
-    if (V::any(high)) {
-        offset = V::any(m3) ? 3 * W + V::highest(m3) : 2 * W + V::highest(m2);
-    } else {
-        offset = V::any(m1) ? W + V::highest(m1) : V::highest(m0);
-    }
-    return true;
-}
-
 // The last match among `positions` positions (W <= positions <= 2W for the
 // vector type T) from two overlapping steps, at positions - W and at 0: a
 // position in the overlap answers the same in both, so the highest lane of

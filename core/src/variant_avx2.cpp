@@ -5,6 +5,7 @@
 // (qarvo_variant in core/CMakeLists.txt).
 #define QARVO_ISA_NAMESPACE isa_avx2
 
+#include "any.hpp"
 #include "count_one.hpp"
 #include "n.hpp"
 #include "reverse_n.hpp"
@@ -23,6 +24,10 @@ const SearchRoutines avx2_routines{
     &rfind_three<Avx2, Sse2, Sse2Exact>,
     &rfind_n<Avx2, Sse2, Sse2Exact>,
     &count_one<Avx2, Sse2, Sse2Exact>,
+    &find_any<Avx2, Sse2, Sse2Exact>,
+    &rfind_any<Avx2, Sse2, Sse2Exact>,
+    &find_not_any<Avx2, Sse2, Sse2Exact>,
+    &rfind_not_any<Avx2, Sse2, Sse2Exact>,
 };
 
 const LongSearchParts avx2_long_parts{

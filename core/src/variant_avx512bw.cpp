@@ -4,6 +4,7 @@
 // what it was built for run it (qarvo_variant in core/CMakeLists.txt).
 #define QARVO_ISA_NAMESPACE isa_avx512
 
+#include "any.hpp"
 #include "count_one.hpp"
 #include "n.hpp"
 #include "reverse_n.hpp"
@@ -12,9 +13,10 @@
 namespace qarvo::detail {
 
 const SearchRoutines avx512bw_routines{
-    Backend::avx512bw, &find_one<Avx512>,  &find_two<Avx512>,  &find_three<Avx512>,
-    &find_n<Avx512>,   &rfind_one<Avx512>, &rfind_two<Avx512>, &rfind_three<Avx512>,
-    &rfind_n<Avx512>,  &count_one<Avx512>,
+    Backend::avx512bw,     &find_one<Avx512>,      &find_two<Avx512>,  &find_three<Avx512>,
+    &find_n<Avx512>,       &rfind_one<Avx512>,     &rfind_two<Avx512>, &rfind_three<Avx512>,
+    &rfind_n<Avx512>,      &count_one<Avx512>,     &find_any<Avx512>,  &rfind_any<Avx512>,
+    &find_not_any<Avx512>, &rfind_not_any<Avx512>,
 };
 
 const LongSearchParts avx512bw_long_parts{

@@ -2,6 +2,7 @@
 // baseline of builds that force it.
 #define QARVO_ISA_NAMESPACE isa_scalar
 
+#include "any.hpp"
 #include "count_one.hpp"
 #include "n.hpp"
 #include "reverse_n.hpp"
@@ -10,9 +11,10 @@
 namespace qarvo::detail {
 
 const SearchRoutines scalar_routines{
-    Backend::scalar,  &find_one<Scalar>,  &find_two<Scalar>,  &find_three<Scalar>,
-    &find_n<Scalar>,  &rfind_one<Scalar>, &rfind_two<Scalar>, &rfind_three<Scalar>,
-    &rfind_n<Scalar>, &count_one<Scalar>,
+    Backend::scalar,       &find_one<Scalar>,      &find_two<Scalar>,  &find_three<Scalar>,
+    &find_n<Scalar>,       &rfind_one<Scalar>,     &rfind_two<Scalar>, &rfind_three<Scalar>,
+    &rfind_n<Scalar>,      &count_one<Scalar>,     &find_any<Scalar>,  &rfind_any<Scalar>,
+    &find_not_any<Scalar>, &rfind_not_any<Scalar>,
 };
 
 // No ranked search to hand over to or from (see variants.hpp).

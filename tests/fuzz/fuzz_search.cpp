@@ -1,5 +1,6 @@
 // libFuzzer target: every routine of every supported variant against the
-// naive scan, on a haystack and a needle cut from the fuzzer's input.
+// naive scan, on a haystack and a needle cut from the fuzzer's input (the
+// byte-set searches with the needle's bytes as the set).
 //
 // Input layout: byte 0 is the needle length (modulo what is left), then the
 // needle, then the haystack. Both are copied into heap blocks of exactly
@@ -107,6 +108,41 @@ const std::vector<const qarvo::SearchRoutines*>& routine_tables() {
 }
 
 #ifndef QARVO_FUZZ_LONG
+// The first (last, when `backwards`) offset whose byte's membership in `set`
+// is `in`.
+SearchResult scan_for(std::span<const std::uint8_t> haystack, const qarvo::ByteSet& set, bool in,
+                      bool backwards) {
+    const std::size_t n = haystack.size();
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::size_t i = backwards ? n - 1 - k : k;
+        if (set.contains(haystack[i]) == in) {
+            return SearchResult::at(i);
+        }
+    }
+    return SearchResult::not_found();
+}
+
+// The byte-set routines of every table, the set being the needle's bytes:
+// up to 256 members, or with the needle's first byte as a count, the bytes
+// below it too (sets of any size from few needle bytes).
+void check_sets(const ExactCopy& haystack, const ExactCopy& needle) {
+    qarvo::ByteSet set = qarvo::ByteSet::of(needle.range());
+    if (needle.size >= 2 && needle.storage[1] < 8) {
+        for (unsigned b = 0; b < needle.storage[0]; ++b) {
+            set.add(static_cast<std::uint8_t>(b));
+        }
+    }
+    const SearchResult expected[4] = {
+        scan_for(haystack.span(), set, true, false), scan_for(haystack.span(), set, true, true),
+        scan_for(haystack.span(), set, false, false), scan_for(haystack.span(), set, false, true)};
+    for (const qarvo::SearchRoutines* r : routine_tables()) {
+        check(r->find_any(haystack.range(), set) == expected[0]);
+        check(r->rfind_any(haystack.range(), set) == expected[1]);
+        check(r->find_not_any(haystack.range(), set) == expected[2]);
+        check(r->rfind_not_any(haystack.range(), set) == expected[3]);
+    }
+}
+
 // Every routine of every table on the haystack and needle, against the naive
 // scan.
 void check_all(const ExactCopy& haystack, const ExactCopy& needle) {
@@ -133,6 +169,7 @@ void check_all(const ExactCopy& haystack, const ExactCopy& needle) {
             check(r->find_three(haystack.range(), n[0], n[1], n[2]) == expected[3]);
         }
     }
+    check_sets(haystack, needle);
 }
 #else
 // The lengths a stretched haystack takes: just past the sizes at which the

@@ -23,8 +23,8 @@ inline constexpr Backend kAllBackends[] = {Backend::scalar, Backend::sse2, Backe
                                            Backend::avx2, Backend::avx512bw};
 
 // The routines of one variant: the forward searches, then those from the end
-// (rfind_two and rfind_three: the last occurrence of two or three bytes) and
-// the count.
+// (rfind_two and rfind_three: the last occurrence of two or three bytes), the
+// count, and the byte-set searches.
 struct SearchRoutines {
     Backend backend;
     SearchResult (*find_one)(ByteRange, std::uint8_t) noexcept;
@@ -36,6 +36,11 @@ struct SearchRoutines {
     SearchResult (*rfind_three)(ByteRange, std::uint8_t, std::uint8_t, std::uint8_t) noexcept;
     SearchResult (*rfind_n)(ByteRange, ByteRange) noexcept;
     std::size_t (*count_one)(ByteRange, std::uint8_t) noexcept;
+    // The byte-set searches: find_any, rfind_any, find_not_any, rfind_not_any.
+    SearchResult (*find_any)(ByteRange, const ByteSet&) noexcept;
+    SearchResult (*rfind_any)(ByteRange, const ByteSet&) noexcept;
+    SearchResult (*find_not_any)(ByteRange, const ByteSet&) noexcept;
+    SearchResult (*rfind_not_any)(ByteRange, const ByteSet&) noexcept;
 };
 
 // "scalar", "sse2", "neon", "avx2" or "avx512bw".

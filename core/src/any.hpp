@@ -1,0 +1,412 @@
+// find_any, rfind_any, find_not_any, rfind_not_any: the first or last offset
+// whose byte is (or is not) in a ByteSet.
+//
+// The "not" forms search for the members of the set's complement, so every
+// routine searches for the members of one target set. How a vector's lanes
+// are tested depends on the target's size, decided once per call:
+//   0 or 256 members          no load at all: not found, or the first/last offset
+//   1 to 3 members            compares with each member, ORed (InBytes)
+//   253 to 255 members        the same for the 1 to 3 non-members, complemented (OutOfBytes)
+//   otherwise                 the backend's table lookup (SetOps::in_table, InTable),
+//                             on x86 a cheaper one when no member (or every
+//                             byte) is from 0x80 up (in_low_table, InLowTable);
+//                             plain SSE2 has no byte shuffle: byte by byte there
+// A complemented mask sets the lanes a masked load left out, so those are
+// always ANDed away with first_lanes.
+//
+// The loops are find_one's, simplified: one vector at the start (the end,
+// backwards), then blocks of four vectors, on the wide variants from an
+// aligned offset once the range is long enough, then single vectors, then one
+// last vector that overlaps the bytes already examined. A range shorter than
+// one vector takes a masked load (AVX-512), two overlapping vectors of the
+// next narrower width, or one exact load (AVX2's Sse2Exact), or, on the
+// 16-byte variants, a byte-by-byte loop; nothing outside the range is read.
+#pragma once
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <tuple>
+
+#include "qarvo/search.hpp"
+#include "set_ops.hpp"
+#include "vector.hpp"
+
+namespace qarvo::detail {
+inline namespace QARVO_ISA_NAMESPACE {
+
+// The first `count` members of `set`, in increasing order.
+// Precondition: count <= set.size().
+inline void first_members(const ByteSet& set, std::uint8_t* out, std::size_t count) noexcept {
+    std::size_t found = 0;
+    for (std::size_t k = 0; k < 4 && found < count; ++k) {
+        for (std::uint64_t w = set.word(k); w != 0 && found < count; w &= w - 1) {
+            out[found++] =
+                static_cast<std::uint8_t>(64 * k + static_cast<std::size_t>(__builtin_ctzll(w)));
+        }
+    }
+    assert(found == count);
+}
+
+// Lanes equal to one of the K members of the target (K = 1 to 3).
+template <class V, std::size_t K>
+struct InBytes {
+    typename V::Vec member[K];
+
+    explicit InBytes(const ByteSet& target) noexcept {
+        std::uint8_t bytes[K] = {};
+        first_members(target, bytes, K);
+        for (std::size_t k = 0; k < K; ++k) {
+            member[k] = V::splat(bytes[k]);
+        }
+    }
+    [[gnu::always_inline]] typename V::Mask operator()(typename V::Vec x) const noexcept {
+        typename V::Mask m = V::eq(x, member[0]);
+        for (std::size_t k = 1; k < K; ++k) {
+            m = V::or_(m, V::eq(x, member[k]));
+        }
+        return m;
+    }
+};
+
+// Lanes equal to none of the K bytes outside the target (K = 1 to 3).
+template <class V, std::size_t K>
+struct OutOfBytes {
+    InBytes<V, K> excluded;
+
+    explicit OutOfBytes(const ByteSet& target) noexcept : excluded(target.complement()) {}
+    [[gnu::always_inline]] typename V::Mask operator()(typename V::Vec x) const noexcept {
+        return SetOps<V>::not_(excluded(x));
+    }
+};
+
+// Lanes whose byte is a member, by the backend's table lookup.
+template <class V>
+struct InTable {
+    typename SetOps<V>::Table table;
+
+    explicit InTable(const ByteSet& target) noexcept : table(SetOps<V>::table(target)) {}
+    [[gnu::always_inline]] typename V::Mask operator()(typename V::Vec x) const noexcept {
+        return SetOps<V>::in_table(x, table);
+    }
+};
+
+// Lanes whose byte is a member, for a target with no member from 0x80 up:
+// the backend's cheaper lookup where it has one (in_low_table).
+template <class V>
+struct InLowTable {
+    typename SetOps<V>::Table table;
+
+    explicit InLowTable(const ByteSet& target) noexcept : table(SetOps<V>::table(target)) {}
+    [[gnu::always_inline]] typename V::Mask operator()(typename V::Vec x) const noexcept {
+        if constexpr (has_low_table<V>) {
+            return SetOps<V>::in_low_table(x, table);
+        } else {
+            return SetOps<V>::in_table(x, table);
+        }
+    }
+};
+
+// Lanes whose byte is a member, for a target that holds every byte from
+// 0x80 up: InLowTable of the complement, complemented.
+template <class V>
+struct OutOfLowTable {
+    InLowTable<V> excluded;
+
+    explicit OutOfLowTable(const ByteSet& target) noexcept : excluded(target.complement()) {}
+    [[gnu::always_inline]] typename V::Mask operator()(typename V::Vec x) const noexcept {
+        return SetOps<V>::not_(excluded(x));
+    }
+};
+
+// The kinds of test, as types the loops take: Kind::M<V> is the matcher of
+// vector type V, built from the target set.
+template <std::size_t K>
+struct ByCompare {
+    template <class V>
+    using M = InBytes<V, K>;
+};
+template <std::size_t K>
+struct ByComplementedCompare {
+    template <class V>
+    using M = OutOfBytes<V, K>;
+};
+struct ByTable {
+    template <class V>
+    using M = InTable<V>;
+};
+struct ByLowTable {
+    template <class V>
+    using M = InLowTable<V>;
+};
+struct ByComplementedLowTable {
+    template <class V>
+    using M = OutOfLowTable<V>;
+};
+
+// Whether ranges of n bytes take the short path: shorter than one vector, or
+// with masked loads at most one.
+template <class V>
+[[gnu::always_inline]] inline bool is_short(std::size_t n) noexcept {
+    if constexpr (has_masked_load<V>) {
+        return n <= V::kWidth;
+    } else {
+        return n < V::kWidth;
+    }
+}
+
+// The mask of the W bytes at offset `at`. Precondition: at + W <= size.
+template <class V, class Match>
+[[gnu::always_inline]] inline typename V::Mask set_mask_at(const std::uint8_t* data,
+                                                           std::size_t size, std::size_t at,
+                                                           const Match& match) noexcept {
+    return match(load_at<V>(data, size, at));
+}
+
+// The first member among fewer than W bytes (masked loads: at most W).
+template <class Kind, class V, class... Narrower>
+SearchResult first_in_short(const std::uint8_t* data, std::size_t n,
+                            const ByteSet& target) noexcept {
+    if constexpr (has_masked_load<V>) {
+        const typename Kind::template M<V> match(target);
+        const typename V::Mask m =
+            V::and_(match(load_first_at<V>(data, n, 0, n)), V::first_lanes(n));
+        return V::any(m) ? SearchResult::at(V::lowest(m)) : SearchResult::not_found();
+    } else if constexpr (sizeof...(Narrower) > 0) {
+        using N = std::tuple_element_t<0, std::tuple<Narrower...>>;
+        if (n >= N::kWidth) {
+            const typename Kind::template M<N> match(target);
+            return first_of_two_steps<N>(
+                n, [&](std::size_t at) { return set_mask_at<N>(data, n, at, match); });
+        }
+        return first_in_short<Kind, Narrower...>(data, n, target);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (target.contains(data[i])) {
+                return SearchResult::at(i);
+            }
+        }
+        return SearchResult::not_found();
+    }
+}
+
+// The last member among fewer than W bytes (masked loads: at most W).
+template <class Kind, class V, class... Narrower>
+SearchResult last_in_short(const std::uint8_t* data, std::size_t n,
+                           const ByteSet& target) noexcept {
+    if constexpr (has_masked_load<V>) {
+        const typename Kind::template M<V> match(target);
+        const typename V::Mask m =
+            V::and_(match(load_first_at<V>(data, n, 0, n)), V::first_lanes(n));
+        return V::any(m) ? SearchResult::at(V::highest(m)) : SearchResult::not_found();
+    } else if constexpr (sizeof...(Narrower) > 0) {
+        using N = std::tuple_element_t<0, std::tuple<Narrower...>>;
+        if (n >= N::kWidth) {
+            // Two overlapping steps, the one at the end first: a position in
+            // the overlap answers the same in both.
+            const typename Kind::template M<N> match(target);
+            const std::size_t last = n - N::kWidth;
+            if (const auto m = set_mask_at<N>(data, n, last, match); N::any(m)) {
+                return SearchResult::at(last + N::highest(m));
+            }
+            const auto m = set_mask_at<N>(data, n, 0, match);
+            return N::any(m) ? SearchResult::at(N::highest(m)) : SearchResult::not_found();
+        }
+        return last_in_short<Kind, Narrower...>(data, n, target);
+    } else {
+        for (std::size_t i = n; i > 0; --i) {
+            if (target.contains(data[i - 1])) {
+                return SearchResult::at(i - 1);
+            }
+        }
+        return SearchResult::not_found();
+    }
+}
+
+// The shortest range whose loads the wide variants move onto W-aligned
+// addresses after the first vector: long enough that the bytes examined twice
+// are few beside the rest.
+template <class V>
+inline constexpr std::size_t set_aligned_from = 8 * V::kWidth;
+
+// The first member of the target in data[0 .. n - 1].
+template <class Kind, class V, class... Narrower>
+SearchResult first_in(const std::uint8_t* data, std::size_t n, const ByteSet& target) noexcept {
+    constexpr std::size_t W = V::kWidth;
+    if (is_short<V>(n)) {
+        return first_in_short<Kind, V, Narrower...>(data, n, target);
+    }
+    using Mask = typename V::Mask;
+    const typename Kind::template M<V> match(target);
+    if (const Mask m = set_mask_at<V>(data, n, 0, match); V::any(m)) {
+        return SearchResult::at(V::lowest(m));
+    }
+    std::size_t i = W;  // offsets below i are examined, and none matched
+    if constexpr (V::kAlignLoads) {
+        if (n >= set_aligned_from<V>) {
+            i = aligned_restart<V>(data);
+        }
+    }
+    while (n - i >= 4 * W) {
+        const Mask m0 = set_mask_at<V>(data, n, i, match);
+        const Mask m1 = set_mask_at<V>(data, n, i + W, match);
+        const Mask m2 = set_mask_at<V>(data, n, i + 2 * W, match);
+        const Mask m3 = set_mask_at<V>(data, n, i + 3 * W, match);
+        if (std::size_t offset = 0; first_of_four<V>(m0, m1, m2, m3, offset)) [[unlikely]] {
+            return SearchResult::at(i + offset);
+        }
+        i += 4 * W;
+    }
+    while (n - i >= W) {
+        if (const Mask m = set_mask_at<V>(data, n, i, match); V::any(m)) {
+            return SearchResult::at(i + V::lowest(m));
+        }
+        i += W;
+    }
+    // The last W bytes: those before i are known not to match, so the lowest
+    // member among them is the first.
+    if (i < n) {
+        if (const Mask m = set_mask_at<V>(data, n, n - W, match); V::any(m)) {
+            return SearchResult::at(n - W + V::lowest(m));
+        }
+    }
+    return SearchResult::not_found();
+}
+
+// The last member of the target in data[0 .. n - 1]: find_any's loop walked
+// from the end.
+template <class Kind, class V, class... Narrower>
+SearchResult last_in(const std::uint8_t* data, std::size_t n, const ByteSet& target) noexcept {
+    constexpr std::size_t W = V::kWidth;
+    if (is_short<V>(n)) {
+        return last_in_short<Kind, V, Narrower...>(data, n, target);
+    }
+    using Mask = typename V::Mask;
+    const typename Kind::template M<V> match(target);
+    if (const Mask m = set_mask_at<V>(data, n, n - W, match); V::any(m)) {
+        return SearchResult::at(n - W + V::highest(m));
+    }
+    std::size_t end = n - W;  // offsets from end on are examined, and none matched
+    if constexpr (V::kAlignLoads) {
+        if (n >= set_aligned_from<V>) {
+            // The highest W-aligned address in data + n - W + 1 .. data + n.
+            end = n - (reinterpret_cast<std::uintptr_t>(data) + n) % W;
+        }
+    }
+    while (end >= 4 * W) {
+        const std::size_t at = end - 4 * W;
+        const Mask m0 = set_mask_at<V>(data, n, at, match);
+        const Mask m1 = set_mask_at<V>(data, n, at + W, match);
+        const Mask m2 = set_mask_at<V>(data, n, at + 2 * W, match);
+        const Mask m3 = set_mask_at<V>(data, n, at + 3 * W, match);
+        if (std::size_t offset = 0; last_of_four<V>(m0, m1, m2, m3, offset)) [[unlikely]] {
+            return SearchResult::at(at + offset);
+        }
+        end = at;
+    }
+    while (end >= W) {
+        if (const Mask m = set_mask_at<V>(data, n, end - W, match); V::any(m)) {
+            return SearchResult::at(end - W + V::highest(m));
+        }
+        end -= W;
+    }
+    // The first W bytes: those from end on are known not to match, so the
+    // highest member among them is the last.
+    if (end > 0) {
+        if (const Mask m = set_mask_at<V>(data, n, 0, match); V::any(m)) {
+            return SearchResult::at(V::highest(m));
+        }
+    }
+    return SearchResult::not_found();
+}
+
+// The search for the members of `target`, forwards or backwards, with the
+// test its size calls for.
+template <bool kBackwards, class V, class... Narrower>
+SearchResult search_set(ByteRange haystack, const ByteSet& target) noexcept {
+    const std::uint8_t* const data = haystack.data;
+    const std::size_t n = haystack.size;
+    assert(data != nullptr || n == 0);
+    const std::size_t members = target.size();
+    if (n == 0 || members == 0) {
+        return SearchResult::not_found();
+    }
+    if (members == 256) {
+        return SearchResult::at(kBackwards ? n - 1 : 0);
+    }
+    auto run = [&]<class Kind>(Kind) {
+        if constexpr (kBackwards) {
+            return last_in<Kind, V, Narrower...>(data, n, target);
+        } else {
+            return first_in<Kind, V, Narrower...>(data, n, target);
+        }
+    };
+    switch (members) {
+        case 1:
+            return run(ByCompare<1>{});
+        case 2:
+            return run(ByCompare<2>{});
+        case 3:
+            return run(ByCompare<3>{});
+        case 253:
+            return run(ByComplementedCompare<3>{});
+        case 254:
+            return run(ByComplementedCompare<2>{});
+        case 255:
+            return run(ByComplementedCompare<1>{});
+        default:
+            break;
+    }
+    if constexpr (has_low_table<V>) {
+        // Sets of ASCII bytes (and their complements, the "not" forms' usual
+        // targets) skip the half of the lookup for the bytes from 0x80.
+        if ((target.word(2) | target.word(3)) == 0) {
+            return run(ByLowTable{});
+        }
+        if ((target.word(2) & target.word(3)) == ~std::uint64_t{0}) {
+            return run(ByComplementedLowTable{});
+        }
+    }
+    if constexpr (has_table<V>) {
+        return run(ByTable{});
+    } else {
+        // No byte shuffle (plain SSE2): the set's 256-bit map, byte by byte.
+        if constexpr (kBackwards) {
+            for (std::size_t i = n; i > 0; --i) {
+                if (target.contains(data[i - 1])) {
+                    return SearchResult::at(i - 1);
+                }
+            }
+        } else {
+            for (std::size_t i = 0; i < n; ++i) {
+                if (target.contains(data[i])) {
+                    return SearchResult::at(i);
+                }
+            }
+        }
+        return SearchResult::not_found();
+    }
+}
+
+template <class V, class... Narrower>
+SearchResult find_any(ByteRange haystack, const ByteSet& set) noexcept {
+    return search_set<false, V, Narrower...>(haystack, set);
+}
+
+template <class V, class... Narrower>
+SearchResult rfind_any(ByteRange haystack, const ByteSet& set) noexcept {
+    return search_set<true, V, Narrower...>(haystack, set);
+}
+
+template <class V, class... Narrower>
+SearchResult find_not_any(ByteRange haystack, const ByteSet& set) noexcept {
+    return search_set<false, V, Narrower...>(haystack, set.complement());
+}
+
+template <class V, class... Narrower>
+SearchResult rfind_not_any(ByteRange haystack, const ByteSet& set) noexcept {
+    return search_set<true, V, Narrower...>(haystack, set.complement());
+}
+
+}  // namespace QARVO_ISA_NAMESPACE
+}  // namespace qarvo::detail
