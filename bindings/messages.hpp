@@ -46,6 +46,18 @@ constexpr const char* kFinditerDoc =
 constexpr const char* kFindAllDoc =
     "find_all(haystack, needle, start=None, end=None, *, overlapping=False)\n--\n\nReturn the "
     "offsets of the occurrences that `count` counts, left to right, as an array('q').";
+constexpr const char* kFindAnyDoc =
+    "find_any(haystack, byteset, start=None, end=None)\n--\n\nReturn the lowest offset in "
+    "`haystack[start:end]` whose byte is in `byteset`, or None.";
+constexpr const char* kRfindAnyDoc =
+    "rfind_any(haystack, byteset, start=None, end=None)\n--\n\nReturn the highest offset in "
+    "`haystack[start:end]` whose byte is in `byteset`, or None.";
+constexpr const char* kFindNotAnyDoc =
+    "find_not_any(haystack, byteset, start=None, end=None)\n--\n\nReturn the lowest offset "
+    "in `haystack[start:end]` whose byte is not in `byteset`, or None.";
+constexpr const char* kRfindNotAnyDoc =
+    "rfind_not_any(haystack, byteset, start=None, end=None)\n--\n\nReturn the highest "
+    "offset in `haystack[start:end]` whose byte is not in `byteset`, or None.";
 constexpr const char* kFinderDoc =
     "Finder(needle)\n--\n\nA needle prepared once for many searches; its methods take "
     "(haystack, start=None, end=None) like the module's functions.";

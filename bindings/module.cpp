@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "boundary.hpp"
+#include "byte_sets.hpp"
 #include "call.hpp"
 #include "debug_render.hpp"
 #include "fault.hpp"
@@ -53,6 +54,14 @@ PyMethodDef search_records[] = {
     function_record("count", count_entry, messages::kCountDoc),
     function_record("finditer", finditer_entry, messages::kFinditerDoc),
     function_record("find_all", find_all_entry, messages::kFindAllDoc),
+};
+
+// The byte-set searches, after the Finder type.
+PyMethodDef byte_set_records[] = {
+    function_record("find_any", find_any_entry, messages::kFindAnyDoc),
+    function_record("rfind_any", rfind_any_entry, messages::kRfindAnyDoc),
+    function_record("find_not_any", find_not_any_entry, messages::kFindNotAnyDoc),
+    function_record("rfind_not_any", rfind_not_any_entry, messages::kRfindNotAnyDoc),
 };
 
 PyModuleDef module_definition = {
@@ -140,7 +149,15 @@ Status populate_module(PyObject* module) {
     if (!finder_name) {
         api_call_failed();
     }
-    return add_member(module, finder_name.get(), finder.value());
+    if (Status added = add_member(module, finder_name.get(), finder.value()); !added) {
+        return added;
+    }
+    for (PyMethodDef& record : byte_set_records) {
+        if (Status added = add_function(module, &record); !added) {
+            return added;
+        }
+    }
+    return success();
 }
 
 Status add_function(PyObject* module, PyMethodDef* record) {

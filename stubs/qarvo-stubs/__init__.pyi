@@ -17,6 +17,10 @@ __all__ = [
     "finditer",
     "find_all",
     "Finder",
+    "find_any",
+    "rfind_any",
+    "find_not_any",
+    "rfind_not_any",
 ]
 
 __version__: Final[str]
@@ -128,3 +132,35 @@ class Finder:
         *,
         overlapping: object = False,
     ) -> Offsets: ...
+
+def find_any(
+    haystack: Buffer,
+    byteset: Buffer | Sequence[SupportsIndex],
+    start: SupportsIndex | None = None,
+    end: SupportsIndex | None = None,
+) -> int | None:
+    """The lowest offset in `haystack[start:end]` whose byte is in `byteset`, or None."""
+
+def rfind_any(
+    haystack: Buffer,
+    byteset: Buffer | Sequence[SupportsIndex],
+    start: SupportsIndex | None = None,
+    end: SupportsIndex | None = None,
+) -> int | None:
+    """The highest offset in `haystack[start:end]` whose byte is in `byteset`, or None."""
+
+def find_not_any(
+    haystack: Buffer,
+    byteset: Buffer | Sequence[SupportsIndex],
+    start: SupportsIndex | None = None,
+    end: SupportsIndex | None = None,
+) -> int | None:
+    """The lowest offset in `haystack[start:end]` whose byte is not in `byteset`."""
+
+def rfind_not_any(
+    haystack: Buffer,
+    byteset: Buffer | Sequence[SupportsIndex],
+    start: SupportsIndex | None = None,
+    end: SupportsIndex | None = None,
+) -> int | None:
+    """The highest offset in `haystack[start:end]` whose byte is not in `byteset`."""

@@ -24,6 +24,10 @@ EXPORTED = [
     "finditer",
     "find_all",
     "Finder",
+    "find_any",
+    "rfind_any",
+    "find_not_any",
+    "rfind_not_any",
 ]
 FUNCTIONS = EXPORTED[:4]
 SEARCHES = {
@@ -32,6 +36,10 @@ SEARCHES = {
     "count": "(haystack, needle, start=None, end=None, *, overlapping=False)",
     "finditer": "(haystack, needle, start=None, end=None, *, overlapping=False)",
     "find_all": "(haystack, needle, start=None, end=None, *, overlapping=False)",
+    "find_any": "(haystack, byteset, start=None, end=None)",
+    "rfind_any": "(haystack, byteset, start=None, end=None)",
+    "find_not_any": "(haystack, byteset, start=None, end=None)",
+    "rfind_not_any": "(haystack, byteset, start=None, end=None)",
 }
 SENTENCES = {
     "search_one": (

@@ -277,6 +277,8 @@ def test_the_iterator_cannot_be_made_directly():
         lambda: qarvo.count(b"abc", b"a", Index(1), "x"),
         lambda: qarvo.finditer(b"abc", [1, 300]),
         lambda: qarvo.Finder(b"a").count(b"abc", x=1),
+        lambda: qarvo.rfind_any(bytearray(b"x" * 300 + b"<"), [60, 62], -200),
+        lambda: qarvo.find_not_any(b"abc", "x"),
     ],
 )
 def test_no_reference_leaks(case, frozen_gc):  # noqa: F811 - the fixture

@@ -61,8 +61,9 @@ def runs_beside(call, attempts=5):
         lambda h: qarvo.find_all(h, b"\x01"),
         lambda h: list(qarvo.finditer(h, b"needle")),
         lambda h: qarvo.Finder(b"needle").count(h, overlapping=True),
+        lambda h: qarvo.find_any(h, b"<>&"),
     ],
-    ids=["find", "rfind", "count", "find_all", "finditer", "Finder.count"],
+    ids=["find", "rfind", "count", "find_all", "finditer", "Finder.count", "find_any"],
 )
 def test_long_searches_give_the_lock_up_and_short_ones_keep_it(search, no_forced_switches):
     # A bytearray is held by its export; an exact bytes, read in place, by

@@ -1,0 +1,147 @@
+"""find_any, rfind_any, find_not_any and rfind_not_any against their plain definitions."""
+
+import array
+import contextlib
+
+import pytest
+import qarvo
+from conftest import error_of
+
+hypothesis = pytest.importorskip("hypothesis")
+from hypothesis import HealthCheck, given, settings  # noqa: E402
+from hypothesis import strategies as st  # noqa: E402
+
+np = pytest.importorskip("numpy")
+
+FUNCTIONS = [qarvo.find_any, qarvo.rfind_any, qarvo.find_not_any, qarvo.rfind_not_any]
+
+
+def adjusted(start, end, n):
+    end = n if end is None or end > n else (max(end + n, 0) if end < 0 else end)
+    start = 0 if start is None else (max(start + n, 0) if start < 0 else start)
+    return start, end
+
+
+def reference(data, members, start=None, end=None):
+    """The four answers by looking at each offset of the window in turn."""
+    lo, hi = adjusted(start, end, len(data))
+    inside = [i for i in range(lo, hi) if data[i] in members]
+    outside = [i for i in range(lo, hi) if data[i] not in members]
+    return [
+        inside[0] if inside else None,
+        inside[-1] if inside else None,
+        outside[0] if outside else None,
+        outside[-1] if outside else None,
+    ]
+
+
+def check(haystack, data, byteset, start=None, end=None):
+    members = set(bytes(byteset))
+    got = [fn(haystack, byteset, start, end) for fn in FUNCTIONS]
+    assert got == reference(data, members, start, end), (data, sorted(members), start, end)
+
+
+quick = settings(
+    max_examples=300,
+    deadline=None,
+    derandomize=True,
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
+)
+
+# Sets of every size, and sets whose members share a low or a high nibble: the
+# usual faults of nibble-indexed table lookups.
+sets = st.one_of(
+    st.lists(st.integers(0, 255), max_size=8),
+    st.lists(st.integers(0, 255), min_size=8, max_size=256),
+    st.integers(0, 15).map(lambda low: [h * 16 + low for h in range(16)]),
+    st.integers(0, 15).map(lambda high: [high * 16 + low for low in range(16)]),
+    st.integers(0, 255).map(lambda skip: [b for b in range(256) if b != skip]),
+    st.just(list(range(256))),
+    st.just([0x00, 0x80, 0xFF]),
+)
+bounds = st.one_of(st.none(), st.integers(-300, 300))
+
+
+@quick
+@given(st.data())
+def test_every_function_matches_a_plain_scan(data):
+    members = data.draw(sets)
+    pool = sorted(set(members)) + [data.draw(st.integers(0, 255)) for _ in range(3)]
+    haystack = bytes(data.draw(st.lists(st.sampled_from(pool), max_size=300)))
+    byteset = data.draw(st.sampled_from([bytes, list, bytearray, tuple]))(members)
+    check(haystack, haystack, byteset, data.draw(bounds), data.draw(bounds))
+
+
+@pytest.mark.parametrize(
+    "kind",
+    [
+        bytes,
+        bytearray,
+        lambda d: memoryview(b"<" + d + b">")[1:-1],
+        lambda d: np.frombuffer(d, np.uint8),
+        lambda d: array.array("B", d),
+    ],
+    ids=["bytes", "bytearray", "memoryview-slice", "numpy", "array"],
+)
+def test_every_haystack_kind(kind):
+    data = b"key = value, other=1;\t\n" * 40
+    for members in (b"=", b",;", b" \t\n", b"=,; \t\n", bytes(range(97, 123)), b""):
+        check(kind(data), data, members)
+        check(kind(data), data, members, 5, -5)
+
+
+@pytest.mark.parametrize("size", [1, 2, 3, 4, 5, 8, 16, 17, 64, 200, 255, 256])
+def test_one_member_planted_at_block_boundaries(size):
+    members = bytes(range(256 - size, 256))  # the set; the background is 0x00
+    inside = members[0]
+    for n in (15, 16, 17, 31, 32, 33, 63, 64, 65, 127, 128, 255, 256, 257, 1023, 1024, 1025):
+        for at in sorted({0, 1, n // 2, n - 2, n - 1}):
+            data = bytearray(n)
+            data[at] = inside
+            data = bytes(data)
+            check(data, data, members)
+            check(data, data, members, at + 1)  # just past it
+            check(data, data, members, None, at)  # just before it
+
+
+def test_long_ranges_give_the_same_answers():
+    data = bytearray(b"a" * (1 << 20))
+    data[5] = data[-7] = ord("<")
+    data = bytes(data)
+    check(data, data, b"<>&")
+    check(data, data, b"a")
+    check(bytearray(data), data, b"a<", 6, -8)
+
+
+def find_any(haystack, byteset, start=None, end=None):
+    """A Python function of the same signature, for its binding messages."""
+
+
+def test_errors():
+    # The set is taken as search_n takes a needle; start and end as bytes.find takes them.
+    for fn in FUNCTIONS:
+        for byteset in ("ab", 5, [1, 300]):
+            assert error_of(fn, b"abc", byteset) == error_of(qarvo.search_n, b"abc", byteset)
+        assert error_of(fn, b"abc", b"a", "x") == error_of(b"abc".find, b"a", "x")
+        assert error_of(fn, "abc", b"a") == error_of(qarvo.search_n, "abc", b"a")
+
+    for args, kwargs in [((), {}), ((1,), {}), ((1, 2, 3, 4, 5), {}), ((1, 2), {"x": 1})]:
+        with pytest.raises(TypeError) as model:
+            find_any(*args, **kwargs)
+        for fn in FUNCTIONS:
+            with pytest.raises(TypeError) as info:
+                fn(*args, **kwargs)
+            assert str(info.value) == str(model.value).replace("find_any(", fn.__name__ + "(")
+
+
+def test_buffers_are_released_on_every_path():
+    hay = bytearray(b"abcabc")
+    members = bytearray(b"c")
+    for args in [(members,), (members, "x"), ("x",), ([1, 300],)]:
+        for fn in FUNCTIONS:
+            with contextlib.suppress(TypeError, OverflowError):
+                fn(hay, *args)
+            hay.append(0)  # BufferError if an export were left
+            hay.pop()
+            members.append(0)
+            members.pop()
