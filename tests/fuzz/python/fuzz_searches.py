@@ -1,4 +1,5 @@
-"""Coverage-guided fuzzing of find, rfind, count, finditer, find_all and Finder.
+"""Coverage-guided fuzzing of find, rfind, count, finditer, find_all, Finder and the
+byte-set searches.
 
 Every input becomes one haystack (bytes, bytearray, memoryview slice, NumPy,
 array), one needle (bytes, an int, a list of ints, a bytearray), start and end
@@ -111,6 +112,15 @@ def one_input(raw):
     taken = [offset for _, offset in zip(range(inp.byte() % 4), iterator, strict=False)]
     assert taken == want_all[: len(taken)], context
     del iterator  # dropped half-way: the buffer must come back
+    members = set(needle_bytes) | set(inp.blob(4))
+    lo, hi = adjusted(start, end, len(data))
+    inside = [i for i in range(lo, hi) if data[i] in members]
+    outside = [i for i in range(lo, hi) if data[i] not in members]
+    byteset = bytes(sorted(members))
+    assert qarvo.find_any(haystack, byteset, start, end) == (inside[0] if inside else None)
+    assert qarvo.rfind_any(haystack, byteset, start, end) == (inside[-1] if inside else None)
+    assert qarvo.find_not_any(haystack, byteset, start, end) == (outside[0] if outside else None)
+    assert qarvo.rfind_not_any(haystack, byteset, start, end) == (outside[-1] if outside else None)
     if isinstance(haystack, bytearray):
         haystack.append(0)  # raises BufferError if an export were left
         haystack.pop()
