@@ -63,6 +63,17 @@ def plain_offsets(data, needle, start, end, overlapping):
     return found
 
 
+def check_byte_sets(haystack, data, members, start, end):
+    lo, hi = adjusted(start, end, len(data))
+    inside = [i for i in range(lo, hi) if data[i] in members]
+    outside = [i for i in range(lo, hi) if data[i] not in members]
+    byteset = bytes(sorted(members))
+    assert qarvo.find_any(haystack, byteset, start, end) == (inside[0] if inside else None)
+    assert qarvo.rfind_any(haystack, byteset, start, end) == (inside[-1] if inside else None)
+    assert qarvo.find_not_any(haystack, byteset, start, end) == (outside[0] if outside else None)
+    assert qarvo.rfind_not_any(haystack, byteset, start, end) == (outside[-1] if outside else None)
+
+
 def one_input(raw):
     inp = Input(raw)
     # A small alphabet, stretched, makes matches and near misses frequent.
@@ -112,15 +123,7 @@ def one_input(raw):
     taken = [offset for _, offset in zip(range(inp.byte() % 4), iterator, strict=False)]
     assert taken == want_all[: len(taken)], context
     del iterator  # dropped half-way: the buffer must come back
-    members = set(needle_bytes) | set(inp.blob(4))
-    lo, hi = adjusted(start, end, len(data))
-    inside = [i for i in range(lo, hi) if data[i] in members]
-    outside = [i for i in range(lo, hi) if data[i] not in members]
-    byteset = bytes(sorted(members))
-    assert qarvo.find_any(haystack, byteset, start, end) == (inside[0] if inside else None)
-    assert qarvo.rfind_any(haystack, byteset, start, end) == (inside[-1] if inside else None)
-    assert qarvo.find_not_any(haystack, byteset, start, end) == (outside[0] if outside else None)
-    assert qarvo.rfind_not_any(haystack, byteset, start, end) == (outside[-1] if outside else None)
+    check_byte_sets(haystack, data, set(needle_bytes) | set(inp.blob(4)), start, end)
     if isinstance(haystack, bytearray):
         haystack.append(0)  # raises BufferError if an export were left
         haystack.pop()
