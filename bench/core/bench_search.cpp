@@ -9,6 +9,12 @@
 // Names are "<case>/m=<needle length>/<contender>/n=<haystack bytes>"
 // (and "roof/n=<bytes>"); bench/core/report_table.py turns the JSON output
 // into the tables of bench/README.md.
+//
+// The searches from the end run on the same text: "rfind_no_match" and
+// "rfind_match_at_start" (the needle planted at offset 0, so the whole
+// haystack is scanned) beside memrchr (1 byte) and std::string_view::rfind;
+// "count/m=1" counts a common letter beside std::count. Their ratios to the
+// forward cases and to "roof" are what the reverse routines are tuned by.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -274,6 +280,84 @@ std::size_t with_variant(const qarvo::SearchRoutines* variant, const std::uint8_
     }
 }
 
+std::size_t with_memrchr(const qarvo::SearchRoutines*, const std::uint8_t* h, std::size_t n,
+                         const std::uint8_t* x, std::size_t) {
+    return offset_of(memrchr(h, x[0], n), h);
+}
+
+std::size_t with_string_view_rfind(const qarvo::SearchRoutines*, const std::uint8_t* h,
+                                   std::size_t n, const std::uint8_t* x, std::size_t m) {
+    const std::string_view haystack(reinterpret_cast<const char*>(h), n);
+    const std::size_t p =
+        m == 1 ? haystack.rfind(static_cast<char>(x[0]))
+               : haystack.rfind(std::string_view(reinterpret_cast<const char*>(x), m));
+    return p == std::string_view::npos ? kNotFound : p;
+}
+
+// The public reverse entry points: rfind_one, and rfind_n for longer needles
+// (which dispatches two and three bytes to the variant's own routines).
+std::size_t with_qarvo_rfind(const qarvo::SearchRoutines*, const std::uint8_t* h, std::size_t n,
+                             const std::uint8_t* x, std::size_t m) {
+    const qarvo::ByteRange haystack{h, n};
+    return offset_of(m == 1 ? qarvo::rfind_one(haystack, x[0]) : qarvo::rfind_n(haystack, {x, m}));
+}
+
+std::size_t with_variant_rfind(const qarvo::SearchRoutines* variant, const std::uint8_t* h,
+                               std::size_t n, const std::uint8_t* x, std::size_t m) {
+    const qarvo::ByteRange haystack{h, n};
+    switch (m) {
+        case 1:
+            return offset_of(variant->rfind_one(haystack, x[0]));
+        case 2:
+            return offset_of(variant->rfind_two(haystack, x[0], x[1]));
+        case 3:
+            return offset_of(variant->rfind_three(haystack, x[0], x[1], x[2]));
+        default:
+            return offset_of(variant->rfind_n(haystack, {x, m}));
+    }
+}
+
+// The counts: the result is the number of occurrences of x[0].
+std::size_t with_std_count(const qarvo::SearchRoutines*, const std::uint8_t* h, std::size_t n,
+                           const std::uint8_t* x, std::size_t) {
+    return static_cast<std::size_t>(std::count(h, h + n, x[0]));
+}
+
+std::size_t with_qarvo_count(const qarvo::SearchRoutines*, const std::uint8_t* h, std::size_t n,
+                             const std::uint8_t* x, std::size_t) {
+    return qarvo::count_one({h, n}, x[0]);
+}
+
+std::size_t with_variant_count(const qarvo::SearchRoutines* variant, const std::uint8_t* h,
+                               std::size_t n, const std::uint8_t* x, std::size_t) {
+    return variant->count_one({h, n}, x[0]);
+}
+
+std::vector<Contender> reverse_contenders_for(std::size_t m) {
+    std::vector<Contender> list;
+    if (m == 1) {
+        list.push_back({"memrchr", with_memrchr});
+    }
+    list.push_back({"string_view::rfind", with_string_view_rfind});
+    list.push_back({"qarvo", with_qarvo_rfind});
+    for (const qarvo::Backend b : qarvo::supported_backends()) {
+        list.push_back({"qarvo." + std::string(qarvo::backend_name(b)), with_variant_rfind,
+                        qarvo::routines_for(b)});
+    }
+    return list;
+}
+
+std::vector<Contender> count_contenders() {
+    std::vector<Contender> list;
+    list.push_back({"std::count", with_std_count});
+    list.push_back({"qarvo", with_qarvo_count});
+    for (const qarvo::Backend b : qarvo::supported_backends()) {
+        list.push_back({"qarvo." + std::string(qarvo::backend_name(b)), with_variant_count,
+                        qarvo::routines_for(b)});
+    }
+    return list;
+}
+
 std::vector<Contender> contenders_for(std::size_t m) {
     std::vector<Contender> list;
     if (m == 1) {
@@ -307,12 +391,27 @@ private:
     std::vector<std::uint8_t> saved_;
 };
 
+// Where a case plants its needle (kNotFound: nowhere), which is also the
+// expected offset, for the forward or (`reverse`) the reverse searches. From
+// the end, "at end" means at offset 0, the last window reached.
+std::size_t planted_at(Case which, bool reverse, std::size_t n, std::size_t m) {
+    switch (which) {
+        case Case::no_match:
+            return kNotFound;
+        case Case::match_at_end:
+            return reverse ? 0 : n - m;
+        case Case::match_early:
+            return reverse ? n - m - kEarlyOffset : kEarlyOffset;
+    }
+    return kNotFound;
+}
+
 void run_search(benchmark::State& state, std::span<std::uint8_t> haystack,
-                std::span<const std::uint8_t> needle, Case which, const Contender* contender) {
+                std::span<const std::uint8_t> needle, Case which, const Contender* contender,
+                bool reverse) {
     std::optional<Planted> planted;
-    std::size_t expected = kNotFound;
-    if (which != Case::no_match) {
-        expected = which == Case::match_early ? kEarlyOffset : haystack.size() - needle.size();
+    const std::size_t expected = planted_at(which, reverse, haystack.size(), needle.size());
+    if (expected != kNotFound) {
         planted.emplace(haystack, expected, needle);
     }
     // A contender that answers wrongly is not timed.
@@ -327,6 +426,29 @@ void run_search(benchmark::State& state, std::span<std::uint8_t> haystack,
         const std::uint8_t* h = haystack.data();
         benchmark::DoNotOptimize(h);
         benchmark::DoNotOptimize(search(variant, h, haystack.size(), needle.data(), needle.size()));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(haystack.size()));
+}
+
+// The byte the count cases count: the commonest letter of the text.
+constexpr std::uint8_t kCountedByte = 'e';
+
+// One count of `byte`, checked against std::count before it is timed.
+void run_count(benchmark::State& state, std::span<const std::uint8_t> haystack, std::uint8_t byte,
+               const Contender* contender) {
+    const SearchFn count = contender->search;
+    const qarvo::SearchRoutines* const variant = contender->variant;
+    const auto expected =
+        static_cast<std::size_t>(std::count(haystack.begin(), haystack.end(), byte));
+    if (count(variant, haystack.data(), haystack.size(), &byte, 1) != expected) {
+        state.SkipWithError("wrong result");
+        return;
+    }
+    for (auto _ : state) {
+        const std::uint8_t* h = haystack.data();
+        benchmark::DoNotOptimize(h);
+        benchmark::DoNotOptimize(count(variant, h, haystack.size(), &byte, 1));
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(haystack.size()));
@@ -431,6 +553,39 @@ struct Inputs {
     std::deque<Contender> contenders;
 };
 
+// The reverse cases and the counts (see the top of this file).
+void register_reverse(Inputs& in) {
+    const std::span<std::uint8_t> text = in.text;
+    for (std::size_t k = 0; k < std::size(kNeedleLengths); ++k) {
+        const std::size_t m = kNeedleLengths[k];
+        const std::span<const std::uint8_t> needle = in.needles[k];
+        for (const Contender& c : reverse_contenders_for(m)) {
+            const Contender* contender = &in.contenders.emplace_back(c);
+            for (const Case which : {Case::no_match, Case::match_at_end}) {
+                for (const std::size_t n : kHaystackSizes) {
+                    if (m > n) {
+                        continue;
+                    }
+                    const std::string name =
+                        std::string(which == Case::no_match ? "rfind_no_match"
+                                                            : "rfind_match_at_start") +
+                        "/m=" + std::to_string(m) + "/" + c.name + "/" + size_name(n);
+                    benchmark::RegisterBenchmark(name.c_str(), run_search, text.first(n), needle,
+                                                 which, contender, true);
+                }
+            }
+        }
+    }
+    for (const Contender& c : count_contenders()) {
+        const Contender* contender = &in.contenders.emplace_back(c);
+        for (const std::size_t n : kHaystackSizes) {
+            const std::string name = "count/m=1/" + c.name + "/" + size_name(n);
+            benchmark::RegisterBenchmark(name.c_str(), run_count, text.first(n), kCountedByte,
+                                         contender);
+        }
+    }
+}
+
 // "run/m=<m>/<contender>/n=<bytes>": the run needle, absent from the run.
 void register_runs(Inputs& in) {
     for (const std::size_t m : kRunNeedleLengths) {
@@ -442,7 +597,7 @@ void register_runs(Inputs& in) {
                 const std::string name =
                     "run/m=" + std::to_string(m) + "/" + c.name + "/" + size_name(n);
                 benchmark::RegisterBenchmark(name.c_str(), run_search, in.run.first(n), needle,
-                                             Case::no_match, contender);
+                                             Case::no_match, contender, false);
             }
         }
     }
@@ -467,7 +622,7 @@ void register_all(Inputs& in) {
                                              "/m=" + std::to_string(m) + "/" + c.name + "/" +
                                              size_name(n);
                     benchmark::RegisterBenchmark(name.c_str(), run_search, text.first(n), needle,
-                                                 which, contender);
+                                                 which, contender, false);
                 }
             }
         }
@@ -487,6 +642,7 @@ int main(int argc, char** argv) {
     inputs.text = {inputs.text_storage.get(), largest};
     inputs.language.write(inputs.text, 0x7172'7661'6f00ULL);
     register_all(inputs);
+    register_reverse(inputs);
     const std::size_t longest_run = kRunSizes[std::size(kRunSizes) - 1];
     inputs.run_storage = aligned_bytes(longest_run);
     inputs.run = {inputs.run_storage.get(), longest_run};
