@@ -4,23 +4,22 @@
 // what it was built for run it (qarvo_variant in core/CMakeLists.txt).
 #define QARVO_ISA_NAMESPACE isa_avx512
 
-#include "count_one.hpp"
 #include "n.hpp"
-#include "reverse_n.hpp"
+#include "reverse_variants.hpp"
 #include "variants.hpp"
 
 namespace qarvo::detail {
 
 const SearchRoutines avx512bw_routines{
-    Backend::avx512bw, &find_one<Avx512>,  &find_two<Avx512>,  &find_three<Avx512>,
-    &find_n<Avx512>,   &rfind_one<Avx512>, &rfind_two<Avx512>, &rfind_three<Avx512>,
-    &rfind_n<Avx512>,  &count_one<Avx512>,
+    Backend::avx512bw, &find_one<Avx512>,   &find_two<Avx512>,   &find_three<Avx512>,
+    &find_n<Avx512>,   &avx512bw_rfind_one, &avx512bw_rfind_two, &avx512bw_rfind_three,
+    &avx512bw_rfind_n, &avx512bw_count_one,
 };
 
 const SearchRoutines avx512bw_on_halves_routines{
-    Backend::avx512bw, &find_one<Avx512>,  &find_two<Avx512>,  &find_three<Avx512>,
-    &find_n_on_halves, &rfind_one<Avx512>, &rfind_two<Avx512>, &rfind_three<Avx512>,
-    &rfind_n<Avx512>,  &count_one<Avx512>,
+    Backend::avx512bw, &find_one<Avx512>,   &find_two<Avx512>,   &find_three<Avx512>,
+    &find_n_on_halves, &avx512bw_rfind_one, &avx512bw_rfind_two, &avx512bw_rfind_three,
+    &avx512bw_rfind_n, &avx512bw_count_one,
 };
 
 // Where a CPU executes each 512-bit operation as two 256-bit halves (AMD's

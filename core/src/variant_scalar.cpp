@@ -2,17 +2,16 @@
 // baseline of builds that force it.
 #define QARVO_ISA_NAMESPACE isa_scalar
 
-#include "count_one.hpp"
 #include "n.hpp"
-#include "reverse_n.hpp"
+#include "reverse_variants.hpp"
 #include "variants.hpp"
 
 namespace qarvo::detail {
 
 const SearchRoutines scalar_routines{
-    Backend::scalar,  &find_one<Scalar>,  &find_two<Scalar>,  &find_three<Scalar>,
-    &find_n<Scalar>,  &rfind_one<Scalar>, &rfind_two<Scalar>, &rfind_three<Scalar>,
-    &rfind_n<Scalar>, &count_one<Scalar>,
+    Backend::scalar, &find_one<Scalar>, &find_two<Scalar>, &find_three<Scalar>,
+    &find_n<Scalar>, &scalar_rfind_one, &scalar_rfind_two, &scalar_rfind_three,
+    &scalar_rfind_n, &scalar_count_one,
 };
 
 }  // namespace qarvo::detail
