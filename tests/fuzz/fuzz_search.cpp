@@ -82,6 +82,7 @@ SearchResult windows_compared(std::span<const std::uint8_t> haystack,
     return SearchResult::not_found();
 }
 
+#ifdef QARVO_FUZZ_LONG
 // The naive scan from the end, for the long haystacks: memrchr for the
 // needle's first byte, then memcmp.
 SearchResult windows_compared_last(std::span<const std::uint8_t> haystack,
@@ -105,6 +106,7 @@ SearchResult windows_compared_last(std::span<const std::uint8_t> haystack,
     }
     return SearchResult::not_found();
 }
+#endif
 
 // The routine tables to check: every supported variant's, and on a CPU with
 // AVX-512 the table that AMD's Zen 4 runs by default (its find_n hands long
