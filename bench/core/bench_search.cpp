@@ -9,6 +9,14 @@
 // Names are "<case>/m=<needle length>/<contender>/n=<haystack bytes>"
 // (and "roof/n=<bytes>"; the byte-set searches: register_sets); bench/core/report_table.py turns
 // the JSON output into the tables of bench/README.md.
+// (and "roof/n=<bytes>"); bench/core/report_table.py turns the JSON output
+// into the tables of bench/README.md.
+//
+// The searches from the end run on the same text: "rfind_no_match" and
+// "rfind_match_at_start" (the needle planted at offset 0, so the whole
+// haystack is scanned) beside memrchr (1 byte) and std::string_view::rfind;
+// "count/m=1" counts a common letter beside std::count. Their ratios to the
+// forward cases and to "roof" are what the reverse routines are tuned by.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -274,6 +282,84 @@ std::size_t with_variant(const qarvo::SearchRoutines* variant, const std::uint8_
     }
 }
 
+std::size_t with_memrchr(const qarvo::SearchRoutines*, const std::uint8_t* h, std::size_t n,
+                         const std::uint8_t* x, std::size_t) {
+    return offset_of(memrchr(h, x[0], n), h);
+}
+
+std::size_t with_string_view_rfind(const qarvo::SearchRoutines*, const std::uint8_t* h,
+                                   std::size_t n, const std::uint8_t* x, std::size_t m) {
+    const std::string_view haystack(reinterpret_cast<const char*>(h), n);
+    const std::size_t p =
+        m == 1 ? haystack.rfind(static_cast<char>(x[0]))
+               : haystack.rfind(std::string_view(reinterpret_cast<const char*>(x), m));
+    return p == std::string_view::npos ? kNotFound : p;
+}
+
+// The public reverse entry points: rfind_one, and rfind_n for longer needles
+// (which dispatches two and three bytes to the variant's own routines).
+std::size_t with_qarvo_rfind(const qarvo::SearchRoutines*, const std::uint8_t* h, std::size_t n,
+                             const std::uint8_t* x, std::size_t m) {
+    const qarvo::ByteRange haystack{h, n};
+    return offset_of(m == 1 ? qarvo::rfind_one(haystack, x[0]) : qarvo::rfind_n(haystack, {x, m}));
+}
+
+std::size_t with_variant_rfind(const qarvo::SearchRoutines* variant, const std::uint8_t* h,
+                               std::size_t n, const std::uint8_t* x, std::size_t m) {
+    const qarvo::ByteRange haystack{h, n};
+    switch (m) {
+        case 1:
+            return offset_of(variant->rfind_one(haystack, x[0]));
+        case 2:
+            return offset_of(variant->rfind_two(haystack, x[0], x[1]));
+        case 3:
+            return offset_of(variant->rfind_three(haystack, x[0], x[1], x[2]));
+        default:
+            return offset_of(variant->rfind_n(haystack, {x, m}));
+    }
+}
+
+// The counts: the result is the number of occurrences of x[0].
+std::size_t with_std_count(const qarvo::SearchRoutines*, const std::uint8_t* h, std::size_t n,
+                           const std::uint8_t* x, std::size_t) {
+    return static_cast<std::size_t>(std::count(h, h + n, x[0]));
+}
+
+std::size_t with_qarvo_count(const qarvo::SearchRoutines*, const std::uint8_t* h, std::size_t n,
+                             const std::uint8_t* x, std::size_t) {
+    return qarvo::count_one({h, n}, x[0]);
+}
+
+std::size_t with_variant_count(const qarvo::SearchRoutines* variant, const std::uint8_t* h,
+                               std::size_t n, const std::uint8_t* x, std::size_t) {
+    return variant->count_one({h, n}, x[0]);
+}
+
+std::vector<Contender> reverse_contenders_for(std::size_t m) {
+    std::vector<Contender> list;
+    if (m == 1) {
+        list.push_back({"memrchr", with_memrchr});
+    }
+    list.push_back({"string_view::rfind", with_string_view_rfind});
+    list.push_back({"qarvo", with_qarvo_rfind});
+    for (const qarvo::Backend b : qarvo::supported_backends()) {
+        list.push_back({"qarvo." + std::string(qarvo::backend_name(b)), with_variant_rfind,
+                        qarvo::routines_for(b)});
+    }
+    return list;
+}
+
+std::vector<Contender> count_contenders() {
+    std::vector<Contender> list;
+    list.push_back({"std::count", with_std_count});
+    list.push_back({"qarvo", with_qarvo_count});
+    for (const qarvo::Backend b : qarvo::supported_backends()) {
+        list.push_back({"qarvo." + std::string(qarvo::backend_name(b)), with_variant_count,
+                        qarvo::routines_for(b)});
+    }
+    return list;
+}
+
 std::vector<Contender> contenders_for(std::size_t m) {
     std::vector<Contender> list;
     if (m == 1) {
@@ -307,12 +393,27 @@ private:
     std::vector<std::uint8_t> saved_;
 };
 
+// Where a case plants its needle (kNotFound: nowhere), which is also the
+// expected offset, for the forward or (`reverse`) the reverse searches. From
+// the end, "at end" means at offset 0, the last window reached.
+std::size_t planted_at(Case which, bool reverse, std::size_t n, std::size_t m) {
+    switch (which) {
+        case Case::no_match:
+            return kNotFound;
+        case Case::match_at_end:
+            return reverse ? 0 : n - m;
+        case Case::match_early:
+            return reverse ? n - m - kEarlyOffset : kEarlyOffset;
+    }
+    return kNotFound;
+}
+
 void run_search(benchmark::State& state, std::span<std::uint8_t> haystack,
-                std::span<const std::uint8_t> needle, Case which, const Contender* contender) {
+                std::span<const std::uint8_t> needle, Case which, const Contender* contender,
+                bool reverse) {
     std::optional<Planted> planted;
-    std::size_t expected = kNotFound;
-    if (which != Case::no_match) {
-        expected = which == Case::match_early ? kEarlyOffset : haystack.size() - needle.size();
+    const std::size_t expected = planted_at(which, reverse, haystack.size(), needle.size());
+    if (expected != kNotFound) {
         planted.emplace(haystack, expected, needle);
     }
     // A contender that answers wrongly is not timed.
@@ -332,22 +433,43 @@ void run_search(benchmark::State& state, std::span<std::uint8_t> haystack,
                             static_cast<std::int64_t>(haystack.size()));
 }
 
-#if defined(__x86_64__)
-#define WIDEST_VECTORS __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define WIDEST_VECTORS
-#endif
+// The byte the count cases count: the commonest letter of the text.
+constexpr std::uint8_t kCountedByte = 'e';
 
-// 64 bytes as one vector of the compiler's generic vector extension: one
-// register with AVX-512, two with AVX2, four with SSE2.
-using Block = std::uint64_t __attribute__((vector_size(64)));
+// One count of `byte`, checked against std::count before it is timed.
+void run_count(benchmark::State& state, std::span<const std::uint8_t> haystack, std::uint8_t byte,
+               const Contender* contender) {
+    const SearchFn count = contender->search;
+    const qarvo::SearchRoutines* const variant = contender->variant;
+    const auto expected =
+        static_cast<std::size_t>(std::count(haystack.begin(), haystack.end(), byte));
+    if (count(variant, haystack.data(), haystack.size(), &byte, 1) != expected) {
+        state.SkipWithError("wrong result");
+        return;
+    }
+    for (auto _ : state) {
+        const std::uint8_t* h = haystack.data();
+        benchmark::DoNotOptimize(h);
+        benchmark::DoNotOptimize(count(variant, h, haystack.size(), &byte, 1));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(haystack.size()));
+}
 
-// OR of every byte of [data, data + size): whole 64-byte blocks four at a
-// time (four independent OR chains, so loads set the pace), then single
-// blocks, then bytes. On x86-64 it is compiled for the widest vectors the CPU
-// has (chosen when the program loads), as memchr and qarvo's variants are,
-// so it stays a roof for haystacks that fit in cache too.
-WIDEST_VECTORS std::uint64_t or_of_bytes(const std::uint8_t* data, std::size_t size) noexcept {
+// Generic vectors of the compiler's vector extension: 64 bytes (one register
+// with AVX-512, four with SSE2) and 32 (one with AVX2). A 64-byte vector in
+// code built for AVX2 went through the stack on every step, which held the
+// roof below a quarter of memchr's speed on an AVX2 CPU; each width is used
+// where it fits the registers.
+using Block64 = std::uint64_t __attribute__((vector_size(64)));
+using Block32 = std::uint64_t __attribute__((vector_size(32)));
+
+// OR of every byte of [data, data + size): whole blocks four at a time (four
+// independent OR chains, so loads set the pace), then single blocks, then
+// bytes.
+template <class Block>
+[[gnu::always_inline]] inline std::uint64_t or_blocks(const std::uint8_t* data,
+                                                      std::size_t size) noexcept {
     constexpr std::size_t kBlock = sizeof(Block);
     Block acc[4] = {};
     std::size_t i = 0;
@@ -378,9 +500,43 @@ WIDEST_VECTORS std::uint64_t or_of_bytes(const std::uint8_t* data, std::size_t s
     return result;
 }
 
+using OrOfBytes = std::uint64_t (*)(const std::uint8_t*, std::size_t) noexcept;
+
+std::uint64_t or_of_bytes_baseline(const std::uint8_t* data, std::size_t size) noexcept {
+    return or_blocks<Block64>(data, size);
+}
+
+#if defined(__x86_64__)
+[[gnu::target("avx512f")]] std::uint64_t or_of_bytes_avx512(const std::uint8_t* data,
+                                                            std::size_t size) noexcept {
+    return or_blocks<Block64>(data, size);
+}
+
+[[gnu::target("avx2")]] std::uint64_t or_of_bytes_avx2(const std::uint8_t* data,
+                                                       std::size_t size) noexcept {
+    return or_blocks<Block32>(data, size);
+}
+#endif
+
+// The pass compiled for the widest vectors the CPU has, as memchr and qarvo's
+// variants are, so that it stays a roof for haystacks that fit in cache too.
+OrOfBytes widest_or_of_bytes() noexcept {
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f")) {
+        return or_of_bytes_avx512;
+    }
+    if (__builtin_cpu_supports("avx2")) {
+        return or_of_bytes_avx2;
+    }
+#endif
+    return or_of_bytes_baseline;
+}
+
 // The bandwidth roof: one read-only pass over the same bytes. The result
 // escapes, so the loads cannot be dropped.
 void run_roof(benchmark::State& state, std::span<const std::uint8_t> haystack) {
+    const OrOfBytes or_of_bytes = widest_or_of_bytes();
     for (auto _ : state) {
         const std::uint8_t* h = haystack.data();
         benchmark::DoNotOptimize(h);
@@ -431,6 +587,39 @@ struct Inputs {
     std::deque<Contender> contenders;
 };
 
+// The reverse cases and the counts (see the top of this file).
+void register_reverse(Inputs& in) {
+    const std::span<std::uint8_t> text = in.text;
+    for (std::size_t k = 0; k < std::size(kNeedleLengths); ++k) {
+        const std::size_t m = kNeedleLengths[k];
+        const std::span<const std::uint8_t> needle = in.needles[k];
+        for (const Contender& c : reverse_contenders_for(m)) {
+            const Contender* contender = &in.contenders.emplace_back(c);
+            for (const Case which : {Case::no_match, Case::match_at_end}) {
+                for (const std::size_t n : kHaystackSizes) {
+                    if (m > n) {
+                        continue;
+                    }
+                    const std::string name =
+                        std::string(which == Case::no_match ? "rfind_no_match"
+                                                            : "rfind_match_at_start") +
+                        "/m=" + std::to_string(m) + "/" + c.name + "/" + size_name(n);
+                    benchmark::RegisterBenchmark(name.c_str(), run_search, text.first(n), needle,
+                                                 which, contender, true);
+                }
+            }
+        }
+    }
+    for (const Contender& c : count_contenders()) {
+        const Contender* contender = &in.contenders.emplace_back(c);
+        for (const std::size_t n : kHaystackSizes) {
+            const std::string name = "count/m=1/" + c.name + "/" + size_name(n);
+            benchmark::RegisterBenchmark(name.c_str(), run_count, text.first(n), kCountedByte,
+                                         contender);
+        }
+    }
+}
+
 // "run/m=<m>/<contender>/n=<bytes>": the run needle, absent from the run.
 void register_runs(Inputs& in) {
     for (const std::size_t m : kRunNeedleLengths) {
@@ -442,7 +631,7 @@ void register_runs(Inputs& in) {
                 const std::string name =
                     "run/m=" + std::to_string(m) + "/" + c.name + "/" + size_name(n);
                 benchmark::RegisterBenchmark(name.c_str(), run_search, in.run.first(n), needle,
-                                             Case::no_match, contender);
+                                             Case::no_match, contender, false);
             }
         }
     }
@@ -543,7 +732,7 @@ void register_all(Inputs& in) {
                                              "/m=" + std::to_string(m) + "/" + c.name + "/" +
                                              size_name(n);
                     benchmark::RegisterBenchmark(name.c_str(), run_search, text.first(n), needle,
-                                                 which, contender);
+                                                 which, contender, false);
                 }
             }
         }
@@ -564,6 +753,7 @@ int main(int argc, char** argv) {
     inputs.language.write(inputs.text, 0x7172'7661'6f00ULL);
     register_all(inputs);
     register_sets(inputs);
+    register_reverse(inputs);
     const std::size_t longest_run = kRunSizes[std::size(kRunSizes) - 1];
     inputs.run_storage = aligned_bytes(longest_run);
     inputs.run = {inputs.run_storage.get(), longest_run};

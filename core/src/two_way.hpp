@@ -15,8 +15,9 @@
 // The same search runs from the end (Direction::last): the last occurrence of
 // x in y is the first occurrence of x read back to front in y read back to
 // front, so the search reads both ranges through a view that reverses them
-// (Oriented) and maps its answer back; the factorisation is that of the
-// reversed needle. One algorithm, one comparison bound, either way.
+// (Reversed) and maps its answer back; the factorisation is that of the
+// reversed needle. One algorithm, one comparison bound, either way. Run
+// forward, it reads plain pointers, as it did before it had a direction.
 //
 // Everything here is header-only, allocation-free and never throws; it reads
 // only needle[0, m) and haystack[0, n).
@@ -27,6 +28,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "qarvo/search.hpp"
 
@@ -35,22 +37,32 @@ namespace qarvo::detail {
 // Which occurrence a search returns: the first (lowest offset) or the last.
 enum class Direction { first, last };
 
-// A byte range as a search in direction D reads it: index i is data[i], or
-// for Direction::last data[size - 1 - i].
-template <Direction D>
-struct Oriented {
+// A byte range read back to front: index i is data[size - 1 - i].
+struct Reversed {
     const std::uint8_t* data;
     std::size_t size;
 
     [[gnu::always_inline]] std::uint8_t operator[](std::size_t i) const noexcept {
         assert(i < size);
-        if constexpr (D == Direction::first) {
-            return data[i];
-        } else {
-            return data[size - 1 - i];
-        }
+        return data[size - 1 - i];
     }
 };
+
+// A range as a search in direction D reads it: the plain pointer, or
+// Reversed for Direction::last.
+template <Direction D>
+using Oriented = std::conditional_t<D == Direction::first, const std::uint8_t*, Reversed>;
+
+template <Direction D>
+[[gnu::always_inline]] inline Oriented<D> oriented(const std::uint8_t* data,
+                                                   std::size_t size) noexcept {
+    if constexpr (D == Direction::first) {
+        (void)size;
+        return data;
+    } else {
+        return Reversed{data, size};
+    }
+}
 
 // The lexicographically greatest suffix of a needle under one byte order: it
 // starts at `start` and has the period `period` (1 <= period <= m - start).
@@ -67,9 +79,10 @@ struct MaximalSuffix {
 // Invariant of the loop: x[best, m) is the greatest suffix among those that
 // start at or before `cand - 1`, and its prefix of length `off` equals
 // x[cand, cand + off); `period` is the period of x[best, cand + off).
-template <Direction D>
-inline MaximalSuffix maximal_suffix(Oriented<D> x, std::size_t m, bool reversed) noexcept {
-    assert(x.data != nullptr && m >= 1);
+// `Bytes`: a plain pointer, or Reversed.
+template <class Bytes>
+inline MaximalSuffix maximal_suffix(Bytes x, std::size_t m, bool reversed) noexcept {
+    assert(m >= 1);
     std::size_t best = 0;    // start of the greatest suffix found so far
     std::size_t cand = 1;    // start of the challenger
     std::size_t off = 0;     // bytes of the challenger that tie with `best`
@@ -104,10 +117,6 @@ inline MaximalSuffix maximal_suffix(Oriented<D> x, std::size_t m, bool reversed)
     return {best, period};
 }
 
-inline MaximalSuffix maximal_suffix(const std::uint8_t* x, std::size_t m, bool reversed) noexcept {
-    return maximal_suffix(Oriented<Direction::first>{x, m}, m, reversed);
-}
-
 // The needle cut at a critical position: u = needle[0, critical) and
 // v = needle[critical, m). `period` is the period of v; when `periodic` holds
 // it is also the period of the whole needle.
@@ -117,9 +126,10 @@ struct CriticalFactorization {
     bool periodic;
 };
 
-// Precondition: m >= 1 and x views m readable bytes.
-template <Direction D>
-inline CriticalFactorization critical_factorization(Oriented<D> x, std::size_t m) noexcept {
+// Precondition: m >= 1 and x views m readable bytes (a plain pointer, or
+// Reversed).
+template <class Bytes>
+inline CriticalFactorization critical_factorization(Bytes x, std::size_t m) noexcept {
     // The later of the two maximal suffixes (under opposite byte orders)
     // starts at a critical position, and its period is the local period there.
     const MaximalSuffix ascending = maximal_suffix(x, m, false);
@@ -131,19 +141,14 @@ inline CriticalFactorization critical_factorization(Oriented<D> x, std::size_t m
     // because period <= m - critical.
     assert(cut.start < m && cut.period + cut.start <= m);
     bool periodic = true;
-    if constexpr (D == Direction::first) {
-        periodic = std::memcmp(x.data, x.data + cut.period, cut.start) == 0;
+    if constexpr (std::is_pointer_v<Bytes>) {
+        periodic = std::memcmp(x, x + cut.period, cut.start) == 0;
     } else {
         for (std::size_t i = 0; i < cut.start && periodic; ++i) {
             periodic = x[i] == x[i + cut.period];
         }
     }
     return {cut.start, cut.period, periodic};
-}
-
-// Precondition: m >= 1 and x points at m readable bytes.
-inline CriticalFactorization critical_factorization(const std::uint8_t* x, std::size_t m) noexcept {
-    return critical_factorization(Oriented<Direction::first>{x, m}, m);
 }
 
 // The search itself, for the first occurrence or (Direction::last) the last.
@@ -164,12 +169,18 @@ SearchResult two_way_find_with(ByteRange haystack, ByteRange needle, Equal&& equ
     if (m > n) {
         return SearchResult::not_found();
     }
-    const Oriented<D> x{needle.data, m};
-    const Oriented<D> y{haystack.data, n};
+    const Oriented<D> x = oriented<D>(needle.data, m);
+    const Oriented<D> y = oriented<D>(haystack.data, n);
     // The window at `pos` in the direction of the search starts at offset
     // n - m - pos of the haystack when that direction is backward.
     const auto found_at = [n, m](std::size_t pos) noexcept {
-        return SearchResult::at(D == Direction::first ? pos : n - m - pos);
+        if constexpr (D == Direction::first) {
+            (void)n;
+            (void)m;
+            return SearchResult::at(pos);
+        } else {
+            return SearchResult::at(n - m - pos);
+        }
     };
     const CriticalFactorization f = critical_factorization(x, m);
     const std::size_t c = f.critical;

@@ -6,9 +6,8 @@
 #define QARVO_ISA_NAMESPACE isa_avx2
 
 #include "any.hpp"
-#include "count_one.hpp"
 #include "n.hpp"
-#include "reverse_n.hpp"
+#include "reverse_variants.hpp"
 #include "variants.hpp"
 
 namespace qarvo::detail {
@@ -19,11 +18,11 @@ const SearchRoutines avx2_routines{
     &find_two<Avx2, Sse2, Sse2Exact>,
     &find_three<Avx2, Sse2, Sse2Exact>,
     &find_n<Avx2, Sse2, Sse2Exact>,
-    &rfind_one<Avx2, Sse2, Sse2Exact>,
-    &rfind_two<Avx2, Sse2, Sse2Exact>,
-    &rfind_three<Avx2, Sse2, Sse2Exact>,
-    &rfind_n<Avx2, Sse2, Sse2Exact>,
-    &count_one<Avx2, Sse2, Sse2Exact>,
+    &avx2_rfind_one,
+    &avx2_rfind_two,
+    &avx2_rfind_three,
+    &avx2_rfind_n,
+    &avx2_count_one,
     &find_any<Avx2, Sse2, Sse2Exact>,
     &rfind_any<Avx2, Sse2, Sse2Exact>,
     &find_not_any<Avx2, Sse2, Sse2Exact>,

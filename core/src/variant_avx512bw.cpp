@@ -5,17 +5,16 @@
 #define QARVO_ISA_NAMESPACE isa_avx512
 
 #include "any.hpp"
-#include "count_one.hpp"
 #include "n.hpp"
-#include "reverse_n.hpp"
+#include "reverse_variants.hpp"
 #include "variants.hpp"
 
 namespace qarvo::detail {
 
 const SearchRoutines avx512bw_routines{
-    Backend::avx512bw,     &find_one<Avx512>,      &find_two<Avx512>,  &find_three<Avx512>,
-    &find_n<Avx512>,       &rfind_one<Avx512>,     &rfind_two<Avx512>, &rfind_three<Avx512>,
-    &rfind_n<Avx512>,      &count_one<Avx512>,     &find_any<Avx512>,  &rfind_any<Avx512>,
+    Backend::avx512bw,     &find_one<Avx512>,      &find_two<Avx512>,   &find_three<Avx512>,
+    &find_n<Avx512>,       &avx512bw_rfind_one,    &avx512bw_rfind_two, &avx512bw_rfind_three,
+    &avx512bw_rfind_n,     &avx512bw_count_one,    &find_any<Avx512>,   &rfind_any<Avx512>,
     &find_not_any<Avx512>, &rfind_not_any<Avx512>,
 };
 

@@ -2,17 +2,16 @@
 #define QARVO_ISA_NAMESPACE isa_neon
 
 #include "any.hpp"
-#include "count_one.hpp"
 #include "n.hpp"
-#include "reverse_n.hpp"
+#include "reverse_variants.hpp"
 #include "variants.hpp"
 
 namespace qarvo::detail {
 
 const SearchRoutines neon_routines{
-    Backend::neon,    &find_one<Neon>,  &find_two<Neon>,     &find_three<Neon>,    &find_n<Neon>,
-    &rfind_one<Neon>, &rfind_two<Neon>, &rfind_three<Neon>,  &rfind_n<Neon>,       &count_one<Neon>,
-    &find_any<Neon>,  &rfind_any<Neon>, &find_not_any<Neon>, &rfind_not_any<Neon>,
+    Backend::neon,   &find_one<Neon>,  &find_two<Neon>,     &find_three<Neon>,    &find_n<Neon>,
+    &neon_rfind_one, &neon_rfind_two,  &neon_rfind_three,   &neon_rfind_n,        &neon_count_one,
+    &find_any<Neon>, &rfind_any<Neon>, &find_not_any<Neon>, &rfind_not_any<Neon>,
 };
 
 // No ranked search to hand over to or from (see variants.hpp).

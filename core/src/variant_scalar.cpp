@@ -3,17 +3,16 @@
 #define QARVO_ISA_NAMESPACE isa_scalar
 
 #include "any.hpp"
-#include "count_one.hpp"
 #include "n.hpp"
-#include "reverse_n.hpp"
+#include "reverse_variants.hpp"
 #include "variants.hpp"
 
 namespace qarvo::detail {
 
 const SearchRoutines scalar_routines{
-    Backend::scalar,       &find_one<Scalar>,      &find_two<Scalar>,  &find_three<Scalar>,
-    &find_n<Scalar>,       &rfind_one<Scalar>,     &rfind_two<Scalar>, &rfind_three<Scalar>,
-    &rfind_n<Scalar>,      &count_one<Scalar>,     &find_any<Scalar>,  &rfind_any<Scalar>,
+    Backend::scalar,       &find_one<Scalar>,      &find_two<Scalar>, &find_three<Scalar>,
+    &find_n<Scalar>,       &scalar_rfind_one,      &scalar_rfind_two, &scalar_rfind_three,
+    &scalar_rfind_n,       &scalar_count_one,      &find_any<Scalar>, &rfind_any<Scalar>,
     &find_not_any<Scalar>, &rfind_not_any<Scalar>,
 };
 

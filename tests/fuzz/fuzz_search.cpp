@@ -2,6 +2,9 @@
 // naive scan, on a haystack and a needle cut from the fuzzer's input (the
 // byte-set searches with the needle's bytes as the set).
 //
+// Each forward routine is checked beside its reverse one (rfind_*, against
+// the naive scan from the end) and count_one (against a naive count).
+//
 // Input layout: byte 0 is the needle length (modulo what is left), then the
 // needle, then the haystack. Both are copied into heap blocks of exactly
 // their size, so AddressSanitizer sees a read past either end of either one.
@@ -12,7 +15,7 @@
 // a length its last byte picks, up to 300 KiB, against either its needle or a
 // needle cut from the stretched haystack that leaves it up to a thousand
 // windows, with one byte changed or not (the shapes whose filters' last
-// steps end next to the haystack's end), with find_n alone: under the
+// steps end next to the haystack's end), with find_n and rfind_n alone: under the
 // sanitizers each stretched input costs milliseconds, a short one
 // microseconds, so the two run as separate targets.
 #include <algorithm>
@@ -79,6 +82,32 @@ SearchResult windows_compared(std::span<const std::uint8_t> haystack,
     }
     return SearchResult::not_found();
 }
+
+#ifdef QARVO_FUZZ_LONG
+// The naive scan from the end, for the long haystacks: memrchr for the
+// needle's first byte, then memcmp.
+SearchResult windows_compared_last(std::span<const std::uint8_t> haystack,
+                                   std::span<const std::uint8_t> needle) {
+    const std::size_t m = needle.size();
+    if (m == 0 || m > haystack.size()) {
+        return qarvo::test::naive_rfind(haystack, needle);
+    }
+    const std::uint8_t* const begin = haystack.data();
+    std::size_t windows = haystack.size() - m + 1;
+    while (windows > 0) {
+        const void* hit = memrchr(begin, needle[0], windows);
+        if (hit == nullptr) {
+            break;
+        }
+        const auto* p = static_cast<const std::uint8_t*>(hit);
+        if (std::memcmp(p, needle.data(), m) == 0) {
+            return SearchResult::at(static_cast<std::size_t>(p - begin));
+        }
+        windows = static_cast<std::size_t>(p - begin);
+    }
+    return SearchResult::not_found();
+}
+#endif
 
 // The routine tables to check: every supported variant's, and every route of
 // two of them (routines_handing_over, halves.cpp: one variant's find_n
@@ -155,9 +184,29 @@ void check_all(const ExactCopy& haystack, const ExactCopy& needle) {
         expected[k] =
             windows_compared(haystack.span(), k == 0 ? needle.span() : needle.span().first(k));
     }
+    // The same from the end, and the count of the needle's first byte.
+    SearchResult last[4] = {SearchResult::not_found(), SearchResult::not_found(),
+                            SearchResult::not_found(), SearchResult::not_found()};
+    for (std::size_t k = 0; k < 4 && k <= m; ++k) {
+        last[k] = qarvo::test::naive_rfind(haystack.span(),
+                                           k == 0 ? needle.span() : needle.span().first(k));
+    }
+    const std::size_t count =
+        m >= 1 ? qarvo::test::naive_count(haystack.span(), needle.span()[0]) : 0;
     const std::uint8_t* n = needle.storage.get();
     for (const qarvo::SearchRoutines* r : all) {
         check(r->find_n(haystack.range(), needle.range()) == expected[0]);
+        check(r->rfind_n(haystack.range(), needle.range()) == last[0]);
+        if (m >= 1) {
+            check(r->rfind_one(haystack.range(), n[0]) == last[1]);
+            check(r->count_one(haystack.range(), n[0]) == count);
+        }
+        if (m >= 2) {
+            check(r->rfind_two(haystack.range(), n[0], n[1]) == last[2]);
+        }
+        if (m >= 3) {
+            check(r->rfind_three(haystack.range(), n[0], n[1], n[2]) == last[3]);
+        }
         // The short routines on the needle's first one, two and three bytes.
         if (m >= 1) {
             check(r->find_one(haystack.range(), n[0]) == expected[1]);
@@ -206,8 +255,10 @@ void check_stretched(std::span<const std::uint8_t> haystack, std::span<const std
     const ExactCopy long_haystack(stretched);
     const ExactCopy long_needle(cut);
     const SearchResult expected = windows_compared(long_haystack.span(), long_needle.span());
+    const SearchResult last = windows_compared_last(long_haystack.span(), long_needle.span());
     for (const qarvo::SearchRoutines* r : routine_tables()) {
         check(r->find_n(long_haystack.range(), long_needle.range()) == expected);
+        check(r->rfind_n(long_haystack.range(), long_needle.range()) == last);
     }
 }
 #endif

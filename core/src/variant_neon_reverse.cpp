@@ -1,0 +1,35 @@
+// The Advanced SIMD variant's searches from the end and its count (reverse_*.hpp,
+// count_one.hpp), in a translation unit of their own, compiled with the
+// variant's flags (qarvo_variant in core/CMakeLists.txt): instantiated in
+// variant_neon.cpp beside the forward routines, they changed how the
+// compiler laid out the forward find_n, whose code must stay as tuned.
+#define QARVO_ISA_NAMESPACE isa_neon_reverse
+
+#include "count_one.hpp"
+#include "reverse_n.hpp"
+#include "reverse_variants.hpp"
+
+namespace qarvo::detail {
+
+SearchResult neon_rfind_one(ByteRange haystack, std::uint8_t needle) noexcept {
+    return rfind_one<Neon>(haystack, needle);
+}
+
+SearchResult neon_rfind_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noexcept {
+    return rfind_two<Neon>(haystack, b0, b1);
+}
+
+SearchResult neon_rfind_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
+                              std::uint8_t b2) noexcept {
+    return rfind_three<Neon>(haystack, b0, b1, b2);
+}
+
+SearchResult neon_rfind_n(ByteRange haystack, ByteRange needle) noexcept {
+    return rfind_n<Neon>(haystack, needle);
+}
+
+std::size_t neon_count_one(ByteRange haystack, std::uint8_t needle) noexcept {
+    return count_one<Neon>(haystack, needle);
+}
+
+}  // namespace qarvo::detail
