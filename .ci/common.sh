@@ -254,20 +254,17 @@ sid_packages=(
 # arm64 3.12 to run: its wheel is built against arm_headers_312 and checked
 # without an interpreter (see wheel-arm.sh).
 arm64_root=${QARVO_ARM64_ROOT:-$cache_dir/arm64-root}
-arm64_stamp="$arm64_root/.qarvo-arm64-bytecode-stamp"
+arm64_stamp="$arm64_root/.qarvo-arm64-stamp"
 arm64_lock="$arm64_root.lock"
 arm64_packages=(python3.11 libpython3.11-dev)
-# (Trees are stamped .qarvo-arm64-bytecode-stamp since they hold the bytecode
-# of their standard libraries; they still get the old .qarvo-arm64-stamp,
-# which checkouts from before read, so those use them too.)
 arm64_trixie_root=${QARVO_ARM64_TRIXIE_ROOT:-$cache_dir/arm64-trixie-root}
-arm64_trixie_stamp="$arm64_trixie_root/.qarvo-arm64-bytecode-stamp"
+arm64_trixie_stamp="$arm64_trixie_root/.qarvo-arm64-stamp"
 arm64_trixie_lock="$arm64_trixie_root.lock"
 arm64_trixie_packages=(python3.13 libpython3.13-dev)
 # 3.15 is the interpreter of the 3.14+ C API that python-arm.sh runs the
 # whole suite on; its testsuite package brings _testcapi and _testbuffer.
 arm64_sid_root=${QARVO_ARM64_SID_ROOT:-$cache_dir/arm64-sid-root}
-arm64_sid_stamp="$arm64_sid_root/.qarvo-arm64-bytecode-stamp"
+arm64_sid_stamp="$arm64_sid_root/.qarvo-arm64-stamp"
 arm64_sid_lock="$arm64_sid_root.lock"
 arm64_sid_packages=(python3.14 libpython3.14-dev python3.15 libpython3.15-dev
   libpython3.15-testsuite)
@@ -305,13 +302,18 @@ hold_arm_tree() {
 # names the script and the subprocesses a test starts run under qemu too; its
 # standard library still comes from the tree, which qemu puts in front of
 # every absolute path that exists there.
+# The tree lacks the library's bytecode (Debian's packages make it when
+# installed), and qemu would create it at the host's path, where the
+# directory is missing: every start of the interpreter, each subprocess of a
+# test too, compiled all it imported. So the bytecode goes to DIR/pycache,
+# and is written even where PYTHONDONTWRITEBYTECODE is set.
 arm_python() {
   local minor=${2:-3.11}
   arm_tree "$minor" || return 1
-  mkdir -p "$1"
+  mkdir -p "$1/pycache"
   # shellcheck disable=SC2016  # $0 and $@ belong to the script written
-  printf '#!/bin/sh\nexec qemu-aarch64 -L "%s" -0 "$0" "%s/usr/bin/python%s" "$@"\n' \
-    "$arm_root" "$arm_root" "$minor" >"$1/python$minor"
+  printf '#!/bin/sh\nunset PYTHONDONTWRITEBYTECODE\nexport PYTHONPYCACHEPREFIX="%s"\nexec qemu-aarch64 -L "%s" -0 "$0" "%s/usr/bin/python%s" "$@"\n' \
+    "$(realpath "$1/pycache")" "$arm_root" "$arm_root" "$minor" >"$1/python$minor"
   chmod +x "$1/python$minor"
   echo "$1/python$minor"
 }
@@ -374,7 +376,7 @@ arm_headers_from_host() {
 # built beside its final place and renamed into it after the stamp is
 # written, so an interrupted build never looks complete.
 make_arm64_tree() {
-  local suite=$1 new start mirror include deb python
+  local suite=$1 new start mirror include deb
   if root_ready "$arm_stamp" "${arm_packages[@]}"; then
     echo "$arm_root"
     return 0
@@ -403,19 +405,7 @@ make_arm64_tree() {
     dpkg-deb -x "$deb" "$new" || return 1
   done
   rm -rf "$new"/var/cache/apt/archives/*.deb "$new/debootstrap" "$new.log"
-  # The bytecode of the standard library, which Debian's packages make when
-  # installed and the tree never got: without it every start of the
-  # interpreter, each subprocess of a test too, compiles all it imports.
-  # The emulated interpreter writes it into the tree by the host's path
-  # (a path that is not in the tree: qemu -L leaves it alone), with the
-  # paths it will be read by recorded in it.
-  for python in "${arm_packages[@]}"; do
-    [[ "$python" =~ ^python3\.[0-9]+$ ]] || continue
-    qemu-aarch64 -L "$new" "$new/usr/bin/$python" -m compileall -q -j "$jobs" \
-      -x '/(test|idlelib|tkinter|turtledemo)/' -s "$new" -p / "$new/usr/lib/$python" ||
-      echo "$suite_name: some of $python's library did not compile" >&2
-  done
-  echo "packages: ${arm_packages[*]}" | tee "$new/.qarvo-arm64-stamp" >"$new/${arm_stamp##*/}"
+  echo "packages: ${arm_packages[*]}" >"$new/${arm_stamp##*/}"
   remove_tree "$arm_root" && mv -T "$new" "$arm_root" || return 1
   echo "$suite_name: built in $((SECONDS - start)) s, $(du -sh "$arm_root" | cut -f1)" >&2
   echo "$arm_root"

@@ -57,9 +57,6 @@ run_on() {
         --ignore-requires-python --target "$site" "${target[@]}" "$work"/wheels/*.whl ||
       return 1
     rm -rf "$work/wheels"
-    # Their bytecode, made once here: the interpreter may be told not to
-    # write it, and would then compile them again on every run.
-    "$arm_py" -m compileall -q -j "$jobs" "$site" >/dev/null || return 1
   fi
 
   if [ -n "$wheel" ]; then
