@@ -244,25 +244,78 @@ sid_packages=(
   g++ cmake ninja-build libgtest-dev
 )
 
-# The Debian bookworm arm64 tree (arm64-root.sh builds it): CPython 3.11's
-# interpreter and headers for aarch64, run under qemu-aarch64.
+# The Debian arm64 trees, one per Debian suite, with the CPython interpreters
+# and headers of the aarch64 builds: nothing in them runs natively, the cross
+# compilers read their headers and qemu-aarch64 -L runs their interpreters.
+#   bookworm  3.11         arm64-root.sh
+#   trixie    3.13         arm64-trixie-root.sh
+#   sid       3.14, 3.15   arm64-sid-root.sh
+# No Debian suite carries CPython 3.12 for any architecture, so there is no
+# arm64 3.12 to run: its wheel is built against arm_headers_312 and checked
+# without an interpreter (see wheel-arm.sh).
 arm64_root=${QARVO_ARM64_ROOT:-$cache_dir/arm64-root}
 arm64_stamp="$arm64_root/.qarvo-arm64-stamp"
 arm64_lock="$arm64_root.lock"
 arm64_packages=(python3.11 libpython3.11-dev)
+arm64_trixie_root=${QARVO_ARM64_TRIXIE_ROOT:-$cache_dir/arm64-trixie-root}
+arm64_trixie_stamp="$arm64_trixie_root/.qarvo-arm64-stamp"
+arm64_trixie_lock="$arm64_trixie_root.lock"
+arm64_trixie_packages=(python3.13 libpython3.13-dev)
+# 3.15 is the interpreter of the 3.14+ C API that python-arm.sh runs the
+# whole suite on; its testsuite package brings _testcapi and _testbuffer.
+arm64_sid_root=${QARVO_ARM64_SID_ROOT:-$cache_dir/arm64-sid-root}
+arm64_sid_stamp="$arm64_sid_root/.qarvo-arm64-stamp"
+arm64_sid_lock="$arm64_sid_root.lock"
+arm64_sid_packages=(python3.14 libpython3.14-dev python3.15 libpython3.15-dev
+  libpython3.15-testsuite)
 
-# arm_python DIR: writes DIR/python3.11, which runs the arm64 interpreter
-# under qemu-aarch64, and prints its path. The interpreter gets the script's
-# path as argv[0], so sys.executable names the script and the subprocesses a
-# test starts run under qemu too; its standard library still comes from the
-# root, which qemu puts in front of every absolute path.
+# arm_tree MINOR: sets arm_root, arm_stamp, arm_lock, arm_packages (an array),
+# arm_builder (the script that builds the tree) and arm_fd (the descriptor
+# its lock is held on, one per tree) for the arm64 tree with CPython MINOR;
+# returns 1 when no tree has that version.
+arm_tree() {
+  local name
+  case $1 in
+  3.11) name=arm64 arm_builder=arm64-root.sh arm_fd=7 ;;
+  3.13) name=arm64_trixie arm_builder=arm64-trixie-root.sh arm_fd=6 ;;
+  3.14 | 3.15) name=arm64_sid arm_builder=arm64-sid-root.sh arm_fd=5 ;;
+  *) return 1 ;;
+  esac
+  local -n tree="${name}_root" stamp="${name}_stamp" lock="${name}_lock" \
+    packages="${name}_packages"
+  arm_root=$tree arm_stamp=$stamp arm_lock=$lock
+  arm_packages=("${packages[@]}")
+}
+# hold_arm_tree MINOR: holds the arm64 tree with CPython MINOR shared (see
+# hold_root), building it first when needed; also sets what arm_tree sets.
+hold_arm_tree() {
+  arm_tree "$1" || {
+    echo "$suite_name: no arm64 tree has CPython $1" >&2
+    return 1
+  }
+  hold_root "$arm_fd" "$arm_lock" "$arm_stamp" "$root/.ci/$arm_builder" "${arm_packages[@]}"
+}
+
+# arm_python DIR [MINOR]: writes DIR/pythonMINOR (default 3.11), which runs
+# the arm64 interpreter of that version under qemu-aarch64, and prints its
+# path. The interpreter gets the script's path as argv[0], so sys.executable
+# names the script and the subprocesses a test starts run under qemu too; its
+# standard library still comes from the tree, which qemu puts in front of
+# every absolute path that exists there.
+# The tree lacks the library's bytecode (Debian's packages make it when
+# installed), and qemu would create it at the host's path, where the
+# directory is missing: every start of the interpreter, each subprocess of a
+# test too, compiled all it imported. So the bytecode goes to DIR/pycache,
+# and is written even where PYTHONDONTWRITEBYTECODE is set.
 arm_python() {
-  mkdir -p "$1"
+  local minor=${2:-3.11}
+  arm_tree "$minor" || return 1
+  mkdir -p "$1/pycache"
   # shellcheck disable=SC2016  # $0 and $@ belong to the script written
-  printf '#!/bin/sh\nexec qemu-aarch64 -L "%s" -0 "$0" "%s/usr/bin/python3.11" "$@"\n' \
-    "$arm64_root" "$arm64_root" >"$1/python3.11"
-  chmod +x "$1/python3.11"
-  echo "$1/python3.11"
+  printf '#!/bin/sh\nunset PYTHONDONTWRITEBYTECODE\nexport PYTHONPYCACHEPREFIX="%s"\nexec qemu-aarch64 -L "%s" -0 "$0" "%s/usr/bin/python%s" "$@"\n' \
+    "$(realpath "$1/pycache")" "$arm_root" "$arm_root" "$minor" >"$1/python$minor"
+  chmod +x "$1/python$minor"
+  echo "$1/python$minor"
 }
 
 # pyconfig_dir DIR USR TRIPLET PYTHON...: an include directory holding only
@@ -279,7 +332,84 @@ pyconfig_dir() {
   done
   echo "$dir"
 }
-arm_pyconfig_dir() { pyconfig_dir "$1" "$arm64_root/usr" aarch64-linux-gnu python3.11; }
+# arm_pyconfig_dir DIR [MINOR]: the same for an arm64 tree's CPython MINOR.
+arm_pyconfig_dir() {
+  local minor=${2:-3.11}
+  arm_tree "$minor" || return 1
+  pyconfig_dir "$1" "$arm_root/usr" aarch64-linux-gnu "python$minor"
+}
+
+# arm_headers_from_host DIR PYTHON: for a version no arm64 tree has (3.12), the
+# include directory DIR/pythonX.Y made from the x86-64 host interpreter
+# PYTHON's own headers, and its path. The headers are the same on every
+# architecture but pyconfig.h; there the lines in which Debian's x86-64 and
+# arm64 builds of one CPython differ (the x86 assembly of the float code,
+# whether wchar_t serves as Py_UNICODE, the support tier) are set as an arm64
+# build sets them. Fails when a line to set is not there as expected.
+arm_headers_from_host() {
+  local dir=$1 py=$2 include name line
+  include=$("$py" -c 'import sysconfig; print(sysconfig.get_paths()["include"])') || return 1
+  name=$(basename "$include")
+  [ -f "$include/Python.h" ] && [ -f "$include/pyconfig.h" ] || return 1
+  rm -rf "${dir:?}/$name"
+  mkdir -p "$dir"
+  cp -a "$include" "$dir/$name" || return 1
+  for line in '#define HAVE_GCC_ASM_FOR_X64 1' '#define HAVE_GCC_ASM_FOR_X87 1' \
+    '/\* #undef HAVE_USABLE_WCHAR_T \*/' '#define PY_SUPPORT_TIER 1'; do
+    grep -qx "$line" "$dir/$name/pyconfig.h" || {
+      echo "$suite_name: $include/pyconfig.h lacks the line '$line'" >&2
+      return 1
+    }
+  done
+  sed -i -e 's|^#define HAVE_GCC_ASM_FOR_X64 1$|/* #undef HAVE_GCC_ASM_FOR_X64 */|' \
+    -e 's|^#define HAVE_GCC_ASM_FOR_X87 1$|/* #undef HAVE_GCC_ASM_FOR_X87 */|' \
+    -e 's|^/\* #undef HAVE_USABLE_WCHAR_T \*/$|#define HAVE_USABLE_WCHAR_T 1|' \
+    -e 's|^#define PY_SUPPORT_TIER 1$|#define PY_SUPPORT_TIER 2|' "$dir/$name/pyconfig.h"
+  echo "$dir/$name"
+}
+
+# make_arm64_tree SUITE: builds the arm64 tree that arm_tree chose from the
+# Debian SUITE unless it is complete, and prints its path (the body of each
+# arm64-*root.sh). debootstrap --foreign only downloads and unpacks (no
+# emulation needed); the packages it downloaded but did not unpack are
+# unpacked with dpkg-deb, and no maintainer script ever runs. The tree is
+# built beside its final place and renamed into it after the stamp is
+# written, so an interrupted build never looks complete.
+make_arm64_tree() {
+  local suite=$1 new start mirror include deb
+  if root_ready "$arm_stamp" "${arm_packages[@]}"; then
+    echo "$arm_root"
+    return 0
+  fi
+  mkdir -p "$(dirname "$arm_root")"
+  exec 9>"$arm_lock"
+  # Waits until no test run uses the tree any more.
+  flock 9
+  if root_ready "$arm_stamp" "${arm_packages[@]}"; then
+    echo "$arm_root"
+    return 0
+  fi
+  new="$arm_root.new"
+  remove_tree "$new" && remove_tree "$arm_root" || return 1
+  start=$SECONDS
+  mirror=$(debian_mirror)
+  echo "$suite_name: building $arm_root ($suite) from $mirror" >&2
+  include=$(IFS=,; echo "${arm_packages[*]}")
+  if ! debootstrap --foreign --arch=arm64 --variant=minbase --include="$include" \
+    "$suite" "$new" "$mirror" >"$new.log" 2>&1; then
+    tail -n 30 "$new.log" >&2
+    echo "$suite_name: debootstrap failed (full log: $new.log)" >&2
+    return 1
+  fi
+  for deb in "$new"/var/cache/apt/archives/*.deb; do
+    dpkg-deb -x "$deb" "$new" || return 1
+  done
+  rm -rf "$new"/var/cache/apt/archives/*.deb "$new/debootstrap" "$new.log"
+  echo "packages: ${arm_packages[*]}" >"$new/${arm_stamp##*/}"
+  remove_tree "$arm_root" && mv -T "$new" "$arm_root" || return 1
+  echo "$suite_name: built in $((SECONDS - start)) s, $(du -sh "$arm_root" | cut -f1)" >&2
+  echo "$arm_root"
+}
 
 # hold_root LOCK_FD LOCK STAMP BUILDER PACKAGE...: holds LOCK shared on the
 # given descriptor once the root is complete, building it first (the builder

@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # The whole module on aarch64: the extension and the test-only extension
 # cross-compiled with g++-aarch64-linux-gnu against Debian's arm64 CPython
-# 3.11 headers (the cached arm64 root, see arm64-root.sh), and the Python
+# headers (the cached arm64 trees, see arm_tree in common.sh), and the Python
 # suite run by the arm64 interpreter under qemu-aarch64, once per variant the
-# emulated CPU runs (Advanced SIMD and the scalar emulation).
+# emulated CPU runs (Advanced SIMD and the scalar emulation). It runs on two
+# interpreters: 3.11, the oldest supported, and 3.15, the newest C API
+# (with _testcapi, so the subinterpreter tests run too).
 #   .ci/python-arm.sh [pytest args...]
-#   .ci/python-arm.sh --wheel WHEEL    the suite against an aarch64 wheel's module
-# pytest, hypothesis and NumPy (its manylinux aarch64 wheel) are installed for
-# the arm64 interpreter with the host's pip.
+#   .ci/python-arm.sh --wheel WHEEL [pytest args...]
+#                      the suite against an aarch64 wheel's module, on the
+#                      CPython of its tag
+# QARVO_ARM_PYTHONS  the interpreters of the first form (default "3.11 3.15")
+# pytest, hypothesis and NumPy (their manylinux aarch64 wheels) are installed
+# for each arm64 interpreter with the host's pip.
 set -uo pipefail
 # shellcheck source=.ci/common.sh
 . "$(dirname "$0")/common.sh"
@@ -16,52 +21,78 @@ wheel=
 if [ "${1:-}" = --wheel ]; then
   wheel=$(realpath "$2")
   shift 2
+  # qarvo-1.0.1-cp313-cp313-manylinux_2_28_aarch64.whl: 3.13
+  tag=$(basename "$wheel" | cut -d- -f3)
+  minors=("3.${tag#cp3}")
+else
+  read -ra minors <<<"${QARVO_ARM_PYTHONS:-3.11 3.15}"
 fi
-
-hold_root 7 "$arm64_lock" "$arm64_stamp" "$root/.ci/arm64-root.sh" "${arm64_packages[@]}" ||
-  exit 1
-work=$root/build/arm
-mkdir -p "$work"
-arm_py=$(arm_python "$work")
-require_python "$arm_py" 3.11 || exit 1
-[ "$("$arm_py" -c 'import platform; print(platform.machine())')" = aarch64 ] || exit 1
 
 host_py=$(python_for 3.11)
 require_python "$host_py" 3.11 || exit 1
-site=$work/site
-if ! [ -d "$site/pytest" ] || ! [ -d "$site/hypothesis" ] || ! [ -d "$site/numpy" ]; then
-  rm -rf "$site"
-  "$host_py" -m pip install --quiet --disable-pip-version-check --target "$site" \
-    --only-binary=:all: --python-version 3.11 --implementation cp --abi cp311 \
-    --platform manylinux_2_28_aarch64 pytest hypothesis numpy || exit 1
-fi
 
-if [ -n "$wheel" ]; then
-  # The wheel's files as pip would install them.
-  modules=$work/wheel
-  rm -rf "$modules"
-  "$host_py" -m zipfile -e "$wheel" "$modules" || exit 1
-  hooks=
-  variants=default
-else
-  build=$root/build/python-arm
-  cmake --preset python-arm -S "$root" -B "$build" -DPython_EXECUTABLE="$arm_py" \
-    -DPython_INCLUDE_DIR="$arm64_root/usr/include/python3.11" \
-    "-DCMAKE_CXX_FLAGS=-isystem $(arm_pyconfig_dir "$work")" >/dev/null &&
-    cmake --build "$build" -j "$jobs" --target qarvo qarvo_testhooks || exit 1
-  modules=$build/bindings
-  hooks=$build/tests/hooks
-  variants=$(cd /tmp && PYTHONPATH="$hooks" "$arm_py" -c \
-    'import _qarvo_testhooks as h; print(" ".join(h.supported_backends()))') || exit 1
-fi
-readelf -h "$modules"/qarvo*.so | grep -E "Machine"
+# run_on MINOR [pytest args...]: the suite on the arm64 CPython MINOR, on
+# each variant; returns 1 when it could not get as far as running it.
+run_on() {
+  local minor=$1 work arm_py site target modules hooks variants build variant backend
+  shift
+  hold_arm_tree "$minor" || return 1
+  work=$root/build/arm/$minor
+  mkdir -p "$work"
+  arm_py=$(arm_python "$work" "$minor") || return 1
+  require_python "$arm_py" "$minor" || return 1
+  [ "$("$arm_py" -c 'import platform; print(platform.machine())')" = aarch64 ] || return 1
 
-cd "$root/tests/python" || exit 1
-for variant in $variants; do
-  backend=()
-  [ "$variant" = default ] || backend=(QARVO_BACKEND="$variant")
-  echo "== python tests on aarch64 (qemu) with ${backend[*]:-the chosen variant}"
-  run_pytest env "${backend[@]}" PYTHONPATH="$modules:$site" QARVO_TESTHOOKS_DIR="$hooks" \
-    "$arm_py" -m pytest -q -p no:cacheprovider "$@" .
+  site=$work/site
+  if ! [ -d "$site/pytest" ] || ! [ -d "$site/hypothesis" ] || ! [ -d "$site/numpy" ]; then
+    rm -rf "$site" "$work/wheels"
+    # pip download chooses for the target's version; pip install would hold
+    # each wheel's Requires-Python against the host's 3.11 instead, so it only
+    # unpacks what was chosen.
+    target=(--only-binary=:all: --python-version "$minor" --implementation cp
+      --abi "cp${minor/./}" --platform manylinux_2_28_aarch64)
+    "$host_py" -m pip download --quiet --disable-pip-version-check -d "$work/wheels" \
+      "${target[@]}" pytest hypothesis numpy &&
+      "$host_py" -m pip install --quiet --disable-pip-version-check --no-index --no-deps \
+        --ignore-requires-python --target "$site" "${target[@]}" "$work"/wheels/*.whl ||
+      return 1
+    rm -rf "$work/wheels"
+  fi
+
+  if [ -n "$wheel" ]; then
+    # The wheel's files as pip would install them.
+    modules=$work/wheel
+    rm -rf "$modules"
+    "$host_py" -m zipfile -e "$wheel" "$modules" || return 1
+    hooks=
+    variants=default
+  else
+    build=$root/build/python-arm-$minor
+    cmake --preset python-arm -S "$root" -B "$build" -DPython_EXECUTABLE="$arm_py" \
+      -DPython_INCLUDE_DIR="$arm_root/usr/include/python$minor" \
+      "-DCMAKE_CXX_FLAGS=-isystem $(arm_pyconfig_dir "$work" "$minor")" >/dev/null &&
+      cmake --build "$build" -j "$jobs" --target qarvo qarvo_testhooks || return 1
+    modules=$build/bindings
+    hooks=$build/tests/hooks
+    variants=$(cd /tmp && PYTHONPATH="$hooks" "$arm_py" -c \
+      'import _qarvo_testhooks as h; print(" ".join(h.supported_backends()))') || return 1
+  fi
+  readelf -h "$modules"/qarvo*.so | grep -E "Machine"
+
+  pushd "$root/tests/python" >/dev/null || return 1
+  for variant in $variants; do
+    backend=()
+    [ "$variant" = default ] || backend=(QARVO_BACKEND="$variant")
+    echo "== python tests on aarch64 (qemu), CPython $minor, ${backend[*]:-the chosen variant}"
+    run_pytest env "${backend[@]}" PYTHONPATH="$modules:$site" QARVO_TESTHOOKS_DIR="$hooks" \
+      "$arm_py" -m pytest -q -p no:cacheprovider "$@" .
+  done
+  popd >/dev/null || return 1
+  echo "python-arm: CPython $minor, variants ${variants// /,} under qemu-aarch64"
+}
+
+for minor in "${minors[@]}"; do
+  start=$SECONDS
+  run_on "$minor" "$@" || fail "the suite could not run on the arm64 CPython $minor"
+  echo "python-arm: CPython $minor took $((SECONDS - start)) s"
 done
-echo "python-arm: variants ${variants// /,} under qemu-aarch64"
