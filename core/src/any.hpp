@@ -89,6 +89,9 @@ struct InTable {
     [[gnu::always_inline]] typename V::Mask operator()(typename V::Vec x) const noexcept {
         return SetOps<V>::in_table(x, table);
     }
+    [[gnu::always_inline]] auto hits(typename V::Vec x) const noexcept requires has_hits<V> {
+        return SetOps<V>::table_hits(x, table);
+    }
 };
 
 // Lanes whose byte is a member, for a target with no member from 0x80 up:
@@ -104,6 +107,9 @@ struct InLowTable {
         } else {
             return SetOps<V>::in_table(x, table);
         }
+    }
+    [[gnu::always_inline]] auto hits(typename V::Vec x) const noexcept requires has_hits<V> {
+        return SetOps<V>::low_table_hits(x, table);
     }
 };
 
@@ -161,6 +167,29 @@ template <class V, class Match>
                                                            std::size_t size, std::size_t at,
                                                            const Match& match) noexcept {
     return match(load_at<V>(data, size, at));
+}
+
+// Whether the four vectors at `at` may hold a member: for matchers with
+// hits (SetOps::kHits), the OR of their hits tested once; otherwise true,
+// and the caller's masks decide. Precondition: at + 4 W <= size.
+template <class V, class Match>
+[[gnu::always_inline]] inline bool may_hold_member(const std::uint8_t* data, std::size_t size,
+                                                   std::size_t at, const Match& match) noexcept {
+    if constexpr (requires(typename V::Vec x) { match.hits(x); }) {
+        constexpr std::size_t W = V::kWidth;
+        using Ops = SetOps<V>;
+        const auto h01 = Ops::or_hits(match.hits(load_at<V>(data, size, at)),
+                                      match.hits(load_at<V>(data, size, at + W)));
+        const auto h23 = Ops::or_hits(match.hits(load_at<V>(data, size, at + 2 * W)),
+                                      match.hits(load_at<V>(data, size, at + 3 * W)));
+        return Ops::any_hit(Ops::or_hits(h01, h23));
+    } else {
+        (void)data;
+        (void)size;
+        (void)at;
+        (void)match;
+        return true;
+    }
 }
 
 // The first member among fewer than W bytes (masked loads: at most W).
@@ -248,6 +277,10 @@ SearchResult first_in(const std::uint8_t* data, std::size_t n, const ByteSet& ta
         }
     }
     while (n - i >= 4 * W) {
+        if (!may_hold_member<V>(data, n, i, match)) [[likely]] {
+            i += 4 * W;
+            continue;
+        }
         const Mask m0 = set_mask_at<V>(data, n, i, match);
         const Mask m1 = set_mask_at<V>(data, n, i + W, match);
         const Mask m2 = set_mask_at<V>(data, n, i + 2 * W, match);
@@ -315,6 +348,10 @@ SearchResult last_in(const std::uint8_t* data, std::size_t n, const ByteSet& tar
     }
     while (end >= 4 * W) {
         const std::size_t at = end - 4 * W;
+        if (!may_hold_member<V>(data, n, at, match)) [[likely]] {
+            end = at;
+            continue;
+        }
         const Mask m0 = set_mask_at<V>(data, n, at, match);
         const Mask m1 = set_mask_at<V>(data, n, at + W, match);
         const Mask m2 = set_mask_at<V>(data, n, at + 2 * W, match);
