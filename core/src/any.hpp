@@ -10,7 +10,9 @@
 //   otherwise                 the backend's table lookup (SetOps::in_table, InTable),
 //                             on x86 a cheaper one when no member (or every
 //                             byte) is from 0x80 up (in_low_table, InLowTable);
-//                             plain SSE2 has no byte shuffle: byte by byte there
+//                             plain SSE2 has no byte shuffle: a compare per
+//                             member (or non-member) up to 16 (InList), else
+//                             byte by byte
 // A complemented mask sets the lanes a masked load left out, so those are
 // always ANDed away with first_lanes.
 //
@@ -125,6 +127,44 @@ struct OutOfLowTable {
     }
 };
 
+// Lanes equal to one of the target's members, up to kMaxListed of them, for
+// backends without a table lookup (plain SSE2): a compare per member.
+inline constexpr std::size_t kMaxListed = 16;
+
+template <class V>
+struct InList {
+    typename V::Vec member[kMaxListed];
+    std::size_t count;
+
+    // Precondition: 1 <= target.size() <= kMaxListed.
+    explicit InList(const ByteSet& target) noexcept : count(target.size()) {
+        std::uint8_t bytes[kMaxListed] = {};
+        first_members(target, bytes, count);
+        // The unused entries repeat the first member: every entry is set.
+        for (std::size_t k = 0; k < kMaxListed; ++k) {
+            member[k] = V::splat(bytes[k < count ? k : 0]);
+        }
+    }
+    [[gnu::always_inline]] typename V::Mask operator()(typename V::Vec x) const noexcept {
+        typename V::Mask m = V::eq(x, member[0]);
+        for (std::size_t k = 1; k < count; ++k) {
+            m = V::or_(m, V::eq(x, member[k]));
+        }
+        return m;
+    }
+};
+
+// Lanes equal to none of the up to kMaxListed bytes outside the target.
+template <class V>
+struct OutOfList {
+    InList<V> excluded;
+
+    explicit OutOfList(const ByteSet& target) noexcept : excluded(target.complement()) {}
+    [[gnu::always_inline]] typename V::Mask operator()(typename V::Vec x) const noexcept {
+        return SetOps<V>::not_(excluded(x));
+    }
+};
+
 // The kinds of test, as types the loops take: Kind::M<V> is the matcher of
 // vector type V, built from the target set.
 template <std::size_t K>
@@ -140,6 +180,14 @@ struct ByComplementedCompare {
 struct ByTable {
     template <class V>
     using M = InTable<V>;
+};
+struct ByList {
+    template <class V>
+    using M = InList<V>;
+};
+struct ByComplementedList {
+    template <class V>
+    using M = OutOfList<V>;
 };
 struct ByLowTable {
     template <class V>
@@ -427,7 +475,14 @@ SearchResult search_set(ByteRange haystack, const ByteSet& target) noexcept {
     if constexpr (has_table<V>) {
         return run(ByTable{});
     } else {
-        // No byte shuffle (plain SSE2): the set's 256-bit map, byte by byte.
+        // No byte shuffle (plain SSE2): a compare per member (or non-member)
+        // where they are few, else the set's 256-bit map, byte by byte.
+        if (members <= kMaxListed) {
+            return run(ByList{});
+        }
+        if (256 - members <= kMaxListed) {
+            return run(ByComplementedList{});
+        }
         if constexpr (kBackwards) {
             for (std::size_t i = n; i > 0; --i) {
                 if (target.contains(data[i - 1])) {
