@@ -10,7 +10,9 @@
 //   otherwise                 the backend's table lookup (SetOps::in_table, InTable),
 //                             on x86 a cheaper one when no member (or every
 //                             byte) is from 0x80 up (in_low_table, InLowTable);
-//                             plain SSE2 has no byte shuffle: byte by byte there
+//                             plain SSE2 has no byte shuffle: a compare per
+//                             member (or non-member) up to 16 (InList), else
+//                             byte by byte
 // A complemented mask sets the lanes a masked load left out, so those are
 // always ANDed away with first_lanes.
 //
@@ -89,6 +91,9 @@ struct InTable {
     [[gnu::always_inline]] typename V::Mask operator()(typename V::Vec x) const noexcept {
         return SetOps<V>::in_table(x, table);
     }
+    [[gnu::always_inline]] auto hits(typename V::Vec x) const noexcept requires has_hits<V> {
+        return SetOps<V>::table_hits(x, table);
+    }
 };
 
 // Lanes whose byte is a member, for a target with no member from 0x80 up:
@@ -105,6 +110,9 @@ struct InLowTable {
             return SetOps<V>::in_table(x, table);
         }
     }
+    [[gnu::always_inline]] auto hits(typename V::Vec x) const noexcept requires has_hits<V> {
+        return SetOps<V>::low_table_hits(x, table);
+    }
 };
 
 // Lanes whose byte is a member, for a target that holds every byte from
@@ -114,6 +122,44 @@ struct OutOfLowTable {
     InLowTable<V> excluded;
 
     explicit OutOfLowTable(const ByteSet& target) noexcept : excluded(target.complement()) {}
+    [[gnu::always_inline]] typename V::Mask operator()(typename V::Vec x) const noexcept {
+        return SetOps<V>::not_(excluded(x));
+    }
+};
+
+// Lanes equal to one of the target's members, up to kMaxListed of them, for
+// backends without a table lookup (plain SSE2): a compare per member.
+inline constexpr std::size_t kMaxListed = 16;
+
+template <class V>
+struct InList {
+    typename V::Vec member[kMaxListed];
+    std::size_t count;
+
+    // Precondition: 1 <= target.size() <= kMaxListed.
+    explicit InList(const ByteSet& target) noexcept : count(target.size()) {
+        std::uint8_t bytes[kMaxListed] = {};
+        first_members(target, bytes, count);
+        // The unused entries repeat the first member: every entry is set.
+        for (std::size_t k = 0; k < kMaxListed; ++k) {
+            member[k] = V::splat(bytes[k < count ? k : 0]);
+        }
+    }
+    [[gnu::always_inline]] typename V::Mask operator()(typename V::Vec x) const noexcept {
+        typename V::Mask m = V::eq(x, member[0]);
+        for (std::size_t k = 1; k < count; ++k) {
+            m = V::or_(m, V::eq(x, member[k]));
+        }
+        return m;
+    }
+};
+
+// Lanes equal to none of the up to kMaxListed bytes outside the target.
+template <class V>
+struct OutOfList {
+    InList<V> excluded;
+
+    explicit OutOfList(const ByteSet& target) noexcept : excluded(target.complement()) {}
     [[gnu::always_inline]] typename V::Mask operator()(typename V::Vec x) const noexcept {
         return SetOps<V>::not_(excluded(x));
     }
@@ -134,6 +180,14 @@ struct ByComplementedCompare {
 struct ByTable {
     template <class V>
     using M = InTable<V>;
+};
+struct ByList {
+    template <class V>
+    using M = InList<V>;
+};
+struct ByComplementedList {
+    template <class V>
+    using M = OutOfList<V>;
 };
 struct ByLowTable {
     template <class V>
@@ -161,6 +215,29 @@ template <class V, class Match>
                                                            std::size_t size, std::size_t at,
                                                            const Match& match) noexcept {
     return match(load_at<V>(data, size, at));
+}
+
+// Whether the four vectors at `at` may hold a member: for matchers with
+// hits (SetOps::kHits), the OR of their hits tested once; otherwise true,
+// and the caller's masks decide. Precondition: at + 4 W <= size.
+template <class V, class Match>
+[[gnu::always_inline]] inline bool may_hold_member(const std::uint8_t* data, std::size_t size,
+                                                   std::size_t at, const Match& match) noexcept {
+    if constexpr (requires(typename V::Vec x) { match.hits(x); }) {
+        constexpr std::size_t W = V::kWidth;
+        using Ops = SetOps<V>;
+        const auto h01 = Ops::or_hits(match.hits(load_at<V>(data, size, at)),
+                                      match.hits(load_at<V>(data, size, at + W)));
+        const auto h23 = Ops::or_hits(match.hits(load_at<V>(data, size, at + 2 * W)),
+                                      match.hits(load_at<V>(data, size, at + 3 * W)));
+        return Ops::any_hit(Ops::or_hits(h01, h23));
+    } else {
+        (void)data;
+        (void)size;
+        (void)at;
+        (void)match;
+        return true;
+    }
 }
 
 // The first member among fewer than W bytes (masked loads: at most W).
@@ -248,6 +325,10 @@ SearchResult first_in(const std::uint8_t* data, std::size_t n, const ByteSet& ta
         }
     }
     while (n - i >= 4 * W) {
+        if (!may_hold_member<V>(data, n, i, match)) [[likely]] {
+            i += 4 * W;
+            continue;
+        }
         const Mask m0 = set_mask_at<V>(data, n, i, match);
         const Mask m1 = set_mask_at<V>(data, n, i + W, match);
         const Mask m2 = set_mask_at<V>(data, n, i + 2 * W, match);
@@ -295,6 +376,10 @@ SearchResult last_in(const std::uint8_t* data, std::size_t n, const ByteSet& tar
     }
     while (end >= 4 * W) {
         const std::size_t at = end - 4 * W;
+        if (!may_hold_member<V>(data, n, at, match)) [[likely]] {
+            end = at;
+            continue;
+        }
         const Mask m0 = set_mask_at<V>(data, n, at, match);
         const Mask m1 = set_mask_at<V>(data, n, at + W, match);
         const Mask m2 = set_mask_at<V>(data, n, at + 2 * W, match);
@@ -370,7 +455,14 @@ SearchResult search_set(ByteRange haystack, const ByteSet& target) noexcept {
     if constexpr (has_table<V>) {
         return run(ByTable{});
     } else {
-        // No byte shuffle (plain SSE2): the set's 256-bit map, byte by byte.
+        // No byte shuffle (plain SSE2): a compare per member (or non-member)
+        // where they are few, else the set's 256-bit map, byte by byte.
+        if (members <= kMaxListed) {
+            return run(ByList{});
+        }
+        if (256 - members <= kMaxListed) {
+            return run(ByComplementedList{});
+        }
         if constexpr (kBackwards) {
             for (std::size_t i = n; i > 0; --i) {
                 if (target.contains(data[i - 1])) {
