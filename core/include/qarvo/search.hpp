@@ -82,12 +82,14 @@ std::size_t count_one(ByteRange haystack, std::uint8_t needle) noexcept;
 // (of) or prepared once and reused; 64 bytes, trivially copyable. It keeps
 // the membership twice, as a 256-bit map and by low nibble (the form the
 // vector table lookups load directly), and add() keeps the two in step.
+// The members are always inlined, as SearchResult's are, and for the same
+// reason (tests/core/variant_symbols.sh).
 class ByteSet {
 public:
-    constexpr ByteSet() noexcept = default;
+    [[gnu::always_inline]] constexpr ByteSet() noexcept = default;
 
     // The set of the bytes in `bytes` (repeats allowed; empty: no members).
-    static constexpr ByteSet of(ByteRange bytes) noexcept {
+    [[gnu::always_inline]] static constexpr ByteSet of(ByteRange bytes) noexcept {
         ByteSet set;
         for (std::size_t i = 0; i < bytes.size; ++i) {
             set.add(bytes.data[i]);
@@ -95,17 +97,19 @@ public:
         return set;
     }
     // All 256 byte values.
-    static constexpr ByteSet all() noexcept { return ByteSet().complement(); }
+    [[gnu::always_inline]] static constexpr ByteSet all() noexcept {
+        return ByteSet().complement();
+    }
 
-    constexpr void add(std::uint8_t b) noexcept {
+    [[gnu::always_inline]] constexpr void add(std::uint8_t b) noexcept {
         words_[b >> 6] |= std::uint64_t{1} << (b & 63);
         by_low_nibble_[(b >> 7) * 16 + (b & 15)] |= static_cast<std::uint8_t>(1u << ((b >> 4) & 7));
     }
-    constexpr bool contains(std::uint8_t b) const noexcept {
+    [[gnu::always_inline]] constexpr bool contains(std::uint8_t b) const noexcept {
         return ((words_[b >> 6] >> (b & 63)) & 1) != 0;
     }
     // The bytes that are not members.
-    constexpr ByteSet complement() const noexcept {
+    [[gnu::always_inline]] constexpr ByteSet complement() const noexcept {
         ByteSet out;
         for (std::size_t k = 0; k < 4; ++k) {
             out.words_[k] = ~words_[k];
@@ -116,7 +120,7 @@ public:
         return out;
     }
     // The number of members, 0 to 256.
-    constexpr std::size_t size() const noexcept {
+    [[gnu::always_inline]] constexpr std::size_t size() const noexcept {
         std::size_t count = 0;
         for (const std::uint64_t w : words_) {
             count += static_cast<std::size_t>(std::popcount(w));
@@ -124,11 +128,15 @@ public:
         return count;
     }
     // Members 64 k to 64 k + 63: bit b of word(k) is byte 64 k + b. k < 4.
-    constexpr std::uint64_t word(std::size_t k) const noexcept { return words_[k]; }
+    [[gnu::always_inline]] constexpr std::uint64_t word(std::size_t k) const noexcept {
+        return words_[k];
+    }
     // Membership by nibbles, for table lookups: byte b (high nibble h, low
     // nibble l) is a member iff bit h % 8 of by_low_nibble(16 * (h / 8) + l)
     // is set. k < 32.
-    constexpr std::uint8_t by_low_nibble(std::size_t k) const noexcept { return by_low_nibble_[k]; }
+    [[gnu::always_inline]] constexpr std::uint8_t by_low_nibble(std::size_t k) const noexcept {
+        return by_low_nibble_[k];
+    }
 
     friend constexpr bool operator==(const ByteSet&, const ByteSet&) = default;
 
