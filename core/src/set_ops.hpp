@@ -228,7 +228,7 @@ struct SetOps<Avx512> {
 
 private:
     // x in each 128-bit quarter. The zero-masking form with every lane kept
-    // is the plain vbroadcasti32x4; GCC 12's unmasked intrinsic trips
+    // is the plain vbroadcasti32x4; the unmasked intrinsic trips
     // -Wmaybe-uninitialized on its internal "undefined" source operand.
     static __m512i quarters(__m128i x) noexcept { return _mm512_maskz_broadcast_i32x4(0xFFFF, x); }
 };
