@@ -5,7 +5,7 @@
 #include <cassert>
 #include <cstring>
 
-#include "two_way.hpp"
+#include "worst_case.hpp"
 
 namespace qarvo {
 
@@ -16,8 +16,7 @@ std::size_t short_period(ByteRange needle) noexcept {
     // The critical factorization tells whether the needle is periodic, and
     // then its period is the smallest one; otherwise the smallest period
     // exceeds half the needle.
-    const detail::CriticalFactorization cut =
-        detail::critical_factorization(needle.data, needle.size);
+    const detail::NeedlePeriod cut = detail::needle_period(needle);
     return cut.periodic && 2 * cut.period <= needle.size ? cut.period : 0;
 }
 

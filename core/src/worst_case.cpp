@@ -22,4 +22,9 @@ SearchResult two_way_search_last(ByteRange haystack, ByteRange needle) noexcept 
     return two_way_rfind(haystack, needle);
 }
 
+NeedlePeriod needle_period(ByteRange needle) noexcept {
+    const CriticalFactorization cut = critical_factorization(needle.data, needle.size);
+    return {cut.period, cut.periodic};
+}
+
 }  // namespace qarvo::detail

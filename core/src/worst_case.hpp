@@ -18,4 +18,13 @@ SearchResult two_way_search(ByteRange haystack, ByteRange needle) noexcept;
 // The same for the last occurrence (two_way_rfind), the guard behind rfind_n.
 SearchResult two_way_search_last(ByteRange haystack, ByteRange needle) noexcept;
 
+// The needle's critical factorization (two_way.hpp), for MatchScan, which
+// needs the needle's period: here, so that Two-Way's code has one home.
+struct NeedlePeriod {
+    std::size_t period;  // the period of the needle when `periodic`
+    bool periodic;       // else the smallest period exceeds half the needle
+};
+// Precondition: needle.size >= 1.
+NeedlePeriod needle_period(ByteRange needle) noexcept;
+
 }  // namespace qarvo::detail
