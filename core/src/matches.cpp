@@ -5,6 +5,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "probe.hpp"
 #include "worst_case.hpp"
 
 namespace qarvo {
@@ -42,6 +43,7 @@ SearchResult MatchScan::advance(std::size_t horizon) noexcept {
         // The window at next_ repeats the last match shifted by the period:
         // only its last step_ bytes are new.
         assert(periodic_overlap_ && step_ < m);
+        QARVO_PROBE_COMPARED(step_);
         if (m <= n - next_ && std::memcmp(haystack_.data + next_ + (m - step_),
                                           needle_.data + (m - step_), step_) == 0) {
             const std::size_t found = next_;
