@@ -19,6 +19,9 @@ FIXED_NEEDLE_FUNCTIONS = (qarvo.search_one, qarvo.search_two, qarvo.search_three
 # Under AddressSanitizer an allocation that cannot be satisfied ends the
 # process inside the sanitizer's operator new, before any handler sees it.
 UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
+# Under qemu (the aarch64 suites) every example costs ten to twenty times as
+# much; the property tests of the newer functions then draw fewer.
+EMULATED = os.environ.get("QARVO_EMULATED") == "1"
 
 # Exact text of the module's own out-of-range error.
 OUT_OF_RANGE = "out of range integral type conversion attempted"

@@ -5,6 +5,7 @@ import mmap
 
 import pytest
 import qarvo
+from conftest import EMULATED
 
 hypothesis = pytest.importorskip("hypothesis")
 from hypothesis import HealthCheck, given, settings  # noqa: E402
@@ -46,10 +47,15 @@ def plain_offsets(data, needle, start=None, end=None):
 
 
 def reference(data, needle, start=None, end=None, overlapping=False):
-    """What each function must return, taken from bytes and a plain scan."""
+    """What each function must return, taken from bytes and a plain scan. A needle
+    with no border (no proper prefix that is also a suffix) cannot overlap itself,
+    so its overlapping occurrences are the ones bytes.find finds."""
     byte_needle = bytes([needle]) if isinstance(needle, int) else bytes(needle)
     # bytes.find(b"", start) answers -1 once start passes the end, and so does the range.
-    if overlapping:
+    borderless = all(
+        byte_needle[k:] != byte_needle[: len(byte_needle) - k] for k in range(1, len(byte_needle))
+    )
+    if overlapping and not (borderless and byte_needle):
         offsets = overlapping_offsets(data, byte_needle, start, end)
     else:
         offsets = plain_offsets(data, byte_needle, start, end)
@@ -83,7 +89,7 @@ def check(haystack, data, needle, start=None, end=None):
 
 
 quick = settings(
-    max_examples=300,
+    max_examples=30 if EMULATED else 300,
     deadline=None,
     derandomize=True,
     suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
