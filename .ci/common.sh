@@ -307,12 +307,18 @@ hold_arm_tree() {
 # directory is missing: every start of the interpreter, each subprocess of a
 # test too, compiled all it imported. So the bytecode goes to DIR/pycache,
 # and is written even where PYTHONDONTWRITEBYTECODE is set.
+# Debian builds trixie's and sid's arm64 binaries with branch protection, and
+# qemu's default CPU emulates pointer authentication's cipher at a cost that
+# made their interpreters many times slower than bookworm's (a Python loop:
+# eighteen times). The emulated CPU goes without pointer authentication, like
+# any core before Armv8.3: the signing instructions lie in the hint space and
+# run as no-ops there.
 arm_python() {
   local minor=${2:-3.11}
   arm_tree "$minor" || return 1
   mkdir -p "$1/pycache"
   # shellcheck disable=SC2016  # $0 and $@ belong to the script written
-  printf '#!/bin/sh\nunset PYTHONDONTWRITEBYTECODE\nexport PYTHONPYCACHEPREFIX="%s"\nexec qemu-aarch64 -L "%s" -0 "$0" "%s/usr/bin/python%s" "$@"\n' \
+  printf '#!/bin/sh\nunset PYTHONDONTWRITEBYTECODE\nexport PYTHONPYCACHEPREFIX="%s"\nexec qemu-aarch64 -cpu max,pauth=off -L "%s" -0 "$0" "%s/usr/bin/python%s" "$@"\n' \
     "$(realpath "$1/pycache")" "$arm_root" "$arm_root" "$minor" >"$1/python$minor"
   chmod +x "$1/python$minor"
   echo "$1/python$minor"
