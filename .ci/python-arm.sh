@@ -84,8 +84,10 @@ run_on() {
     backend=()
     [ "$variant" = default ] || backend=(QARVO_BACKEND="$variant")
     echo "== python tests on aarch64 (qemu), CPython $minor, ${backend[*]:-the chosen variant}"
+    # No path of its own: pytest collects the directory unless the arguments
+    # name test files.
     run_pytest env "${backend[@]}" PYTHONPATH="$modules:$site" QARVO_TESTHOOKS_DIR="$hooks" \
-      "$arm_py" -m pytest -q -p no:cacheprovider "$@" .
+      "$arm_py" -m pytest -q -p no:cacheprovider "$@"
   done
   popd >/dev/null || return 1
   echo "python-arm: CPython $minor, variants ${variants// /,} under qemu-aarch64"
