@@ -84,10 +84,11 @@ run_on() {
     backend=()
     [ "$variant" = default ] || backend=(QARVO_BACKEND="$variant")
     echo "== python tests on aarch64 (qemu), CPython $minor, ${backend[*]:-the chosen variant}"
-    # QARVO_EMULATED: the property tests draw fewer examples under qemu.
+    # No path of its own: pytest collects the directory unless the arguments
+    # name test files. QARVO_EMULATED: the property tests draw fewer
+    # examples under qemu.
     run_pytest env "${backend[@]}" PYTHONPATH="$modules:$site" QARVO_TESTHOOKS_DIR="$hooks" \
-      QARVO_EMULATED=1 \
-      "$arm_py" -m pytest -q -p no:cacheprovider "$@" .
+      QARVO_EMULATED=1 "$arm_py" -m pytest -q -p no:cacheprovider "$@"
   done
   popd >/dev/null || return 1
   echo "python-arm: CPython $minor, variants ${variants// /,} under qemu-aarch64"
