@@ -3,6 +3,8 @@
 // change here is a change of the interface.
 #pragma once
 
+#include "compat.hpp"  // PY_VERSION_HEX
+
 namespace qarvo::py::messages {
 
 // ---- the functions' docstrings: a signature line, "--", an empty line, the
@@ -26,8 +28,14 @@ constexpr const char* kSearchNDoc =
 constexpr const char* kByteOutOfRange = "byte must be in range(0, 256)";
 // "argument should be integer or bytes-like object, not 'str'"
 constexpr const char* kNotANeedle = "argument should be integer or bytes-like object, not '";
+// The interpreter's own text for a bad start or end of bytes.find, which
+// 3.15 shortened.
+#if PY_VERSION_HEX >= 0x030F0000
+constexpr const char* kBadSliceIndex = "slice indices must be integers or have an __index__ method";
+#else
 constexpr const char* kBadSliceIndex =
     "slice indices must be integers or None or have an __index__ method";
+#endif
 constexpr const char* kIteratorBusy = "iterator already executing";
 
 constexpr const char* kFindDoc =
