@@ -106,7 +106,9 @@ def test_a_second_thread_stepping_a_busy_iterator_is_refused(no_forced_switches)
         assert seen in (["ValueError: iterator already executing"], ["StopIteration: "])
         return seen[0].startswith("ValueError")
 
-    assert any(attempt() for _ in range(10))
+    # any() stops at the first success; a loaded machine can schedule the
+    # other thread too late many times in a row.
+    assert any(attempt() for _ in range(200))
 
 
 def test_buffers_stay_held_while_other_threads_resize_and_write_them():
