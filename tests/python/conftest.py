@@ -20,8 +20,22 @@ FIXED_NEEDLE_FUNCTIONS = (qarvo.search_one, qarvo.search_two, qarvo.search_three
 # process inside the sanitizer's operator new, before any handler sees it.
 UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
 # Under qemu (the aarch64 suites) every example costs ten to twenty times as
-# much; the property tests of the newer functions then draw fewer.
+# much; the property tests then draw a tenth of their examples.
 EMULATED = os.environ.get("QARVO_EMULATED") == "1"
+# A run that repeats the suite on another build of the same code (another
+# variant, interpreter or installed wheel) after one full run: the property
+# tests draw a fifth of their examples there, since the same examples
+# (derandomized) already passed on the first build and what differs between
+# builds shows on any of them.
+REPEAT = os.environ.get("QARVO_REPEAT") == "1"
+
+
+def examples(full):
+    """How many examples a property test draws here, `full` on the first run."""
+    if EMULATED:
+        return max(full // 10, 10)
+    return max(full // 5, 10) if REPEAT else full
+
 
 # Exact text of the module's own out-of-range error.
 OUT_OF_RANGE = "out of range integral type conversion attempted"

@@ -5,7 +5,7 @@ import contextlib
 
 import pytest
 import qarvo
-from conftest import EMULATED, error_of
+from conftest import error_of, examples
 
 hypothesis = pytest.importorskip("hypothesis")
 from hypothesis import HealthCheck, given, settings  # noqa: E402
@@ -42,7 +42,7 @@ def check(haystack, data, byteset, start=None, end=None):
 
 
 quick = settings(
-    max_examples=30 if EMULATED else 300,
+    max_examples=examples(300),
     deadline=None,
     derandomize=True,
     suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],

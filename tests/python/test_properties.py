@@ -2,7 +2,7 @@
 
 import pytest
 import qarvo
-from conftest import naive_find
+from conftest import examples, naive_find
 
 hypothesis = pytest.importorskip("hypothesis")
 from hypothesis import HealthCheck, given, settings  # noqa: E402
@@ -22,7 +22,7 @@ def call_fixed(haystack, needle: bytes):
 
 
 quick = settings(
-    max_examples=200,
+    max_examples=examples(200),
     deadline=None,
     derandomize=True,
     suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
