@@ -29,8 +29,10 @@
 // verification alone would cost n * m. The bytes compared are counted
 // (VerifyBudget, n.hpp); once they exceed a fixed multiple of the distance
 // covered from the end, the haystack from offset 0 up to the end of the
-// current candidate's window goes to the linear-time Two-Way search run from
-// the end (two_way_search_last, worst_case.hpp). Every window above that
+// current candidate's window is searched again with anchors chosen by
+// counting the bytes just below it (RechoosingProbe), and when that pass's
+// budget runs out too, goes to the linear-time Two-Way search run from the
+// end (two_way_search_last, worst_case.hpp). Every window above that
 // candidate has been rejected already, so its answer is the last occurrence.
 //
 // The verification and the hand-over go through a Probe, so that a test can
@@ -346,6 +348,58 @@ inline std::size_t reverse_rank_limit(std::size_t haystack_size) noexcept {
     return haystack_size / 64 > kLeast ? haystack_size / 64 : kLeast;
 }
 
+// How many of the counted anchors to test at every window, by the counts of
+// a sample, as find_n's anchors_to_test_by_count: one when the first byte is
+// absent from the sample and the second would not narrow it much, two when
+// the two let through about one window in kTwoAnchorShare or fewer.
+inline std::size_t reverse_anchors_to_test(const ReverseAnchors& a,
+                                           const ByteCounts& counts) noexcept {
+    constexpr std::size_t S = kSampleBytes;
+    const std::size_t first = counts.of[a.value[0]];
+    const std::size_t second = counts.of[a.value[1]];
+    if (first == 0 && second * kSelectiveShare > S) {
+        return 1;
+    }
+    return first * second * kTwoAnchorShare <= S * S ? 2 : 3;
+}
+
+// The probe of the first, ranked pass. Ranks describe text; on other data
+// (binaries, Chinese text, where bytes text rarely uses are common) the
+// anchors they pick can pass nearly every window. When the first pass's
+// budget runs out at a candidate p, every window above p has been rejected:
+// the rest, data[0 .. p + m), is searched again with the needle bytes rarest
+// in the kSampleBytes bytes just below p, counted, and only when that pass's
+// budget runs out too does Two-Way take what is left (through `inner`). Each
+// pass compares a bounded number of bytes per window it passes over, so the
+// whole stays linear. (Shown by compare_matches.py's rfind rows of binary
+// and Chinese text, held-out needles.)
+template <class V, class Probe>
+struct RechoosingProbe {
+    Probe& inner;
+
+    [[gnu::always_inline]] void compared(std::size_t k) noexcept { inner.compared(k); }
+
+    SearchResult rest(ByteRange haystack, ByteRange needle) noexcept {
+        const std::size_t n = haystack.size;
+        const std::size_t m = needle.size;
+        assert(m >= 4 && m <= n);
+        const std::size_t positions = n - m + 1;
+        if (positions < kSampleBytes) {
+            return inner.rest(haystack, needle);  // too little left to pay for the count
+        }
+        const ByteCounts counts = ByteCounts::of_sample(haystack.data, n, n - kSampleBytes);
+        const ReverseAnchors a = ReverseAnchors::at(needle, rarest_in_sample(needle, m, counts).at);
+        switch (reverse_anchors_to_test(a, counts)) {
+            case 1:
+                return rfind_filtered<V, 1>(haystack.data, n, needle, a, inner);
+            case 2:
+                return rfind_filtered<V, 2>(haystack.data, n, needle, a, inner);
+            default:
+                return rfind_filtered<V, 3>(haystack.data, n, needle, a, inner);
+        }
+    }
+};
+
 // rfind_n for needles of 4 bytes or more, with the probe of the caller's
 // choice. Precondition: 4 <= m <= n.
 template <class V, class Probe, class... Narrower>
@@ -362,13 +416,14 @@ SearchResult rfind_long_with(ByteRange haystack, ByteRange needle, Probe& probe)
     }
     const RareOffsets rarest = rarest_by_rank(needle, reverse_rank_limit(n));
     const ReverseAnchors a = ReverseAnchors::at(needle, rarest.at);
+    RechoosingProbe<V, Probe> ranked{probe};
     if (kByteRank.of[a.value[0]] < kAlienRank) {
-        return rfind_filtered<V, 1>(data, n, needle, a, probe);
+        return rfind_filtered<V, 1>(data, n, needle, a, ranked);
     }
     if (kByteRank.of[a.value[1]] <= kTwoAnchorRank) {
-        return rfind_filtered<V, 2>(data, n, needle, a, probe);
+        return rfind_filtered<V, 2>(data, n, needle, a, ranked);
     }
-    return rfind_filtered<V, 3>(data, n, needle, a, probe);
+    return rfind_filtered<V, 3>(data, n, needle, a, ranked);
 }
 
 template <class V, class... Narrower>

@@ -139,5 +139,31 @@ TYPED_TEST(ReverseProbe, RandomNearMissesStayLinear) {
     }
 }
 
+TYPED_TEST(ReverseProbe, AnchorsRankedRareButCommonHereAreChosenAgainByCount) {
+    // Bytes that text rarely uses, and nothing else: the ranked anchors pass
+    // nearly every window. The needle's one byte text uses often, 'e', never
+    // occurs in the haystack, so a filter chosen by counting the haystack
+    // rejects every window and nothing goes to Two-Way.
+    std::mt19937_64 rng(0x7265'7665'7273'65ULL);
+    const char rare[] = {'z', 'q', 'x', 'j'};
+    for (const std::size_t n : {std::size_t{3000}, std::size_t{40000}}) {
+        Bytes haystack(n);
+        for (auto& byte : haystack) {
+            byte = static_cast<std::uint8_t>(rare[rng() % 4]);
+        }
+        Bytes needle(haystack.begin() + 100, haystack.begin() + 124);
+        needle[7] = 'e';
+        const CountingProbe absent = this->run(haystack, needle);
+        ASSERT_FALSE(this->HasFailure());
+        EXPECT_FALSE(absent.handed_over) << "n " << n;
+        // Planted near the start: found by the counted filter, below every
+        // window the ranked one passed.
+        Bytes planted = haystack;
+        std::copy(needle.begin(), needle.end(), planted.begin() + 5);
+        const CountingProbe present = this->run(planted, needle);
+        EXPECT_FALSE(present.handed_over) << "n " << n;
+    }
+}
+
 }  // namespace
 }  // namespace qarvo::detail
