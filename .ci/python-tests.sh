@@ -17,26 +17,47 @@ tag=$(python_tag "$py")
 venv="$root/build/venv-$tag"
 hooks="$root/build/hooks-$tag"
 
-venv_args=(--clear)
-[ "${QARVO_SYSTEM_SITE:-0}" = 1 ] && venv_args+=(--system-site-packages)
-"$py" -m venv "${venv_args[@]}" "$venv" || exit 1
+# What the installation below was made from: the tree (commit, changes, new
+# files) and the settings that reach the build. A later suite of the same run
+# on the same interpreter (python-backends, python-large) finds it unchanged
+# and skips the fresh environment, the installs and the builds.
+installed_from=$({
+  git -C "$root" rev-parse HEAD && git -C "$root" diff HEAD &&
+    (cd "$root" && git ls-files -z --others --exclude-standard | xargs -0 -r sha256sum)
+  echo "${QARVO_SYSTEM_SITE:-0} ${CFLAGS:-} ${CXXFLAGS:-} ${LDFLAGS:-} $("$py" -VV)"
+} 2>/dev/null | sha256sum | cut -d' ' -f1)
+stamp="$venv/.qarvo-installed-from"
 vpy="$venv/bin/python"
-
-pip_quiet=(--quiet --disable-pip-version-check)
-build_args=()
-if [ "${QARVO_SYSTEM_SITE:-0}" != 1 ]; then
-  "$vpy" -m pip install "${pip_quiet[@]}" pytest hypothesis numpy mypy || exit 1
+if [ -x "$vpy" ] && [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$installed_from" ] &&
+  [ -d "$hooks/tests/hooks" ]; then
+  echo "python-tests: $venv already holds this tree's build"
 else
-  # The build backend (scikit-build-core) comes from the interpreter's own
-  # packages too, so the install needs no package index at all.
-  build_args=(--no-build-isolation --no-index)
+  rm -f "$stamp"
+  install_and_build=1
 fi
-# Development build: warnings are errors.
-"$vpy" -m pip install "${pip_quiet[@]}" "${build_args[@]}" \
-  -Ccmake.define.QARVO_WERROR=ON -Cbuild-dir="$root/build/wheel-$tag" "$root" || exit 1
 
-cmake --preset hooks -S "$root" -B "$hooks" -DPython_EXECUTABLE="$vpy" >/dev/null &&
-  cmake --build "$hooks" --target qarvo_testhooks -j "$jobs" >/dev/null || exit 1
+if [ -n "${install_and_build:-}" ]; then
+  venv_args=(--clear)
+  [ "${QARVO_SYSTEM_SITE:-0}" = 1 ] && venv_args+=(--system-site-packages)
+  "$py" -m venv "${venv_args[@]}" "$venv" || exit 1
+
+  pip_quiet=(--quiet --disable-pip-version-check)
+  build_args=()
+  if [ "${QARVO_SYSTEM_SITE:-0}" != 1 ]; then
+    "$vpy" -m pip install "${pip_quiet[@]}" pytest hypothesis numpy mypy || exit 1
+  else
+    # The build backend (scikit-build-core) comes from the interpreter's own
+    # packages too, so the install needs no package index at all.
+    build_args=(--no-build-isolation --no-index)
+  fi
+  # Development build: warnings are errors.
+  "$vpy" -m pip install "${pip_quiet[@]}" "${build_args[@]}" \
+    -Ccmake.define.QARVO_WERROR=ON -Cbuild-dir="$root/build/wheel-$tag" "$root" || exit 1
+
+  cmake --preset hooks -S "$root" -B "$hooks" -DPython_EXECUTABLE="$vpy" >/dev/null &&
+    cmake --build "$hooks" --target qarvo_testhooks -j "$jobs" >/dev/null || exit 1
+  echo "$installed_from" >"$stamp"
+fi
 
 # Only the installation, for scripts that run the suites their own way.
 if [ "${QARVO_INSTALL_ONLY:-0}" = 1 ]; then
