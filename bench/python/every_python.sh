@@ -8,7 +8,9 @@
 # Debian sid root (see .ci/sid-root.sh), where the module is built with sid's
 # GCC. QARVO_BENCH_DEBUG=1 adds the sid debug builds (python3.14d,
 # python3.15d), labelled as such; their numbers say little about a release
-# interpreter. Results go to build/<benchmark>/<label>.json; the table is
+# interpreter. QARVO_BENCH_PYTHONS picks some of them ("3.14 3.15"; default
+# all five); results already in build/<benchmark>/ for the others stay and
+# join the table. Results go to build/<benchmark>/<label>.json; the table is
 # percall_table.py's or matches_table.py's.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -21,9 +23,11 @@ case "$bench" in
 esac
 out="$repo/build/$bench"
 mkdir -p "$out"
-rm -f "$out"/*.json
+wanted=" ${QARVO_BENCH_PYTHONS:-3.11 3.12 3.13 3.14 3.15} "
+[ -n "${QARVO_BENCH_PYTHONS:-}" ] || rm -f "$out"/*.json
 
 for minor in 11 12 13; do
+  [[ "$wanted" == *" 3.$minor "* ]] || continue
   py=$(find "${PYENV_ROOT:-$HOME/.pyenv}"/versions -maxdepth 3 -path "*/3.$minor.*/bin/python3" 2>/dev/null |
     sort -V | tail -n1 || true)
   [ -n "$py" ] || { echo "$bench: no pyenv CPython 3.$minor, skipped" >&2; continue; }
@@ -33,7 +37,10 @@ done
 
 # shellcheck source=.ci/common.sh
 . "$repo/.ci/common.sh"
-sid_pythons=(python3.14 python3.15)
+sid_pythons=()
+for minor in 14 15; do
+  [[ "$wanted" == *" 3.$minor "* ]] && sid_pythons+=("python3.$minor")
+done
 [ "${QARVO_BENCH_DEBUG:-0}" = 1 ] && sid_pythons+=(python3.14d python3.15d)
 if [ -d "$sid_root" ]; then
   # Held shared for the whole run, so that no rebuild deletes the root
