@@ -6,19 +6,26 @@
 //
 // With W-byte vectors: two needle bytes (the anchors, at offsets a < b of
 // the needle, the two ranked rarest by byte_rank.hpp) are compared at W
-// positions per vector, from loads at i + a and i + b; the lanes where both
-// agree are walked in increasing order and each window is compared in full,
-// at most kShortNeedleMax bytes (equal_window). Two vectors per step while
-// 2W positions remain, then one, then the fewer than W positions left: a
-// masked load where the backend has one, the next narrower step type, or
-// position by position. A wide variant's last positions take one more
-// vector over the last W positions, overlapping ones already examined.
+// positions per vector, from loads at i + a and i + b; where any lane
+// passes, the needle's other bytes are compared too, a load at i + k each,
+// so the mask holds exactly the windows that match. Its lanes are then
+// counted or written out without a branch per match: a match is a lane, not
+// a mispredicted branch (a window compared in full per candidate, with a
+// branch on its outcome, cost about as much per match as a find_n call in
+// English text). Two vectors per step while 2W positions remain, then one,
+// then the fewer than W positions left: a masked load where the backend has
+// one, the next narrower step type, or position by position. A wide
+// variant's last positions take one more vector over the last W positions,
+// overlapping ones already examined.
+//
 // Positions below the cursor (the last reported one plus the step) are
 // skipped, so a non-overlapping scan takes the greedy choice bytes.count
-// makes. Linear: each position is compared in full at most once, at most
-// kShortNeedleMax bytes.
+// makes; a needle that cannot overlap itself within a step ("the") needs no
+// such test, and its count is the number of lanes. Linear: each position is
+// compared at most once, at most kShortNeedleMax bytes.
 #pragma once
 
+#include <bit>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
@@ -33,18 +40,20 @@
 namespace qarvo::detail {
 inline namespace QARVO_ISA_NAMESPACE {
 
-// A short needle as the scan compares it: its anchors (offsets a < b and
-// their bytes), and its bytes as two overlapping words of 8, 4 or 2 bytes
-// (the first and the last), which compare a window of 2 to 16 bytes in two
-// loads.
+// A short needle as the scan compares it: its bytes, its anchors (offsets
+// a < b), whether a match can start fewer than `step` bytes after another
+// (a border of the needle shorter than the step: "aa", "abab", four NULs),
+// and its bytes as two overlapping words of 8, 4 or 2 bytes (the first and
+// the last), which compare a window in two loads where no vector does.
 struct StartsNeedle {
+    const std::uint8_t* bytes;
     std::size_t m;
     std::size_t a;
     std::size_t b;
-    std::uint8_t at_a;
-    std::uint8_t at_b;
+    bool overlaps;
     std::uint64_t head;
     std::uint64_t tail;
+    std::uint8_t rest[kShortNeedleMax];  // the offsets other than a and b, m - 2 of them
 };
 
 template <class Word>
@@ -81,10 +90,24 @@ template <class Word>
     return head == needle.head && tail == needle.tail;
 }
 
+// Steps of scan_starts' anchor loop that pass, less those that do not,
+// twice over, before it compares every byte at every step (kBusySteps).
+inline constexpr std::size_t kBusySteps = 32;
+
+// Whether the needle's last m - d bytes are its first, for some d < step.
+inline bool overlaps_within(const std::uint8_t* p, std::size_t m, std::size_t step) noexcept {
+    for (std::size_t d = 1; d < step && d < m; ++d) {
+        if (std::memcmp(p + d, p, m - d) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // The anchors: the needle's rarest byte by rank, and the rarest of the
 // others, preferring a value unlike the first (a pair of equal bytes passes
 // wherever a run of that byte does); ties go to the earlier offset.
-inline StartsNeedle plan_starts_needle(ByteRange needle) noexcept {
+inline StartsNeedle plan_starts_needle(ByteRange needle, std::size_t step) noexcept {
     const std::uint8_t* const p = needle.data;
     const std::size_t m = needle.size;
     assert(m >= 2 && m <= kShortNeedleMax);
@@ -105,70 +128,131 @@ inline StartsNeedle plan_starts_needle(ByteRange needle) noexcept {
             partner = k;
         }
     }
-    const std::size_t a = rarest < partner ? rarest : partner;
-    const std::size_t b = rarest < partner ? partner : rarest;
-    StartsNeedle plan{m, a, b, p[a], p[b], 0, 0};
+    StartsNeedle plan{p,
+                      m,
+                      rarest < partner ? rarest : partner,
+                      rarest < partner ? partner : rarest,
+                      overlaps_within(p, m, step),
+                      0,
+                      0,
+                      {}};
     head_and_tail(p, m, plan.head, plan.tail);
+    std::size_t others = 0;
+    for (std::size_t k = 0; k < m; ++k) {
+        if (k != plan.a && k != plan.b) {
+            plan.rest[others++] = static_cast<std::uint8_t>(k);
+        }
+    }
     return plan;
 }
 
 // Where a scan reports to: offsets written to `out`, up to `room` of them,
-// or only counted (kCount).
+// or only counted (kCount); `next`, the lowest offset it may still report.
 template <bool kCount>
 struct StartsSink {
     std::uint64_t* out;
     std::size_t room;
+    std::size_t step;
+    std::size_t next;
     std::size_t written = 0;
-
-    [[gnu::always_inline]] bool full() const noexcept { return !kCount && written == room; }
-    [[gnu::always_inline]] void put(std::size_t p) noexcept {
-        if constexpr (!kCount) {
-            out[written] = p;
-        }
-        ++written;
-    }
 };
 
-// The candidates `lanes` of the positions at i: each at or past `next`
-// compared in full, and reported with `next` moved `step` past it. Returns
-// false when the sink filled.
+// Reports the matching lanes `lanes` of the positions at i, those before
+// sink.next left out, each moving sink.next `step` past it. No branch
+// depends on a match: every lane is stored, and kept by advancing the count.
+// Returns false when the sink filled (sink.next is then the last reported
+// offset plus the step).
 template <class V, bool kCount>
-[[gnu::always_inline]] inline bool report_lanes(const std::uint8_t* data, std::size_t i,
-                                                typename V::LaneSet lanes,
-                                                const StartsNeedle& needle, std::size_t step,
-                                                std::size_t& next,
+[[gnu::always_inline]] inline bool report_lanes(std::size_t i, typename V::LaneSet lanes,
+                                                const StartsNeedle& needle,
                                                 StartsSink<kCount>& sink) noexcept {
-    for (; !V::empty(lanes); lanes = V::drop_first(lanes)) {
-        const std::size_t p = i + V::first(lanes);
-        if (p < next || !equal_window(data + p, needle)) {
-            continue;
-        }
-        sink.put(p);
-        next = p + step;
-        if (sink.full()) {
-            return false;
+    if constexpr (kCount) {
+        if (!needle.overlaps) {
+            // No two matches closer than the step, and none before sink.next
+            // (the lanes start at or past it; the last vector masks below).
+            sink.written += V::count(lanes);
+            return true;
         }
     }
+    std::size_t written = sink.written;
+    if constexpr (!kCount && has_bit_lanes<V>) {
+        if (!needle.overlaps && sink.room - written > V::kWidth) {
+            // Every lane is kept: the first eight written whether they are
+            // set or not (the count says how many were), the rest walked.
+            const std::size_t set = V::count(lanes);
+            std::uint64_t* const out = sink.out + written;
+            for (std::size_t k = 0; k < 8; ++k) {
+                out[k] = i + static_cast<std::size_t>(std::countr_zero(lanes));
+                lanes = V::drop_first(lanes);
+            }
+            for (std::size_t k = 8; !V::empty(lanes); ++k, lanes = V::drop_first(lanes)) {
+                out[k] = i + V::first(lanes);
+            }
+            sink.written = written + set;
+            return true;
+        }
+    }
+    std::size_t next = sink.next;
+    for (; !V::empty(lanes); lanes = V::drop_first(lanes)) {
+        const std::size_t p = i + V::first(lanes);
+        const bool keep = p >= next;
+        if constexpr (!kCount) {
+            sink.out[written] = p;
+        }
+        written += keep ? 1 : 0;
+        next = keep ? p + sink.step : next;
+        if constexpr (!kCount) {
+            if (written == sink.room) {
+                sink.written = written;
+                sink.next = next;
+                return false;
+            }
+        }
+    }
+    sink.written = written;
+    sink.next = next;
     return true;
 }
 
-// The anchor mask of the W positions at i: reads bytes i + a .. i + b + W - 1.
-template <class V>
-[[gnu::always_inline]] inline typename V::Mask anchor_mask(const std::uint8_t* data, std::size_t n,
-                                                           std::size_t i,
-                                                           const StartsNeedle& needle,
-                                                           typename V::Vec at_a,
-                                                           typename V::Vec at_b) noexcept {
-    return V::and_(V::eq(load_at<V>(data, n, i + needle.a), at_a),
-                   V::eq(load_at<V>(data, n, i + needle.b), at_b));
+// The W positions whose windows match, given `anchors`, the mask of those
+// whose anchor bytes do: every other byte compared.
+template <class V, class Load>
+[[gnu::always_inline]] inline typename V::Mask all_bytes_mask(typename V::Mask anchors, Load load,
+                                                              const StartsNeedle& needle) noexcept {
+    QARVO_PROBE_COMPARED(needle.m * V::kWidth);
+    typename V::Mask mask = anchors;
+    for (std::size_t r = 0; r + 2 < needle.m; ++r) {
+        const std::size_t k = needle.rest[r];
+        mask = V::and_(mask, V::eq(load(k), V::splat(needle.bytes[k])));
+    }
+    return mask;
 }
 
-// Positions i .. n - m, those before `next` skipped. Returns false when the
-// sink filled (`next` is then the last reported offset plus the step);
-// true when every position was examined.
+// The W positions at `at` whose windows match, given `anchors`, the mask of
+// those whose anchor bytes do; load(k) is the vector of byte k of those
+// windows. The other bytes are compared only where an anchor pair passed.
+template <class V, class Load>
+[[gnu::always_inline]] inline typename V::Mask exact_mask(typename V::Mask anchors, Load load,
+                                                          const StartsNeedle& needle) noexcept {
+    if (!V::any(anchors)) {
+        return anchors;
+    }
+    return all_bytes_mask<V>(anchors, load, needle);
+}
+
+// Positions i .. n - m, those before sink.next skipped. Returns false when
+// the sink filled; true when every position was examined.
 template <bool kCount, class V, class... Narrower>
 bool scan_starts(const std::uint8_t* data, std::size_t n, std::size_t i, const StartsNeedle& needle,
-                 std::size_t step, std::size_t& next, StartsSink<kCount>& sink) noexcept {
+                 StartsSink<kCount>& caller_sink) noexcept {
+    // A copy in registers, not the caller's in memory: each match's count
+    // would otherwise wait on the store of the one before.
+    StartsSink<kCount> sink = caller_sink;
+    struct WriteBack {
+        StartsSink<kCount>& to;
+        const StartsSink<kCount>& from;
+        ~WriteBack() { to = from; }
+    } write_back{caller_sink, sink};
     using Mask = typename V::Mask;
     using Vec = typename V::Vec;
     constexpr std::size_t W = V::kWidth;
@@ -177,25 +261,55 @@ bool scan_starts(const std::uint8_t* data, std::size_t n, std::size_t i, const S
     if constexpr (is_wide<V> && !has_masked_load<V>) {
         static_assert(sizeof...(Narrower) > 0);
         if (end - i < W) {
-            return scan_starts<kCount, Narrower...>(data, n, i, needle, step, next, sink);
+            return scan_starts<kCount, Narrower...>(data, n, i, needle, sink);
         }
     }
-    const Vec at_a = V::splat(needle.at_a);
-    const Vec at_b = V::splat(needle.at_b);
+    const Vec at_a = V::splat(needle.bytes[needle.a]);
+    const Vec at_b = V::splat(needle.bytes[needle.b]);
+    const auto anchors = [&](std::size_t at) {
+        return V::and_(V::eq(load_at<V>(data, n, at + needle.a), at_a),
+                       V::eq(load_at<V>(data, n, at + needle.b), at_b));
+    };
+    const auto exact = [&](Mask pass, std::size_t at) {
+        return exact_mask<V>(
+            pass, [&](std::size_t k) { return load_at<V>(data, n, at + k); }, needle);
+    };
+    // Steps whose anchors pass count up by two, those that pass nowhere
+    // down by one: past kBusySteps, where more than a third of the steps
+    // held a candidate, the branch on them mispredicted so often that every
+    // byte is compared at every step instead, without it (the dense rows).
+    std::size_t busy = 0;
     while (end - i >= 2 * W) {
-        const Mask m0 = anchor_mask<V>(data, n, i, needle, at_a, at_b);
-        const Mask m1 = anchor_mask<V>(data, n, i + W, needle, at_a, at_b);
-        if (V::any(V::or_(m0, m1))) {
-            if (!report_lanes<V>(data, i, V::lanes(m0), needle, step, next, sink) ||
-                !report_lanes<V>(data, i + W, V::lanes(m1), needle, step, next, sink)) {
+        const Mask c0 = anchors(i);
+        const Mask c1 = anchors(i + W);
+        if (V::any(V::or_(c0, c1))) {
+            if (!report_lanes<V>(i, V::lanes(exact(c0, i)), needle, sink) ||
+                !report_lanes<V>(i + W, V::lanes(exact(c1, i + W)), needle, sink)) {
                 return false;
             }
+            busy += 2;
+            if (busy >= kBusySteps) {
+                i += 2 * W;
+                break;
+            }
+        } else {
+            busy -= busy > 0 ? 1 : 0;
+        }
+        i += 2 * W;
+    }
+    const auto every_byte = [&](std::size_t at) {
+        return all_bytes_mask<V>(
+            anchors(at), [&](std::size_t k) { return load_at<V>(data, n, at + k); }, needle);
+    };
+    while (end - i >= 2 * W) {
+        if (!report_lanes<V>(i, V::lanes(every_byte(i)), needle, sink) ||
+            !report_lanes<V>(i + W, V::lanes(every_byte(i + W)), needle, sink)) {
+            return false;
         }
         i += 2 * W;
     }
     if (end - i >= W) {
-        const Mask m0 = anchor_mask<V>(data, n, i, needle, at_a, at_b);
-        if (V::any(m0) && !report_lanes<V>(data, i, V::lanes(m0), needle, step, next, sink)) {
+        if (!report_lanes<V>(i, V::lanes(exact(anchors(i), i)), needle, sink)) {
             return false;
         }
         i += W;
@@ -205,30 +319,32 @@ bool scan_starts(const std::uint8_t* data, std::size_t n, std::size_t i, const S
     }
     if constexpr (has_masked_load<V>) {
         const std::size_t count = end - i;
-        const Mask m0 =
-            V::and_(V::and_(V::eq(load_first_at<V>(data, n, i + needle.a, count), at_a),
-                            V::eq(load_first_at<V>(data, n, i + needle.b, count), at_b)),
-                    V::first_lanes(count));
-        return report_lanes<V>(data, i, V::lanes(m0), needle, step, next, sink);
+        const auto load = [&](std::size_t k) { return load_first_at<V>(data, n, i + k, count); };
+        const Mask pass = V::and_(V::and_(V::eq(load(needle.a), at_a), V::eq(load(needle.b), at_b)),
+                                  V::first_lanes(count));
+        return report_lanes<V>(i, V::lanes(exact_mask<V>(pass, load, needle)), needle, sink);
     } else if constexpr (is_wide<V>) {
-        // The last W positions; those before i were examined, so they are
-        // skipped as if reported.
-        next = next > i ? next : i;
+        // The last W positions, less those before i, which were examined.
+        static_assert(has_bit_lanes<V>);
         const std::size_t last = end - W;
-        return report_lanes<V>(data, last,
-                               V::lanes(anchor_mask<V>(data, n, last, needle, at_a, at_b)), needle,
-                               step, next, sink);
+        using LaneSet = typename V::LaneSet;
+        const LaneSet lanes = V::lanes(exact(anchors(last), last));
+        return report_lanes<V>(last, static_cast<LaneSet>(lanes & (~LaneSet{0} << (i - last))),
+                               needle, sink);
     } else if constexpr (sizeof...(Narrower) > 0) {
-        return scan_starts<kCount, Narrower...>(data, n, i, needle, step, next, sink);
+        return scan_starts<kCount, Narrower...>(data, n, i, needle, sink);
     } else {
         for (; i < end; ++i) {
-            if (i < next || data[i + needle.a] != needle.at_a ||
-                data[i + needle.b] != needle.at_b || !equal_window(data + i, needle)) {
+            if (i < sink.next || data[i + needle.a] != needle.bytes[needle.a] ||
+                data[i + needle.b] != needle.bytes[needle.b] || !equal_window(data + i, needle)) {
                 continue;
             }
-            sink.put(i);
-            next = i + step;
-            if (sink.full()) {
+            if constexpr (!kCount) {
+                sink.out[sink.written] = i;
+            }
+            ++sink.written;
+            sink.next = i + sink.step;
+            if (!kCount && sink.written == sink.room) {
                 return false;
             }
         }
@@ -246,14 +362,12 @@ std::size_t starts(ByteRange haystack, ByteRange needle, StartsCursor& cursor, s
     if (m > n || cursor.next > n - m || (!kCount && room == 0)) {
         return 0;
     }
-    const StartsNeedle plan = plan_starts_needle(needle);
-    StartsSink<kCount> sink{out, room};
-    std::size_t next = cursor.next;
-    if (scan_starts<kCount, V, Narrower...>(haystack.data, n, next, plan, cursor.step, next,
-                                            sink)) {
-        next = next > n - m + 1 ? next : n - m + 1;
+    const StartsNeedle plan = plan_starts_needle(needle, cursor.step);
+    StartsSink<kCount> sink{out, room, cursor.step, cursor.next};
+    if (scan_starts<kCount, V, Narrower...>(haystack.data, n, cursor.next, plan, sink)) {
+        sink.next = sink.next > n - m + 1 ? sink.next : n - m + 1;
     }
-    cursor.next = next;
+    cursor.next = sink.next;
     return sink.written;
 }
 
