@@ -97,7 +97,7 @@ inline constexpr std::size_t kBusySteps = 32;
 // Whether the needle's last m - d bytes are its first, for some d < step.
 inline bool overlaps_within(const std::uint8_t* p, std::size_t m, std::size_t step) noexcept {
     for (std::size_t d = 1; d < step && d < m; ++d) {
-        if (std::memcmp(p + d, p, m - d) == 0) {
+        if (p[d] == p[0] && std::memcmp(p + d, p, m - d) == 0) {
             return true;
         }
     }
@@ -177,16 +177,27 @@ template <class V, bool kCount>
     std::size_t written = sink.written;
     if constexpr (!kCount && has_bit_lanes<V>) {
         if (!needle.overlaps && sink.room - written > V::kWidth) {
-            // Every lane is kept: the first eight written whether they are
+            // Every lane is kept: the first two written whether they are
             // set or not (the count says how many were), the rest walked.
+            // In text a vector rarely holds more than two matches, and each
+            // store written in vain costs a cycle at every vector.
+            // Below 64 lanes a sentinel bit above them keeps the lowest-bit
+            // count off zero, which the compiler would otherwise test with
+            // a branch as unpredictable as the one this avoids.
             const std::size_t set = V::count(lanes);
             std::uint64_t* const out = sink.out + written;
-            for (std::size_t k = 0; k < 8; ++k) {
-                out[k] = i + static_cast<std::size_t>(std::countr_zero(lanes));
-                lanes = V::drop_first(lanes);
+            std::uint64_t bits = static_cast<std::uint64_t>(lanes);
+            if constexpr (V::kWidth < 64) {
+                bits |= std::uint64_t{1} << V::kWidth;
             }
-            for (std::size_t k = 8; !V::empty(lanes); ++k, lanes = V::drop_first(lanes)) {
-                out[k] = i + V::first(lanes);
+            out[0] = i + static_cast<std::size_t>(std::countr_zero(bits));
+            bits &= bits - 1;
+            out[1] = i + static_cast<std::size_t>(std::countr_zero(bits));
+            if (set > 2) [[unlikely]] {
+                lanes = V::drop_first(V::drop_first(lanes));
+                for (std::size_t k = 2; !V::empty(lanes); ++k, lanes = V::drop_first(lanes)) {
+                    out[k] = i + V::first(lanes);
+                }
             }
             sink.written = written + set;
             return true;
@@ -243,16 +254,18 @@ template <class V, class Load>
 // Positions i .. n - m, those before sink.next skipped. Returns false when
 // the sink filled; true when every position was examined.
 template <bool kCount, class V, class... Narrower>
-bool scan_starts(const std::uint8_t* data, std::size_t n, std::size_t i, const StartsNeedle& needle,
-                 StartsSink<kCount>& caller_sink) noexcept {
+bool scan_starts(const std::uint8_t* data, std::size_t n, std::size_t i,
+                 const StartsNeedle& caller_needle, StartsSink<kCount>& caller_sink) noexcept {
+    // Copies, so that no offset stored to the sink's span can be taken for
+    // a store to them: the caller's would be loaded again after each.
+    const StartsNeedle needle = caller_needle;
     // A copy in registers, not the caller's in memory: each match's count
     // would otherwise wait on the store of the one before.
     StartsSink<kCount> sink = caller_sink;
-    struct WriteBack {
-        StartsSink<kCount>& to;
-        const StartsSink<kCount>& from;
-        ~WriteBack() { to = from; }
-    } write_back{caller_sink, sink};
+    const auto finish = [&caller_sink, &sink](bool examined) {
+        caller_sink = sink;
+        return examined;
+    };
     using Mask = typename V::Mask;
     using Vec = typename V::Vec;
     constexpr std::size_t W = V::kWidth;
@@ -261,7 +274,8 @@ bool scan_starts(const std::uint8_t* data, std::size_t n, std::size_t i, const S
     if constexpr (is_wide<V> && !has_masked_load<V>) {
         static_assert(sizeof...(Narrower) > 0);
         if (end - i < W) {
-            return scan_starts<kCount, Narrower...>(data, n, i, needle, sink);
+            const bool examined = scan_starts<kCount, Narrower...>(data, n, i, needle, sink);
+            return finish(examined);
         }
     }
     const Vec at_a = V::splat(needle.bytes[needle.a]);
@@ -285,7 +299,7 @@ bool scan_starts(const std::uint8_t* data, std::size_t n, std::size_t i, const S
         if (V::any(V::or_(c0, c1))) {
             if (!report_lanes<V>(i, V::lanes(exact(c0, i)), needle, sink) ||
                 !report_lanes<V>(i + W, V::lanes(exact(c1, i + W)), needle, sink)) {
-                return false;
+                return finish(false);
             }
             busy += 2;
             if (busy >= kBusySteps) {
@@ -304,35 +318,37 @@ bool scan_starts(const std::uint8_t* data, std::size_t n, std::size_t i, const S
     while (end - i >= 2 * W) {
         if (!report_lanes<V>(i, V::lanes(every_byte(i)), needle, sink) ||
             !report_lanes<V>(i + W, V::lanes(every_byte(i + W)), needle, sink)) {
-            return false;
+            return finish(false);
         }
         i += 2 * W;
     }
     if (end - i >= W) {
         if (!report_lanes<V>(i, V::lanes(exact(anchors(i), i)), needle, sink)) {
-            return false;
+            return finish(false);
         }
         i += W;
     }
     if (i == end) {
-        return true;
+        return finish(true);
     }
     if constexpr (has_masked_load<V>) {
         const std::size_t count = end - i;
         const auto load = [&](std::size_t k) { return load_first_at<V>(data, n, i + k, count); };
         const Mask pass = V::and_(V::and_(V::eq(load(needle.a), at_a), V::eq(load(needle.b), at_b)),
                                   V::first_lanes(count));
-        return report_lanes<V>(i, V::lanes(exact_mask<V>(pass, load, needle)), needle, sink);
+        return finish(
+            report_lanes<V>(i, V::lanes(exact_mask<V>(pass, load, needle)), needle, sink));
     } else if constexpr (is_wide<V>) {
         // The last W positions, less those before i, which were examined.
         static_assert(has_bit_lanes<V>);
         const std::size_t last = end - W;
         using LaneSet = typename V::LaneSet;
         const LaneSet lanes = V::lanes(exact(anchors(last), last));
-        return report_lanes<V>(last, static_cast<LaneSet>(lanes & (~LaneSet{0} << (i - last))),
-                               needle, sink);
+        return finish(report_lanes<V>(
+            last, static_cast<LaneSet>(lanes & (~LaneSet{0} << (i - last))), needle, sink));
     } else if constexpr (sizeof...(Narrower) > 0) {
-        return scan_starts<kCount, Narrower...>(data, n, i, needle, sink);
+        const bool examined = scan_starts<kCount, Narrower...>(data, n, i, needle, sink);
+        return finish(examined);
     } else {
         for (; i < end; ++i) {
             if (i < sink.next || data[i + needle.a] != needle.bytes[needle.a] ||
@@ -345,10 +361,10 @@ bool scan_starts(const std::uint8_t* data, std::size_t n, std::size_t i, const S
             ++sink.written;
             sink.next = i + sink.step;
             if (!kCount && sink.written == sink.room) {
-                return false;
+                return finish(false);
             }
         }
-        return true;
+        return finish(true);
     }
 }
 
