@@ -140,7 +140,10 @@ inline constexpr std::size_t kShortFalseAlarmSlack = 4;
 // and the needle's plan, a small share of this many positions. When a chunk
 // held fewer than one match per kSparseGap positions, the next match is
 // searched with find_n, whose filter tests more needle bytes and runs
-// faster where matches are rare, and the scan of starts goes on after it.
+// faster where matches are rare; the first match is searched that way too
+// (a short haystack with no match then costs what find_n costs). The scan
+// of starts takes over again once find_n found a match within kSparseGap
+// positions of where it began.
 inline constexpr std::size_t kStartsChunk = 4096;
 inline constexpr std::size_t kStartsChunkMost = 64 * 1024;
 inline constexpr std::size_t kSparseGap = 2048;

@@ -95,6 +95,17 @@ void MatchScan::after_chunk(std::size_t positions, std::size_t found) noexcept {
     }
 }
 
+SearchResult MatchScan::jump(std::size_t horizon) noexcept {
+    const std::size_t from = next_;
+    const SearchResult found = advance(horizon);
+    // The chain of a periodic needle is left to the starts that follow.
+    chained_ = false;
+    if (found.found() && found.offset() - from < detail::kSparseGap) {
+        jumping_ = false;
+    }
+    return found;
+}
+
 std::size_t MatchScan::next_short_batch(std::span<std::uint64_t> out,
                                         std::size_t horizon) noexcept {
     const std::size_t n = haystack_.size;
@@ -103,14 +114,10 @@ std::size_t MatchScan::next_short_batch(std::span<std::uint64_t> out,
     std::size_t written = 0;
     while (written < out.size() && !done()) {
         if (jumping_) {
-            // find_n for the next match; the chain of a periodic needle is
-            // left to the starts that follow.
-            const SearchResult found = advance(horizon);
-            chained_ = false;
+            const SearchResult found = jump(horizon);
             if (!found.found()) {
                 break;
             }
-            jumping_ = false;
             out[written++] = found.offset();
             continue;
         }
@@ -149,12 +156,9 @@ std::size_t MatchScan::count_short_rest() noexcept {
     std::size_t count = 0;
     while (!done()) {
         if (jumping_) {
-            const SearchResult found = advance(~std::size_t{0});
-            chained_ = false;
-            if (!found.found()) {
+            if (!jump(~std::size_t{0}).found()) {
                 break;
             }
-            jumping_ = false;
             ++count;
             continue;
         }

@@ -22,9 +22,10 @@ namespace qarvo {
 //
 // Needles of 2 to kShortNeedleMax bytes are scanned for every start at
 // once (find_starts), a chunk of positions per call, which compares at most
-// m bytes per position: at most kShortNeedleMax * n bytes in all. Where a
-// chunk held few matches, the next is searched with find_n, as for longer
-// needles, and the scan of starts goes on after it.
+// m bytes per position: at most kShortNeedleMax * n bytes in all. The first
+// match, and the next after a chunk that held few, is searched with find_n,
+// as for longer needles; the scan of starts takes over once a match lies
+// close to where that search began.
 //
 // Linear time: a non-overlapping scan compares O(n + m) bytes in all, since
 // every search it makes is linear in what it passes over and the matches do
@@ -74,6 +75,9 @@ private:
     // The end of the next chunk of starts, the range's end at most; it
     // holds every window that starts in the next chunk_ positions.
     std::size_t chunk_stop(std::size_t end) const noexcept;
+    // The next match by find_n (advance), after which the scan goes on by
+    // chunks of starts if it lay within kSparseGap of where it searched.
+    SearchResult jump(std::size_t horizon) noexcept;
     // After a chunk of starts that examined `positions` and found `found`:
     // the next chunk's size, or find_n for the next match if they were few.
     void after_chunk(std::size_t positions, std::size_t found) noexcept;
@@ -92,7 +96,7 @@ private:
     // of starts, and whether the next match is searched with find_n first
     // (after a sparse chunk).
     bool short_ = false;
-    bool jumping_ = false;
+    bool jumping_ = true;
     std::size_t chunk_ = 0;
 };
 
