@@ -391,3 +391,42 @@ SearchResult rfind_not_any(ByteRange haystack, const ByteSet& set) noexcept {
 }
 
 }  // namespace qarvo
+
+// Every start of a short needle, through pointers as the searches are.
+namespace qarvo {
+namespace {
+
+std::size_t find_starts_first(ByteRange haystack, ByteRange needle, StartsCursor& cursor,
+                              std::span<std::uint64_t> out) noexcept;
+std::size_t count_starts_first(ByteRange haystack, ByteRange needle, StartsCursor& cursor) noexcept;
+
+constinit std::atomic<decltype(SearchRoutines::find_starts)> g_find_starts{&find_starts_first};
+constinit std::atomic<decltype(SearchRoutines::count_starts)> g_count_starts{&count_starts_first};
+
+[[gnu::noinline, gnu::cold]] std::size_t find_starts_first(ByteRange haystack, ByteRange needle,
+                                                           StartsCursor& cursor,
+                                                           std::span<std::uint64_t> out) noexcept {
+    const SearchRoutines& active = active_routines();
+    g_find_starts.store(active.find_starts, std::memory_order_relaxed);
+    return active.find_starts(haystack, needle, cursor, out);
+}
+
+[[gnu::noinline, gnu::cold]] std::size_t count_starts_first(ByteRange haystack, ByteRange needle,
+                                                            StartsCursor& cursor) noexcept {
+    const SearchRoutines& active = active_routines();
+    g_count_starts.store(active.count_starts, std::memory_order_relaxed);
+    return active.count_starts(haystack, needle, cursor);
+}
+
+}  // namespace
+
+std::size_t find_starts(ByteRange haystack, ByteRange needle, StartsCursor& cursor,
+                        std::span<std::uint64_t> out) noexcept {
+    return g_find_starts.load(std::memory_order_relaxed)(haystack, needle, cursor, out);
+}
+
+std::size_t count_starts(ByteRange haystack, ByteRange needle, StartsCursor& cursor) noexcept {
+    return g_count_starts.load(std::memory_order_relaxed)(haystack, needle, cursor);
+}
+
+}  // namespace qarvo

@@ -131,4 +131,21 @@ inline constexpr std::size_t kFalseAlarmSlack = 16;
 // never be reached.
 inline constexpr std::size_t kShortFalseAlarmSlack = 4;
 
+// --- Every start of a short needle (MatchScan, matches.cpp) ---
+
+// A scan of a needle of 2 to kShortNeedleMax bytes reports its matches a
+// chunk of positions at a time with find_starts (one call per batch, not one
+// find_n per match), the chunk growing from kStartsChunk to
+// kStartsChunkMost positions while the matches are dense: a chunk is a call
+// and the needle's plan, a small share of this many positions. When a chunk
+// held fewer than one match per kSparseGap positions, the next match is
+// searched with find_n, whose filter tests more needle bytes and runs
+// faster where matches are rare; the first match is searched that way too
+// (a short haystack with no match then costs what find_n costs). The scan
+// of starts takes over again once find_n found a match within kSparseGap
+// positions of where it began.
+inline constexpr std::size_t kStartsChunk = 4096;
+inline constexpr std::size_t kStartsChunkMost = 64 * 1024;
+inline constexpr std::size_t kSparseGap = 2048;
+
 }  // namespace qarvo::detail

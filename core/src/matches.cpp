@@ -5,6 +5,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "filter_policy.hpp"
 #include "probe.hpp"
 #include "worst_case.hpp"
 
@@ -28,6 +29,8 @@ MatchScan::MatchScan(ByteRange haystack, ByteRange needle, bool overlapping) noe
         periodic_overlap_ = period != 0;
         step_ = period != 0 ? period : 1;
     }
+    short_ = needle.size >= 2 && needle.size <= kShortNeedleMax;
+    chunk_ = detail::kStartsChunk;
 }
 
 SearchResult MatchScan::advance(std::size_t horizon) noexcept {
@@ -76,7 +79,113 @@ SearchResult MatchScan::advance(std::size_t horizon) noexcept {
     return SearchResult::at(at);
 }
 
+std::size_t MatchScan::chunk_stop(std::size_t end) const noexcept {
+    const std::size_t m = needle_.size;
+    assert(next_ <= end && m <= end - next_);
+    return end - next_ - (m - 1) > chunk_ ? next_ + chunk_ + (m - 1) : end;
+}
+
+void MatchScan::after_chunk(std::size_t positions, std::size_t found) noexcept {
+    if (found * detail::kSparseGap < positions) {
+        QARVO_PROBE_PATH(kSparseStartsJumped);
+        jumping_ = true;
+        chunk_ = detail::kStartsChunk;
+    } else if (chunk_ < detail::kStartsChunkMost) {
+        chunk_ *= 2;
+    }
+}
+
+SearchResult MatchScan::jump(std::size_t horizon) noexcept {
+    const std::size_t from = next_;
+    const SearchResult found = advance(horizon);
+    // The chain of a periodic needle is left to the starts that follow.
+    chained_ = false;
+    if (found.found() && found.offset() - from < detail::kSparseGap) {
+        jumping_ = false;
+    }
+    return found;
+}
+
+std::size_t MatchScan::next_short_batch(std::span<std::uint64_t> out,
+                                        std::size_t horizon) noexcept {
+    const std::size_t n = haystack_.size;
+    const std::size_t m = needle_.size;
+    const std::size_t end = horizon < n ? horizon : n;
+    std::size_t written = 0;
+    while (written < out.size() && !done()) {
+        if (jumping_) {
+            const SearchResult found = jump(horizon);
+            if (!found.found()) {
+                break;
+            }
+            out[written++] = found.offset();
+            continue;
+        }
+        if (end < next_ || m > end - next_) {
+            if (end == n) {
+                next_ = n + 1;
+            }
+            break;  // done, or cut short: nothing ends by the horizon
+        }
+        QARVO_PROBE_PATH(kShortStarts);
+        const std::size_t stop = chunk_stop(end);
+        StartsCursor cursor{next_, step_};
+        const std::size_t got =
+            find_starts(ByteRange{haystack_.data, stop}, needle_, cursor, out.subspan(written));
+        written += got;
+        const std::size_t positions = stop - m + 1 - next_;
+        next_ = cursor.next;
+        if (written == out.size()) {
+            break;  // full; the chunk goes on from next_ on the next call
+        }
+        if (stop == n) {
+            next_ = n + 1;
+            break;
+        }
+        if (stop == end) {
+            break;  // every window that ends by the horizon is passed over
+        }
+        after_chunk(positions, got);
+    }
+    return written;
+}
+
+std::size_t MatchScan::count_short_rest() noexcept {
+    const std::size_t n = haystack_.size;
+    const std::size_t m = needle_.size;
+    std::size_t count = 0;
+    while (!done()) {
+        if (jumping_) {
+            if (!jump(~std::size_t{0}).found()) {
+                break;
+            }
+            ++count;
+            continue;
+        }
+        if (m > n - next_) {
+            next_ = n + 1;
+            break;
+        }
+        QARVO_PROBE_PATH(kShortStarts);
+        const std::size_t stop = chunk_stop(n);
+        StartsCursor cursor{next_, step_};
+        const std::size_t got = count_starts(ByteRange{haystack_.data, stop}, needle_, cursor);
+        count += got;
+        const std::size_t positions = stop - m + 1 - next_;
+        next_ = cursor.next;
+        if (stop == n) {
+            next_ = n + 1;
+            break;
+        }
+        after_chunk(positions, got);
+    }
+    return count;
+}
+
 std::size_t MatchScan::next_batch(std::span<std::uint64_t> out, std::size_t horizon) noexcept {
+    if (short_) {
+        return next_short_batch(out, horizon);
+    }
     std::size_t written = 0;
     while (written < out.size()) {
         const SearchResult found = advance(horizon);
@@ -97,6 +206,9 @@ std::size_t MatchScan::count_rest() noexcept {
         const std::size_t count = n - next_ + 1;
         next_ = n + 1;
         return count;
+    }
+    if (short_) {
+        return count_short_rest();
     }
     if (needle_.size == 1) {
         const std::size_t count =

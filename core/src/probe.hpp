@@ -1,5 +1,6 @@
 // Probes of the long search, for the tests only: the bytes that find_n's
-// full comparisons and its Two-Way fallback compare, and the paths it took.
+// full comparisons, its Two-Way fallback and the scans of a short needle's
+// starts compare, and the paths they took.
 // They exist where QARVO_SEARCH_PROBES is defined, which only the core's
 // test build does (qarvo_core_probed, core/CMakeLists.txt); elsewhere each
 // probe is an empty statement, so the core that the module links has none.
@@ -22,6 +23,9 @@ enum class SearchPath : unsigned {
     kRecountedAfterFalseAlarms,  // the ranked filter proved weak by false alarms: recounted
     kRecountedAfterSpentBudget,  // the ranked filter spent the budget: recounted
     kTwoWay,                     // Two-Way searched the rest
+    // MatchScan (matches.cpp):
+    kShortStarts,         // a chunk of a short needle's starts (find_starts, count_starts)
+    kSparseStartsJumped,  // a sparse chunk of starts: the next match by find_n
 };
 
 #if QARVO_SEARCH_PROBES

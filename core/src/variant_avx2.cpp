@@ -27,6 +27,8 @@ const SearchRoutines avx2_routines{
     &rfind_any<Avx2, Sse2, Sse2Exact>,
     &find_not_any<Avx2, Sse2, Sse2Exact>,
     &rfind_not_any<Avx2, Sse2, Sse2Exact>,
+    &avx2_find_starts,
+    &avx2_count_starts,
 };
 
 const LongSearchParts avx2_long_parts{

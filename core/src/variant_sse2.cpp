@@ -9,9 +9,10 @@
 namespace qarvo::detail {
 
 const SearchRoutines sse2_routines{
-    Backend::sse2,   &find_one<Sse2>,  &find_two<Sse2>,     &find_three<Sse2>,    &find_n<Sse2>,
-    &sse2_rfind_one, &sse2_rfind_two,  &sse2_rfind_three,   &sse2_rfind_n,        &sse2_count_one,
-    &find_any<Sse2>, &rfind_any<Sse2>, &find_not_any<Sse2>, &rfind_not_any<Sse2>,
+    Backend::sse2,       &find_one<Sse2>,      &find_two<Sse2>,   &find_three<Sse2>,
+    &find_n<Sse2>,       &sse2_rfind_one,      &sse2_rfind_two,   &sse2_rfind_three,
+    &sse2_rfind_n,       &sse2_count_one,      &find_any<Sse2>,   &rfind_any<Sse2>,
+    &find_not_any<Sse2>, &rfind_not_any<Sse2>, &sse2_find_starts, &sse2_count_starts,
 };
 
 // No ranked search to hand over to or from (see variants.hpp).

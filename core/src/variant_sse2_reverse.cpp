@@ -1,5 +1,5 @@
-// The SSE2 variant's searches from the end and its count (reverse_*.hpp,
-// count_one.hpp), in a translation unit of their own, compiled with the
+// The SSE2 variant's searches from the end and its counts (reverse_*.hpp,
+// count_one.hpp, starts.hpp), in a translation unit of their own, compiled with the
 // variant's flags (qarvo_variant in core/CMakeLists.txt): instantiated in
 // variant_sse2.cpp beside the forward routines, they changed how the
 // compiler laid out the forward find_n, whose code must stay as tuned.
@@ -8,6 +8,7 @@
 #include "count_one.hpp"
 #include "reverse_n.hpp"
 #include "reverse_variants.hpp"
+#include "starts.hpp"
 
 namespace qarvo::detail {
 
@@ -30,6 +31,15 @@ SearchResult sse2_rfind_n(ByteRange haystack, ByteRange needle) noexcept {
 
 std::size_t sse2_count_one(ByteRange haystack, std::uint8_t needle) noexcept {
     return count_one<Sse2>(haystack, needle);
+}
+
+std::size_t sse2_find_starts(ByteRange haystack, ByteRange needle, StartsCursor& cursor,
+                             std::span<std::uint64_t> out) noexcept {
+    return find_starts<Sse2>(haystack, needle, cursor, out);
+}
+
+std::size_t sse2_count_starts(ByteRange haystack, ByteRange needle, StartsCursor& cursor) noexcept {
+    return count_starts<Sse2>(haystack, needle, cursor);
 }
 
 }  // namespace qarvo::detail

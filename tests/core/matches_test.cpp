@@ -12,12 +12,14 @@
 #include <vector>
 
 #include "naive.hpp"
+#include "planting.hpp"
 #include "probe.hpp"
 
 namespace qarvo {
 namespace {
 
 using test::Bytes;
+using test::plant;
 
 std::vector<std::uint64_t> plain_matches(const Bytes& haystack, const Bytes& needle,
                                          bool overlapping) {
@@ -80,6 +82,52 @@ TEST(MatchScan, EveryOccurrenceInBatchesAndHorizons) {
     }
 }
 
+// Haystacks of dense stretches (the needle, or its bytes, every few bytes)
+// and sparse ones (one match in several KiB), so that a scan of a short
+// needle's starts changes between chunks of starts and find_n, and grows
+// its chunks, at many offsets; in batches of 1, 2 and 3 with horizons.
+TEST(MatchScan, ShortNeedlesThroughDenseAndSparseStretches) {
+    std::mt19937 rng(77);
+    for (int round = 0; round < 60; ++round) {
+        const std::size_t m = 2 + rng() % (kShortNeedleMax - 1);
+        Bytes needle(m);
+        for (auto& b : needle) {
+            b = static_cast<std::uint8_t>('a' + rng() % 2);
+        }
+        Bytes haystack;
+        while (haystack.size() < 40000) {
+            const bool dense = rng() % 2 == 0;
+            const std::size_t stretch = 500 + rng() % 9000;
+            const std::size_t start = haystack.size();
+            haystack.resize(start + stretch, '.');
+            const std::size_t gap = dense ? 1 + rng() % (2 * m) : 2000 + rng() % 6000;
+            for (std::size_t p = start; p + m <= haystack.size(); p += gap) {
+                plant(haystack, p, needle);
+            }
+        }
+        for (const bool overlapping : {false, true}) {
+            const std::vector<std::uint64_t> want = plain_matches(haystack, needle, overlapping);
+            const std::size_t batch = 1 + static_cast<std::size_t>(round % 3);
+            MatchScan scan(range_of(haystack), range_of(needle), overlapping);
+            std::vector<std::uint64_t> got;
+            std::uint64_t out[3];
+            for (std::size_t calls = 0; calls < 4 * want.size() + 1000 && !scan.done(); ++calls) {
+                const std::size_t horizon =
+                    rng() % 2 == 0 ? ~std::size_t{0} : scan.position() + rng() % 5000;
+                got.insert(got.end(), out, out + scan.next_batch({out, batch}, horizon));
+            }
+            ASSERT_TRUE(scan.done());
+            ASSERT_EQ(got, want) << "round " << round << ", m " << m << ", overlapping "
+                                 << overlapping;
+            MatchScan counter(range_of(haystack), range_of(needle), overlapping);
+            ASSERT_EQ(counter.count_rest(), want.size());
+            MatchScan batches(range_of(haystack), range_of(needle), overlapping);
+            std::vector<std::uint64_t> all(want.size() + 1);
+            ASSERT_EQ(batches.next_batch(all), want.size());
+        }
+    }
+}
+
 TEST(MatchScan, ShortPeriods) {
     EXPECT_EQ(short_period(range_of(Bytes{'a', 'a', 'a', 'a'})), 1u);
     EXPECT_EQ(short_period(range_of(Bytes{'a', 'b', 'a', 'b', 'a'})), 2u);
@@ -111,9 +159,52 @@ TEST(MatchScan, OverlappingScansOfPeriodicNeedlesStayLinear) {
             const std::size_t compared = detail::g_search_probe.compared;
             EXPECT_EQ(count, plain_matches(haystack, needle, true).size());
             EXPECT_GT(count, haystack.size() / unit.size() / 2);
-            EXPECT_LE(compared, 8 * (haystack.size() + needle.size()))
+            // A needle of up to kShortNeedleMax bytes is compared by vectors,
+            // all of its bytes at each position that passes its anchors.
+            const std::size_t per_byte = needle.size() <= kShortNeedleMax ? kShortNeedleMax : 8;
+            EXPECT_LE(compared, per_byte * (haystack.size() + needle.size()))
                 << "unit " << unit.size() << " reps " << reps << ": " << count << " matches";
         }
+    }
+}
+
+// A short needle's starts compare at most m bytes per position, whatever
+// the haystack: runs of the needle's one byte, overlapping and not.
+TEST(MatchScan, ShortNeedlesCompareAtMostTheirLengthPerPosition) {
+    const Bytes haystack(200000, 'a');
+    for (const std::size_t m : {std::size_t{2}, std::size_t{4}, kShortNeedleMax}) {
+        const Bytes needle(m, 'a');
+        for (const bool overlapping : {false, true}) {
+            detail::g_search_probe = {};
+            MatchScan scan(range_of(haystack), range_of(needle), overlapping);
+            const std::size_t count = scan.count_rest();
+            EXPECT_EQ(count, overlapping ? haystack.size() - m + 1 : haystack.size() / m);
+            EXPECT_TRUE(detail::g_search_probe.took(detail::SearchPath::kShortStarts));
+            EXPECT_LE(detail::g_search_probe.compared, m * (haystack.size() + m))
+                << "m " << m << ", overlapping " << overlapping;
+        }
+    }
+}
+
+// The path each kind of haystack takes: dense matches stay in chunks of
+// starts; a match every few KiB sends the scan to find_n between them.
+TEST(MatchScan, SparseMatchesAreSearchedWithFindN) {
+    Bytes dense(100000, '.');
+    Bytes sparse(100000, '.');
+    const Bytes needle{'t', 'h', 'e'};
+    for (std::size_t p = 0; p + 3 <= dense.size(); p += 7) {
+        plant(dense, p, needle);
+    }
+    for (std::size_t p = 0; p + 3 <= sparse.size(); p += 20000) {
+        plant(sparse, p, needle);
+    }
+    for (const Bytes* haystack : {&dense, &sparse}) {
+        detail::g_search_probe = {};
+        MatchScan scan(range_of(*haystack), range_of(needle), false);
+        EXPECT_EQ(scan.count_rest(), plain_matches(*haystack, needle, false).size());
+        EXPECT_TRUE(detail::g_search_probe.took(detail::SearchPath::kShortStarts));
+        EXPECT_EQ(detail::g_search_probe.took(detail::SearchPath::kSparseStartsJumped),
+                  haystack == &sparse);
     }
 }
 #endif

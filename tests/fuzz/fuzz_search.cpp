@@ -3,7 +3,8 @@
 // byte-set searches with the needle's bytes as the set).
 //
 // Each forward routine is checked beside its reverse one (rfind_*, against
-// the naive scan from the end) and count_one (against a naive count).
+// the naive scan from the end) and count_one (against a naive count); a
+// needle of 2 to 16 bytes also with find_starts and count_starts.
 //
 // Input layout: byte 0 is the needle length (modulo what is left), then the
 // needle, then the haystack. Both are copied into heap blocks of exactly
@@ -172,6 +173,44 @@ void check_sets(const ExactCopy& haystack, const ExactCopy& needle) {
     }
 }
 
+// find_starts and count_starts of a needle of 2 to kShortNeedleMax bytes,
+// every start and the greedy non-overlapping ones, in batches of three,
+// against the needle compared at every offset.
+void check_starts(const ExactCopy& haystack, const ExactCopy& needle) {
+    const std::size_t n = haystack.size;
+    const std::size_t m = needle.size;
+    if (m < 2 || m > qarvo::kShortNeedleMax) {
+        return;
+    }
+    for (const std::size_t step : {std::size_t{1}, m}) {
+        std::vector<std::uint64_t> expected;
+        for (std::size_t p = 0; m <= n && p <= n - m;) {
+            const bool match =
+                std::memcmp(haystack.storage.get() + p, needle.storage.get(), m) == 0;
+            if (match) {
+                expected.push_back(p);
+            }
+            p += match ? step : 1;
+        }
+        for (const qarvo::SearchRoutines* r : routine_tables()) {
+            qarvo::StartsCursor counter{0, step};
+            check(r->count_starts(haystack.range(), needle.range(), counter) == expected.size());
+            qarvo::StartsCursor cursor{0, step};
+            std::vector<std::uint64_t> got;
+            std::uint64_t batch[3];
+            for (std::size_t calls = 0; calls <= expected.size(); ++calls) {
+                const std::size_t wrote = r->find_starts(haystack.range(), needle.range(), cursor,
+                                                         std::span<std::uint64_t>(batch));
+                got.insert(got.end(), batch, batch + wrote);
+                if (wrote < 3) {
+                    break;
+                }
+            }
+            check(got == expected);
+        }
+    }
+}
+
 // Every routine of every table on the haystack and needle, against the naive
 // scan.
 void check_all(const ExactCopy& haystack, const ExactCopy& needle) {
@@ -219,6 +258,7 @@ void check_all(const ExactCopy& haystack, const ExactCopy& needle) {
         }
     }
     check_sets(haystack, needle);
+    check_starts(haystack, needle);
 }
 #else
 // The lengths a stretched haystack takes: just past the sizes at which the

@@ -24,7 +24,7 @@ inline constexpr Backend kAllBackends[] = {Backend::scalar, Backend::sse2, Backe
 
 // The routines of one variant: the forward searches, then those from the end
 // (rfind_two and rfind_three: the last occurrence of two or three bytes), the
-// count, and the byte-set searches.
+// count, the byte-set searches, and every start of a short needle.
 struct SearchRoutines {
     Backend backend;
     SearchResult (*find_one)(ByteRange, std::uint8_t) noexcept;
@@ -41,6 +41,11 @@ struct SearchRoutines {
     SearchResult (*rfind_any)(ByteRange, const ByteSet&) noexcept;
     SearchResult (*find_not_any)(ByteRange, const ByteSet&) noexcept;
     SearchResult (*rfind_not_any)(ByteRange, const ByteSet&) noexcept;
+    // Every start of a needle of 2 to kShortNeedleMax bytes: find_starts,
+    // count_starts.
+    std::size_t (*find_starts)(ByteRange, ByteRange, StartsCursor&,
+                               std::span<std::uint64_t>) noexcept;
+    std::size_t (*count_starts)(ByteRange, ByteRange, StartsCursor&) noexcept;
 };
 
 // "scalar", "sse2", "neon", "avx2" or "avx512bw".

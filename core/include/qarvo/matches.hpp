@@ -20,6 +20,13 @@ namespace qarvo {
 // on at p + m (at p + 1 for an empty needle, which occurs at every offset
 // 0 .. n). Overlapping occurrences are every offset where the needle starts.
 //
+// Needles of 2 to kShortNeedleMax bytes are scanned for every start at
+// once (find_starts), a chunk of positions per call, which compares at most
+// m bytes per position: at most kShortNeedleMax * n bytes in all. The first
+// match, and the next after a chunk that held few, is searched with find_n,
+// as for longer needles; the scan of starts takes over once a match lies
+// close to where that search began.
+//
 // Linear time: a non-overlapping scan compares O(n + m) bytes in all, since
 // every search it makes is linear in what it passes over and the matches do
 // not overlap. An overlapping scan of a needle with a short period p (at most
@@ -61,6 +68,20 @@ private:
     // (the scan is then done, unless the horizon cut it short).
     SearchResult advance(std::size_t horizon) noexcept;
 
+    // A needle of 2 to kShortNeedleMax bytes: next_batch and count_rest by
+    // chunks of starts, with find_n (advance) after a sparse chunk.
+    std::size_t next_short_batch(std::span<std::uint64_t> out, std::size_t horizon) noexcept;
+    std::size_t count_short_rest() noexcept;
+    // The end of the next chunk of starts, the range's end at most; it
+    // holds every window that starts in the next chunk_ positions.
+    std::size_t chunk_stop(std::size_t end) const noexcept;
+    // The next match by find_n (advance), after which the scan goes on by
+    // chunks of starts if it lay within kSparseGap of where it searched.
+    SearchResult jump(std::size_t horizon) noexcept;
+    // After a chunk of starts that examined `positions` and found `found`:
+    // the next chunk's size, or find_n for the next match if they were few.
+    void after_chunk(std::size_t positions, std::size_t found) noexcept;
+
     ByteRange haystack_;
     ByteRange needle_;
     std::size_t next_ = 0;
@@ -71,6 +92,12 @@ private:
     // to agree with the needle in its first m - step_ bytes.
     bool chained_ = false;
     bool periodic_overlap_ = false;
+    // Needles of 2 to kShortNeedleMax bytes: the positions of the next chunk
+    // of starts, and whether the next match is searched with find_n first
+    // (after a sparse chunk).
+    bool short_ = false;
+    bool jumping_ = true;
+    std::size_t chunk_ = 0;
 };
 
 // The smallest period of `needle` when it is at most half its length (the

@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace qarvo {
 
@@ -77,6 +78,33 @@ SearchResult rfind_n(ByteRange haystack, ByteRange needle) noexcept;
 
 // The number of offsets p with haystack[p] == needle.
 std::size_t count_one(ByteRange haystack, std::uint8_t needle) noexcept;
+
+// The longest needle find_starts and count_starts take: a window is compared
+// in two overlapping words of at most 8 bytes.
+inline constexpr std::size_t kShortNeedleMax = 16;
+
+// Where a scan of every start goes on: the lowest offset it may still report
+// (`next`), and how far past a reported offset the next one may start
+// (`step`: 1 for every start, m for the non-overlapping ones).
+struct StartsCursor {
+    std::size_t next = 0;
+    std::size_t step = 1;
+};
+
+// Writes the offsets p >= cursor.next where the needle starts, in increasing
+// order, each at least cursor.step past the one before (from cursor.next on,
+// the greedy choice: a non-overlapping scan with step m counts what
+// bytes.count counts), up to out.size() of them, and returns how many.
+// Afterwards cursor.next is the last written offset plus the step when out
+// filled, else at least n - m + 1: every window was examined. Reads only
+// the haystack's bytes; compares at most m bytes per position (linear).
+// Precondition: 2 <= m <= kShortNeedleMax, cursor.step >= 1.
+std::size_t find_starts(ByteRange haystack, ByteRange needle, StartsCursor& cursor,
+                        std::span<std::uint64_t> out) noexcept;
+
+// The number of offsets find_starts would write with room for all of them;
+// cursor.next then at least n - m + 1.
+std::size_t count_starts(ByteRange haystack, ByteRange needle, StartsCursor& cursor) noexcept;
 
 // A set of byte values: which of the 256 are members. Built once per call
 // (of) or prepared once and reused; 64 bytes, trivially copyable. It keeps
