@@ -391,3 +391,39 @@ SearchResult rfind_not_any(ByteRange haystack, const ByteSet& set) noexcept {
 }
 
 }  // namespace qarvo
+
+// The case-insensitive searches, through pointers as the byte-set searches.
+namespace qarvo {
+namespace {
+
+SearchResult find_folded_first(ByteRange haystack, ByteRange needle) noexcept;
+SearchResult rfind_folded_first(ByteRange haystack, ByteRange needle) noexcept;
+
+constinit std::atomic<decltype(SearchRoutines::find_folded)> g_find_folded{&find_folded_first};
+constinit std::atomic<decltype(SearchRoutines::rfind_folded)> g_rfind_folded{&rfind_folded_first};
+
+[[gnu::noinline, gnu::cold]] SearchResult find_folded_first(ByteRange haystack,
+                                                            ByteRange needle) noexcept {
+    const SearchRoutines& active = active_routines();
+    g_find_folded.store(active.find_folded, std::memory_order_relaxed);
+    return active.find_folded(haystack, needle);
+}
+
+[[gnu::noinline, gnu::cold]] SearchResult rfind_folded_first(ByteRange haystack,
+                                                             ByteRange needle) noexcept {
+    const SearchRoutines& active = active_routines();
+    g_rfind_folded.store(active.rfind_folded, std::memory_order_relaxed);
+    return active.rfind_folded(haystack, needle);
+}
+
+}  // namespace
+
+SearchResult find_folded(ByteRange haystack, ByteRange needle) noexcept {
+    return g_find_folded.load(std::memory_order_relaxed)(haystack, needle);
+}
+
+SearchResult rfind_folded(ByteRange haystack, ByteRange needle) noexcept {
+    return g_rfind_folded.load(std::memory_order_relaxed)(haystack, needle);
+}
+
+}  // namespace qarvo

@@ -24,7 +24,7 @@ inline constexpr Backend kAllBackends[] = {Backend::scalar, Backend::sse2, Backe
 
 // The routines of one variant: the forward searches, then those from the end
 // (rfind_two and rfind_three: the last occurrence of two or three bytes), the
-// count, and the byte-set searches.
+// count, the byte-set searches and the case-insensitive ones.
 struct SearchRoutines {
     Backend backend;
     SearchResult (*find_one)(ByteRange, std::uint8_t) noexcept;
@@ -41,6 +41,9 @@ struct SearchRoutines {
     SearchResult (*rfind_any)(ByteRange, const ByteSet&) noexcept;
     SearchResult (*find_not_any)(ByteRange, const ByteSet&) noexcept;
     SearchResult (*rfind_not_any)(ByteRange, const ByteSet&) noexcept;
+    // The case-insensitive searches: find_folded, rfind_folded.
+    SearchResult (*find_folded)(ByteRange, ByteRange) noexcept;
+    SearchResult (*rfind_folded)(ByteRange, ByteRange) noexcept;
 };
 
 // "scalar", "sse2", "neon", "avx2" or "avx512bw".
