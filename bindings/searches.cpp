@@ -13,8 +13,8 @@ namespace qarvo::py {
 namespace {
 
 // Every occurrence's offset, left to right, into `buffer`.
-void collect_offsets(ByteRange range, ByteRange needle, bool overlapping, OffsetBuffer& buffer) {
-    MatchScan scan(range, needle, overlapping);
+void collect_offsets(ByteRange range, ByteRange needle, Matching matching, OffsetBuffer& buffer) {
+    MatchScan scan(range, needle, matching.overlapping, matching.ignore_case);
     for (std::size_t wanted = 64;; wanted = wanted < 65536 ? 2 * wanted : wanted) {
         const std::span<std::uint64_t> room = buffer.room(wanted);
         if (room.empty()) {
@@ -32,10 +32,13 @@ void collect_offsets(ByteRange range, ByteRange needle, bool overlapping, Offset
 // searched in two parts: the first kUnlockedFrom bytes (the last, in
 // reverse) with the lock held, since a match there is found sooner than
 // giving the lock up and taking it back would take, then the rest with the
-// lock given up.
+// lock given up. With `ignore_case`, the folded searches.
 template <bool kReverse, class Unlocked = LockGivenUp>
-SearchResult first_or_last(ByteRange range, ByteRange needle) noexcept {
+SearchResult first_or_last(ByteRange range, ByteRange needle, bool ignore_case = false) noexcept {
     const auto search = [&](ByteRange part) {
+        if (ignore_case) {
+            return kReverse ? rfind_folded(part, needle) : find_folded(part, needle);
+        }
         return kReverse ? rfind_n(part, needle) : find_n(part, needle);
     };
     if (range.size < kUnlockedFrom + needle.size) {
@@ -88,8 +91,20 @@ Result<bool> truth_of(PyObject* flag) {
     return truth == 1;
 }
 
+Result<Matching> matching_of(PyObject* overlapping, PyObject* ignore_case) {
+    Result<bool> overlaps = truth_of(overlapping);
+    if (!overlaps) {
+        return std::move(overlaps).error();
+    }
+    Result<bool> folds = truth_of(ignore_case);
+    if (!folds) {
+        return std::move(folds).error();
+    }
+    return Matching{overlaps.value(), folds.value()};
+}
+
 Result<OwnedRef> answer(Query query, ByteRange haystack, Window window, ByteRange needle,
-                        bool overlapping) {
+                        Matching matching) {
     switch (query) {
         case Query::find:
         case Query::rfind: {
@@ -100,8 +115,9 @@ Result<OwnedRef> answer(Query query, ByteRange haystack, Window window, ByteRang
             if (needle.size > range.size) {
                 return OwnedRef::borrow(Py_None);
             }
-            const SearchResult found = query == Query::find ? first_or_last<false>(range, needle)
-                                                            : first_or_last<true>(range, needle);
+            const SearchResult found =
+                query == Query::find ? first_or_last<false>(range, needle, matching.ignore_case)
+                                     : first_or_last<true>(range, needle, matching.ignore_case);
             return to_result(from_window(found, window.start));
         }
         case Query::count: {
@@ -109,16 +125,18 @@ Result<OwnedRef> answer(Query query, ByteRange haystack, Window window, ByteRang
                 return count_object(0);
             }
             const ByteRange range = window.of(haystack);
-            const std::size_t count = search_maybe_unlocked(
-                range.size, [&] { return MatchScan(range, needle, overlapping).count_rest(); });
+            const std::size_t count = search_maybe_unlocked(range.size, [&] {
+                return MatchScan(range, needle, matching.overlapping, matching.ignore_case)
+                    .count_rest();
+            });
             return count_object(count);
         }
         case Query::find_all: {
             OffsetBuffer offsets;
             if (!window.empty_range) {
                 const ByteRange range = window.of(haystack);
-                search_maybe_unlocked(
-                    range.size, [&] { collect_offsets(range, needle, overlapping, offsets); });
+                search_maybe_unlocked(range.size,
+                                      [&] { collect_offsets(range, needle, matching, offsets); });
             }
             return make_offsets(offsets, window.start);
         }
@@ -130,8 +148,9 @@ Result<OwnedRef> answer(Query query, ByteRange haystack, Window window, ByteRang
 
 namespace {
 
-constexpr const char* kFindNames[] = {"haystack", "needle", "start", "end"};
-constexpr const char* kMatchesNames[] = {"haystack", "needle", "start", "end", "overlapping"};
+constexpr const char* kFindNames[] = {"haystack", "needle", "start", "end", "ignore_case"};
+constexpr const char* kMatchesNames[] = {"haystack", "needle",      "start",
+                                         "end",      "overlapping", "ignore_case"};
 
 constexpr Signature kFind{"find()", kFindNames, 2, 4};
 constexpr Signature kRfind{"rfind()", kFindNames, 2, 4};
@@ -150,13 +169,16 @@ Result<OwnedRef> search_body(const Signature& signature, PyObject* const* args, 
         return std::move(bound).error();
     }
     const Bound& given = bound.value();
-    Result<bool> overlapping = truth_of(given[4]);
-    if (!overlapping) {
-        return std::move(overlapping).error();
+    // find and rfind have ignore_case where the others have overlapping.
+    constexpr bool kFirstOrLast = kQuery == Query::find || kQuery == Query::rfind;
+    Result<Matching> matching =
+        matching_of(kFirstOrLast ? nullptr : given[4], kFirstOrLast ? given[4] : given[5]);
+    if (!matching) {
+        return std::move(matching).error();
     }
     if constexpr (kQuery == Query::finditer) {
         return make_offset_iterator(given[0], given[2], given[3], given[1], ByteRange{},
-                                    overlapping.value());
+                                    matching.value());
     } else {
         ByteView haystack;
         if (Status acquired = acquire_haystack(given[0], haystack); !acquired) {
@@ -171,7 +193,7 @@ Result<OwnedRef> search_body(const Signature& signature, PyObject* const* args, 
             return std::move(extracted).error();
         }
         Result<OwnedRef> result =
-            answer(kQuery, haystack.bytes(), window.value(), needle.bytes(), overlapping.value());
+            answer(kQuery, haystack.bytes(), window.value(), needle.bytes(), matching.value());
         needle.release();
         haystack.release();
         return result;
