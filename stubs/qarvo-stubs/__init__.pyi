@@ -106,7 +106,10 @@ class Finder:
     """A needle prepared once for many searches."""
 
     def __new__(
-        cls, needle: Buffer | SupportsIndex | Sequence[SupportsIndex], *, ignore_case: object = False
+        cls,
+        needle: Buffer | SupportsIndex | Sequence[SupportsIndex],
+        *,
+        ignore_case: object = False,
     ) -> Finder: ...
     @property
     def needle(self) -> bytes:
