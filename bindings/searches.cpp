@@ -1,5 +1,6 @@
 #include "searches.hpp"
 
+#include <cstring>
 #include <span>
 
 #include "boundary.hpp"
@@ -205,19 +206,42 @@ Result<OwnedRef> search_body(const Signature& signature, PyObject* const* args, 
 // start and end absent, None or small ints. A window long enough to give the
 // interpreter lock up only in an exact `bytes`, which is immutable and which
 // the caller's reference keeps alive: a bytearray or memoryview read in
-// place has no export to hold it meanwhile. False for anything else, which
-// the body takes.
+// place has no export to hold it meanwhile. The one keyword it takes is
+// ignore_case given as True or False, the form nearly every call spells it
+// in; reading it costs no call. False for anything else, which the body
+// takes.
 struct PlainCall {
     ByteRange range;  // the window's bytes
     ByteRange needle;
     Window window;
     std::uint8_t byte = 0;
+    bool ignore_case = false;
 };
+
+// Whether a keyword's name is "ignore_case": compared in place, as the
+// interpreter's own keyword names are ASCII strings.
+[[gnu::always_inline]] inline bool names_ignore_case(PyObject* name) noexcept {
+    constexpr char kName[] = "ignore_case";
+    constexpr Py_ssize_t kLength = sizeof kName - 1;
+    return PyUnicode_CheckExact(name) && PyUnicode_IS_ASCII(name) &&
+           PyUnicode_GET_LENGTH(name) == kLength &&
+           std::memcmp(PyUnicode_1BYTE_DATA(name), kName, kLength) == 0;
+}
 
 [[gnu::always_inline]] inline bool plain_call(PyObject* const* args, Py_ssize_t nargs,
                                               PyObject* kwnames, PlainCall& call) noexcept {
-    if (kwnames != nullptr || nargs < 2 || nargs > 4) [[unlikely]] {
+    if (nargs < 2 || nargs > 4) [[unlikely]] {
         return false;
+    }
+    if (kwnames != nullptr) {
+        if (PyTuple_GET_SIZE(kwnames) != 1 || !names_ignore_case(PyTuple_GET_ITEM(kwnames, 0))) {
+            return false;
+        }
+        PyObject* const flag = args[nargs];
+        if (flag != Py_True && flag != Py_False) {
+            return false;
+        }
+        call.ignore_case = flag == Py_True;
     }
     ByteRange haystack;
     if (!haystack_in_place(args[0], haystack)) {
@@ -252,8 +276,9 @@ bool plain_find(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
     if (call.window.empty_range || call.needle.size > call.range.size) {
         found = SearchResult::not_found();
     } else {
-        found = from_window(first_or_last<kReverse, PlainLockGivenUp>(call.range, call.needle),
-                            call.window.start);
+        found = from_window(
+            first_or_last<kReverse, PlainLockGivenUp>(call.range, call.needle, call.ignore_case),
+            call.window.start);
     }
     return true;
 }
@@ -268,7 +293,7 @@ bool plain_count(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
     }
     found = SearchResult::at(
         call.window.empty_range ? 0 : search_maybe_unlocked<PlainLockGivenUp>(call.range.size, [&] {
-            return MatchScan(call.range, call.needle, false).count_rest();
+            return MatchScan(call.range, call.needle, false, call.ignore_case).count_rest();
         }));
     return true;
 }

@@ -1,0 +1,227 @@
+"""find(..., ignore_case=True) beside re.IGNORECASE, hyperscan's caseless flag and
+h.lower().find(n.lower()) on the real-data corpora, with qarvo's case-sensitive find
+of the same rows.
+
+    PYTHONPATH=build/<dir>/bindings python3 bench/python/compare_ignore_case.py [--quick] [--json]
+
+Rows: per corpus and size, a common fragment (found near the start) and held-out
+needles of 4 and 16 bytes planted once near the end, each searched in another
+case than the haystack holds it. Every contender's answer is checked against
+h.lower().find(n.lower()) before it is timed. "ratio" is the best peer's time over
+qarvo's (above 1: qarvo faster); "vs exact" is the time of qarvo's case-sensitive
+find of the lowered needle in the lowered haystack (lowered before timing: the same
+answer and the same bytes to pass) over the time of find with ignore_case=True
+(1: no cost for ignoring case). Contenders are sampled in turns in one process
+(timing.py).
+"""
+
+from __future__ import annotations
+
+import argparse
+import functools
+import json
+import math
+import re
+import sys
+from dataclasses import dataclass
+
+import realdata
+from contenders import load_qarvo
+from environment import describe
+from timing import FULL, QUICK, Timed, time_side_by_side
+from workloads import KIB, MIB
+
+try:
+    import hyperscan
+except ImportError:
+    hyperscan = None
+
+COMMON = {
+    "english": b"the",
+    "russian": "что".encode(),
+    "chinese": "的".encode(),
+    "python": b"self.",
+    "md5": b"\nab",
+    "binary": b"\x00\x00\x00\x00",
+}
+SIZES = (KIB, 100 * KIB, MIB)
+SPARSE_LENGTHS = (4, 16)
+
+
+@dataclass
+class Row:
+    corpus: str
+    size: int
+    needle: bytes
+    found: int
+    times: dict[str, float]
+
+    def best_peer(self) -> tuple[str, float]:
+        peers = {k: v for k, v in self.times.items() if not k.startswith("qarvo")}
+        name = min(peers, key=peers.get)
+        return name, peers[name]
+
+    def ratio(self) -> float:
+        return self.best_peer()[1] / self.times["qarvo"]
+
+    def vs_exact(self) -> float:
+        return self.times["qarvo case-sensitive"] / self.times["qarvo"]
+
+
+def swapped(needle: bytes) -> bytes:
+    return needle.swapcase()
+
+
+def absent_folded(source: realdata.Source, length: int) -> bytes:
+    """A held-out window of `length` bytes that the body holds in no case."""
+    lowered = source.body.lower() * 2
+    utf8 = source.name in realdata.UTF8
+    step = max(1, len(source.pool) // 4096)
+    for start in range(len(source.pool) // 3, len(source.pool) - length, step):
+        if utf8 and 0x80 <= source.pool[start] < 0xC0:
+            continue
+        window = source.pool[start : start + length]
+        if window.lower() not in lowered:
+            return window
+    raise RuntimeError(f"no absent needle of {length} bytes in {source.name}")
+
+
+def hyperscan_caseless(needle: bytes):
+    """The first match by hyperscan's caseless flag: a database compiled once, a
+    scan stopped at the first report (reports come in order of their end, the
+    order of their start for a literal)."""
+    database = hyperscan.Database(mode=hyperscan.HS_MODE_BLOCK)
+    pattern = b"".join(b"\\x%02x" % b for b in needle)
+    database.compile(expressions=[pattern], flags=[hyperscan.HS_FLAG_CASELESS])
+    scratch = hyperscan.Scratch(database)
+    scan, terminated = database.scan, hyperscan.ScanTerminated
+    found: list[int] = []
+    length = len(needle)
+
+    def on_match(_id, _start, end, _flags, _context):
+        found.append(end - length)
+        return True
+
+    def search(haystack: bytes) -> int:
+        found.clear()
+        try:
+            scan(haystack, match_event_handler=on_match, scratch=scratch)
+        except terminated:
+            return found[0]
+        return -1
+
+    return search
+
+
+def contenders(qarvo, haystack: bytes, needle: bytes):
+    """name -> (call, args, answer normaliser)."""
+
+    def offset(r):
+        return -1 if r is None else r
+
+    lowered_haystack = haystack.lower()
+    lowered_needle = needle.lower()
+    pattern = re.compile(re.escape(needle), re.IGNORECASE)
+    out = {
+        "qarvo": (functools.partial(qarvo.find, ignore_case=True), (haystack, needle), offset),
+        "qarvo Finder": (qarvo.Finder(needle, ignore_case=True).find, (haystack,), offset),
+        "qarvo case-sensitive": (qarvo.find, (lowered_haystack, lowered_needle), offset),
+        "re.IGNORECASE": (
+            lambda h: (lambda m: -1 if m is None else m.start())(pattern.search(h)),
+            (haystack,),
+            int,
+        ),
+        "lower().find": (lambda h: h.lower().find(lowered_needle), (haystack,), int),
+    }
+    if hyperscan:
+        out["hyperscan caseless"] = (hyperscan_caseless(needle), (haystack,), int)
+    return out
+
+
+def measure(qarvo, corpus, haystack, needle, budget) -> Row:
+    want = haystack.lower().find(needle.lower())
+    timed = {}
+    for name, (call, args, normalise) in contenders(qarvo, haystack, needle).items():
+        got = normalise(call(*args))
+        assert got == want, (name, corpus, len(haystack), needle, got, want)
+        timed[name] = Timed(call, args, 0)
+    return Row(corpus, len(haystack), needle, want, time_side_by_side(timed, budget))
+
+
+def rows(qarvo, classes, sizes, budget):
+    for corpus in classes:
+        source = realdata.Source(corpus, getattr(realdata, realdata_source(corpus))())
+        for size in sizes:
+            haystack = source.haystack(size)
+            if COMMON[corpus] in haystack:
+                yield measure(qarvo, corpus, haystack, swapped(COMMON[corpus]), budget)
+            for length in SPARSE_LENGTHS:
+                needle = absent_folded(source, length)
+                once = realdata.planted(haystack, needle)
+                yield measure(qarvo, corpus, once, swapped(needle), budget)
+
+
+def realdata_source(corpus: str) -> str:
+    return {
+        "english": "english",
+        "russian": "russian",
+        "chinese": "chinese",
+        "python": "python_source",
+        "md5": "hex_digests",
+        "binary": "shared_libraries",
+    }[corpus]
+
+
+def geo_mean(values):
+    return math.exp(sum(math.log(v) for v in values) / len(values)) if values else float("nan")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--quick", action="store_true")
+    parser.add_argument("--json", action="store_true")
+    parser.add_argument("--classes", default="english,russian,chinese,python,md5,binary")
+    parser.add_argument("--sizes", default=",".join(map(str, SIZES)))
+    args = parser.parse_args()
+    qarvo = load_qarvo()
+    budget = QUICK if args.quick else FULL
+    classes = [c for c in args.classes.split(",") if c]
+    realdata.install_missing(classes)
+    sizes = tuple(int(s) for s in args.sizes.split(","))
+    measured = list(rows(qarvo, classes, sizes, budget))
+    if args.json:
+        json.dump(
+            {
+                "environment": describe(qarvo),
+                "rows": [
+                    {
+                        "corpus": r.corpus,
+                        "size": r.size,
+                        "needle": r.needle.hex(),
+                        "found": r.found,
+                        "times_ns": r.times,
+                    }
+                    for r in measured
+                ],
+            },
+            sys.stdout,
+            indent=1,
+        )
+        return
+    print(json.dumps(describe(qarvo), indent=1))
+    print("| corpus | size | needle | found at | best peer | ratio | vs exact | Finder ratio |")
+    print("|---|---|---|---|---|---|---|---|")
+    for r in measured:
+        name, best = r.best_peer()
+        print(
+            f"| {r.corpus} | {r.size} | {r.needle[:16]!r} | {r.found} | {name} "
+            f"| {r.ratio():.2f} | {r.vs_exact():.2f} | {best / r.times['qarvo Finder']:.2f} |"
+        )
+    ratios = [r.ratio() for r in measured]
+    exact = [r.vs_exact() for r in measured]
+    print(f"ratio: geometric mean {geo_mean(ratios):.2f}, lowest {min(ratios):.2f}")
+    print(f"vs exact: geometric mean {geo_mean(exact):.2f}, lowest {min(exact):.2f}")
+
+
+if __name__ == "__main__":
+    main()
