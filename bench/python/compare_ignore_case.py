@@ -18,7 +18,6 @@ answer and the same bytes to pass) over the time of find with ignore_case=True
 from __future__ import annotations
 
 import argparse
-import functools
 import json
 import math
 import re
@@ -72,8 +71,9 @@ def swapped(needle: bytes) -> bytes:
     return needle.swapcase()
 
 
-def absent_folded(source: realdata.Source, length: int) -> bytes:
-    """A held-out window of `length` bytes that the body holds in no case."""
+def absent_folded(source: realdata.Source, length: int) -> bytes | None:
+    """A held-out window of `length` bytes that the body holds in no case, or the
+    first of twice that length where there is none."""
     lowered = source.body.lower() * 2
     utf8 = source.name in realdata.UTF8
     step = max(1, len(source.pool) // 4096)
@@ -83,7 +83,7 @@ def absent_folded(source: realdata.Source, length: int) -> bytes:
         window = source.pool[start : start + length]
         if window.lower() not in lowered:
             return window
-    raise RuntimeError(f"no absent needle of {length} bytes in {source.name}")
+    return None  # every window of this length occurs (4 bytes of Russian text)
 
 
 def hyperscan_caseless(needle: bytes):
@@ -122,15 +122,22 @@ def contenders(qarvo, haystack: bytes, needle: bytes):
     lowered_haystack = haystack.lower()
     lowered_needle = needle.lower()
     pattern = re.compile(re.escape(needle), re.IGNORECASE)
+    find = qarvo.find
+
+    # Both qarvo calls through a Python function of the same shape, so that
+    # "vs exact" compares the searches and not the ways of passing a keyword
+    # (functools.partial builds a dict per call).
+    def find_ignoring_case(h, n):
+        return find(h, n, ignore_case=True)
+
+    def find_exactly(h, n):
+        return find(h, n)
+
     out = {
-        "qarvo": (functools.partial(qarvo.find, ignore_case=True), (haystack, needle), offset),
+        "qarvo": (find_ignoring_case, (haystack, needle), offset),
         "qarvo Finder": (qarvo.Finder(needle, ignore_case=True).find, (haystack,), offset),
-        "qarvo case-sensitive": (qarvo.find, (lowered_haystack, lowered_needle), offset),
-        "re.IGNORECASE": (
-            lambda h: (lambda m: -1 if m is None else m.start())(pattern.search(h)),
-            (haystack,),
-            int,
-        ),
+        "qarvo case-sensitive": (find_exactly, (lowered_haystack, lowered_needle), offset),
+        "re.IGNORECASE": (pattern.search, (haystack,), lambda m: -1 if m is None else m.start()),
         "lower().find": (lambda h: h.lower().find(lowered_needle), (haystack,), int),
     }
     if hyperscan:
@@ -156,7 +163,7 @@ def rows(qarvo, classes, sizes, budget):
             if COMMON[corpus] in haystack:
                 yield measure(qarvo, corpus, haystack, swapped(COMMON[corpus]), budget)
             for length in SPARSE_LENGTHS:
-                needle = absent_folded(source, length)
+                needle = absent_folded(source, length) or absent_folded(source, 2 * length)
                 once = realdata.planted(haystack, needle)
                 yield measure(qarvo, corpus, once, swapped(needle), budget)
 
