@@ -1,5 +1,6 @@
-// A Finder holds its needle as an immutable `bytes` object, so one Finder
-// serves any number of threads at once; pickling it pickles that needle.
+// A Finder holds its needle as an immutable `bytes` object and whether it
+// ignores case, so one Finder serves any number of threads at once;
+// pickling it pickles both.
 #include "finder.hpp"
 
 #include <atomic>
@@ -17,7 +18,12 @@ namespace {
 
 struct FinderObject {
     PyObject_HEAD PyObject* needle;  // an exact bytes object, owned
+    bool ignore_case;
 };
+
+bool ignores_case(PyObject* self) noexcept {
+    return reinterpret_cast<FinderObject*>(self)->ignore_case;
+}
 
 ByteRange needle_of(PyObject* self) noexcept {
     PyObject* needle = reinterpret_cast<FinderObject*>(self)->needle;
@@ -25,7 +31,7 @@ ByteRange needle_of(PyObject* self) noexcept {
                      static_cast<std::size_t>(PyBytes_GET_SIZE(needle))};
 }
 
-constexpr const char* kNewNames[] = {"needle"};
+constexpr const char* kNewNames[] = {"needle", "ignore_case"};
 constexpr Signature kNew{"Finder()", kNewNames, 1, 1};
 
 Result<OwnedRef> new_finder(PyTypeObject* type, PyObject* const* args, Py_ssize_t nargs,
@@ -33,6 +39,10 @@ Result<OwnedRef> new_finder(PyTypeObject* type, PyObject* const* args, Py_ssize_
     Result<Bound> bound = bind(kNew, args, nargs, kwnames);
     if (!bound) {
         return std::move(bound).error();
+    }
+    Result<bool> ignore_case = truth_of(bound.value()[1]);
+    if (!ignore_case) {
+        return std::move(ignore_case).error();
     }
     Result<std::vector<std::uint8_t>> needle = copy_needle(bound.value()[0]);
     if (!needle) {
@@ -49,6 +59,7 @@ Result<OwnedRef> new_finder(PyTypeObject* type, PyObject* const* args, Py_ssize_
         return fetch_error();
     }
     reinterpret_cast<FinderObject*>(finder.get())->needle = stored.release();
+    reinterpret_cast<FinderObject*>(finder.get())->ignore_case = ignore_case.value();
     return finder;
 }
 
@@ -122,11 +133,11 @@ Result<OwnedRef> method_body(PyObject* self, PyObject* const* args, Py_ssize_t n
     if (!overlapping) {
         return std::move(overlapping).error();
     }
+    const Matching matching{overlapping.value(), ignores_case(self)};
     // The needle object stays alive with the Finder, which the caller holds.
     const ByteRange needle = needle_of(self);
     if constexpr (kQuery == Query::finditer) {
-        return make_offset_iterator(given[0], given[1], given[2], nullptr, needle,
-                                    overlapping.value());
+        return make_offset_iterator(given[0], given[1], given[2], nullptr, needle, matching);
     } else {
         ByteView haystack;
         if (Status acquired = acquire_haystack(given[0], haystack); !acquired) {
@@ -137,7 +148,7 @@ Result<OwnedRef> method_body(PyObject* self, PyObject* const* args, Py_ssize_t n
             return std::move(window).error();
         }
         Result<OwnedRef> result =
-            answer(kQuery, haystack.bytes(), window.value(), needle, overlapping.value());
+            answer(kQuery, haystack.bytes(), window.value(), needle, matching);
         haystack.release();
         return result;
     }
@@ -157,6 +168,8 @@ template <bool kReverse>
     const ByteRange needle = needle_of(self);
     if (needle.size > haystack.size) {
         found = SearchResult::not_found();
+    } else if (ignores_case(self)) {
+        found = kReverse ? rfind_folded(haystack, needle) : find_folded(haystack, needle);
     } else {
         found = kReverse ? rfind_n(haystack, needle) : find_n(haystack, needle);
     }
@@ -179,13 +192,49 @@ PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     return run_boundary([=] { return method_body<kQuery>(self, args, nargs, kwnames); });
 }
 
+// Finder(needle), or, ignoring case, copyreg.__newobj_ex__(Finder, (needle,),
+// {"ignore_case": True}): the flag is keyword-only, and every pickle
+// protocol rebuilds that call (protocol 4 and up as one opcode).
+Result<OwnedRef> reduce_finder(PyObject* self) {
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
+    PyObject* needle = reinterpret_cast<FinderObject*>(self)->needle;
+    if (!ignores_case(self)) {
+        OwnedRef reduced = OwnedRef::steal(Py_BuildValue("O(O)", type, needle));
+        if (!reduced) {
+            return fetch_error();
+        }
+        return reduced;
+    }
+    OwnedRef copyreg = OwnedRef::steal(PyImport_ImportModule("copyreg"));
+    if (!copyreg) {
+        return fetch_error();
+    }
+    OwnedRef rebuild = OwnedRef::steal(PyObject_GetAttrString(copyreg.get(), "__newobj_ex__"));
+    if (!rebuild) {
+        return fetch_error();
+    }
+    OwnedRef reduced = OwnedRef::steal(
+        Py_BuildValue("O(O(O){sO})", rebuild.get(), type, needle, "ignore_case", Py_True));
+    if (!reduced) {
+        return fetch_error();
+    }
+    return reduced;
+}
+
 PyObject* finder_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
-    return Py_BuildValue("O(O)", reinterpret_cast<PyObject*>(Py_TYPE(self)),
-                         reinterpret_cast<FinderObject*>(self)->needle);
+    return run_boundary([self] { return reduce_finder(self); });
 }
 
 PyObject* finder_repr(PyObject* self) noexcept {
-    return PyUnicode_FromFormat("qarvo.Finder(%R)", reinterpret_cast<FinderObject*>(self)->needle);
+    PyObject* needle = reinterpret_cast<FinderObject*>(self)->needle;
+    if (ignores_case(self)) {
+        return PyUnicode_FromFormat("qarvo.Finder(%R, ignore_case=True)", needle);
+    }
+    return PyUnicode_FromFormat("qarvo.Finder(%R)", needle);
+}
+
+PyObject* finder_ignore_case(PyObject* self, void* /*closure*/) noexcept {
+    return Py_NewRef(ignores_case(self) ? Py_True : Py_False);
 }
 
 PyObject* finder_needle(PyObject* self, void* /*closure*/) noexcept {
@@ -219,6 +268,11 @@ PyGetSetDef finder_getset[] = {
      .get = &finder_needle,
      .set = nullptr,
      .doc = messages::kFinderNeedleDoc,
+     .closure = nullptr},
+    {.name = "ignore_case",
+     .get = &finder_ignore_case,
+     .set = nullptr,
+     .doc = messages::kFinderIgnoreCaseDoc,
      .closure = nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };

@@ -39,20 +39,25 @@ constexpr const char* kBadSliceIndex =
 constexpr const char* kIteratorBusy = "iterator already executing";
 
 constexpr const char* kFindDoc =
-    "find(haystack, needle, start=None, end=None)\n--\n\nReturn the lowest offset in "
-    "`haystack[start:end]` where `needle` occurs, as `bytes.find` would, or None.";
+    "find(haystack, needle, start=None, end=None, *, ignore_case=False)\n--\n\nReturn the "
+    "lowest offset in `haystack[start:end]` where `needle` occurs, as `bytes.find` would, or "
+    "None. With `ignore_case=True`, ASCII letters match either case.";
 constexpr const char* kRfindDoc =
-    "rfind(haystack, needle, start=None, end=None)\n--\n\nReturn the highest offset in "
-    "`haystack[start:end]` where `needle` occurs, as `bytes.rfind` would, or None.";
+    "rfind(haystack, needle, start=None, end=None, *, ignore_case=False)\n--\n\nReturn the "
+    "highest offset in `haystack[start:end]` where `needle` occurs, as `bytes.rfind` would, or "
+    "None. With `ignore_case=True`, ASCII letters match either case.";
 constexpr const char* kCountDoc =
-    "count(haystack, needle, start=None, end=None, *, overlapping=False)\n--\n\nReturn the "
-    "number of occurrences of `needle` in `haystack[start:end]`: non-overlapping ones as "
-    "`bytes.count` counts them, or every offset where it starts with `overlapping=True`.";
+    "count(haystack, needle, start=None, end=None, *, overlapping=False, ignore_case=False)"
+    "\n--\n\nReturn the number of occurrences of `needle` in `haystack[start:end]`: "
+    "non-overlapping ones as `bytes.count` counts them, or every offset where it starts with "
+    "`overlapping=True`. With `ignore_case=True`, ASCII letters match either case.";
 constexpr const char* kFinditerDoc =
-    "finditer(haystack, needle, start=None, end=None, *, overlapping=False)\n--\n\nReturn an "
+    "finditer(haystack, needle, start=None, end=None, *, overlapping=False, "
+    "ignore_case=False)\n--\n\nReturn an "
     "iterator over the offsets of the occurrences that `count` counts, left to right.";
 constexpr const char* kFindAllDoc =
-    "find_all(haystack, needle, start=None, end=None, *, overlapping=False)\n--\n\nReturn the "
+    "find_all(haystack, needle, start=None, end=None, *, overlapping=False, "
+    "ignore_case=False)\n--\n\nReturn the "
     "offsets of the occurrences that `count` counts, left to right, as an array('q').";
 constexpr const char* kFindAnyDoc =
     "find_any(haystack, byteset, start=None, end=None)\n--\n\nReturn the lowest offset in "
@@ -67,8 +72,9 @@ constexpr const char* kRfindNotAnyDoc =
     "rfind_not_any(haystack, byteset, start=None, end=None)\n--\n\nReturn the highest "
     "offset in `haystack[start:end]` whose byte is not in `byteset`, or None.";
 constexpr const char* kFinderDoc =
-    "Finder(needle)\n--\n\nA needle prepared once for many searches; its methods take "
-    "(haystack, start=None, end=None) like the module's functions.";
+    "Finder(needle, *, ignore_case=False)\n--\n\nA needle prepared once for many searches; "
+    "its methods take (haystack, start=None, end=None) like the module's functions, and "
+    "ignore ASCII case when the Finder does.";
 constexpr const char* kFinderFindDoc =
     "find($self, haystack, start=None, end=None)\n--\n\nLike qarvo.find with this needle.";
 constexpr const char* kFinderRfindDoc =
@@ -84,6 +90,7 @@ constexpr const char* kFinderFindAllDoc =
     "qarvo.find_all with this needle.";
 constexpr const char* kFinderReduceDoc = "Pickle support: the needle rebuilds the Finder.";
 constexpr const char* kFinderNeedleDoc = "The needle, as bytes.";
+constexpr const char* kFinderIgnoreCaseDoc = "Whether ASCII letters match either case.";
 
 // ---- import (module.cpp)
 constexpr const char* kSubinterpreterRefusal =

@@ -137,7 +137,7 @@ Result<PyTypeObject*> offset_iterator_type() {
 
 Result<OwnedRef> make_offset_iterator(PyObject* haystack, PyObject* start, PyObject* end,
                                       PyObject* needle_object, ByteRange prepared,
-                                      bool overlapping) {
+                                      Matching matching) {
     Result<PyTypeObject*> type = offset_iterator_type();
     if (!type) {
         return std::move(type).error();
@@ -173,7 +173,7 @@ Result<OwnedRef> make_offset_iterator(PyObject* haystack, PyObject* start, PyObj
     state.base = w.start;
     state.length = w.end - w.start;
     state.scan.emplace(w.of(bytes), ByteRange{state.needle.data(), state.needle.size()},
-                       overlapping);
+                       matching.overlapping, matching.ignore_case);
     return iterator;
 }
 

@@ -16,6 +16,6 @@ namespace qarvo::py {
 // order once the haystack's buffer is held: start and end, then the needle.
 Result<OwnedRef> make_offset_iterator(PyObject* haystack, PyObject* start, PyObject* end,
                                       PyObject* needle_object, ByteRange prepared,
-                                      bool overlapping);
+                                      Matching matching);
 
 }  // namespace qarvo::py

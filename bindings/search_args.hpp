@@ -54,6 +54,13 @@ private:
 // the needle beyond one call (Finder, the iterators).
 Result<std::vector<std::uint8_t>> copy_needle(PyObject* needle);
 
+// How occurrences match: whether they may overlap (count, finditer,
+// find_all), and whether ASCII letters match either case.
+struct Matching {
+    bool overlapping = false;
+    bool ignore_case = false;
+};
+
 // start and end as bytes.find takes them: None or an integer (anything with
 // __index__, values beyond the ssize_t range clipped), negative values
 // counting from the end, then clamped to the haystack. `start` may still

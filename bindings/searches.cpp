@@ -1,5 +1,6 @@
 #include "searches.hpp"
 
+#include <cstring>
 #include <span>
 
 #include "boundary.hpp"
@@ -13,8 +14,8 @@ namespace qarvo::py {
 namespace {
 
 // Every occurrence's offset, left to right, into `buffer`.
-void collect_offsets(ByteRange range, ByteRange needle, bool overlapping, OffsetBuffer& buffer) {
-    MatchScan scan(range, needle, overlapping);
+void collect_offsets(ByteRange range, ByteRange needle, Matching matching, OffsetBuffer& buffer) {
+    MatchScan scan(range, needle, matching.overlapping, matching.ignore_case);
     for (std::size_t wanted = 64;; wanted = wanted < 65536 ? 2 * wanted : wanted) {
         const std::span<std::uint64_t> room = buffer.room(wanted);
         if (room.empty()) {
@@ -32,10 +33,13 @@ void collect_offsets(ByteRange range, ByteRange needle, bool overlapping, Offset
 // searched in two parts: the first kUnlockedFrom bytes (the last, in
 // reverse) with the lock held, since a match there is found sooner than
 // giving the lock up and taking it back would take, then the rest with the
-// lock given up.
+// lock given up. With `ignore_case`, the folded searches.
 template <bool kReverse, class Unlocked = LockGivenUp>
-SearchResult first_or_last(ByteRange range, ByteRange needle) noexcept {
+SearchResult first_or_last(ByteRange range, ByteRange needle, bool ignore_case = false) noexcept {
     const auto search = [&](ByteRange part) {
+        if (ignore_case) {
+            return kReverse ? rfind_folded(part, needle) : find_folded(part, needle);
+        }
         return kReverse ? rfind_n(part, needle) : find_n(part, needle);
     };
     if (range.size < kUnlockedFrom + needle.size) {
@@ -88,8 +92,20 @@ Result<bool> truth_of(PyObject* flag) {
     return truth == 1;
 }
 
+Result<Matching> matching_of(PyObject* overlapping, PyObject* ignore_case) {
+    Result<bool> overlaps = truth_of(overlapping);
+    if (!overlaps) {
+        return std::move(overlaps).error();
+    }
+    Result<bool> folds = truth_of(ignore_case);
+    if (!folds) {
+        return std::move(folds).error();
+    }
+    return Matching{overlaps.value(), folds.value()};
+}
+
 Result<OwnedRef> answer(Query query, ByteRange haystack, Window window, ByteRange needle,
-                        bool overlapping) {
+                        Matching matching) {
     switch (query) {
         case Query::find:
         case Query::rfind: {
@@ -100,8 +116,9 @@ Result<OwnedRef> answer(Query query, ByteRange haystack, Window window, ByteRang
             if (needle.size > range.size) {
                 return OwnedRef::borrow(Py_None);
             }
-            const SearchResult found = query == Query::find ? first_or_last<false>(range, needle)
-                                                            : first_or_last<true>(range, needle);
+            const SearchResult found =
+                query == Query::find ? first_or_last<false>(range, needle, matching.ignore_case)
+                                     : first_or_last<true>(range, needle, matching.ignore_case);
             return to_result(from_window(found, window.start));
         }
         case Query::count: {
@@ -109,16 +126,18 @@ Result<OwnedRef> answer(Query query, ByteRange haystack, Window window, ByteRang
                 return count_object(0);
             }
             const ByteRange range = window.of(haystack);
-            const std::size_t count = search_maybe_unlocked(
-                range.size, [&] { return MatchScan(range, needle, overlapping).count_rest(); });
+            const std::size_t count = search_maybe_unlocked(range.size, [&] {
+                return MatchScan(range, needle, matching.overlapping, matching.ignore_case)
+                    .count_rest();
+            });
             return count_object(count);
         }
         case Query::find_all: {
             OffsetBuffer offsets;
             if (!window.empty_range) {
                 const ByteRange range = window.of(haystack);
-                search_maybe_unlocked(
-                    range.size, [&] { collect_offsets(range, needle, overlapping, offsets); });
+                search_maybe_unlocked(range.size,
+                                      [&] { collect_offsets(range, needle, matching, offsets); });
             }
             return make_offsets(offsets, window.start);
         }
@@ -130,8 +149,9 @@ Result<OwnedRef> answer(Query query, ByteRange haystack, Window window, ByteRang
 
 namespace {
 
-constexpr const char* kFindNames[] = {"haystack", "needle", "start", "end"};
-constexpr const char* kMatchesNames[] = {"haystack", "needle", "start", "end", "overlapping"};
+constexpr const char* kFindNames[] = {"haystack", "needle", "start", "end", "ignore_case"};
+constexpr const char* kMatchesNames[] = {"haystack", "needle",      "start",
+                                         "end",      "overlapping", "ignore_case"};
 
 constexpr Signature kFind{"find()", kFindNames, 2, 4};
 constexpr Signature kRfind{"rfind()", kFindNames, 2, 4};
@@ -150,13 +170,16 @@ Result<OwnedRef> search_body(const Signature& signature, PyObject* const* args, 
         return std::move(bound).error();
     }
     const Bound& given = bound.value();
-    Result<bool> overlapping = truth_of(given[4]);
-    if (!overlapping) {
-        return std::move(overlapping).error();
+    // find and rfind have ignore_case where the others have overlapping.
+    constexpr bool kFirstOrLast = kQuery == Query::find || kQuery == Query::rfind;
+    Result<Matching> matching =
+        matching_of(kFirstOrLast ? nullptr : given[4], kFirstOrLast ? given[4] : given[5]);
+    if (!matching) {
+        return std::move(matching).error();
     }
     if constexpr (kQuery == Query::finditer) {
         return make_offset_iterator(given[0], given[2], given[3], given[1], ByteRange{},
-                                    overlapping.value());
+                                    matching.value());
     } else {
         ByteView haystack;
         if (Status acquired = acquire_haystack(given[0], haystack); !acquired) {
@@ -171,7 +194,7 @@ Result<OwnedRef> search_body(const Signature& signature, PyObject* const* args, 
             return std::move(extracted).error();
         }
         Result<OwnedRef> result =
-            answer(kQuery, haystack.bytes(), window.value(), needle.bytes(), overlapping.value());
+            answer(kQuery, haystack.bytes(), window.value(), needle.bytes(), matching.value());
         needle.release();
         haystack.release();
         return result;
@@ -183,19 +206,42 @@ Result<OwnedRef> search_body(const Signature& signature, PyObject* const* args, 
 // start and end absent, None or small ints. A window long enough to give the
 // interpreter lock up only in an exact `bytes`, which is immutable and which
 // the caller's reference keeps alive: a bytearray or memoryview read in
-// place has no export to hold it meanwhile. False for anything else, which
-// the body takes.
+// place has no export to hold it meanwhile. The one keyword it takes is
+// ignore_case given as True or False, the form nearly every call spells it
+// in; reading it costs no call. False for anything else, which the body
+// takes.
 struct PlainCall {
     ByteRange range;  // the window's bytes
     ByteRange needle;
     Window window;
     std::uint8_t byte = 0;
+    bool ignore_case = false;
 };
+
+// Whether a keyword's name is "ignore_case": compared in place, as the
+// interpreter's own keyword names are ASCII strings.
+[[gnu::always_inline]] inline bool names_ignore_case(PyObject* name) noexcept {
+    constexpr char kName[] = "ignore_case";
+    constexpr Py_ssize_t kLength = sizeof kName - 1;
+    return PyUnicode_CheckExact(name) && PyUnicode_IS_ASCII(name) &&
+           PyUnicode_GET_LENGTH(name) == kLength &&
+           std::memcmp(PyUnicode_1BYTE_DATA(name), kName, kLength) == 0;
+}
 
 [[gnu::always_inline]] inline bool plain_call(PyObject* const* args, Py_ssize_t nargs,
                                               PyObject* kwnames, PlainCall& call) noexcept {
-    if (kwnames != nullptr || nargs < 2 || nargs > 4) [[unlikely]] {
+    if (nargs < 2 || nargs > 4) [[unlikely]] {
         return false;
+    }
+    if (kwnames != nullptr) {
+        if (PyTuple_GET_SIZE(kwnames) != 1 || !names_ignore_case(PyTuple_GET_ITEM(kwnames, 0))) {
+            return false;
+        }
+        PyObject* const flag = args[nargs];
+        if (flag != Py_True && flag != Py_False) {
+            return false;
+        }
+        call.ignore_case = flag == Py_True;
     }
     ByteRange haystack;
     if (!haystack_in_place(args[0], haystack)) {
@@ -230,8 +276,9 @@ bool plain_find(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
     if (call.window.empty_range || call.needle.size > call.range.size) {
         found = SearchResult::not_found();
     } else {
-        found = from_window(first_or_last<kReverse, PlainLockGivenUp>(call.range, call.needle),
-                            call.window.start);
+        found = from_window(
+            first_or_last<kReverse, PlainLockGivenUp>(call.range, call.needle, call.ignore_case),
+            call.window.start);
     }
     return true;
 }
@@ -246,7 +293,7 @@ bool plain_count(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
     }
     found = SearchResult::at(
         call.window.empty_range ? 0 : search_maybe_unlocked<PlainLockGivenUp>(call.range.size, [&] {
-            return MatchScan(call.range, call.needle, false).count_rest();
+            return MatchScan(call.range, call.needle, false, call.ignore_case).count_rest();
         }));
     return true;
 }

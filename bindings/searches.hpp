@@ -19,10 +19,13 @@ enum class Query { find, rfind, count, finditer, find_all };
 // checked), the window and the needle; for finditer, `iterator_owner` is the
 // iterator object that holds `haystack` (see offset_iterator.hpp).
 Result<OwnedRef> answer(Query query, ByteRange haystack, Window window, ByteRange needle,
-                        bool overlapping);
+                        Matching matching);
 
 // Whether `flag` (nullptr: not given) is true, as `if flag:` decides.
 Result<bool> truth_of(PyObject* flag);
+
+// The two flags, overlapping first, each as truth_of decides it.
+Result<Matching> matching_of(PyObject* overlapping, PyObject* ignore_case);
 
 // The fast-call entries of the module functions.
 extern const FastcallEntry find_entry;

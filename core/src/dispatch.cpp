@@ -418,6 +418,27 @@ constinit std::atomic<decltype(SearchRoutines::count_starts)> g_count_starts{&co
     return active.count_starts(haystack, needle, cursor);
 }
 
+// The case-insensitive searches, through pointers as the byte-set searches.
+SearchResult find_folded_first(ByteRange haystack, ByteRange needle) noexcept;
+SearchResult rfind_folded_first(ByteRange haystack, ByteRange needle) noexcept;
+
+constinit std::atomic<decltype(SearchRoutines::find_folded)> g_find_folded{&find_folded_first};
+constinit std::atomic<decltype(SearchRoutines::rfind_folded)> g_rfind_folded{&rfind_folded_first};
+
+[[gnu::noinline, gnu::cold]] SearchResult find_folded_first(ByteRange haystack,
+                                                            ByteRange needle) noexcept {
+    const SearchRoutines& active = active_routines();
+    g_find_folded.store(active.find_folded, std::memory_order_relaxed);
+    return active.find_folded(haystack, needle);
+}
+
+[[gnu::noinline, gnu::cold]] SearchResult rfind_folded_first(ByteRange haystack,
+                                                             ByteRange needle) noexcept {
+    const SearchRoutines& active = active_routines();
+    g_rfind_folded.store(active.rfind_folded, std::memory_order_relaxed);
+    return active.rfind_folded(haystack, needle);
+}
+
 }  // namespace
 
 std::size_t find_starts(ByteRange haystack, ByteRange needle, StartsCursor& cursor,
@@ -427,6 +448,14 @@ std::size_t find_starts(ByteRange haystack, ByteRange needle, StartsCursor& curs
 
 std::size_t count_starts(ByteRange haystack, ByteRange needle, StartsCursor& cursor) noexcept {
     return g_count_starts.load(std::memory_order_relaxed)(haystack, needle, cursor);
+}
+
+SearchResult find_folded(ByteRange haystack, ByteRange needle) noexcept {
+    return g_find_folded.load(std::memory_order_relaxed)(haystack, needle);
+}
+
+SearchResult rfind_folded(ByteRange haystack, ByteRange needle) noexcept {
+    return g_rfind_folded.load(std::memory_order_relaxed)(haystack, needle);
 }
 
 }  // namespace qarvo

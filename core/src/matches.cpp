@@ -6,30 +6,36 @@
 #include <cstring>
 
 #include "filter_policy.hpp"
+#include "fold.hpp"
 #include "probe.hpp"
 #include "worst_case.hpp"
 
 namespace qarvo {
 
-std::size_t short_period(ByteRange needle) noexcept {
+std::size_t short_period(ByteRange needle, bool folded) noexcept {
     if (needle.size < 2) {
         return 0;
     }
     // The critical factorization tells whether the needle is periodic, and
     // then its period is the smallest one; otherwise the smallest period
     // exceeds half the needle.
-    const detail::NeedlePeriod cut = detail::needle_period(needle);
+    const detail::NeedlePeriod cut = detail::needle_period(needle, folded);
     return cut.periodic && 2 * cut.period <= needle.size ? cut.period : 0;
 }
 
-MatchScan::MatchScan(ByteRange haystack, ByteRange needle, bool overlapping) noexcept
-    : haystack_(haystack), needle_(needle), step_(needle.size == 0 ? 1 : needle.size) {
+MatchScan::MatchScan(ByteRange haystack, ByteRange needle, bool overlapping,
+                     bool ignore_case) noexcept
+    : haystack_(haystack),
+      needle_(needle),
+      step_(needle.size == 0 ? 1 : needle.size),
+      folded_(ignore_case) {
     if (overlapping && needle.size > 0) {
-        const std::size_t period = short_period(needle);
+        const std::size_t period = short_period(needle, ignore_case);
         periodic_overlap_ = period != 0;
         step_ = period != 0 ? period : 1;
     }
-    short_ = needle.size >= 2 && needle.size <= kShortNeedleMax;
+    // The starts compare bytes exactly: a folded scan searches match by match.
+    short_ = !ignore_case && needle.size >= 2 && needle.size <= kShortNeedleMax;
     chunk_ = detail::kStartsChunk;
 }
 
@@ -47,8 +53,13 @@ SearchResult MatchScan::advance(std::size_t horizon) noexcept {
         // only its last step_ bytes are new.
         assert(periodic_overlap_ && step_ < m);
         QARVO_PROBE_COMPARED(step_);
-        if (m <= n - next_ && std::memcmp(haystack_.data + next_ + (m - step_),
-                                          needle_.data + (m - step_), step_) == 0) {
+        const auto added_matches = [&] {
+            const std::uint8_t* const added = haystack_.data + next_ + (m - step_);
+            const std::uint8_t* const expected = needle_.data + (m - step_);
+            return folded_ ? detail::equal_folded_bytes(added, expected, step_)
+                           : std::memcmp(added, expected, step_) == 0;
+        };
+        if (m <= n - next_ && added_matches()) {
             const std::size_t found = next_;
             next_ += step_;
             return SearchResult::at(found);
@@ -67,7 +78,9 @@ SearchResult MatchScan::advance(std::size_t horizon) noexcept {
         return SearchResult::not_found();  // cut short: nothing ends by the horizon
     }
     const ByteRange rest{haystack_.data + next_, end - next_};
-    const SearchResult found = m == 1 ? find_one(rest, needle_.data[0]) : find_n(rest, needle_);
+    const SearchResult found = folded_  ? find_folded(rest, needle_)
+                               : m == 1 ? find_one(rest, needle_.data[0])
+                                        : find_n(rest, needle_);
     if (!found.found()) {
         // Every window ending by `end` is passed over; the next starts here.
         next_ = end < n ? end - m + 1 : n + 1;
@@ -211,8 +224,13 @@ std::size_t MatchScan::count_rest() noexcept {
         return count_short_rest();
     }
     if (needle_.size == 1) {
+        // Ignoring case, a letter is counted in each case: two passes of
+        // the count, which is faster than one search per match.
+        const ByteRange rest{haystack_.data + next_, n - next_};
+        const std::uint8_t byte = needle_.data[0];
+        const std::uint8_t other = folded_ ? detail::other_case(byte) : byte;
         const std::size_t count =
-            count_one(ByteRange{haystack_.data + next_, n - next_}, needle_.data[0]);
+            count_one(rest, byte) + (other != byte ? count_one(rest, other) : 0);
         next_ = n + 1;
         return count;
     }

@@ -30,6 +30,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "fold.hpp"
 #include "qarvo/search.hpp"
 
 namespace qarvo::detail {
@@ -48,15 +49,34 @@ struct Reversed {
     }
 };
 
-// A range as a search in direction D reads it: the plain pointer, or
-// Reversed for Direction::last.
+// A byte range read with ASCII letters folded to lower case (fold.hpp), in
+// the direction D: the case-insensitive search compares the folded needle
+// with the folded haystack, so the factorization below is the folded
+// needle's and every bound holds unchanged.
 template <Direction D>
-using Oriented = std::conditional_t<D == Direction::first, const std::uint8_t*, Reversed>;
+struct Folded {
+    const std::uint8_t* data;
+    std::size_t size;
 
-template <Direction D>
-[[gnu::always_inline]] inline Oriented<D> oriented(const std::uint8_t* data,
-                                                   std::size_t size) noexcept {
-    if constexpr (D == Direction::first) {
+    [[gnu::always_inline]] std::uint8_t operator[](std::size_t i) const noexcept {
+        assert(i < size);
+        return kFolded.of[D == Direction::first ? data[i] : data[size - 1 - i]];
+    }
+};
+
+// A range as a search in direction D reads it: the plain pointer, or
+// Reversed for Direction::last; Folded when the search ignores case.
+template <Direction D, bool kFold = false>
+using Oriented =
+    std::conditional_t<kFold, Folded<D>,
+                       std::conditional_t<D == Direction::first, const std::uint8_t*, Reversed>>;
+
+template <Direction D, bool kFold = false>
+[[gnu::always_inline]] inline Oriented<D, kFold> oriented(const std::uint8_t* data,
+                                                          std::size_t size) noexcept {
+    if constexpr (kFold) {
+        return Folded<D>{data, size};
+    } else if constexpr (D == Direction::first) {
         (void)size;
         return data;
     } else {
@@ -155,9 +175,11 @@ inline CriticalFactorization critical_factorization(Bytes x, std::size_t m) noex
 // `equal(needle_byte, haystack_byte)` decides each comparison against the
 // haystack; two_way_find passes plain equality, and tests pass a counting
 // one to check the linear comparison bound on exactly the code that runs in
-// production. Below, "pos" and the indices count in the direction of the
-// search: from the end of both ranges for Direction::last.
-template <Direction D = Direction::first, class Equal>
+// production. With kFold, both ranges are read with ASCII letters folded
+// (Folded), which makes the search case-insensitive. Below, "pos" and the
+// indices count in the direction of the search: from the end of both ranges
+// for Direction::last.
+template <Direction D = Direction::first, bool kFold = false, class Equal>
 SearchResult two_way_find_with(ByteRange haystack, ByteRange needle, Equal&& equal) noexcept {
     assert(haystack.data != nullptr || haystack.size == 0);
     assert(needle.data != nullptr || needle.size == 0);
@@ -169,8 +191,8 @@ SearchResult two_way_find_with(ByteRange haystack, ByteRange needle, Equal&& equ
     if (m > n) {
         return SearchResult::not_found();
     }
-    const Oriented<D> x = oriented<D>(needle.data, m);
-    const Oriented<D> y = oriented<D>(haystack.data, n);
+    const Oriented<D, kFold> x = oriented<D, kFold>(needle.data, m);
+    const Oriented<D, kFold> y = oriented<D, kFold>(haystack.data, n);
     // The window at `pos` in the direction of the search starts at offset
     // n - m - pos of the haystack when that direction is backward.
     const auto found_at = [n, m](std::size_t pos) noexcept {

@@ -6,6 +6,7 @@
 #define QARVO_ISA_NAMESPACE isa_avx2
 
 #include "any.hpp"
+#include "folded_variants.hpp"
 #include "n.hpp"
 #include "reverse_variants.hpp"
 #include "variants.hpp"
@@ -29,6 +30,8 @@ const SearchRoutines avx2_routines{
     &rfind_not_any<Avx2, Sse2, Sse2Exact>,
     &avx2_find_starts,
     &avx2_count_starts,
+    &avx2_find_folded,
+    &avx2_rfind_folded,
 };
 
 const LongSearchParts avx2_long_parts{

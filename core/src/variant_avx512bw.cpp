@@ -5,6 +5,7 @@
 #define QARVO_ISA_NAMESPACE isa_avx512
 
 #include "any.hpp"
+#include "folded_variants.hpp"
 #include "n.hpp"
 #include "reverse_variants.hpp"
 #include "variants.hpp"
@@ -16,6 +17,7 @@ const SearchRoutines avx512bw_routines{
     &find_n<Avx512>,       &avx512bw_rfind_one,    &avx512bw_rfind_two,   &avx512bw_rfind_three,
     &avx512bw_rfind_n,     &avx512bw_count_one,    &find_any<Avx512>,     &rfind_any<Avx512>,
     &find_not_any<Avx512>, &rfind_not_any<Avx512>, &avx512bw_find_starts, &avx512bw_count_starts,
+    &avx512bw_find_folded, &avx512bw_rfind_folded,
 };
 
 const LongSearchParts avx512bw_long_parts{

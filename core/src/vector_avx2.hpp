@@ -37,6 +37,7 @@ struct Avx2 : BitLanes<Avx2MoveMask> {
     }
 
     static Mask eq(Vec x, Vec y) noexcept { return _mm256_cmpeq_epi8(x, y); }
+    static Vec bits_or(Vec x, Vec y) noexcept { return _mm256_or_si256(x, y); }
     static Mask and_(Mask a, Mask b) noexcept { return _mm256_and_si256(a, b); }
     static Mask or_(Mask a, Mask b) noexcept { return _mm256_or_si256(a, b); }
 

@@ -35,6 +35,7 @@ struct Avx512 : BitLanes<Avx512MoveMask> {
     static Vec load(const std::uint8_t* p) noexcept { return _mm512_loadu_si512(p); }
 
     static Mask eq(Vec x, Vec y) noexcept { return _mm512_cmpeq_epi8_mask(x, y); }
+    static Vec bits_or(Vec x, Vec y) noexcept { return _mm512_or_si512(x, y); }
     static Mask and_(Mask a, Mask b) noexcept { return a & b; }
     static Mask or_(Mask a, Mask b) noexcept { return a | b; }
 

@@ -22,6 +22,8 @@ inline namespace QARVO_ISA_NAMESPACE {
 //   splat(b)                   b in every lane
 //   load(p)                    the W bytes p[0 .. W-1]; unaligned, W readable bytes
 //   eq(x, y)                   lanes equal in x and y
+//   bits_or(x, y)              the lanes' bitwise OR, a vector (the
+//                              case-insensitive filter, folded.hpp)
 //   and_(m1, m2), or_(m1, m2)  lane-wise AND / OR of two masks
 //   any(m)                     some lane is set
 //   lowest(m)                  index of the lowest set lane; precondition any(m)
@@ -44,6 +46,8 @@ concept Vector = (V::kWidth == 16 || V::kWidth == 32 || V::kWidth == 64) &&
     noexcept->std::same_as<typename V::Vec>;
     { V::eq(v, v) }
     noexcept->std::same_as<typename V::Mask>;
+    { V::bits_or(v, v) }
+    noexcept->std::same_as<typename V::Vec>;
     { V::and_(m, m) }
     noexcept->std::same_as<typename V::Mask>;
     { V::or_(m, m) }

@@ -36,6 +36,7 @@ struct Neon : WordLaneOps<NeonToWords> {
     static Vec load(const std::uint8_t* p) noexcept { return vld1q_u8(p); }
 
     static Mask eq(Vec x, Vec y) noexcept { return vceqq_u8(x, y); }
+    static Vec bits_or(Vec x, Vec y) noexcept { return vorrq_u8(x, y); }
     static Mask and_(Mask a, Mask b) noexcept { return vandq_u8(a, b); }
     static Mask or_(Mask a, Mask b) noexcept { return vorrq_u8(a, b); }
 

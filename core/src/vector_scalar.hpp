@@ -45,6 +45,13 @@ struct Scalar : WordLaneOps<ScalarToWords> {
     static Mask eq(Vec x, Vec y) noexcept {
         return {eq_word(word(x, 0), word(y, 0)), eq_word(word(x, 8), word(y, 8))};
     }
+    static Vec bits_or(Vec x, Vec y) noexcept {
+        Vec v;
+        for (std::size_t k = 0; k < 16; ++k) {
+            v.lane[k] = static_cast<std::uint8_t>(x.lane[k] | y.lane[k]);
+        }
+        return v;
+    }
     static Mask and_(Mask a, Mask b) noexcept { return {a.lo & b.lo, a.hi & b.hi}; }
     static Mask or_(Mask a, Mask b) noexcept { return {a.lo | b.lo, a.hi | b.hi}; }
 

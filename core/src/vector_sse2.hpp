@@ -38,6 +38,7 @@ struct Sse2 : BitLanes<Sse2MoveMask> {
     }
 
     static Mask eq(Vec x, Vec y) noexcept { return _mm_cmpeq_epi8(x, y); }
+    static Vec bits_or(Vec x, Vec y) noexcept { return _mm_or_si128(x, y); }
     static Mask and_(Mask a, Mask b) noexcept { return _mm_and_si128(a, b); }
     static Mask or_(Mask a, Mask b) noexcept { return _mm_or_si128(a, b); }
 

@@ -22,8 +22,30 @@ SearchResult two_way_search_last(ByteRange haystack, ByteRange needle) noexcept 
     return two_way_rfind(haystack, needle);
 }
 
-NeedlePeriod needle_period(ByteRange needle) noexcept {
-    const CriticalFactorization cut = critical_factorization(needle.data, needle.size);
+// The folded searches count Two-Way's comparisons in the test build too,
+// for the linear bound of the case-insensitive searches.
+template <Direction D>
+SearchResult two_way_folded(ByteRange haystack, ByteRange needle) noexcept {
+    return two_way_find_with<D, true>(haystack, needle,
+                                      [](std::uint8_t a, std::uint8_t b) noexcept {
+                                          QARVO_PROBE_COMPARED(1);
+                                          return a == b;
+                                      });
+}
+
+SearchResult two_way_search_folded(ByteRange haystack, ByteRange needle) noexcept {
+    return two_way_folded<Direction::first>(haystack, needle);
+}
+
+SearchResult two_way_search_last_folded(ByteRange haystack, ByteRange needle) noexcept {
+    return two_way_folded<Direction::last>(haystack, needle);
+}
+
+NeedlePeriod needle_period(ByteRange needle, bool folded) noexcept {
+    const CriticalFactorization cut =
+        folded ? critical_factorization(Folded<Direction::first>{needle.data, needle.size},
+                                        needle.size)
+               : critical_factorization(needle.data, needle.size);
     return {cut.period, cut.periodic};
 }
 

@@ -42,6 +42,8 @@ def find(
     needle: Buffer | SupportsIndex | Sequence[SupportsIndex],
     start: SupportsIndex | None = None,
     end: SupportsIndex | None = None,
+    *,
+    ignore_case: object = False,
 ) -> int | None:
     """The lowest offset in `haystack[start:end]` where `needle` occurs, or None."""
 
@@ -50,6 +52,8 @@ def rfind(
     needle: Buffer | SupportsIndex | Sequence[SupportsIndex],
     start: SupportsIndex | None = None,
     end: SupportsIndex | None = None,
+    *,
+    ignore_case: object = False,
 ) -> int | None:
     """The highest offset in `haystack[start:end]` where `needle` occurs, or None."""
 
@@ -60,6 +64,7 @@ def count(
     end: SupportsIndex | None = None,
     *,
     overlapping: object = False,
+    ignore_case: object = False,
 ) -> int:
     """Return the number of occurrences of `needle` in `haystack[start:end]`."""
 
@@ -70,6 +75,7 @@ def finditer(
     end: SupportsIndex | None = None,
     *,
     overlapping: object = False,
+    ignore_case: object = False,
 ) -> Iterator[int]:
     """An iterator over the offsets of the occurrences that `count` counts."""
 
@@ -80,6 +86,7 @@ def find_all(
     end: SupportsIndex | None = None,
     *,
     overlapping: object = False,
+    ignore_case: object = False,
 ) -> Offsets:
     """The offsets of the occurrences that `count` counts, as Offsets."""
 
@@ -98,10 +105,18 @@ class Offsets(Sequence[int]):
 class Finder:
     """A needle prepared once for many searches."""
 
-    def __new__(cls, needle: Buffer | SupportsIndex | Sequence[SupportsIndex]) -> Finder: ...
+    def __new__(
+        cls,
+        needle: Buffer | SupportsIndex | Sequence[SupportsIndex],
+        *,
+        ignore_case: object = False,
+    ) -> Finder: ...
     @property
     def needle(self) -> bytes:
         """The needle, as bytes."""
+    @property
+    def ignore_case(self) -> bool:
+        """Whether ASCII letters match either case."""
     def find(
         self, haystack: Buffer, start: SupportsIndex | None = None, end: SupportsIndex | None = None
     ) -> int | None: ...

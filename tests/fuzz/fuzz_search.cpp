@@ -4,7 +4,9 @@
 //
 // Each forward routine is checked beside its reverse one (rfind_*, against
 // the naive scan from the end) and count_one (against a naive count); a
-// needle of 2 to 16 bytes also with find_starts and count_starts.
+// needle of 2 to 16 bytes also with find_starts and count_starts; and the
+// case-insensitive find_folded and rfind_folded (against the naive scans of
+// both lowered).
 //
 // Input layout: byte 0 is the needle length (modulo what is left), then the
 // needle, then the haystack. Both are copied into heap blocks of exactly
@@ -82,6 +84,18 @@ SearchResult windows_compared(std::span<const std::uint8_t> haystack,
         }
     }
     return SearchResult::not_found();
+}
+
+// The bytes with their ASCII capitals lower-cased: the case-insensitive
+// routines answer as the plain scans of both ranges lowered.
+std::vector<std::uint8_t> lowered(std::span<const std::uint8_t> bytes) {
+    std::vector<std::uint8_t> out(bytes.begin(), bytes.end());
+    for (std::uint8_t& b : out) {
+        if (b >= 'A' && b <= 'Z') {
+            b = static_cast<std::uint8_t>(b + ('a' - 'A'));
+        }
+    }
+    return out;
 }
 
 #ifdef QARVO_FUZZ_LONG
@@ -211,6 +225,19 @@ void check_starts(const ExactCopy& haystack, const ExactCopy& needle) {
     }
 }
 
+// find_folded and rfind_folded of every table against the naive scans of
+// the lowered haystack and needle.
+void check_folded(const ExactCopy& haystack, const ExactCopy& needle) {
+    const std::vector<std::uint8_t> h = lowered(haystack.span());
+    const std::vector<std::uint8_t> x = lowered(needle.span());
+    const SearchResult first = qarvo::test::naive_find(h, x);
+    const SearchResult last = qarvo::test::naive_rfind(h, x);
+    for (const qarvo::SearchRoutines* r : routine_tables()) {
+        check(r->find_folded(haystack.range(), needle.range()) == first);
+        check(r->rfind_folded(haystack.range(), needle.range()) == last);
+    }
+}
+
 // Every routine of every table on the haystack and needle, against the naive
 // scan.
 void check_all(const ExactCopy& haystack, const ExactCopy& needle) {
@@ -259,6 +286,7 @@ void check_all(const ExactCopy& haystack, const ExactCopy& needle) {
     }
     check_sets(haystack, needle);
     check_starts(haystack, needle);
+    check_folded(haystack, needle);
 }
 #else
 // The lengths a stretched haystack takes: just past the sizes at which the
@@ -296,9 +324,17 @@ void check_stretched(std::span<const std::uint8_t> haystack, std::span<const std
     const ExactCopy long_needle(cut);
     const SearchResult expected = windows_compared(long_haystack.span(), long_needle.span());
     const SearchResult last = windows_compared_last(long_haystack.span(), long_needle.span());
+    // Ignoring case (the flipped byte above is then a letter's other case
+    // half of the time: a match), against the scans of both lowered.
+    const std::vector<std::uint8_t> low_haystack = lowered(long_haystack.span());
+    const std::vector<std::uint8_t> low_needle = lowered(long_needle.span());
+    const SearchResult folded = windows_compared(low_haystack, low_needle);
+    const SearchResult folded_last = windows_compared_last(low_haystack, low_needle);
     for (const qarvo::SearchRoutines* r : routine_tables()) {
         check(r->find_n(long_haystack.range(), long_needle.range()) == expected);
         check(r->rfind_n(long_haystack.range(), long_needle.range()) == last);
+        check(r->find_folded(long_haystack.range(), long_needle.range()) == folded);
+        check(r->rfind_folded(long_haystack.range(), long_needle.range()) == folded_last);
     }
 }
 #endif

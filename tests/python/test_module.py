@@ -31,11 +31,15 @@ EXPORTED = [
 ]
 FUNCTIONS = EXPORTED[:4]
 SEARCHES = {
-    "find": "(haystack, needle, start=None, end=None)",
-    "rfind": "(haystack, needle, start=None, end=None)",
-    "count": "(haystack, needle, start=None, end=None, *, overlapping=False)",
-    "finditer": "(haystack, needle, start=None, end=None, *, overlapping=False)",
-    "find_all": "(haystack, needle, start=None, end=None, *, overlapping=False)",
+    "find": "(haystack, needle, start=None, end=None, *, ignore_case=False)",
+    "rfind": "(haystack, needle, start=None, end=None, *, ignore_case=False)",
+    "count": "(haystack, needle, start=None, end=None, *, overlapping=False, ignore_case=False)",
+    "finditer": (
+        "(haystack, needle, start=None, end=None, *, overlapping=False, ignore_case=False)"
+    ),
+    "find_all": (
+        "(haystack, needle, start=None, end=None, *, overlapping=False, ignore_case=False)"
+    ),
     "find_any": "(haystack, byteset, start=None, end=None)",
     "rfind_any": "(haystack, byteset, start=None, end=None)",
     "find_not_any": "(haystack, byteset, start=None, end=None)",
@@ -130,7 +134,13 @@ def test_finder_type_metadata():
     assert qarvo.Finder.__qualname__ == "Finder"
     for name in ("find", "rfind", "count", "finditer", "find_all"):
         method = getattr(qarvo.Finder, name)
-        want = SEARCHES[name].replace("(haystack, needle,", "(self, /, haystack,")
+        # The methods ignore case as their Finder does: no flag of their own.
+        want = (
+            SEARCHES[name]
+            .replace("(haystack, needle,", "(self, /, haystack,")
+            .replace(", *, ignore_case=False)", ")")
+            .replace(", ignore_case=False)", ")")
+        )
         assert str(inspect.signature(method)) == want
 
 

@@ -85,11 +85,11 @@ def test_haystack_errors_are_search_n_s():
 # ---- argument binding: the messages of a Python function with the same signature --------------
 
 
-def find(haystack, needle, start=None, end=None):
+def find(haystack, needle, start=None, end=None, *, ignore_case=False):
     pass
 
 
-def count(haystack, needle, start=None, end=None, *, overlapping=False):
+def count(haystack, needle, start=None, end=None, *, overlapping=False, ignore_case=False):
     pass
 
 
@@ -118,6 +118,12 @@ MATCH_CALLS = [
     ((1,), {"overlapping": True}),
     ((1, 2, 3), {"overlapping": True, "x": 1}),
 ]
+CASE_CALLS = [
+    ((1, 2, 3, 4, 5), {"ignore_case": True}),
+    ((1,), {"ignore_case": True}),
+    ((1, 2), {"ignore_case": True, "x": 1}),
+    ((1, 2, 3, 4, 5, 6), {"ignore_case": True, "overlapping": True}),
+]
 
 
 def binding_error(fn, args, kwargs):
@@ -126,7 +132,7 @@ def binding_error(fn, args, kwargs):
     return str(info.value)
 
 
-@pytest.mark.parametrize(("args", "kwargs"), CALLS + MATCH_CALLS)
+@pytest.mark.parametrize(("args", "kwargs"), CALLS + MATCH_CALLS + CASE_CALLS)
 def test_binding_messages_are_those_of_a_python_function(args, kwargs):
     matches = "overlapping" in kwargs
     for fn in FUNCTIONS:

@@ -64,8 +64,24 @@ def runs_beside(call, attempts=50):
         lambda h: list(qarvo.finditer(h, b"needle")),
         lambda h: qarvo.Finder(b"needle").count(h, overlapping=True),
         lambda h: qarvo.find_any(h, b"<>&"),
+        lambda h: qarvo.find(h, b"NEEDLE", ignore_case=True),
+        lambda h: qarvo.rfind(h, b"NEEDLE", ignore_case=True),
+        lambda h: qarvo.count(h, b"Needle", ignore_case=True),
+        lambda h: qarvo.Finder(b"nEEDLE", ignore_case=True).find(h),
     ],
-    ids=["find", "rfind", "count", "find_all", "finditer", "Finder.count", "find_any"],
+    ids=[
+        "find",
+        "rfind",
+        "count",
+        "find_all",
+        "finditer",
+        "Finder.count",
+        "find_any",
+        "find ignoring case",
+        "rfind ignoring case",
+        "count ignoring case",
+        "Finder.find ignoring case",
+    ],
 )
 def test_long_searches_give_the_lock_up_and_short_ones_keep_it(search, no_forced_switches):
     # A bytearray is held by its export; an exact bytes, read in place, by

@@ -59,7 +59,11 @@ NEW_SNIPPET = textwrap.dedent(
     reveal_type(qarvo.find_all(b"abc", b"b")[0])
     reveal_type(next(qarvo.finditer(b"abc", [98])))
     reveal_type(qarvo.Finder(b"b").needle)
+    reveal_type(qarvo.find(b"aBc", b"b", ignore_case=True))
+    reveal_type(qarvo.count(b"aBc", b"b", overlapping=True, ignore_case=True))
+    reveal_type(qarvo.Finder(b"b", ignore_case=True).ignore_case)
     qarvo.find(b"abc", b"b", "1")
+    qarvo.Finder(b"b", True)
     """
 )
 
@@ -92,5 +96,10 @@ def test_mypy_sees_the_new_searches(tmp_path):
         "int",
         "int",
         "bytes",
+        "int | None",
+        "int",
+        "bool",
     ], result.stdout
     assert 'Argument 3 to "find" has incompatible type "str"' in result.stdout, result.stdout
+    # ignore_case is keyword-only.
+    assert 'Too many positional arguments for "Finder"' in result.stdout, result.stdout

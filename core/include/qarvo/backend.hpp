@@ -24,7 +24,8 @@ inline constexpr Backend kAllBackends[] = {Backend::scalar, Backend::sse2, Backe
 
 // The routines of one variant: the forward searches, then those from the end
 // (rfind_two and rfind_three: the last occurrence of two or three bytes), the
-// count, the byte-set searches, and every start of a short needle.
+// count, the byte-set searches, every start of a short needle, and the
+// case-insensitive searches.
 struct SearchRoutines {
     Backend backend;
     SearchResult (*find_one)(ByteRange, std::uint8_t) noexcept;
@@ -46,6 +47,9 @@ struct SearchRoutines {
     std::size_t (*find_starts)(ByteRange, ByteRange, StartsCursor&,
                                std::span<std::uint64_t>) noexcept;
     std::size_t (*count_starts)(ByteRange, ByteRange, StartsCursor&) noexcept;
+    // The case-insensitive searches: find_folded, rfind_folded.
+    SearchResult (*find_folded)(ByteRange, ByteRange) noexcept;
+    SearchResult (*rfind_folded)(ByteRange, ByteRange) noexcept;
 };
 
 // "scalar", "sse2", "neon", "avx2" or "avx512bw".

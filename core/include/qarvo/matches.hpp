@@ -39,8 +39,10 @@ namespace qarvo {
 class MatchScan {
 public:
     // Precondition: both ranges stay readable and unchanged while the scan
-    // is used.
-    MatchScan(ByteRange haystack, ByteRange needle, bool overlapping) noexcept;
+    // is used. With `ignore_case`, the occurrences are find_folded's: ASCII
+    // letters match either case, and the period is the folded needle's.
+    MatchScan(ByteRange haystack, ByteRange needle, bool overlapping,
+              bool ignore_case = false) noexcept;
 
     // Writes the next occurrences, up to out.size() of them, in increasing
     // order, and returns how many it wrote; fewer than out.size() only when
@@ -98,10 +100,13 @@ private:
     bool short_ = false;
     bool jumping_ = true;
     std::size_t chunk_ = 0;
+    bool folded_ = false;
 };
 
 // The smallest period of `needle` when it is at most half its length (the
-// needle then repeats a shorter block: "abcabc" has 3), else 0.
-std::size_t short_period(ByteRange needle) noexcept;
+// needle then repeats a shorter block: "abcabc" has 3), else 0. With
+// `folded`, the period of the needle with its ASCII letters folded
+// ("abAB" has 2).
+std::size_t short_period(ByteRange needle, bool folded = false) noexcept;
 
 }  // namespace qarvo

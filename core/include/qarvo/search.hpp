@@ -106,6 +106,13 @@ std::size_t find_starts(ByteRange haystack, ByteRange needle, StartsCursor& curs
 // cursor.next then at least n - m + 1.
 std::size_t count_starts(ByteRange haystack, ByteRange needle, StartsCursor& cursor) noexcept;
 
+// find_n and rfind_n ignoring ASCII case: the letters A-Z and a-z match
+// either case, every other byte (digits, punctuation, bytes from 0x80) only
+// itself. The same answers as find_n and rfind_n of both ranges with their
+// letters lower-cased; linear time, as they are.
+SearchResult find_folded(ByteRange haystack, ByteRange needle) noexcept;
+SearchResult rfind_folded(ByteRange haystack, ByteRange needle) noexcept;
+
 // A set of byte values: which of the 256 are members. Built once per call
 // (of) or prepared once and reused; 64 bytes, trivially copyable. It keeps
 // the membership twice, as a 256-bit map and by low nibble (the form the

@@ -3,8 +3,9 @@ byte-set searches.
 
 Every input becomes one haystack (bytes, bytearray, memoryview slice, NumPy,
 array), one needle (bytes, an int, a list of ints, a bytearray), start and end
-from the whole range bytes.find accepts, and an overlapping flag. Every
-function's answer must equal bytes' own methods or a plain scan, a finditer
+from the whole range bytes.find accepts, an overlapping flag and an
+ignore_case flag. Every function's answer must equal bytes' own methods or a
+plain scan (of the lowered haystack and needle, ignoring case), a finditer
 dropped half-way must give its buffer back, and no buffer may stay exported.
 
     python fuzz_searches.py [libFuzzer options] CORPUS_DIR...
@@ -77,7 +78,7 @@ def check_byte_sets(haystack, data, members, start, end):
 def one_input(raw):
     inp = Input(raw)
     # A small alphabet, stretched, makes matches and near misses frequent.
-    alphabet = inp.pick([b"ab", b"a", b"\x00\xff", bytes(range(256))])
+    alphabet = inp.pick([b"ab", b"a", b"\x00\xff", bytes(range(256)), b"aA@`[{\xc1\xe1"])
     body = bytes(alphabet[b % len(alphabet)] for b in inp.blob(64))
     data = body * (1 + inp.byte() % 40)
     needle_bytes = bytes(alphabet[b % len(alphabet)] for b in inp.blob(9))
@@ -101,23 +102,29 @@ def one_input(raw):
     start, end = inp.pick(BOUNDS), inp.pick(BOUNDS)
     overlapping = bool(inp.byte() & 1)
     use_finder = bool(inp.byte() & 1)
+    ignore_case = bool(inp.byte() & 1)
 
-    want_find = data.find(needle_bytes, start, end)
-    want_rfind = data.rfind(needle_bytes, start, end)
-    want_all = plain_offsets(data, needle_bytes, start, end, overlapping)
-    target = qarvo.Finder(needle) if use_finder else None
+    # Ignoring case, the reference is the same search of both lowered.
+    ref = data.lower() if ignore_case else data
+    ref_needle = needle_bytes.lower() if ignore_case else needle_bytes
+    want_find = ref.find(ref_needle, start, end)
+    want_rfind = ref.rfind(ref_needle, start, end)
+    want_all = plain_offsets(ref, ref_needle, start, end, overlapping)
+    target = qarvo.Finder(needle, ignore_case=ignore_case) if use_finder else None
 
     def call(name, *extra, **kw):
         if target is not None:
             return getattr(target, name)(haystack, start, end, *extra, **kw)
-        return getattr(qarvo, name)(haystack, needle, start, end, *extra, **kw)
+        return getattr(qarvo, name)(
+            haystack, needle, start, end, *extra, **kw, ignore_case=ignore_case
+        )
 
-    context = (data, needle, start, end, overlapping, kind, use_finder)
+    context = (data, needle, start, end, overlapping, kind, use_finder, ignore_case)
     assert call("find") == (None if want_find < 0 else want_find), context
     assert call("rfind") == (None if want_rfind < 0 else want_rfind), context
     assert call("count", overlapping=overlapping) == len(want_all), context
     if not overlapping:
-        assert len(want_all) == data.count(needle_bytes, start, end), context
+        assert len(want_all) == ref.count(ref_needle, start, end), context
     assert list(call("find_all", overlapping=overlapping)) == want_all, context
     iterator = call("finditer", overlapping=overlapping)
     taken = [offset for _, offset in zip(range(inp.byte() % 4), iterator, strict=False)]

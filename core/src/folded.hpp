@@ -1,0 +1,383 @@
+// find_folded and rfind_folded: the first (last) offset p where the needle
+// occurs in the haystack with ASCII letters matching either case (fold.hpp).
+// One template for both directions, as the byte-set searches (any.hpp).
+//
+// A one-byte needle is the byte-set search of the byte and its other case
+// (search_set; one member for a non-letter). Longer needles are filtered:
+// two needle bytes, the rarest by the byte-rank table once folded (a
+// letter ranks as its lower case, the more common one in text), are tested
+// at every window, a letter anchor as "either case" (two compares ORed), any
+// other byte exactly. So every occurrence is a candidate. Candidates are
+// compared in full, lowest window first (highest, from the end), against
+// the needle's first bytes folded into two words once per call (FoldedNeedle).
+//
+// Worst case: the bytes compared are counted (VerifyBudget, as find_n's);
+// once they exceed a fixed multiple of the distance covered, the rest goes
+// to Two-Way over the folded bytes (two_way_search_folded and
+// two_way_search_last_folded, worst_case.hpp), so every search is O(n + m).
+#pragma once
+
+#include <bit>
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "any.hpp"
+#include "byte_rank.hpp"
+#include "filter_policy.hpp"
+#include "fold.hpp"
+#include "n_filter_choice.hpp"
+#include "n_verify.hpp"
+#include "probe.hpp"
+#include "qarvo/search.hpp"
+#include "vector.hpp"
+#include "worst_case.hpp"
+
+namespace qarvo::detail {
+inline namespace QARVO_ISA_NAMESPACE {
+
+// Each byte's rank (byte_rank.hpp) once folded: a letter ranks as its lower
+// case, the more common one in text, which is what a filter that takes
+// either case lets through.
+inline constexpr ByteRanks kFoldedRank = [] {
+    ByteRanks ranks{};
+    for (unsigned b = 0; b < 256; ++b) {
+        ranks.of[b] = kByteRank.of[kFolded.of[b]];
+    }
+    return ranks;
+}();
+
+// A needle prepared for folded comparisons: its first bytes as two words,
+// each with its letters lower-cased (`lower`) and a 0x20 in each letter's
+// byte (`letters`), so that a window word x agrees with the needle there
+// exactly when (x | letters) == lower: for a letter, x is either case of
+// it; for any other byte, x is that byte. `at` are the words' offsets: 0
+// and min(8, m - 8) for m >= 8 (8-byte words), 0 and m - 4 for m from 4 to
+// 7 (4-byte words); shorter needles are compared byte by byte. Bytes from
+// 16 on are compared through the table. Built once per call, on the stack.
+struct FoldedNeedle {
+    ByteRange bytes;
+    std::uint64_t lower[2] = {};
+    std::uint64_t letters[2] = {};
+    std::size_t at[2] = {};
+    // The anchors the filter tests, rarest first.
+    std::size_t anchor[2] = {};
+
+    static FoldedNeedle of(ByteRange needle, std::size_t scan_limit) noexcept {
+        FoldedNeedle f;
+        f.bytes = needle;
+        const std::size_t m = needle.size;
+        assert(m >= 2);
+        if (m >= 4) {
+            const std::size_t width = m >= 8 ? 8 : 4;
+            f.at[1] = m >= 16 ? 8 : m - width;
+            // Assembled in registers, in the order a load of the window
+            // puts its bytes: bytes stored one by one and then loaded as a
+            // word cost a store-forwarding stall each, which showed in the
+            // short rows of compare_ignore_case.py.
+            for (std::size_t w = 0; w < 2; ++w) {
+                for (std::size_t k = 0; k < width; ++k) {
+                    const std::uint8_t b = needle.data[f.at[w] + k];
+                    const std::size_t shift =
+                        8 * (std::endian::native == std::endian::little ? k : width - 1 - k);
+                    f.lower[w] |= std::uint64_t{kFolded.of[b]} << shift;
+                    f.letters[w] |= std::uint64_t{is_ascii_letter(b) ? 0x20u : 0u} << shift;
+                }
+            }
+        }
+        // The anchors: by folded rank, the two rarest of the first
+        // scan_limit bytes and the last one (the lower offset among equal
+        // ranks). A plain scan for two: rarest_offsets' network for four
+        // cost the short rows of compare_ignore_case.py a third of their
+        // time.
+        const auto rank = [&](std::size_t k) { return kFoldedRank.of[needle.data[k]]; };
+        std::size_t first = 0;
+        std::size_t second = 1;
+        std::uint8_t first_rank = rank(0);
+        std::uint8_t second_rank = rank(1);
+        if (second_rank < first_rank) {
+            first = 1;
+            second = 0;
+            second_rank = first_rank;
+            first_rank = rank(1);
+        }
+        // The kept ranks in registers: looked up again through the kept
+        // offsets, each step waited for the last.
+        const auto consider = [&](std::size_t k) {
+            const std::uint8_t r = rank(k);
+            if (r < first_rank) {
+                second = first;
+                second_rank = first_rank;
+                first = k;
+                first_rank = r;
+            } else if (r < second_rank) {
+                second = k;
+                second_rank = r;
+            }
+        };
+        const std::size_t end = m < scan_limit ? m : scan_limit;
+        for (std::size_t k = 2; k < end; ++k) {
+            consider(k);
+        }
+        if (end < m) {
+            consider(m - 1);
+        }
+        f.anchor[0] = first;
+        f.anchor[1] = second;
+        return f;
+    }
+};
+
+// Whether the m bytes at `window` equal the needle with letters folded.
+// Precondition: the m bytes at `window` are inside the haystack.
+[[gnu::always_inline]] inline bool equal_window_folded(const std::uint8_t* window,
+                                                       const FoldedNeedle& f) noexcept {
+    const std::size_t m = f.bytes.size;
+    QARVO_PROBE_COMPARED(m);
+    if (m < 4) {
+        return equal_folded_bytes(window, f.bytes.data, m);
+    }
+    if (m < 8) {
+        std::uint32_t a;
+        std::uint32_t b;
+        std::memcpy(&a, window, sizeof a);
+        std::memcpy(&b, window + f.at[1], sizeof b);
+        return (a | static_cast<std::uint32_t>(f.letters[0])) ==
+                   static_cast<std::uint32_t>(f.lower[0]) &&
+               (b | static_cast<std::uint32_t>(f.letters[1])) ==
+                   static_cast<std::uint32_t>(f.lower[1]);
+    }
+    std::uint64_t a;
+    std::uint64_t b;
+    std::memcpy(&a, window, sizeof a);
+    std::memcpy(&b, window + f.at[1], sizeof b);
+    if ((a | f.letters[0]) != f.lower[0] || (b | f.letters[1]) != f.lower[1]) {
+        return false;
+    }
+    return m <= 16 || equal_folded_bytes(window + 16, f.bytes.data + 16, m - 16);
+}
+
+// The two anchors splat into vectors of the type T: each byte lower-cased,
+// and 0x20 for a letter (0 for any other byte), so that a lane x passes
+// where (x | fold) == lower: for a letter, either case and nothing else (the
+// bytes that differ from a letter in the 0x20 bit alone are its other case);
+// for any other byte, that byte. One OR and one compare per anchor, where
+// comparing with both cases costs two compares and an OR of the masks.
+template <class T>
+struct FoldedAnchors {
+    std::size_t offset[2];
+    typename T::Vec lower[2];
+    typename T::Vec fold[2];
+
+    static FoldedAnchors of(const FoldedNeedle& f) noexcept {
+        FoldedAnchors a;
+        for (std::size_t k = 0; k < 2; ++k) {
+            const std::uint8_t b = f.bytes.data[f.anchor[k]];
+            a.offset[k] = f.anchor[k];
+            a.lower[k] = T::splat(kFolded.of[b]);
+            a.fold[k] = T::splat(is_ascii_letter(b) ? 0x20 : 0);
+        }
+        return a;
+    }
+
+    // Lanes of the block at b whose windows pass both anchors.
+    // Precondition: b + W + m - 1 <= n.
+    [[gnu::always_inline]] typename T::Mask at_block(const std::uint8_t* data, std::size_t n,
+                                                     std::size_t b) const noexcept {
+        const typename T::Vec x = load_at<T>(data, n, b + offset[0]);
+        const typename T::Vec y = load_at<T>(data, n, b + offset[1]);
+        return T::and_(T::eq(T::bits_or(x, fold[0]), lower[0]),
+                       T::eq(T::bits_or(y, fold[1]), lower[1]));
+    }
+};
+
+// Compares the needle at each candidate window of `mask` (block offset
+// `base`), lowest first, or highest first with kBackwards. Returns true with
+// `result` set when the search is decided: a window matched, or the budget
+// ran out and Two-Way answered for the windows not yet examined (from the
+// candidate on, or from it down). `windows`: the haystack's, n - m + 1.
+template <bool kBackwards, class T>
+[[gnu::always_inline]] inline bool verify_folded(const std::uint8_t* data, std::size_t n,
+                                                 const FoldedNeedle& f, typename T::Mask mask,
+                                                 std::size_t base, VerifyBudget& budget,
+                                                 SearchResult& result) noexcept {
+    const std::size_t m = f.bytes.size;
+    auto lanes = T::lanes(mask);
+    while (!T::empty(lanes)) {
+        std::size_t p;
+        if constexpr (kBackwards) {
+            p = base + T::last(lanes);
+            lanes = T::drop_last(lanes);
+        } else {
+            p = base + T::first(lanes);
+            lanes = T::drop_first(lanes);
+        }
+        assert(p <= n - m);
+        if (budget.exhausted_at(kBackwards ? n - m + 1 - p : p)) [[unlikely]] {
+            QARVO_PROBE_PATH(kTwoWay);
+            if constexpr (kBackwards) {
+                result = two_way_search_last_folded(ByteRange{data, p + m}, f.bytes);
+            } else {
+                result =
+                    shift_result(two_way_search_folded(ByteRange{data + p, n - p}, f.bytes), p);
+            }
+            return true;
+        }
+        budget.compared += m;
+        if (equal_window_folded(data + p, f)) {
+            result = SearchResult::at(p);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The filtered search over blocks of W windows of the type T, from the
+// start (or the end) of the haystack: a first block there, then four blocks
+// per step with one test of their masks ORed together, one block per step
+// while W windows remain, and one more block at the other end, overlapping
+// windows already rejected, which fail again. Precondition: at least W
+// windows (n - m + 1 >= W).
+template <bool kBackwards, class T>
+SearchResult folded_blocks(const std::uint8_t* data, std::size_t n,
+                           const FoldedNeedle& f) noexcept {
+    constexpr std::size_t W = T::kWidth;
+    const std::size_t windows = n - f.bytes.size + 1;
+    assert(windows >= W);
+    const FoldedAnchors<T> a = FoldedAnchors<T>::of(f);
+    VerifyBudget budget{f.bytes.size};
+    SearchResult result = SearchResult::not_found();
+    const auto block = [&](std::size_t b) {
+        const typename T::Mask c = a.at_block(data, n, b);
+        return T::any(c) && verify_folded<kBackwards, T>(data, n, f, c, b, budget, result);
+    };
+    if constexpr (kBackwards) {
+        // Windows from `end` on are examined.
+        std::size_t end = windows;
+        while (end >= 4 * W) {
+            const std::size_t b = end - 4 * W;
+            const typename T::Mask c0 = a.at_block(data, n, b);
+            const typename T::Mask c1 = a.at_block(data, n, b + W);
+            const typename T::Mask c2 = a.at_block(data, n, b + 2 * W);
+            const typename T::Mask c3 = a.at_block(data, n, b + 3 * W);
+            if (any_of_four<T>(c0, c1, c2, c3)) [[unlikely]] {
+                if (verify_folded<true, T>(data, n, f, c3, b + 3 * W, budget, result) ||
+                    verify_folded<true, T>(data, n, f, c2, b + 2 * W, budget, result) ||
+                    verify_folded<true, T>(data, n, f, c1, b + W, budget, result) ||
+                    verify_folded<true, T>(data, n, f, c0, b, budget, result)) {
+                    return result;
+                }
+            }
+            end = b;
+        }
+        while (end >= W) {
+            end -= W;
+            if (block(end)) {
+                return result;
+            }
+        }
+        if (end > 0 && block(0)) {
+            return result;
+        }
+    } else {
+        // Windows before `i` are examined.
+        std::size_t i = 0;
+        while (windows - i >= 4 * W) {
+            const typename T::Mask c0 = a.at_block(data, n, i);
+            const typename T::Mask c1 = a.at_block(data, n, i + W);
+            const typename T::Mask c2 = a.at_block(data, n, i + 2 * W);
+            const typename T::Mask c3 = a.at_block(data, n, i + 3 * W);
+            if (any_of_four<T>(c0, c1, c2, c3)) [[unlikely]] {
+                if (verify_folded<false, T>(data, n, f, c0, i, budget, result) ||
+                    verify_folded<false, T>(data, n, f, c1, i + W, budget, result) ||
+                    verify_folded<false, T>(data, n, f, c2, i + 2 * W, budget, result) ||
+                    verify_folded<false, T>(data, n, f, c3, i + 3 * W, budget, result)) {
+                    return result;
+                }
+            }
+            i += 4 * W;
+        }
+        while (windows - i >= W) {
+            if (block(i)) {
+                return result;
+            }
+            i += W;
+        }
+        if (i < windows && block(windows - W)) {
+            return result;
+        }
+    }
+    return SearchResult::not_found();
+}
+
+// Fewer windows than the narrowest vector type takes, one by one: each
+// tested on the anchors, then compared in full. At most 15 windows, so at
+// most 15 m bytes compared: no budget is needed.
+template <bool kBackwards>
+SearchResult folded_windows(const std::uint8_t* data, std::size_t n,
+                            const FoldedNeedle& f) noexcept {
+    const std::size_t windows = n - f.bytes.size + 1;
+    const std::uint8_t a0 = kFolded.of[f.bytes.data[f.anchor[0]]];
+    const std::uint8_t a1 = kFolded.of[f.bytes.data[f.anchor[1]]];
+    for (std::size_t k = 0; k < windows; ++k) {
+        const std::size_t p = kBackwards ? windows - 1 - k : k;
+        if (kFolded.of[data[p + f.anchor[0]]] == a0 && kFolded.of[data[p + f.anchor[1]]] == a1 &&
+            equal_window_folded(data + p, f)) {
+            return SearchResult::at(p);
+        }
+    }
+    return SearchResult::not_found();
+}
+
+// The widest of the types T, Narrower... whose vector the windows fill.
+template <bool kBackwards, class T, class... Narrower>
+SearchResult folded_widest(const std::uint8_t* data, std::size_t n,
+                           const FoldedNeedle& f) noexcept {
+    if (n - f.bytes.size + 1 >= T::kWidth) {
+        return folded_blocks<kBackwards, T>(data, n, f);
+    }
+    if constexpr (sizeof...(Narrower) > 0) {
+        return folded_widest<kBackwards, Narrower...>(data, n, f);
+    } else {
+        return folded_windows<kBackwards>(data, n, f);
+    }
+}
+
+// The first (kBackwards: the last) offset where the needle occurs with
+// letters folded. An empty needle is found at 0 (at n); a needle longer
+// than the haystack is not found.
+template <bool kBackwards, class V, class... Narrower>
+SearchResult search_folded(ByteRange haystack, ByteRange needle) noexcept {
+    assert(haystack.data != nullptr || haystack.size == 0);
+    assert(needle.data != nullptr || needle.size == 0);
+    const std::size_t n = haystack.size;
+    const std::size_t m = needle.size;
+    if (m == 0) {
+        return SearchResult::at(kBackwards ? n : 0);
+    }
+    if (m > n) {
+        return SearchResult::not_found();
+    }
+    if (m == 1) {
+        ByteSet both;
+        both.add(needle.data[0]);
+        both.add(other_case(needle.data[0]));
+        return search_set<kBackwards, V, Narrower...>(haystack, both);
+    }
+    const FoldedNeedle f = FoldedNeedle::of(needle, rank_scan_limit(n));
+    return folded_widest<kBackwards, V, Narrower...>(haystack.data, n, f);
+}
+
+template <class V, class... Narrower>
+SearchResult find_folded(ByteRange haystack, ByteRange needle) noexcept {
+    return search_folded<false, V, Narrower...>(haystack, needle);
+}
+
+template <class V, class... Narrower>
+SearchResult rfind_folded(ByteRange haystack, ByteRange needle) noexcept {
+    return search_folded<true, V, Narrower...>(haystack, needle);
+}
+
+}  // namespace QARVO_ISA_NAMESPACE
+}  // namespace qarvo::detail
