@@ -6,7 +6,7 @@ import threading
 
 import pytest
 import qarvo
-from conftest import EMULATED
+from conftest import examples
 from test_searches import KINDS, adjusted, bounds
 
 hypothesis = pytest.importorskip("hypothesis")
@@ -16,7 +16,7 @@ from hypothesis import strategies as st  # noqa: E402
 pytest.importorskip("numpy")
 
 quick = settings(
-    max_examples=30 if EMULATED else 300,
+    max_examples=examples(300),
     deadline=None,
     derandomize=True,
     suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
@@ -123,7 +123,7 @@ def test_every_function_matches_the_lowered_reference(case):
 
 
 @pytest.mark.parametrize("kind", KINDS)
-@settings(quick, max_examples=20 if EMULATED else 100)
+@settings(quick, max_examples=examples(60))
 @given(cases())
 def test_every_haystack_kind_gives_the_same_answers(kind, case):
     data, needle, start, end = case
