@@ -62,8 +62,24 @@ def runs_beside(call, attempts=5):
         lambda h: list(qarvo.finditer(h, b"needle")),
         lambda h: qarvo.Finder(b"needle").count(h, overlapping=True),
         lambda h: qarvo.find_any(h, b"<>&"),
+        lambda h: qarvo.MultiFinder([b"needle", b"\x01x"]).count(h),
+        lambda h: qarvo.MultiFinder([b"needle", b"pin"]).find(h),
+        lambda h: qarvo.MultiFinder([b"needle", b"pin"]).find_all(h),
+        lambda h: list(qarvo.MultiFinder([b"needle", b"pin"]).finditer(h)),
     ],
-    ids=["find", "rfind", "count", "find_all", "finditer", "Finder.count", "find_any"],
+    ids=[
+        "find",
+        "rfind",
+        "count",
+        "find_all",
+        "finditer",
+        "Finder.count",
+        "find_any",
+        "MultiFinder.count",
+        "MultiFinder.find",
+        "MultiFinder.find_all",
+        "MultiFinder.finditer",
+    ],
 )
 def test_long_searches_give_the_lock_up_and_short_ones_keep_it(search, no_forced_switches):
     # A bytearray is held by its export; an exact bytes, read in place, by
