@@ -110,10 +110,10 @@ PLANTED_SETS = [
 def test_planted_around_block_boundaries(needles, ignore_case):
     finder = qarvo.MultiFinder(needles, ignore_case=ignore_case)
     for n in (63, 64, 65, 129, 1000):
-        for at in [*range(0, 8), *range(56, 72), *range(120, 136), n - 7]:
+        for near in [*range(0, 8), *range(56, 72), *range(120, 136), n - 7]:
             data = bytearray(b"e" * n)
-            planted = needles[at % len(needles)] or b"x"
-            at = max(0, min(at, n - len(planted)))
+            planted = needles[near % len(needles)] or b"x"
+            at = max(0, min(near, n - len(planted)))
             data[at : at + len(planted)] = planted.swapcase() if ignore_case else planted
             check(finder, bytes(data), bytes(data))
 
@@ -229,8 +229,13 @@ class MultiFinderModel:
 
 def test_signature_errors_are_those_of_a_python_function():
     for args, kwargs in [((), {}), (([b"a"], True), {}), (([b"a"],), {"case": 1})]:
-        expect_error(TypeError, str(raised_by(MultiFinder, *args, **kwargs)), qarvo.MultiFinder,
-                     *args, **kwargs)
+        expect_error(
+            TypeError,
+            str(raised_by(MultiFinder, *args, **kwargs)),
+            qarvo.MultiFinder,
+            *args,
+            **kwargs,
+        )
     finder = qarvo.MultiFinder([b"a"])
     model = MultiFinderModel()
     for name in ("find", "count", "finditer", "find_all"):

@@ -94,3 +94,51 @@ def test_mypy_sees_the_new_searches(tmp_path):
         "bytes",
     ], result.stdout
     assert 'Argument 3 to "find" has incompatible type "str"' in result.stdout, result.stdout
+
+
+MULTI_SNIPPET = textwrap.dedent(
+    """
+    import qarvo
+    finder = qarvo.MultiFinder([b"a", [98], 99], ignore_case=True)
+    reveal_type(finder.find(b"abc", 1))
+    reveal_type(finder.count(b"abc"))
+    reveal_type(finder.find_all(b"abc"))
+    reveal_type(next(finder.finditer(b"abc")))
+    reveal_type(finder.needles)
+    finder.find(b"abc", "1")
+    """
+)
+
+
+def test_mypy_sees_multi_finder(tmp_path):
+    source = tmp_path / "use_multi.py"
+    source.write_text(MULTI_SNIPPET)
+    result = subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--no-incremental",
+            "--cache-dir",
+            str(tmp_path / "c"),
+            str(source),
+        ],
+        capture_output=True,
+        text=True,
+        check=False,
+    )
+    revealed = re.findall(r'Revealed type is "([^"]+)"', result.stdout)
+    revealed = [
+        r.replace("builtins.", "").replace("Union[tuple[int, int], None]", "tuple[int, int] | None")
+        for r in revealed
+    ]
+    assert revealed == [
+        "tuple[int, int] | None",
+        "int",
+        "list[tuple[int, int]]",
+        "tuple[int, int]",
+        "tuple[bytes, ...]",
+    ], result.stdout
+    assert 'Argument 2 to "find" of "MultiFinder" has incompatible type "str"' in result.stdout, (
+        result.stdout
+    )
