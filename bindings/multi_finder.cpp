@@ -161,7 +161,10 @@ void multi_finder_dealloc(PyObject* self) noexcept {
     Py_DECREF(type);
 }
 
-// (offset, index) as a new tuple.
+// (offset, index) as a new tuple. A tuple of ints can hold no reference
+// cycle, so it leaves the collector's lists now (as the collector itself
+// would untrack it on its first pass): a find_all of many matches then
+// triggers no collections that walk the tuples made so far.
 OwnedRef match_tuple(std::uint64_t offset, std::uint32_t index) {
     OwnedRef first = to_result(SearchResult::at(offset));
     OwnedRef second = to_result(SearchResult::at(index));
@@ -171,6 +174,7 @@ OwnedRef match_tuple(std::uint64_t offset, std::uint32_t index) {
     }
     PyTuple_SET_ITEM(pair.get(), 0, first.release());
     PyTuple_SET_ITEM(pair.get(), 1, second.release());
+    PyObject_GC_UnTrack(pair.get());
     return pair;
 }
 

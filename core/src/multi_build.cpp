@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 
+#include "byte_rank.hpp"
 #include "qarvo/multi.hpp"
 
 namespace qarvo {
@@ -24,10 +25,14 @@ constexpr u32 kNone = MultiAutomaton::kNone;
 // memory of a large set and the time to fill the rows (prepare_5000 in
 // bench/python/compare_multi.py times a 5,000-needle build).
 constexpr std::size_t kDenseEntries = std::size_t{1} << 20;
-// The prefilter runs when the needles start with at most this many
-// distinct bytes: a byte-set search is then likely to skip far (words of
-// a few different initials in text; binary needles).
+// The prefilter runs when the needles' anchors are at most this many
+// distinct bytes: a byte-set search is then likely to skip far (a few
+// words in text, anchored on their rarer letters; binary needles).
 constexpr std::size_t kPrefilterBytes = 16;
+// Anchors are chosen among a needle's first bytes: a hit costs the
+// automaton at most this many bytes before it (compare_multi.py, text rows
+// of 2 and 8 needles).
+constexpr std::size_t kAnchorWindow = 4;
 // 2^30 needle bytes at most: states and encoded rows stay below kSpecial.
 constexpr std::size_t kMaxNeedleBytes = std::size_t{1} << 30;
 
@@ -327,21 +332,35 @@ const MultiAutomaton* multi_build(void* memory, std::size_t size,
         }
     }
 
-    // The bytes a needle can start with: those of the root's edges.
-    bool starts[256] = {};
-    for (std::size_t b = 0; b < 256; ++b) {
-        const std::uint8_t c = a->classes[b];
-        starts[b] = nodes > 1 && std::binary_search(edge_class, edge_class + edge_end[0], c) &&
-                    (has_other ? c != 0 : true);
+    // The prefilter's anchors: in each needle, the byte likely rarest in
+    // typical data among its first kAnchorWindow (both cases under
+    // ignore_case).
+    bool anchors[256] = {};
+    for (const ByteRange& needle : needles) {
+        std::size_t best = 0;
+        for (std::size_t k = 1; k < std::min(needle.size, kAnchorWindow); ++k) {
+            if (detail::kByteRank.of[fold(needle.data[k], ignore_case)] <
+                detail::kByteRank.of[fold(needle.data[best], ignore_case)]) {
+                best = k;
+            }
+        }
+        if (needle.size != 0) {
+            const std::uint8_t b = fold(needle.data[best], ignore_case);
+            anchors[b] = true;
+            if (ignore_case && b >= 'a' && b <= 'z') {
+                anchors[b - 32] = true;
+            }
+            a->anchor_reach = std::max(a->anchor_reach, static_cast<u32>(best));
+        }
     }
     std::uint8_t members[256];
     std::size_t count = 0;
     for (std::size_t b = 0; b < 256; ++b) {
-        if (starts[b]) {
+        if (anchors[b]) {
             members[count++] = static_cast<std::uint8_t>(b);
         }
     }
-    a->first_bytes = ByteSet::of(ByteRange{members, count});
+    a->anchor_bytes = ByteSet::of(ByteRange{members, count});
     a->has_prefilter = count > 0 && count <= kPrefilterBytes;
     return a;
 }

@@ -6,10 +6,13 @@
 // From the first output on, it keeps the best match seen (leftmost start,
 // then lowest index) and goes on while the state's depth still reaches
 // back to that start: only then can a needle that starts there, or
-// earlier, still end later. At the root, with few distinct first bytes,
-// the byte-set search (find_any) skips to the next byte a needle starts
-// with; when it keeps stopping after a few bytes, as on text where the
-// initials are common letters, the scan turns it off.
+// earlier, still end later. At the root, when the needles' anchors (each
+// needle's likely rarest byte among its first few) are few, the byte-set
+// search (find_any) skips to the next anchor and the automaton starts as
+// far before it as an anchor can lie in a needle; when it keeps stopping
+// after a few bytes, as on text where the anchors are common letters, the
+// scan turns it off.
+#include <algorithm>
 #include <cstddef>
 
 #include "probe.hpp"
@@ -58,17 +61,26 @@ MultiMatch search(const MultiAutomaton& a, ByteRange haystack, std::size_t at,
     u32 v = 0;  // the root, encoded
     for (;;) {
         if (prefilter != nullptr && *prefilter->on) {
+            // The automaton runs at least to the last anchor found before
+            // the prefilter is asked again, so each byte is passed over by
+            // the byte-set search once.
+            std::size_t ask_from = at;
             while (at < n) {
-                if (v == 0) {
+                if (v == 0 && at >= ask_from) {
                     const SearchResult next =
-                        prefilter->find_any(ByteRange{p + at, n - at}, a.first_bytes);
+                        prefilter->find_any(ByteRange{p + at, n - at}, a.anchor_bytes);
                     if (!next.found()) {
                         QARVO_PROBE_MULTI_STEPS(n - at);
                         return MultiMatch{};
                     }
                     QARVO_PROBE_MULTI_STEPS(next.offset());
-                    at += next.offset();
+                    const std::size_t anchor = at + next.offset();
+                    ask_from = anchor + 1;
                     *prefilter->skipped += next.offset();
+                    // A match holding this anchor starts at most
+                    // anchor_reach bytes before it, and none starts before
+                    // `at`.
+                    at = anchor - std::min<std::size_t>(next.offset(), a.anchor_reach);
                     if (++*prefilter->stops >= kStopsBeforeJudging &&
                         *prefilter->skipped < kSkipPerStop * *prefilter->stops) {
                         *prefilter->on = false;

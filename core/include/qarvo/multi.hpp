@@ -34,9 +34,13 @@ struct MultiAutomaton {
     std::uint32_t dense_count = 0;      // states 0 .. dense_count - 1 have dense rows
     std::uint32_t stride_shift = 0;     // a dense row holds 1 << stride_shift entries
     std::uint32_t longest = 0;          // the longest needle's length
-    bool has_prefilter = false;         // few first bytes: skip to them from the root
+    bool has_prefilter = false;         // few anchor bytes: skip to them from the root
     std::uint8_t classes[256] = {};     // byte -> class (both cases alike under ignore_case)
-    ByteSet first_bytes;                // every byte a non-empty needle can start with
+    // Every non-empty needle holds a byte of this set within its first
+    // anchor_reach + 1 bytes (its likely rarest there): a match starts at
+    // most anchor_reach bytes before such a byte.
+    ByteSet anchor_bytes;
+    std::uint32_t anchor_reach = 0;
 
     // Per state, in breadth-first order (so a state's failure state, being
     // shallower, comes first).
