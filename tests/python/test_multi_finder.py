@@ -5,11 +5,14 @@ import copy
 import gc
 import pickle
 import re
+import sys
 import threading
+import tracemalloc
 
 import pytest
 import qarvo
 from conftest import EMULATED, buffer_request_error, error_of, expect_error
+from test_ownership import assert_no_reference_leak
 
 hypothesis = pytest.importorskip("hypothesis")
 from hypothesis import HealthCheck, given, settings  # noqa: E402
@@ -299,3 +302,54 @@ def test_one_finder_serves_many_threads():
     for thread in threads:
         thread.join()
     assert results == [True] * 20
+
+
+LEAK_CASES = {
+    "build and every method": lambda: (
+        [
+            getattr(qarvo.MultiFinder([b"ab", b"", 99]), name)(bytearray(b"xabcab"), 1)
+            for name in ("find", "count", "find_all")
+        ]
+        + list(qarvo.MultiFinder([b"ab"], ignore_case=True).finditer(b"xABab"))
+    ),
+    "finditer dropped half-way": lambda: next(qarvo.MultiFinder([b"a"]).finditer(b"aaa")),
+    "pickle": lambda: pickle.loads(pickle.dumps(qarvo.MultiFinder([b"a"], ignore_case=True))),
+    "a needle refused": lambda: qarvo.MultiFinder([b"a", "x"]),
+    "no needles": lambda: qarvo.MultiFinder(iter([])),
+    "a bound refused": lambda: qarvo.MultiFinder([b"a"]).find_all(bytearray(b"a"), 1.5),
+    "a haystack refused": lambda: qarvo.MultiFinder([b"a"]).count("text"),
+}
+
+
+@pytest.mark.parametrize("name", LEAK_CASES)
+def test_no_reference_or_memory_leak(name):
+    call = LEAK_CASES[name]
+
+    def run(times):
+        for _ in range(times):
+            try:  # noqa: SIM105 - cheaper than contextlib.suppress in this loop
+                call()
+            except (TypeError, ValueError):
+                pass
+
+    gc.freeze()
+    try:
+        run(200)
+        if hasattr(sys, "gettotalrefcount"):
+            assert_no_reference_leak(run)
+        python = []
+        tracemalloc.start()
+        try:
+            run(100)
+            for _ in range(3):
+                gc.collect()
+                before = tracemalloc.get_traced_memory()[0]
+                run(1000)
+                gc.collect()
+                python.append(tracemalloc.get_traced_memory()[0] - before)
+        finally:
+            tracemalloc.stop()
+        # A leak holds at least one 8-byte pointer per call: 8000 bytes per 1000 calls.
+        assert min(python) < 1000, python
+    finally:
+        gc.unfreeze()
