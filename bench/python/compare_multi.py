@@ -1,7 +1,8 @@
 """Many needles at once: qarvo.MultiFinder beside hyperscan, pyahocorasick, ahocorasick-rs,
 re's alternation and qarvo.find once per needle, on text and binary haystacks.
 
-    PYTHONPATH=build/<dir>/bindings python3 bench/python/compare_multi.py [--quick] [--json]
+    PYTHONPATH=build/<dir>/bindings python3 bench/python/compare_multi.py [--quick] [--short]
+        [--json]
 
 Peers (pip install hyperscan pyahocorasick ahocorasick-rs into the interpreter that runs
 this) are skipped when missing. Each contender returns every match of the set in the
@@ -218,12 +219,13 @@ def geo_mean(values):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--quick", action="store_true", help="fewer sizes, shorter samples")
+    parser.add_argument("--quick", action="store_true", help="haystacks up to 1 MiB only")
+    parser.add_argument("--short", action="store_true", help="shorter samples")
     parser.add_argument("--json", action="store_true", help="print the rows as JSON")
     args = parser.parse_args()
     import qarvo
 
-    budget = QUICK if args.quick else FULL
+    budget = QUICK if args.short else FULL
     sizes = QUICK_SIZES if args.quick else SIZES
     text = corpus.english(max(sizes))
     rows = []
