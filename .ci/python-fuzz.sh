@@ -68,6 +68,23 @@ else
   fail "the fuzzer found a search input that fails (log: $searches_log)"
 fi
 
+# MultiFinder against a plain model of re's alternation: a shorter run of
+# its own harness, from an empty corpus.
+multi_corpus="$build/corpus-multi"
+rm -rf "$multi_corpus"
+mkdir -p "$multi_corpus"
+multi_log="$build/fuzz-multi.log"
+echo "== fuzzing MultiFinder for $((seconds / 4))s"
+if (cd "$build" && "${fuzz_env[@]}" "$venv/bin/python" "$root/tests/fuzz/python/fuzz_multi.py" \
+  -max_total_time=$((seconds / 4)) -max_len=256 -timeout=20 -rss_limit_mb=3000 \
+  "$multi_corpus" >"$multi_log" 2>&1); then
+  pass
+  echo "python-fuzz: MultiFinder $(grep -oE 'Done [0-9]+ runs' "$multi_log" | tail -n 1), no finding"
+else
+  grep -v '^#' "$multi_log" | tail -n 60
+  fail "the fuzzer found a MultiFinder input that fails (log: $multi_log)"
+fi
+
 echo "== fuzzing for ${seconds}s under ASan+UBSan"
 cd "$build" || exit 1
 if "${fuzz_env[@]}" "$venv/bin/python" "$harness" -max_total_time="$seconds" -max_len=512 \

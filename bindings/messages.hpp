@@ -92,6 +92,37 @@ constexpr const char* kFinderReduceDoc = "Pickle support: the needle rebuilds th
 constexpr const char* kFinderNeedleDoc = "The needle, as bytes.";
 constexpr const char* kFinderIgnoreCaseDoc = "Whether ASCII letters match either case.";
 
+// ---- MultiFinder (multi_finder.cpp)
+// "needles must be an iterable of needles, not 'bytes'"
+constexpr const char* kNeedlesNotIterable = "needles must be an iterable of needles, not '";
+constexpr const char* kNoNeedles = "MultiFinder() needs at least one needle";
+constexpr const char* kNeedlesTooLong =
+    "MultiFinder() takes needles of fewer than 2**30 bytes in all";
+constexpr const char* kMultiFinderDoc =
+    "MultiFinder(needles, *, ignore_case=False)\n--\n\nA set of needles prepared once, searched "
+    "for in one pass. `needles` is an iterable of what search_n accepts as a needle (bytes-like "
+    "objects, sequences of ints, or one int for one byte), at least one; duplicates and empty "
+    "needles are allowed. A match is the leftmost one, and among the needles that occur there the "
+    "first listed, as Python's re matches the alternation of the needles in their order; "
+    "`ignore_case` folds ASCII letters only, as bytes.lower() does. Matches are (offset, index) "
+    "pairs: where the match starts in the haystack and which needle it is.";
+constexpr const char* kMultiFindDoc =
+    "find($self, haystack, start=None, end=None)\n--\n\nReturn the first match in "
+    "`haystack[start:end]` as (offset, index), or None.";
+constexpr const char* kMultiCountDoc =
+    "count($self, haystack, start=None, end=None)\n--\n\nReturn the number of matches in "
+    "`haystack[start:end]`; each search goes on after the end of the previous match.";
+constexpr const char* kMultiFinditerDoc =
+    "finditer($self, haystack, start=None, end=None)\n--\n\nReturn an iterator over the "
+    "matches that `count` counts, as (offset, index) pairs, left to right.";
+constexpr const char* kMultiFindAllDoc =
+    "find_all($self, haystack, start=None, end=None)\n--\n\nReturn the matches that `count` "
+    "counts as a list of (offset, index) pairs, left to right.";
+constexpr const char* kMultiReduceDoc =
+    "Pickle support: the needles and ignore_case rebuild the MultiFinder.";
+constexpr const char* kMultiNeedlesDoc = "The needles, as a tuple of bytes.";
+constexpr const char* kMultiIgnoreCaseDoc = "Whether ASCII letters match either case.";
+
 // ---- import (module.cpp)
 constexpr const char* kSubinterpreterRefusal =
     "qarvo modules do not yet support subinterpreters, see "

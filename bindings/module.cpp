@@ -19,6 +19,7 @@
 #include "finder.hpp"
 #include "interned.hpp"
 #include "messages.hpp"
+#include "multi_finder.hpp"
 #include "qarvo/backend.hpp"
 #include "searches.hpp"
 
@@ -156,6 +157,17 @@ Status populate_module(PyObject* module) {
         if (Status added = add_function(module, &record); !added) {
             return added;
         }
+    }
+    Result<PyObject*> multi_finder = multi_finder_type();
+    if (!multi_finder) {
+        return std::move(multi_finder).error();
+    }
+    OwnedRef multi_finder_name = OwnedRef::steal(PyUnicode_FromString("MultiFinder"));
+    if (!multi_finder_name) {
+        api_call_failed();
+    }
+    if (Status added = add_member(module, multi_finder_name.get(), multi_finder.value()); !added) {
+        return added;
     }
     return success();
 }

@@ -32,8 +32,9 @@ enum class SearchPath : unsigned {
 // What the searches since the last reset did. Plain, not atomic: the tests
 // that read it search on one thread.
 struct SearchProbe {
-    std::size_t compared = 0;  // bytes compared in full, and by Two-Way
-    unsigned paths = 0;        // 1 << SearchPath, for each path taken
+    std::size_t compared = 0;     // bytes compared in full, and by Two-Way
+    unsigned paths = 0;           // 1 << SearchPath, for each path taken
+    std::size_t multi_steps = 0;  // MultiScan: automaton steps and bytes the prefilter passed
 
     bool took(SearchPath path) const noexcept {
         return (paths >> static_cast<unsigned>(path) & 1u) != 0;
@@ -45,8 +46,10 @@ extern SearchProbe g_search_probe;  // probe.cpp
 #define QARVO_PROBE_PATH(path)                \
     (::qarvo::detail::g_search_probe.paths |= \
      1u << static_cast<unsigned>(::qarvo::detail::SearchPath::path))
+#define QARVO_PROBE_MULTI_STEPS(steps) (::qarvo::detail::g_search_probe.multi_steps += (steps))
 #else
 #define QARVO_PROBE_COMPARED(bytes) static_cast<void>(0)
+#define QARVO_PROBE_MULTI_STEPS(steps) static_cast<void>(0)
 #define QARVO_PROBE_PATH(path) static_cast<void>(0)
 #endif
 

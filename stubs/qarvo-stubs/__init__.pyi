@@ -1,6 +1,6 @@
 """Type information for qarvo, a native extension module."""
 
-from collections.abc import Iterator, Sequence
+from collections.abc import Iterable, Iterator, Sequence
 from typing import Final, SupportsIndex, final, overload
 
 from typing_extensions import Buffer
@@ -21,6 +21,7 @@ __all__ = [
     "rfind_any",
     "find_not_any",
     "rfind_not_any",
+    "MultiFinder",
 ]
 
 __version__: Final[str]
@@ -179,3 +180,40 @@ def rfind_not_any(
     end: SupportsIndex | None = None,
 ) -> int | None:
     """The highest offset in `haystack[start:end]` whose byte is not in `byteset`."""
+
+@final
+class MultiFinder:
+    """A set of needles prepared once, searched for in one pass.
+
+    A match is the leftmost one, and among the needles that occur there the first listed, as
+    Python's re matches the escaped alternation of the needles; matches are (offset, index).
+    """
+
+    def __new__(
+        cls,
+        needles: Iterable[Buffer | SupportsIndex | Sequence[SupportsIndex]],
+        *,
+        ignore_case: object = False,
+    ) -> MultiFinder: ...
+    @property
+    def needles(self) -> tuple[bytes, ...]:
+        """The needles, as a tuple of bytes."""
+    @property
+    def ignore_case(self) -> bool:
+        """Whether ASCII letters match either case."""
+    def find(
+        self, haystack: Buffer, start: SupportsIndex | None = None, end: SupportsIndex | None = None
+    ) -> tuple[int, int] | None:
+        """The first match in `haystack[start:end]` as (offset, index), or None."""
+    def count(
+        self, haystack: Buffer, start: SupportsIndex | None = None, end: SupportsIndex | None = None
+    ) -> int:
+        """The number of matches; each search goes on after the end of the previous match."""
+    def finditer(
+        self, haystack: Buffer, start: SupportsIndex | None = None, end: SupportsIndex | None = None
+    ) -> Iterator[tuple[int, int]]:
+        """The matches that `count` counts, as (offset, index) pairs, left to right."""
+    def find_all(
+        self, haystack: Buffer, start: SupportsIndex | None = None, end: SupportsIndex | None = None
+    ) -> list[tuple[int, int]]:
+        """The matches that `count` counts, as a list of (offset, index) pairs."""

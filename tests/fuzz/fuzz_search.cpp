@@ -6,7 +6,7 @@
 // the naive scan from the end) and count_one (against a naive count); a
 // needle of 2 to 16 bytes also with find_starts and count_starts; and the
 // case-insensitive find_folded and rfind_folded (against the naive scans of
-// both lowered).
+// both lowered); and MultiScan on needles cut from the needle.
 //
 // Input layout: byte 0 is the needle length (modulo what is left), then the
 // needle, then the haystack. Both are copied into heap blocks of exactly
@@ -32,6 +32,7 @@
 
 #include "naive.hpp"
 #include "qarvo/backend.hpp"
+#include "qarvo/multi.hpp"
 #include "qarvo/search.hpp"
 #include "variants.hpp"
 
@@ -238,6 +239,60 @@ void check_folded(const ExactCopy& haystack, const ExactCopy& needle) {
     }
 }
 
+// MultiScan on the needle cut into up to four needles (cut where its
+// bytes are below 4, so empty needles, duplicates and shared prefixes come
+// often), with every table's byte-set search as its prefilter, against
+// re's alternation done plainly: at each offset the first needle listed
+// that occurs there; after an empty match the same offset again, wanting
+// a non-empty one.
+void check_multi(const ExactCopy& haystack, const ExactCopy& needle) {
+    std::vector<ByteRange> needles;
+    std::size_t begin = 0;
+    for (std::size_t k = 0; k <= needle.size && needles.size() < 4; ++k) {
+        if (k == needle.size || needle.storage[k] < 4) {
+            needles.push_back(ByteRange{needle.storage.get() + begin, k - begin});
+            begin = k + 1;
+        }
+    }
+    const std::span<const std::uint8_t> h = haystack.span();
+    std::vector<std::uint64_t> expected;
+    std::vector<std::uint32_t> expected_index;
+    bool must_advance = false;
+    for (std::size_t p = 0; p <= h.size();) {
+        bool matched = false;
+        for (std::size_t i = 0; i < needles.size() && !matched; ++i) {
+            const ByteRange n = needles[i];
+            if ((must_advance && n.size == 0) || n.size > h.size() - p ||
+                (n.size != 0 && std::memcmp(h.data() + p, n.data, n.size) != 0)) {
+                continue;
+            }
+            expected.push_back(p);
+            expected_index.push_back(static_cast<std::uint32_t>(i));
+            must_advance = n.size == 0;
+            p += n.size;
+            matched = true;
+        }
+        if (!matched) {
+            must_advance = false;
+            ++p;
+        }
+    }
+    const std::size_t bytes = qarvo::multi_bytes_needed(needles);
+    const auto memory = std::make_unique<std::max_align_t[]>(bytes / sizeof(std::max_align_t) + 1);
+    const qarvo::MultiAutomaton* automaton =
+        qarvo::multi_build(memory.get(), bytes, needles, false);
+    check(automaton != nullptr);
+    std::vector<std::uint64_t> offsets(expected.size() + 1);
+    std::vector<std::uint32_t> indices(expected.size() + 1);
+    for (const qarvo::SearchRoutines* r : routine_tables()) {
+        qarvo::MultiScan scan(*automaton, haystack.range(), r->find_any);
+        const std::size_t got = scan.next_batch(offsets, indices);
+        check(got == expected.size() && scan.done());
+        check(std::equal(expected.begin(), expected.end(), offsets.begin()));
+        check(std::equal(expected_index.begin(), expected_index.end(), indices.begin()));
+    }
+}
+
 // Every routine of every table on the haystack and needle, against the naive
 // scan.
 void check_all(const ExactCopy& haystack, const ExactCopy& needle) {
@@ -287,6 +342,7 @@ void check_all(const ExactCopy& haystack, const ExactCopy& needle) {
     check_sets(haystack, needle);
     check_starts(haystack, needle);
     check_folded(haystack, needle);
+    check_multi(haystack, needle);
 }
 #else
 // The lengths a stretched haystack takes: just past the sizes at which the

@@ -1,7 +1,9 @@
-"""The examples do what they say: grep_fixed.py prints what grep -F prints."""
+"""The examples do what they say: grep_fixed.py prints what grep -F prints, count_levels.py
+counts what re finds."""
 
 import importlib.util
 import pathlib
+import re
 import shutil
 import subprocess
 
@@ -48,3 +50,25 @@ def test_grep_fixed_prints_what_grep_prints(tmp_path, capsysbinary, flags, liter
     got = capsysbinary.readouterr()
     assert got.err == b""
     assert (status, got.out) == (want.returncode, want.stdout)
+
+
+count_levels = load_example("count_levels")
+
+
+@pytest.mark.parametrize("ignore_case", [False, True])
+def test_count_levels_counts_what_re_finds(tmp_path, capsys, ignore_case):
+    log = b"\n".join(LINES * 2 + [b"INFO start", b"WARNING: info DEBUGGING", b"warning"])
+    path = tmp_path / "app.log"
+    path.write_bytes(log)
+    levels = ["ERR", "ERROR", "INFO", "WARNING", "DEBUG"]
+    pattern = re.compile("|".join(levels).encode(), re.IGNORECASE if ignore_case else 0)
+    want = dict.fromkeys(levels, 0)
+    for match in pattern.finditer(log):
+        want[match.group().upper().decode()] += 1
+    assert count_levels.count_levels(log, levels, ignore_case) == want
+    flags = ["-i"] if ignore_case else []
+    assert count_levels.main([*flags, str(path), *levels]) == 0
+    printed = [line.split() for line in capsys.readouterr().out.splitlines()]
+    assert printed == [[level, str(count)] for level, count in want.items()]
+    # ERR is listed before ERROR, so every ERROR counts as ERR.
+    assert want["ERROR"] == 0 and want["ERR"] > 0

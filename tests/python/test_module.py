@@ -28,6 +28,7 @@ EXPORTED = [
     "rfind_any",
     "find_not_any",
     "rfind_not_any",
+    "MultiFinder",
 ]
 FUNCTIONS = EXPORTED[:4]
 SEARCHES = {
@@ -142,6 +143,16 @@ def test_finder_type_metadata():
             .replace(", ignore_case=False)", ")")
         )
         assert str(inspect.signature(method)) == want
+
+
+def test_multi_finder_type_metadata():
+    assert qarvo.MultiFinder.__module__ == "qarvo"
+    assert qarvo.MultiFinder.__qualname__ == "MultiFinder"
+    assert qarvo.MultiFinder.__doc__.startswith("A set of needles prepared once")
+    for name in ("find", "count", "finditer", "find_all"):
+        method = getattr(qarvo.MultiFinder, name)
+        assert str(inspect.signature(method)) == "(self, /, haystack, start=None, end=None)"
+        assert method.__doc__.startswith("Return ")
 
 
 def test_reimport_returns_the_same_module_with_changes_kept():

@@ -68,6 +68,10 @@ def runs_beside(call, attempts=50):
         lambda h: qarvo.rfind(h, b"NEEDLE", ignore_case=True),
         lambda h: qarvo.count(h, b"Needle", ignore_case=True),
         lambda h: qarvo.Finder(b"nEEDLE", ignore_case=True).find(h),
+        lambda h: qarvo.MultiFinder([b"needle", b"\x01x"]).count(h),
+        lambda h: qarvo.MultiFinder([b"needle", b"pin"]).find(h),
+        lambda h: qarvo.MultiFinder([b"needle", b"pin"]).find_all(h),
+        lambda h: list(qarvo.MultiFinder([b"needle", b"pin"]).finditer(h)),
     ],
     ids=[
         "find",
@@ -81,6 +85,10 @@ def runs_beside(call, attempts=50):
         "rfind ignoring case",
         "count ignoring case",
         "Finder.find ignoring case",
+        "MultiFinder.count",
+        "MultiFinder.find",
+        "MultiFinder.find_all",
+        "MultiFinder.finditer",
     ],
 )
 def test_long_searches_give_the_lock_up_and_short_ones_keep_it(search, no_forced_switches):

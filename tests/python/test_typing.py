@@ -9,6 +9,30 @@ import pytest
 
 pytest.importorskip("mypy")
 
+SNIPPETS = {}  # file name: source, filled below
+
+
+@pytest.fixture(scope="module")
+def mypy_output(tmp_path_factory):
+    """mypy's report on every snippet, from one run (each start costs seconds)."""
+    directory = tmp_path_factory.mktemp("typing")
+    for name, source in SNIPPETS.items():
+        (directory / name).write_text(source)
+    result = subprocess.run(
+        [sys.executable, "-m", "mypy", "--no-incremental", "--cache-dir", str(directory / "c")]
+        + [str(directory / name) for name in SNIPPETS],
+        capture_output=True,
+        text=True,
+        check=False,
+    )
+    return result.stdout
+
+
+def report_on(output, name):
+    """The lines of mypy's report about the snippet `name`."""
+    return "\n".join(line for line in output.splitlines() if line.split(":")[0].endswith(name))
+
+
 SNIPPET = textwrap.dedent(
     """
     import qarvo
@@ -21,24 +45,11 @@ SNIPPET = textwrap.dedent(
 )
 
 
-def test_mypy_sees_the_stubs(tmp_path):
-    source = tmp_path / "use_qarvo.py"
-    source.write_text(SNIPPET)
-    result = subprocess.run(
-        [
-            sys.executable,
-            "-m",
-            "mypy",
-            "--no-incremental",
-            "--cache-dir",
-            str(tmp_path / "cache"),
-            str(source),
-        ],
-        capture_output=True,
-        text=True,
-        check=False,
-    )
-    output = result.stdout
+SNIPPETS["use_qarvo.py"] = SNIPPET
+
+
+def test_mypy_sees_the_stubs(mypy_output):
+    output = report_on(mypy_output, "use_qarvo.py")
     optional_int = re.findall(
         r'Revealed type is "(?:(?:builtins\.)?int \| None|Union\[builtins\.int, None\])"',
         output,
@@ -68,24 +79,12 @@ NEW_SNIPPET = textwrap.dedent(
 )
 
 
-def test_mypy_sees_the_new_searches(tmp_path):
-    source = tmp_path / "use_new.py"
-    source.write_text(NEW_SNIPPET)
-    result = subprocess.run(
-        [
-            sys.executable,
-            "-m",
-            "mypy",
-            "--no-incremental",
-            "--cache-dir",
-            str(tmp_path / "c"),
-            str(source),
-        ],
-        capture_output=True,
-        text=True,
-        check=False,
-    )
-    revealed = re.findall(r'Revealed type is "([^"]+)"', result.stdout)
+SNIPPETS["use_new.py"] = NEW_SNIPPET
+
+
+def test_mypy_sees_the_new_searches(mypy_output):
+    output = report_on(mypy_output, "use_new.py")
+    revealed = re.findall(r'Revealed type is "([^"]+)"', output)
     revealed = [
         r.replace("builtins.", "").replace("Union[int, None]", "int | None") for r in revealed
     ]
@@ -99,7 +98,41 @@ def test_mypy_sees_the_new_searches(tmp_path):
         "int | None",
         "int",
         "bool",
-    ], result.stdout
-    assert 'Argument 3 to "find" has incompatible type "str"' in result.stdout, result.stdout
+    ], output
+    assert 'Argument 3 to "find" has incompatible type "str"' in output, output
     # ignore_case is keyword-only.
-    assert 'Too many positional arguments for "Finder"' in result.stdout, result.stdout
+    assert 'Too many positional arguments for "Finder"' in output, output
+
+
+MULTI_SNIPPET = textwrap.dedent(
+    """
+    import qarvo
+    finder = qarvo.MultiFinder([b"a", [98], 99], ignore_case=True)
+    reveal_type(finder.find(b"abc", 1))
+    reveal_type(finder.count(b"abc"))
+    reveal_type(finder.find_all(b"abc"))
+    reveal_type(next(finder.finditer(b"abc")))
+    reveal_type(finder.needles)
+    finder.find(b"abc", "1")
+    """
+)
+
+
+SNIPPETS["use_multi.py"] = MULTI_SNIPPET
+
+
+def test_mypy_sees_multi_finder(mypy_output):
+    output = report_on(mypy_output, "use_multi.py")
+    revealed = re.findall(r'Revealed type is "([^"]+)"', output)
+    revealed = [
+        r.replace("builtins.", "").replace("Union[tuple[int, int], None]", "tuple[int, int] | None")
+        for r in revealed
+    ]
+    assert revealed == [
+        "tuple[int, int] | None",
+        "int",
+        "list[tuple[int, int]]",
+        "tuple[int, int]",
+        "tuple[bytes, ...]",
+    ], output
+    assert 'Argument 2 to "find" of "MultiFinder" has incompatible type "str"' in output, output

@@ -1,0 +1,280 @@
+"""Many needles at once: qarvo.MultiFinder beside hyperscan, pyahocorasick, ahocorasick-rs,
+re's alternation and qarvo.find once per needle, on text and binary haystacks.
+
+    PYTHONPATH=build/<dir>/bindings python3 bench/python/compare_multi.py [--quick] [--short]
+        [--json]
+
+Peers (pip install hyperscan pyahocorasick ahocorasick-rs into the interpreter that runs
+this) are skipped when missing. Each contender returns every match of the set in the
+haystack. Matches follow re's rule (leftmost, then the needle listed first, then on after
+the match) for qarvo, re, ahocorasick-rs (MatchKind.LeftmostFirst) and qarvo.find per needle
+(each needle's own non-overlapping matches, merged), and these answers are checked against
+qarvo's before timing; hyperscan (HS_FLAG_SOM_LEFTMOST) and pyahocorasick (iter) report every
+occurrence of every needle, overlapping ones included, which is at least as many, so their
+answer is only checked to be a superset. A ratio is the best peer's time over qarvo's (above
+1: qarvo faster), contenders sampled in turns in one process (timing.py).
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import math
+import random
+import re
+import sys
+import time
+
+import corpus
+from environment import describe
+from timing import FULL, QUICK, Timed, time_side_by_side
+from workloads import KIB, MIB
+
+try:
+    import hyperscan
+except ImportError:
+    hyperscan = None
+try:
+    import ahocorasick
+except ImportError:
+    ahocorasick = None
+try:
+    import ahocorasick_rs
+except ImportError:
+    ahocorasick_rs = None
+
+SET_SIZES = (2, 8, 64, 500, 5000)
+SIZES = (KIB, 64 * KIB, MIB, 64 * MIB)
+QUICK_SIZES = (KIB, 64 * KIB, MIB)
+
+
+def text_needles(count: int, seed: int = 7) -> list[bytes]:
+    """Words of the corpus's vocabulary, then two-word phrases once the words run out."""
+    rng = random.Random(seed)
+    words = list(dict.fromkeys(w.encode() for w in corpus.VOCABULARY))
+    rng.shuffle(words)
+    if count <= len(words):
+        return words[:count]
+    phrases = {a + b" " + b for a in words for b in words[:40]}
+    return words + rng.sample(sorted(phrases), count - len(words))
+
+
+def binary_needles(count: int, seed: int = 11) -> list[bytes]:
+    rng = random.Random(seed)
+    return [bytes(rng.randrange(256) for _ in range(rng.randrange(4, 9))) for _ in range(count)]
+
+
+def binary_haystack(size: int, needles: list[bytes]) -> bytes:
+    """Random bytes with a needle of the set planted every 4 KiB."""
+    data = bytearray(corpus.random_bytes(size))
+    for k, at in enumerate(range(1000, size - 16, 4096)):
+        needle = needles[k % len(needles)]
+        data[at : at + len(needle)] = needle
+    return bytes(data)
+
+
+def hyperscan_matches(needles: list[bytes]):
+    database = hyperscan.Database(mode=hyperscan.HS_MODE_BLOCK)
+    expressions = [b"".join(b"\\x%02x" % b for b in n) for n in needles]
+    database.compile(
+        expressions=expressions,
+        ids=list(range(len(needles))),
+        flags=[hyperscan.HS_FLAG_SOM_LEFTMOST] * len(needles),
+    )
+    scratch = hyperscan.Scratch(database)
+
+    def matches(haystack):
+        found = []
+        append = found.append
+
+        def on_match(index, start, _end, _flags, _context):
+            append((start, index))
+
+        database.scan(haystack, match_event_handler=on_match, scratch=scratch)
+        return found
+
+    return matches
+
+
+def pyahocorasick_matches(needles: list[bytes]):
+    automaton = ahocorasick.Automaton()
+    for index, needle in enumerate(needles):
+        key = needle.decode("latin-1") if ahocorasick.unicode else needle
+        if key not in automaton:
+            automaton.add_word(key, (index, len(needle)))
+    automaton.make_automaton()
+
+    def matches(haystack):
+        return [(end - length + 1, index) for end, (index, length) in automaton.iter(haystack)]
+
+    return matches
+
+
+def re_matches(needles: list[bytes]):
+    pattern = re.compile(b"|".join(b"(" + re.escape(n) + b")" for n in needles))
+
+    def matches(haystack):
+        return [(m.start(), m.lastindex - 1) for m in pattern.finditer(haystack)]
+
+    return matches
+
+
+def per_needle_matches(qarvo, needles: list[bytes]):
+    """qarvo.find_all once per needle, the results merged by re's rule."""
+    finders = [qarvo.Finder(n) for n in needles]
+
+    def matches(haystack):
+        starts = {}
+        for index, finder in enumerate(finders):
+            for offset in finder.find_all(haystack):
+                starts.setdefault(offset, index)
+        out, next_free = [], 0
+        for offset in sorted(starts):
+            if offset >= next_free:
+                index = starts[offset]
+                out.append((offset, index))
+                next_free = offset + len(needles[index])
+        return out
+
+    return matches
+
+
+def contenders(qarvo, needles: list[bytes], haystack: bytes, size: int):
+    """name -> (call, argument, how its answer is checked: 'exact' or 'superset')."""
+    finder = qarvo.MultiFinder(needles)
+    found = {"qarvo": (finder.find_all, haystack, "exact")}
+    if hyperscan is not None:
+        found["hyperscan"] = (hyperscan_matches(needles), haystack, "superset")
+    if ahocorasick is not None:
+        argument = haystack.decode("latin-1") if ahocorasick.unicode else haystack
+        found["pyahocorasick"] = (pyahocorasick_matches(needles), argument, "superset")
+    if ahocorasick_rs is not None:
+        rs = ahocorasick_rs.BytesAhoCorasick(
+            needles, matchkind=ahocorasick_rs.MatchKind.LeftmostFirst
+        )
+        found["ahocorasick-rs"] = (
+            lambda h: [(start, index) for index, start, _ in rs.find_matches_as_indexes(h)],
+            haystack,
+            "exact",
+        )
+    # re and one search per needle grow with the set: left out where a call would take
+    # minutes.
+    if len(needles) * size <= 64 * MIB:
+        found["re"] = (re_matches(needles), haystack, "exact")
+    if len(needles) <= 64:
+        found["qarvo.find per needle"] = (per_needle_matches(qarvo, needles), haystack, "exact")
+    return found
+
+
+def measure(qarvo, data_name, needles, haystack, budget):
+    want = qarvo.MultiFinder(needles).find_all(haystack)
+    timed = {}
+    for name, (call, argument, check) in contenders(
+        qarvo, needles, haystack, len(haystack)
+    ).items():
+        start = time.perf_counter_ns()
+        got = call(argument)
+        elapsed = time.perf_counter_ns() - start
+        if check == "exact":
+            assert got == want, (name, data_name, len(needles), len(haystack))
+        else:
+            assert set(want) <= set(got), (name, data_name, len(needles), len(haystack))
+        timed[name] = Timed(call, (argument,), elapsed)
+    times = time_side_by_side(timed, budget)
+    return {"matches": len(want), "times": times}
+
+
+def prepare_times(qarvo, budget):
+    """The cost of preparing a set, qarvo's build beside the peers' compilers."""
+    rows = []
+    for data_name, make in (("text", text_needles), ("binary", binary_needles)):
+        for count in (64, 5000):
+            needles = make(count)
+            timed = {"qarvo": Timed(qarvo.MultiFinder, (needles,), 0)}
+            if hyperscan is not None:
+                timed["hyperscan"] = Timed(hyperscan_matches, (needles,), 0)
+            if ahocorasick is not None:
+                timed["pyahocorasick"] = Timed(pyahocorasick_matches, (needles,), 0)
+            if ahocorasick_rs is not None:
+                timed["ahocorasick-rs"] = Timed(
+                    lambda n: ahocorasick_rs.BytesAhoCorasick(
+                        n, matchkind=ahocorasick_rs.MatchKind.LeftmostFirst
+                    ),
+                    (needles,),
+                    0,
+                )
+            for name, t in timed.items():
+                start = time.perf_counter_ns()
+                t.call(*t.args)
+                timed[name] = Timed(t.call, t.args, time.perf_counter_ns() - start)
+            rows.append(
+                {"data": data_name, "needles": count, "times": time_side_by_side(timed, budget)}
+            )
+    return rows
+
+
+def geo_mean(values):
+    return math.exp(sum(math.log(v) for v in values) / len(values)) if values else float("nan")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help="haystacks up to 1 MiB only")
+    parser.add_argument("--short", action="store_true", help="shorter samples")
+    parser.add_argument("--json", action="store_true", help="print the rows as JSON")
+    args = parser.parse_args()
+    import qarvo
+
+    budget = QUICK if args.short else FULL
+    sizes = QUICK_SIZES if args.quick else SIZES
+    text = corpus.english(max(sizes))
+    rows = []
+    for data_name in ("text", "binary"):
+        for count in SET_SIZES:
+            needles = text_needles(count) if data_name == "text" else binary_needles(count)
+            binary = binary_haystack(max(sizes), needles) if data_name == "binary" else None
+            for size in sizes:
+                haystack = (text if binary is None else binary)[:size]
+                row = measure(qarvo, data_name, needles, haystack, budget)
+                row.update(data=data_name, needles=count, size=size)
+                rows.append(row)
+                peers = {k: v for k, v in row["times"].items() if k != "qarvo"}
+                best = min(peers, key=peers.get) if peers else None
+                ratio = peers[best] / row["times"]["qarvo"] if best else float("nan")
+                print(
+                    f"{data_name:6} {count:5} needles {size:>9} B  {row['matches']:>8} matches  "
+                    f"qarvo {size / row['times']['qarvo']:.3f} GB/s  best peer {best} "
+                    f"{ratio:.2f}x",
+                    file=sys.stderr,
+                )
+    prepared = prepare_times(qarvo, budget)
+    if args.json:
+        print(json.dumps({"environment": describe(qarvo), "rows": rows, "prepare": prepared}))
+        return
+    print("| data | needles | haystack | matches | qarvo GB/s | best peer | its GB/s | ratio |")
+    print("|---|---|---|---|---|---|---|---|")
+    small, large = [], []
+    for row in rows:
+        t = row["times"]
+        peers = {k: v for k, v in t.items() if k != "qarvo"}
+        best = min(peers, key=peers.get)
+        ratio = peers[best] / t["qarvo"]
+        (small if row["needles"] <= 64 else large).append(ratio)
+        print(
+            f"| {row['data']} | {row['needles']} | {row['size']} | {row['matches']} | "
+            f"{row['size'] / t['qarvo']:.3f} | {best} | {row['size'] / peers[best]:.3f} | "
+            f"{ratio:.2f}x |"
+        )
+    print(f"\nGeometric mean of the ratios, sets of 2 to 64 needles: {geo_mean(small):.2f}x")
+    print(f"Geometric mean of the ratios, sets of 500 and 5,000 needles: {geo_mean(large):.2f}x")
+    print("\nPreparing a set, ms:\n")
+    names = list(prepared[0]["times"])
+    print("| data | needles | " + " | ".join(names) + " |")
+    print("|---|---|" + "---|" * len(names))
+    for row in prepared:
+        cells = " | ".join(f"{row['times'][n] / 1e6:.2f}" for n in names)
+        print(f"| {row['data']} | {row['needles']} | {cells} |")
+
+
+if __name__ == "__main__":
+    main()

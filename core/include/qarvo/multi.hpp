@@ -1,0 +1,155 @@
+// Many needles in one pass: a set of needles prepared once into an
+// automaton, then searched for in any number of haystacks.
+//
+// Matches follow a regular expression engine's leftmost-first rule for the
+// alternation of the needles in their given order: the match that starts
+// leftmost, and among the needles that start there the one listed first.
+// A scan goes on after the end of each match; an empty needle matches at
+// every offset (see MultiScan for how it interleaves with the others).
+//
+// Like the rest of the core, nothing here allocates, throws or includes
+// Python: the caller asks how many bytes a set needs (multi_bytes_needed),
+// provides that memory, and the automaton is built into it (multi_build).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "qarvo/search.hpp"
+
+namespace qarvo {
+
+// The prepared set, living inside the memory given to multi_build. It is
+// immutable once built: any number of threads may search with it at once.
+struct MultiAutomaton {
+    static constexpr std::uint32_t kNone = ~std::uint32_t{0};
+    // Set in a dense transition when the target state has an output or is
+    // sparse: the search loop leaves its fast path only on this bit.
+    static constexpr std::uint32_t kSpecial = std::uint32_t{1} << 31;
+
+    std::uint32_t needle_count = 0;
+    std::uint32_t first_empty = kNone;  // the first empty needle's index
+    std::uint32_t state_count = 0;      // trie states, the root (0) included
+    std::uint32_t dense_count = 0;      // states 0 .. dense_count - 1 have dense rows
+    std::uint32_t stride_shift = 0;     // a dense row holds 1 << stride_shift entries
+    std::uint32_t longest = 0;          // the longest needle's length
+    bool has_prefilter = false;         // few anchor bytes: skip to them from the root
+    std::uint8_t classes[256] = {};     // byte -> class (both cases alike under ignore_case)
+    // Every non-empty needle holds a byte of this set within its first
+    // anchor_reach + 1 bytes (its likely rarest there): a match starts at
+    // most anchor_reach bytes before such a byte.
+    ByteSet anchor_bytes;
+    std::uint32_t anchor_reach = 0;
+
+    // Per state, in breadth-first order (so a state's failure state, being
+    // shallower, comes first).
+    const std::uint32_t* depth = nullptr;
+    const std::uint32_t* fail = nullptr;
+    const std::uint32_t* out_length = nullptr;  // longest needle ending here, 0 if none
+    const std::uint32_t* out_index = nullptr;   // its index
+    const std::uint32_t* edge_begin = nullptr;  // children: edges edge_begin .. edge_end
+    const std::uint32_t* edge_end = nullptr;
+    const std::uint8_t* edge_class = nullptr;  // sorted within a state
+    const std::uint32_t* edge_target = nullptr;
+    // Rows of the dense states: entry c of state s's row is the encoded
+    // state after a byte of class c (encode()).
+    const std::uint32_t* dense = nullptr;
+
+    // A state as the dense rows hold it: a dense state's row offset, or
+    // past every row for a sparse one; kSpecial when it has an output or
+    // is sparse.
+    std::uint32_t encode(std::uint32_t state) const noexcept {
+        const std::uint32_t raw = state < dense_count
+                                      ? state << stride_shift
+                                      : (dense_count << stride_shift) + (state - dense_count);
+        return raw | (out_length[state] != 0 || state >= dense_count ? kSpecial : 0);
+    }
+    std::uint32_t decode(std::uint32_t encoded) const noexcept {
+        const std::uint32_t raw = encoded & ~kSpecial;
+        const std::uint32_t rows = dense_count << stride_shift;
+        return raw < rows ? raw >> stride_shift : raw - rows + dense_count;
+    }
+};
+
+// Bytes of memory multi_build needs for these needles (tables and the
+// scratch space of the build), or 0 when the set is too large to index
+// with 32-bit states (2^30 needle bytes or more).
+std::size_t multi_bytes_needed(std::span<const ByteRange> needles) noexcept;
+
+// Builds the automaton of `needles` (in their order; ignore_case folds
+// ASCII letters as bytes.lower() does) into `memory`, which holds at least
+// multi_bytes_needed(needles) bytes aligned for std::max_align_t, and
+// returns it; nullptr when `size` is too small. The needles are not kept.
+const MultiAutomaton* multi_build(void* memory, std::size_t size,
+                                  std::span<const ByteRange> needles, bool ignore_case) noexcept;
+
+// A match: where it starts, which needle, and that needle's length.
+struct MultiMatch {
+    std::size_t offset = ~std::size_t{0};
+    std::uint32_t index = MultiAutomaton::kNone;
+    std::uint32_t length = 0;
+    bool found() const noexcept { return index != MultiAutomaton::kNone; }
+};
+
+// The byte-set search the prefilter calls: qarvo::find_any, or a given
+// variant's (the tests run every one).
+using FindAnyRoutine = SearchResult (*)(ByteRange, const ByteSet&) noexcept;
+
+// The leftmost-first match of the set's non-empty needles in `haystack`
+// starting at or after `from`. Empty needles are not considered here.
+MultiMatch multi_find(const MultiAutomaton& automaton, ByteRange haystack,
+                      std::size_t from) noexcept;
+
+// Every match in `haystack`, left to right, as Python's re.finditer reports
+// the alternation of the needles: after a match of m bytes at p the scan
+// goes on at p + m. With an empty needle at index e, at each offset p a
+// needle listed before e matching at p wins, else the empty needle matches
+// at p; then, as re retries an offset after an empty match wanting a
+// non-empty one, the first-listed non-empty needle matching at p (if any)
+// is reported too and the scan goes on after it, else at p + 1.
+//
+// Time: every byte passes through the automaton once per search, and a
+// search reads at most the longest needle's length beyond the end of the
+// match it reports (to rule out an earlier-listed needle starting at the
+// same offset), so a scan does O(n + matches * longest) steps; with the
+// prefilter on, the skipped bytes are read once by the byte-set search.
+class MultiScan {
+public:
+    // Precondition: the automaton and the haystack outlive the scan,
+    // unchanged.
+    MultiScan(const MultiAutomaton& automaton, ByteRange haystack,
+              FindAnyRoutine find_any_routine = &find_any) noexcept;
+
+    // Writes up to offsets.size() next matches (offsets.size() ==
+    // indices.size()) and returns how many; fewer only when the scan is done.
+    std::size_t next_batch(std::span<std::uint64_t> offsets,
+                           std::span<std::uint32_t> indices) noexcept;
+
+    // The matches not yet reported, counted; the scan is done afterwards.
+    std::size_t count_rest() noexcept;
+
+    bool done() const noexcept { return next_ > haystack_.size; }
+    // The first offset not yet examined (n + 1 once done).
+    std::size_t position() const noexcept { return next_; }
+
+private:
+    bool advance(MultiMatch& out) noexcept;
+    MultiMatch leftmost_from(std::size_t from) noexcept;
+
+    const MultiAutomaton* automaton_;
+    ByteRange haystack_;
+    FindAnyRoutine find_any_;
+    std::size_t next_ = 0;
+    bool must_advance_ = false;  // an empty match was reported at next_
+    // The last search: from `cached_from_` its answer is `cached_`, which
+    // holds for any start up to its offset (not found: any start after).
+    MultiMatch cached_;
+    std::size_t cached_from_ = ~std::size_t{0};
+    // The prefilter's record: stops at candidates and the bytes it skipped.
+    std::size_t prefilter_stops_ = 0;
+    std::size_t prefilter_skipped_ = 0;
+    bool prefilter_on_ = false;
+};
+
+}  // namespace qarvo

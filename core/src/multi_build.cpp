@@ -1,0 +1,368 @@
+// The build of a MultiAutomaton: a trie of the needles over byte classes,
+// numbered breadth first, with Aho-Corasick failure links, each state's
+// longest output, and dense transition rows for as many of the shallowest
+// states as kDenseEntries allows (the search spends most of its steps
+// near the root); deeper states keep sorted sparse edges and fall back
+// along their failure links.
+//
+// Leftmost-first needs one change to the trie: a needle that an earlier
+// needle is a prefix of (or equal to) is left out, since wherever it starts
+// the earlier one starts too and wins. Every other needle can win.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "byte_rank.hpp"
+#include "qarvo/multi.hpp"
+
+namespace qarvo {
+namespace {
+
+using u32 = std::uint32_t;
+constexpr u32 kNone = MultiAutomaton::kNone;
+
+// Dense row entries at most: beyond, deeper states are sparse. Bounds the
+// memory of a large set and the time to fill the rows (prepare_5000 in
+// bench/python/compare_multi.py times a 5,000-needle build).
+constexpr std::size_t kDenseEntries = std::size_t{1} << 20;
+// The prefilter runs when the needles' anchors are at most this many
+// distinct bytes: a byte-set search is then likely to skip far (a few
+// words in text, anchored on their rarer letters; binary needles).
+constexpr std::size_t kPrefilterBytes = 16;
+// Anchors are chosen among a needle's first bytes: a hit costs the
+// automaton at most this many bytes before it (compare_multi.py, text rows
+// of 2 and 8 needles).
+constexpr std::size_t kAnchorWindow = 4;
+// 2^30 needle bytes at most: states and encoded rows stay below kSpecial.
+constexpr std::size_t kMaxNeedleBytes = std::size_t{1} << 30;
+
+constexpr std::uint8_t fold(std::uint8_t b, bool ignore_case) noexcept {
+    return ignore_case && b >= 'A' && b <= 'Z' ? static_cast<std::uint8_t>(b + 32) : b;
+}
+
+// How the memory is cut: the tables first (they stay), then the build's
+// scratch space.
+struct Layout {
+    std::size_t states = 0;  // at most: every needle byte plus the root
+    std::size_t dense_entries = 0;
+    std::size_t header = 0, depth = 0, fail = 0, out_length = 0, out_index = 0, edge_begin = 0,
+                edge_end = 0, edge_target = 0, dense = 0, edge_class = 0;
+    // scratch
+    std::size_t first_child = 0, next_sibling = 0, node_class = 0, own = 0, node_depth = 0,
+                new_id = 0, old_of = 0, root_children = 0;
+    std::size_t total = 0;
+};
+
+constexpr std::size_t round_up(std::size_t n) noexcept {
+    return (n + 15) & ~std::size_t{15};
+}
+
+// The shift of the smallest power of two holding `classes` entries.
+u32 stride_shift_for(std::size_t classes) noexcept {
+    u32 shift = 0;
+    while ((std::size_t{1} << shift) < classes) {
+        ++shift;
+    }
+    return shift;
+}
+
+// Classes without folding: at least as many as with it, so the bound
+// holds for either.
+std::size_t class_bound(std::span<const ByteRange> needles) noexcept {
+    bool used[256] = {};
+    std::size_t distinct = 0;
+    for (const ByteRange& needle : needles) {
+        for (std::size_t k = 0; k < needle.size; ++k) {
+            if (!used[needle.data[k]]) {
+                used[needle.data[k]] = true;
+                ++distinct;
+            }
+        }
+    }
+    return distinct < 256 ? distinct + 1 : 256;
+}
+
+bool layout_of(std::span<const ByteRange> needles, Layout& layout) noexcept {
+    std::size_t bytes = 0;
+    for (const ByteRange& needle : needles) {
+        if (needle.size >= kMaxNeedleBytes - bytes) {
+            return false;
+        }
+        bytes += needle.size;
+    }
+    if (needles.size() >= kNone) {
+        return false;
+    }
+    const std::size_t states = bytes + 1;
+    const std::size_t stride = std::size_t{1} << stride_shift_for(class_bound(needles));
+    layout.states = states;
+    layout.dense_entries = std::min(states * stride, std::max(kDenseEntries, stride));
+    std::size_t at = round_up(sizeof(MultiAutomaton));
+    const auto take = [&](std::size_t& field, std::size_t size) {
+        field = at;
+        at += round_up(size);
+    };
+    layout.header = 0;
+    take(layout.depth, 4 * states);
+    take(layout.fail, 4 * states);
+    take(layout.out_length, 4 * states);
+    take(layout.out_index, 4 * states);
+    take(layout.edge_begin, 4 * states);
+    take(layout.edge_end, 4 * states);
+    take(layout.edge_target, 4 * states);
+    take(layout.dense, 4 * layout.dense_entries);
+    take(layout.edge_class, states);
+    take(layout.first_child, 4 * states);
+    take(layout.next_sibling, 4 * states);
+    take(layout.node_class, states);
+    take(layout.own, 4 * states);
+    take(layout.node_depth, 4 * states);
+    take(layout.new_id, 4 * states);
+    take(layout.old_of, 4 * states);
+    take(layout.root_children, 4 * 256);
+    layout.total = at;
+    return true;
+}
+
+template <class T>
+T* at_offset(void* memory, std::size_t offset) noexcept {
+    return reinterpret_cast<T*>(static_cast<std::uint8_t*>(memory) + offset);
+}
+
+// The state after `state` reads a byte of class `c`, from the tables
+// built so far: every state shallower than the one being built is done.
+u32 next_state(const MultiAutomaton& a, u32 state, u32 c) noexcept {
+    for (;;) {
+        if (state < a.dense_count) {
+            return a.decode(a.dense[(state << a.stride_shift) + c]);
+        }
+        const std::uint8_t* begin = a.edge_class + a.edge_begin[state];
+        const std::uint8_t* end = a.edge_class + a.edge_end[state];
+        const std::uint8_t* hit = std::lower_bound(begin, end, static_cast<std::uint8_t>(c));
+        if (hit != end && *hit == c) {
+            return a.edge_target[hit - a.edge_class];
+        }
+        state = a.fail[state];
+    }
+}
+
+}  // namespace
+
+std::size_t multi_bytes_needed(std::span<const ByteRange> needles) noexcept {
+    Layout layout;
+    return layout_of(needles, layout) ? layout.total : 0;
+}
+
+const MultiAutomaton* multi_build(void* memory, std::size_t size,
+                                  std::span<const ByteRange> needles, bool ignore_case) noexcept {
+    Layout layout;
+    if (!layout_of(needles, layout) || size < layout.total || memory == nullptr) {
+        return nullptr;
+    }
+    auto* a = new (memory) MultiAutomaton();
+    a->needle_count = static_cast<u32>(needles.size());
+
+    // Byte classes: one per byte the needles use (after folding), one for
+    // every other byte.
+    bool used[256] = {};
+    for (const ByteRange& needle : needles) {
+        for (std::size_t k = 0; k < needle.size; ++k) {
+            used[fold(needle.data[k], ignore_case)] = true;
+        }
+    }
+    std::size_t distinct = 0;
+    for (const bool u : used) {
+        distinct += u ? 1 : 0;
+    }
+    const bool has_other = distinct < 256;
+    u32 next_class = has_other ? 1 : 0;
+    for (std::size_t b = 0; b < 256; ++b) {
+        if (used[b]) {
+            a->classes[b] = static_cast<std::uint8_t>(next_class++);
+        }
+    }
+    if (ignore_case) {
+        for (std::size_t b = 'A'; b <= 'Z'; ++b) {
+            a->classes[b] = a->classes[b + 32];
+        }
+    }
+    const std::size_t class_count = next_class;
+    a->stride_shift = stride_shift_for(class_count);
+
+    // The trie, numbered as built. Siblings are listed from first_child.
+    u32* first_child = at_offset<u32>(memory, layout.first_child);
+    u32* next_sibling = at_offset<u32>(memory, layout.next_sibling);
+    auto* node_class = at_offset<std::uint8_t>(memory, layout.node_class);
+    u32* own = at_offset<u32>(memory, layout.own);
+    u32* node_depth = at_offset<u32>(memory, layout.node_depth);
+    u32* root_children = at_offset<u32>(memory, layout.root_children);
+    std::fill_n(root_children, 256, kNone);
+    u32 nodes = 1;
+    first_child[0] = kNone;
+    own[0] = kNone;
+    node_depth[0] = 0;
+    for (std::size_t index = 0; index < needles.size(); ++index) {
+        const ByteRange needle = needles[index];
+        if (needle.size == 0) {
+            if (a->first_empty == kNone) {
+                a->first_empty = static_cast<u32>(index);
+            }
+            continue;
+        }
+        a->longest = std::max(a->longest, static_cast<u32>(needle.size));
+        u32 node = 0;
+        bool shadowed = false;
+        for (std::size_t k = 0; k < needle.size && !shadowed; ++k) {
+            const u32 c = a->classes[needle.data[k]];
+            u32 child = kNone;
+            if (node == 0) {
+                child = root_children[c];
+            } else {
+                for (u32 s = first_child[node]; s != kNone; s = next_sibling[s]) {
+                    if (node_class[s] == c) {
+                        child = s;
+                        break;
+                    }
+                }
+            }
+            if (child == kNone) {
+                child = nodes++;
+                first_child[child] = kNone;
+                own[child] = kNone;
+                node_class[child] = static_cast<std::uint8_t>(c);
+                node_depth[child] = node_depth[node] + 1;
+                if (node == 0) {
+                    root_children[c] = child;
+                } else {
+                    next_sibling[child] = first_child[node];
+                    first_child[node] = child;
+                }
+            }
+            node = child;
+            shadowed = own[node] != kNone;  // an earlier needle ends here: it wins
+        }
+        if (!shadowed) {
+            own[node] = static_cast<u32>(index);
+        }
+    }
+    a->state_count = nodes;
+    a->dense_count = static_cast<u32>(std::min<std::size_t>(
+        nodes, std::max<std::size_t>(1, layout.dense_entries >> a->stride_shift)));
+
+    // Breadth-first numbering; each state's edges sorted by class.
+    u32* depth = at_offset<u32>(memory, layout.depth);
+    u32* fail = at_offset<u32>(memory, layout.fail);
+    u32* out_length = at_offset<u32>(memory, layout.out_length);
+    u32* out_index = at_offset<u32>(memory, layout.out_index);
+    u32* edge_begin = at_offset<u32>(memory, layout.edge_begin);
+    u32* edge_end = at_offset<u32>(memory, layout.edge_end);
+    u32* edge_target = at_offset<u32>(memory, layout.edge_target);
+    auto* edge_class = at_offset<std::uint8_t>(memory, layout.edge_class);
+    u32* dense = at_offset<u32>(memory, layout.dense);
+    u32* old_of = at_offset<u32>(memory, layout.old_of);  // new id -> trie node
+    old_of[0] = 0;
+    u32 queued = 1;
+    u32 edges = 0;
+    for (u32 state = 0; state < nodes; ++state) {
+        const u32 node = old_of[state];
+        edge_begin[state] = edges;
+        if (node == 0) {
+            for (u32 c = 0; c < 256; ++c) {
+                if (root_children[c] != kNone) {
+                    edge_class[edges] = static_cast<std::uint8_t>(c);
+                    edge_target[edges++] = root_children[c];
+                }
+            }
+        } else {
+            for (u32 s = first_child[node]; s != kNone; s = next_sibling[s]) {
+                // Insertion into the sorted run.
+                u32 k = edges++;
+                while (k > edge_begin[state] && edge_class[k - 1] > node_class[s]) {
+                    edge_class[k] = edge_class[k - 1];
+                    edge_target[k] = edge_target[k - 1];
+                    --k;
+                }
+                edge_class[k] = node_class[s];
+                edge_target[k] = s;
+            }
+        }
+        edge_end[state] = edges;
+        for (u32 e = edge_begin[state]; e < edges; ++e) {
+            old_of[queued] = edge_target[e];
+            edge_target[e] = queued++;
+        }
+        depth[state] = node_depth[node];
+    }
+
+    a->depth = depth;
+    a->fail = fail;
+    a->out_length = out_length;
+    a->out_index = out_index;
+    a->edge_begin = edge_begin;
+    a->edge_end = edge_end;
+    a->edge_class = edge_class;
+    a->edge_target = edge_target;
+    a->dense = dense;
+
+    // Failure links, outputs and dense rows, breadth first: a state's
+    // children get theirs from its failure state, shallower and so done.
+    fail[0] = 0;
+    out_length[0] = 0;
+    out_index[0] = kNone;
+    for (u32 state = 0; state < nodes; ++state) {
+        for (u32 e = edge_begin[state]; e < edge_end[state]; ++e) {
+            const u32 child = edge_target[e];
+            const u32 f = state == 0 ? 0 : next_state(*a, fail[state], edge_class[e]);
+            fail[child] = f;
+            const u32 mine = own[old_of[child]];
+            out_length[child] = mine != kNone ? depth[child] : out_length[f];
+            out_index[child] = mine != kNone ? mine : out_index[f];
+        }
+        if (state < a->dense_count) {
+            u32* row = dense + (std::size_t{state} << a->stride_shift);
+            if (state == 0) {
+                std::fill_n(row, class_count, a->encode(0));
+            } else {
+                std::memcpy(row, dense + (std::size_t{fail[state]} << a->stride_shift),
+                            4 * class_count);
+            }
+            for (u32 e = edge_begin[state]; e < edge_end[state]; ++e) {
+                row[edge_class[e]] = a->encode(edge_target[e]);
+            }
+        }
+    }
+
+    // The prefilter's anchors: in each needle, the byte likely rarest in
+    // typical data among its first kAnchorWindow (both cases under
+    // ignore_case).
+    bool anchors[256] = {};
+    for (const ByteRange& needle : needles) {
+        std::size_t best = 0;
+        for (std::size_t k = 1; k < std::min(needle.size, kAnchorWindow); ++k) {
+            if (detail::kByteRank.of[fold(needle.data[k], ignore_case)] <
+                detail::kByteRank.of[fold(needle.data[best], ignore_case)]) {
+                best = k;
+            }
+        }
+        if (needle.size != 0) {
+            const std::uint8_t b = fold(needle.data[best], ignore_case);
+            anchors[b] = true;
+            if (ignore_case && b >= 'a' && b <= 'z') {
+                anchors[b - 32] = true;
+            }
+            a->anchor_reach = std::max(a->anchor_reach, static_cast<u32>(best));
+        }
+    }
+    std::uint8_t members[256];
+    std::size_t count = 0;
+    for (std::size_t b = 0; b < 256; ++b) {
+        if (anchors[b]) {
+            members[count++] = static_cast<std::uint8_t>(b);
+        }
+    }
+    a->anchor_bytes = ByteSet::of(ByteRange{members, count});
+    a->has_prefilter = count > 0 && count <= kPrefilterBytes;
+    return a;
+}
+
+}  // namespace qarvo

@@ -1,0 +1,229 @@
+// The search with a MultiAutomaton, and the scan that reports every match
+// with re's rules for empty needles.
+//
+// A search runs the automaton byte by byte through the dense rows until a
+// transition carries kSpecial (a state with an output, or a sparse one).
+// From the first output on, it keeps the best match seen (leftmost start,
+// then lowest index) and goes on while the state's depth still reaches
+// back to that start: only then can a needle that starts there, or
+// earlier, still end later. At the root, when the needles' anchors (each
+// needle's likely rarest byte among its first few) are few, the byte-set
+// search (find_any) skips to the next anchor and the automaton starts as
+// far before it as an anchor can lie in a needle; when it keeps stopping
+// after a few bytes, as on text where the anchors are common letters, the
+// scan turns it off.
+#include <algorithm>
+#include <cstddef>
+
+#include "probe.hpp"
+#include "qarvo/multi.hpp"
+
+namespace qarvo {
+namespace {
+
+using u32 = std::uint32_t;
+
+// The prefilter stays on while it skips at least kSkipPerStop bytes per
+// stop on average, judged after kStopsBeforeJudging stops.
+constexpr std::size_t kStopsBeforeJudging = 32;
+constexpr std::size_t kSkipPerStop = 8;
+
+struct Prefilter {
+    FindAnyRoutine find_any;
+    std::size_t* stops;
+    std::size_t* skipped;
+    bool* on;
+};
+
+u32 step(const MultiAutomaton& a, u32 state, u32 c) noexcept {
+    for (;;) {
+        QARVO_PROBE_MULTI_STEPS(1);
+        if (state < a.dense_count) {
+            return a.decode(a.dense[(state << a.stride_shift) + c]);
+        }
+        const std::uint8_t* begin = a.edge_class + a.edge_begin[state];
+        const std::uint8_t* end = a.edge_class + a.edge_end[state];
+        for (const std::uint8_t* e = begin; e != end && *e <= c; ++e) {
+            if (*e == c) {
+                return a.edge_target[e - a.edge_class];
+            }
+        }
+        state = a.fail[state];
+    }
+}
+
+MultiMatch search(const MultiAutomaton& a, ByteRange haystack, std::size_t at,
+                  const Prefilter* prefilter) noexcept {
+    const std::uint8_t* const p = haystack.data;
+    const std::size_t n = haystack.size;
+    const u32* const dense = a.dense;
+    const std::uint8_t* const classes = a.classes;
+    u32 v = 0;  // the root, encoded
+    for (;;) {
+        if (prefilter != nullptr && *prefilter->on) {
+            // The automaton runs at least to the last anchor found before
+            // the prefilter is asked again, so each byte is passed over by
+            // the byte-set search once.
+            std::size_t ask_from = at;
+            while (at < n) {
+                if (v == 0 && at >= ask_from) {
+                    const SearchResult next =
+                        prefilter->find_any(ByteRange{p + at, n - at}, a.anchor_bytes);
+                    if (!next.found()) {
+                        QARVO_PROBE_MULTI_STEPS(n - at);
+                        return MultiMatch{};
+                    }
+                    QARVO_PROBE_MULTI_STEPS(next.offset());
+                    const std::size_t anchor = at + next.offset();
+                    ask_from = anchor + 1;
+                    *prefilter->skipped += next.offset();
+                    // A match holding this anchor starts at most
+                    // anchor_reach bytes before it, and none starts before
+                    // `at`.
+                    at = anchor - std::min<std::size_t>(next.offset(), a.anchor_reach);
+                    if (++*prefilter->stops >= kStopsBeforeJudging &&
+                        *prefilter->skipped < kSkipPerStop * *prefilter->stops) {
+                        *prefilter->on = false;
+                    }
+                }
+                QARVO_PROBE_MULTI_STEPS(1);
+                v = dense[v + classes[p[at++]]];
+                if ((v & MultiAutomaton::kSpecial) != 0 || !*prefilter->on) {
+                    break;
+                }
+            }
+        }
+        if ((v & MultiAutomaton::kSpecial) == 0) {
+            [[maybe_unused]] const std::size_t start = at;
+            while (at < n) {
+                v = dense[v + classes[p[at++]]];
+                if ((v & MultiAutomaton::kSpecial) != 0) {
+                    break;
+                }
+            }
+            QARVO_PROBE_MULTI_STEPS(at - start);
+            if ((v & MultiAutomaton::kSpecial) == 0) {
+                return MultiMatch{};  // the end, with no output met
+            }
+        }
+        // A state with an output, or a sparse one.
+        u32 state = a.decode(v);
+        MultiMatch best;
+        for (;;) {
+            if (const u32 length = a.out_length[state]; length != 0) {
+                const std::size_t start = at - length;
+                const u32 index = a.out_index[state];
+                if (!best.found() || start < best.offset ||
+                    (start == best.offset && index < best.index)) {
+                    best = MultiMatch{start, index, length};
+                }
+            }
+            if (best.found()) {
+                if (a.depth[state] < at - best.offset) {
+                    return best;  // no needle starting at best.offset can end later
+                }
+            } else if (state < a.dense_count) {
+                v = state << a.stride_shift;  // dense, no output: back to the rows
+                break;
+            }
+            if (at == n) {
+                return best;
+            }
+            state = step(a, state, classes[p[at++]]);
+        }
+        if (at == n) {
+            return MultiMatch{};
+        }
+    }
+}
+
+}  // namespace
+
+MultiMatch multi_find(const MultiAutomaton& automaton, ByteRange haystack,
+                      std::size_t from) noexcept {
+    if (from >= haystack.size || automaton.state_count <= 1) {
+        return MultiMatch{};
+    }
+    return search(automaton, haystack, from, nullptr);
+}
+
+MultiScan::MultiScan(const MultiAutomaton& automaton, ByteRange haystack,
+                     FindAnyRoutine find_any_routine) noexcept
+    : automaton_(&automaton),
+      haystack_(haystack),
+      find_any_(find_any_routine),
+      prefilter_on_(automaton.has_prefilter) {}
+
+MultiMatch MultiScan::leftmost_from(std::size_t from) noexcept {
+    // The last answer holds for any start from cached_from_ up to its offset.
+    if (cached_from_ <= from && (!cached_.found() || cached_.offset >= from)) {
+        return cached_;
+    }
+    cached_from_ = from;
+    if (from >= haystack_.size || automaton_->state_count <= 1) {
+        cached_ = MultiMatch{};
+        return cached_;
+    }
+    const Prefilter prefilter{find_any_, &prefilter_stops_, &prefilter_skipped_, &prefilter_on_};
+    cached_ = search(*automaton_, haystack_, from, prefilter_on_ ? &prefilter : nullptr);
+    return cached_;
+}
+
+bool MultiScan::advance(MultiMatch& out) noexcept {
+    const u32 empty = automaton_->first_empty;
+    while (next_ <= haystack_.size) {
+        const MultiMatch found = leftmost_from(next_);
+        if (empty == MultiAutomaton::kNone) {
+            if (!found.found()) {
+                next_ = haystack_.size + 1;
+                return false;
+            }
+            out = found;
+            next_ = found.offset + found.length;
+            return true;
+        }
+        const bool here = found.found() && found.offset == next_;
+        if (!must_advance_) {
+            if (here && found.index < empty) {
+                out = found;
+                next_ += found.length;
+                return true;
+            }
+            out = MultiMatch{next_, empty, 0};
+            must_advance_ = true;
+            return true;
+        }
+        // re's retry after an empty match: a non-empty one here, or on.
+        must_advance_ = false;
+        if (here) {
+            out = found;
+            next_ += found.length;
+            return true;
+        }
+        ++next_;
+    }
+    return false;
+}
+
+std::size_t MultiScan::next_batch(std::span<std::uint64_t> offsets,
+                                  std::span<std::uint32_t> indices) noexcept {
+    std::size_t got = 0;
+    MultiMatch match;
+    while (got < offsets.size() && got < indices.size() && advance(match)) {
+        offsets[got] = match.offset;
+        indices[got] = match.index;
+        ++got;
+    }
+    return got;
+}
+
+std::size_t MultiScan::count_rest() noexcept {
+    std::size_t count = 0;
+    MultiMatch match;
+    while (advance(match)) {
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace qarvo

@@ -1,0 +1,294 @@
+// MultiScan against a plain model of re's alternation (each offset tried in
+// turn, each needle in its order), on every variant's byte-set search (the
+// prefilter): random sets with shared prefixes, needles that are prefixes
+// of one another, duplicates and empty needles; matches planted around
+// every block boundary; ignore_case; sets large enough to leave deep states
+// sparse; guard pages on both sides; and the linear bound of sets built to
+// defeat the prefilter, counted by the test build's probe.
+#include "qarvo/multi.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "backend_fixture.hpp"
+#include "guarded_page.hpp"
+#include "probe.hpp"
+
+namespace qarvo::test {
+namespace {
+
+using Match = std::pair<std::uint64_t, std::uint32_t>;
+using Needles = std::vector<Bytes>;
+
+std::uint8_t lower(std::uint8_t b) {
+    return b >= 'A' && b <= 'Z' ? static_cast<std::uint8_t>(b + 32) : b;
+}
+
+bool occurs_at(const Bytes& haystack, std::size_t p, const Bytes& needle, bool ignore_case) {
+    if (needle.size() > haystack.size() - p) {
+        return false;
+    }
+    for (std::size_t k = 0; k < needle.size(); ++k) {
+        const std::uint8_t h = ignore_case ? lower(haystack[p + k]) : haystack[p + k];
+        const std::uint8_t b = ignore_case ? lower(needle[k]) : needle[k];
+        if (h != b) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// re.finditer over the escaped alternation: at each offset the first needle
+// listed that occurs there; after an empty match the same offset again,
+// wanting a non-empty match.
+std::vector<Match> plain_matches(const Bytes& haystack, const Needles& needles, bool ignore_case) {
+    std::vector<Match> out;
+    std::size_t p = 0;
+    bool must_advance = false;
+    while (p <= haystack.size()) {
+        bool matched = false;
+        for (std::size_t i = 0; i < needles.size(); ++i) {
+            if (must_advance && needles[i].empty()) {
+                continue;
+            }
+            if (occurs_at(haystack, p, needles[i], ignore_case)) {
+                out.emplace_back(p, static_cast<std::uint32_t>(i));
+                must_advance = needles[i].empty();
+                p += needles[i].size();
+                matched = true;
+                break;
+            }
+        }
+        if (!matched) {
+            must_advance = false;
+            ++p;
+        }
+    }
+    return out;
+}
+
+// A built automaton in memory of its own.
+class Built {
+public:
+    Built(const Needles& needles, bool ignore_case) {
+        for (const Bytes& needle : needles) {
+            ranges_.push_back(range_of(needle));
+        }
+        const std::size_t size = multi_bytes_needed(ranges_);
+        EXPECT_GT(size, 0u);
+        memory_ = std::make_unique<std::max_align_t[]>(size / sizeof(std::max_align_t) + 1);
+        automaton_ = multi_build(memory_.get(), size, ranges_, ignore_case);
+        EXPECT_NE(automaton_, nullptr);
+    }
+    const MultiAutomaton& automaton() const { return *automaton_; }
+
+private:
+    std::vector<ByteRange> ranges_;
+    std::unique_ptr<std::max_align_t[]> memory_;
+    const MultiAutomaton* automaton_ = nullptr;
+};
+
+class Multi : public EveryBackend {
+protected:
+    std::vector<Match> scanned(const Built& built, ByteRange haystack, std::size_t batch) const {
+        MultiScan scan(built.automaton(), haystack, routines().find_any);
+        std::vector<Match> out;
+        std::vector<std::uint64_t> offsets(batch);
+        std::vector<std::uint32_t> indices(batch);
+        for (;;) {
+            const std::size_t got = scan.next_batch(offsets, indices);
+            for (std::size_t k = 0; k < got; ++k) {
+                out.emplace_back(offsets[k], indices[k]);
+            }
+            if (got < batch) {
+                EXPECT_TRUE(scan.done());
+                return out;
+            }
+        }
+    }
+
+    void expect_matches(const Bytes& haystack, const Needles& needles, bool ignore_case,
+                        const std::string& what) const {
+        const Built built(needles, ignore_case);
+        const std::vector<Match> expected = plain_matches(haystack, needles, ignore_case);
+        for (const std::size_t batch : {1u, 3u, 256u}) {
+            ASSERT_EQ(scanned(built, range_of(haystack), batch), expected)
+                << what << ", batch " << batch;
+        }
+        MultiScan counter(built.automaton(), range_of(haystack), routines().find_any);
+        ASSERT_EQ(counter.count_rest(), expected.size()) << what;
+    }
+};
+
+Bytes random_bytes(std::mt19937& rng, std::size_t n, const std::string& alphabet) {
+    Bytes out(n);
+    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+    for (auto& b : out) {
+        b = static_cast<std::uint8_t>(alphabet[pick(rng)]);
+    }
+    return out;
+}
+
+Bytes bytes_of(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+TEST_P(Multi, HandPickedSets) {
+    const Bytes h = bytes_of("abcabdabcabxxabcd ab abc");
+    expect_matches(h, {bytes_of("abc"), bytes_of("ab")}, false, "longer first");
+    expect_matches(h, {bytes_of("ab"), bytes_of("abc")}, false, "prefix first shadows");
+    expect_matches(h, {bytes_of("bca"), bytes_of("abcab")}, false, "later start loses");
+    expect_matches(h, {bytes_of("abd"), bytes_of("abd"), bytes_of("d")}, false, "duplicates");
+    expect_matches(h, {bytes_of("x"), bytes_of(""), bytes_of("ab")}, false, "empty in between");
+    expect_matches(h, {bytes_of("")}, false, "empty alone");
+    expect_matches(h, {bytes_of(""), bytes_of("abc")}, false, "empty first");
+    expect_matches(h, {bytes_of("ABC"), bytes_of("Xa")}, true, "ignore_case");
+    expect_matches(h, {bytes_of("zzz")}, false, "absent");
+    expect_matches(Bytes{}, {bytes_of("a"), bytes_of("")}, false, "empty haystack");
+    expect_matches(bytes_of("xaaaaaaaaaaaZ"), {bytes_of("xaaaaaaaaaY"), bytes_of("a")}, false,
+                   "an output by failure link, the longer needle failing");
+}
+
+TEST_P(Multi, RandomSetsAgainstThePlainModel) {
+    std::mt19937 rng(7);
+    const std::string alphabets[] = {"ab", "abc", "aAbB", "abcdefgh"};
+    for (int round = 0; round < 400; ++round) {
+        const std::string& alphabet = alphabets[round % 4];
+        Needles needles;
+        const std::size_t count = 1 + rng() % 9;
+        for (std::size_t k = 0; k < count; ++k) {
+            needles.push_back(random_bytes(rng, rng() % 6 == 0 ? 0 : 1 + rng() % 5, alphabet));
+        }
+        const Bytes haystack = random_bytes(rng, rng() % 300, alphabet);
+        const bool ignore_case = round % 3 == 0;
+        expect_matches(haystack, needles, ignore_case, "round " + std::to_string(round));
+    }
+}
+
+TEST_P(Multi, PlantedAroundBlockBoundaries) {
+    const Needles needles = {bytes_of("needle"), bytes_of("need"), bytes_of("dle!"),
+                             bytes_of("\xff\x00q")};
+    for (const std::size_t n : {63u, 64u, 65u, 200u, 1000u}) {
+        for (std::size_t at = 0; at + 6 <= n; at += (at % 64 < 4 || at % 64 > 58) ? 1 : 7) {
+            Bytes haystack(n, 'e');
+            const Bytes& planted = needles[at % needles.size()];
+            std::copy(
+                planted.begin(), planted.end(),
+                haystack.begin() + static_cast<std::ptrdiff_t>(std::min(at, n - planted.size())));
+            expect_matches(haystack, needles, false,
+                           "n " + std::to_string(n) + " at " + std::to_string(at));
+        }
+    }
+}
+
+TEST_P(Multi, LargeSetsLeaveDeepStatesSparse) {
+    std::mt19937 rng(11);
+    Needles needles;
+    for (int k = 0; k < 5000; ++k) {
+        Bytes needle(3 + rng() % 6);
+        for (auto& b : needle) {
+            b = static_cast<std::uint8_t>(rng());
+        }
+        needles.push_back(needle);
+    }
+    const Built built(needles, false);
+    ASSERT_LT(built.automaton().dense_count, built.automaton().state_count);
+    Bytes haystack = random_bytes(rng, 3000, std::string("\x01\x02\x03\x04", 4));
+    for (std::size_t at = 0; at + 10 < haystack.size(); at += 97) {
+        const Bytes& planted = needles[(at * 31) % needles.size()];
+        std::copy(planted.begin(), planted.end(),
+                  haystack.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    const std::vector<Match> expected = plain_matches(haystack, needles, false);
+    ASSERT_GE(expected.size(), 25u);
+    ASSERT_EQ(scanned(built, range_of(haystack), 64), expected);
+}
+
+TEST_P(Multi, ReadsNothingOutsideTheHaystack) {
+    GuardedPage page;
+    ASSERT_TRUE(page.ok());
+    const Needles needles = {bytes_of("xyzzy"), bytes_of("zz"), bytes_of("q")};
+    for (const std::size_t n : {0u, 1u, 5u, 31u, 64u, 100u, 4096u}) {
+        const Bytes content = [&] {
+            Bytes out(n, 'z');
+            if (n >= 4) {
+                out[n - 4] = 'x';
+                out[n - 3] = 'y';
+            }
+            return out;
+        }();
+        const std::vector<Match> expected = plain_matches(content, needles, false);
+        const Built built(needles, false);
+        for (const bool at_end : {true, false}) {
+            const std::span<const std::uint8_t> bytes =
+                at_end ? page.at_end(content) : page.at_start(content);
+            ASSERT_EQ(scanned(built, ByteRange{bytes.data(), n}, 256), expected) << n;
+        }
+    }
+}
+
+// Steps per haystack byte, at most, when no match is reported: one
+// automaton step per byte plus the failure links taken, which the depth
+// gained pays for, and the bytes the prefilter passes over.
+constexpr std::size_t kStepsPerByte = 4;
+
+TEST_P(Multi, SetsThatDefeatThePrefilterStayLinear) {
+    const std::size_t n = 20000;
+    struct Case {
+        std::string name;
+        Needles needles;
+        Bytes haystack;
+    };
+    std::vector<Case> cases;
+    {
+        // Every offset a candidate that fails at its last byte.
+        Needles needles;
+        for (const char last : std::string("bcdefgh")) {
+            needles.push_back(bytes_of(std::string(40, 'a') + last));
+        }
+        cases.push_back({"runs of a", needles, Bytes(n, 'a')});
+    }
+    {
+        // Sparse states: thousands of needles over a two-byte alphabet.
+        std::mt19937 rng(3);
+        Needles needles;
+        for (int k = 0; k < 3000; ++k) {
+            needles.push_back(random_bytes(rng, 30, "ab"));
+            needles.back().push_back('c');
+        }
+        std::mt19937 other(4);
+        cases.push_back({"binary sparse", needles, random_bytes(other, n, "ab")});
+    }
+    for (const Case& c : cases) {
+        const Built built(c.needles, false);
+        detail::g_search_probe = {};
+        MultiScan scan(built.automaton(), range_of(c.haystack), routines().find_any);
+        ASSERT_EQ(scan.count_rest(), 0u) << c.name;
+        ASSERT_LE(detail::g_search_probe.multi_steps, kStepsPerByte * n) << c.name;
+    }
+}
+
+// With matches, each search may read up to the longest needle beyond the
+// match it reports.
+TEST_P(Multi, MatchesCostAtMostTheLongestNeedleEach) {
+    const std::size_t n = 20000;
+    const Needles needles = {bytes_of(std::string(30, 'a') + "b"), bytes_of("a")};
+    const Bytes haystack(n, 'a');
+    const Built built(needles, false);
+    detail::g_search_probe = {};
+    MultiScan scan(built.automaton(), range_of(haystack), routines().find_any);
+    ASSERT_EQ(scan.count_rest(), n);
+    ASSERT_LE(detail::g_search_probe.multi_steps, kStepsPerByte * n * 31);
+}
+
+QARVO_FOR_EVERY_BACKEND(Multi);
+
+}  // namespace
+}  // namespace qarvo::test
