@@ -74,6 +74,20 @@ inline constexpr std::size_t kHaystackPerNeedleByte = 64;
 // since it lets through too few positions to be worth a second load.
 inline constexpr std::uint8_t kAlienRank = 100;
 
+// find_two's and find_three's sieve also tests a byte of rank below this one
+// alone, on a guess, giving it up sooner (kGuessAlarmSlack, sieve.hpp): the
+// rarer capitals, brackets, tab, ';', small integers and the continuation
+// bytes of letters other than Russian ones, which prose and logs use at most
+// a few times per KiB and often not at all ('X' of "XL" in English, ';' of
+// ";am" in the package logs). Digits, the common capitals and '"' rank at
+// or above it: machine-written text uses them on every line.
+inline constexpr std::uint8_t kLoneGuessRank = 136;
+
+// ...from this many haystack bytes on: a wrong guess costs a few
+// mispredicted branches before the sieve gives it up, a fifth of a 1 KiB
+// search ("p.Z" in the CSV records, whose 'Z' ends every timestamp).
+inline constexpr std::size_t kLoneGuessFrom = 4096;
+
 // A second rarest byte of rank at most this (a capital, digit, punctuation
 // mark, a letter no more common than 'm', the continuation byte of a rarer
 // Cyrillic letter) is rare enough that two anchors suffice; above it, three.

@@ -1,5 +1,6 @@
 // Probes of the long search, for the tests only: the bytes that find_n's
-// full comparisons and its Two-Way fallback compare, and the paths it took.
+// full comparisons and its Two-Way fallback compare, and the paths it (or
+// the sieve of find_two and find_three) took.
 // They exist where QARVO_SEARCH_PROBES is defined, which only the core's
 // test build does (qarvo_core_probed, core/CMakeLists.txt); elsewhere each
 // probe is an empty statement, so the core that the module links has none.
@@ -10,7 +11,8 @@
 namespace qarvo::detail {
 
 // The paths find_n can take that the tests force (filter_choice_test.cpp),
-// one bit each in SearchProbe::paths.
+// and those of find_two's and find_three's sieve (sieve_test.cpp), one bit
+// each in SearchProbe::paths.
 enum class SearchPath : unsigned {
     kPlainPrefixGaveWay,         // the plain prefix stopped at its misses (plain_prefix)
     kUnrankedThirdAnchor,        // find_unranked's two anchors took a third (false alarms)
@@ -22,6 +24,8 @@ enum class SearchPath : unsigned {
     kRecountedAfterFalseAlarms,  // the ranked filter proved weak by false alarms: recounted
     kRecountedAfterSpentBudget,  // the ranked filter spent the budget: recounted
     kTwoWay,                     // Two-Way searched the rest
+    kSieveGuessedLoneByte,       // find_two/three tested a byte text uses alone, on a guess
+    kSieveGaveUp,                // a sieve of find_two/three gave up after false alarms
 };
 
 #if QARVO_SEARCH_PROBES
