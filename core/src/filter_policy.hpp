@@ -122,6 +122,16 @@ inline constexpr std::size_t kSelectiveShare = 8;
 inline constexpr std::size_t kLoneWindow = 4096;
 inline constexpr std::size_t kLoneLimit = 8;
 
+// Pairs of adjacent needle bytes counted in the sample when three single
+// bytes would be tested (refilter_by_count): the first ones, since counting
+// each costs two compares per vector of the sample, and the search has
+// already spent a few hundred bytes' worth of steps on the weak filter.
+inline constexpr std::size_t kPairsCounted = 32;
+
+// ...and only when the three single bytes chosen let at least this many
+// positions of the sample through together.
+inline constexpr std::size_t kPairFrom = 2;
+
 // From this many haystack bytes left, the ranked search scans its first
 // kRankedPrefix bytes with the ranked filter, then counts a sample of them
 // and takes the counted choice if it tests fewer anchors: a byte the table

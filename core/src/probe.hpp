@@ -26,6 +26,7 @@ enum class SearchPath : unsigned {
     kTwoWay,                     // Two-Way searched the rest
     kSieveGuessedLoneByte,       // find_two/three tested a byte text uses alone, on a guess
     kSieveGaveUp,                // a sieve of find_two/three gave up after false alarms
+    kCountedPairAnchors,         // the counts chose a rare pair of adjacent needle bytes
 };
 
 #if QARVO_SEARCH_PROBES
