@@ -84,8 +84,8 @@ inline constexpr std::uint8_t kAlienRank = 100;
 inline constexpr std::uint8_t kLoneGuessRank = 136;
 
 // ...from this many haystack bytes on: a wrong guess costs a few
-// mispredicted branches before the sieve gives it up, a fifth of a 1 KiB
-// search ("p.Z" in the CSV records, whose 'Z' ends every timestamp).
+// mispredicted branches before the sieve gives it up, which a 1 KiB search
+// feels ("p.Z" in the CSV records, whose 'Z' ends every timestamp).
 inline constexpr std::size_t kLoneGuessFrom = 4096;
 
 // A second rarest byte of rank at most this (a capital, digit, punctuation

@@ -363,9 +363,9 @@ std::size_t refilter_by_count(const std::uint8_t* data, std::size_t n, ByteRange
     // Only after three anchors proved weak (`three_proved_weak`: the single
     // bytes come together), and where three let some of the sample through
     // (kPairFrom): elsewhere, as in hex digits, the pairs are as common as
-    // the bytes, and counting them cost a 16 KiB search a twelfth of its
-    // time, the three anchors' count alone a twentieth of a 16 KiB search
-    // of binary data (md5 and binary in compare_real.py).
+    // the bytes and counting them is lost time, as is the three anchors'
+    // count after a single anchor proved weak (the 16 KiB rows of md5 and
+    // binary in compare_real.py).
     if (three_proved_weak && tested == 3 && n - from >= kSampleBytes + needle.size - 1) {
         const std::size_t three = three_anchor_count<V>(data, n, from, filter);
         const RarePair pair =
