@@ -177,6 +177,9 @@ def main(argv: list[str]) -> int:
         "source": "this interpreter's standard library, *.py",
         "hex": "/var/lib/dpkg/info/*.md5sums, digest column",
         "binary": "shared libraries (*.so*) of the system library directory",
+        "log": "/var/log dpkg.log, alternatives.log, apt/term.log, then generated lines "
+        "of their shapes (machine_text.py)",
+        "csv, json": "generated records (machine_text.py, fixed seeds)",
         "sizes": ", ".join(human_size(s) for s in sizes),
     }
     info["run"] = {

@@ -5,14 +5,19 @@ Sources, all read from the machine: Debian's fortune files in English
 (`fortunes`), Russian (`fortunes-ru`) and Chinese (`fortunes-zh`), the
 running interpreter's standard library (`.py` files), the MD5 digests that
 dpkg keeps for every installed package (`/var/lib/dpkg/info/*.md5sums`), and
-shared libraries. A missing source is installed with apt-get when that is
+shared libraries; and machine-written text (machine_text.py): this machine's
+package logs continued by a generator of their shapes, generated CSV and JSON
+records. A missing source is installed with apt-get when that is
 possible, and its class is skipped otherwise.
 
 A class's haystack of n bytes is the first n bytes of its source, repeated
 when the source is shorter. Absent needles are windows of a held-out part of
 the source (the last tenth, never in a haystack) that do not occur in the
 haystack part; "once" plants that needle near the end; "common" needles are
-frequent words whose first occurrence comes early.
+frequent words whose first occurrence comes early. Machine-written text's
+absent needles are near misses instead: a window of a held-out line with one
+byte changed to another the text uses, 2 to 64 bytes; its common needles
+are field names and separators.
 """
 
 import os
@@ -23,6 +28,7 @@ import sysconfig
 from collections.abc import Iterator
 from pathlib import Path
 
+import machine_text
 from workloads import KIB, MIB, Case, make_case
 
 FORTUNES = Path("/usr/share/games/fortunes")
@@ -128,7 +134,12 @@ SOURCES = {
     "python": python_source,
     "md5": hex_digests,
     "binary": shared_libraries,
+    "log": machine_text.logs,
+    "csv": machine_text.csv_records,
+    "json": machine_text.json_records,
 }
+# Machine-written text: its absent needles are near misses (machine_text.py).
+MACHINE = {"log", "csv", "json"}
 
 
 class Source:
@@ -142,6 +153,7 @@ class Source:
         # Needles absent from this are absent from any repetition of the body,
         # as long as they are shorter than it.
         self._doubled = self.body + self.body
+        self.alphabet = machine_text.byte_alphabet(self.body[: 1 << 20])
 
     def haystack(self, size: int) -> bytes:
         repeats = -(-size // len(self.body))
@@ -176,6 +188,9 @@ COMMON = {
     "python": (b"(", b"fn", b"let", b"def __init__(", b"self."),
     "md5": (b"\n0",),
     "binary": (b"\x00\x00\x00\x00", b"\xff\xff"),
+    "log": (b" status ", b"installed", b"Setting up ", b":amd64"),
+    "csv": (b",", b"\n1", b"amount", b"@example.com,"),
+    "json": (b'"', b'": ', b'"id"', b'"user": {"name": "'),
 }
 ABSENT_LENGTHS = {
     "english": (1, 2, 4, 8, 16, 64),
@@ -184,8 +199,13 @@ ABSENT_LENGTHS = {
     "python": (4, 8, 16, 32),
     "md5": (32,),
     "binary": (4, 8, 16),
+    "log": (2, 3, 8, 16, 32, 64),
+    "csv": (2, 3, 8, 16, 32, 64),
+    "json": (2, 3, 8, 16, 32, 64),
 }
 ONCE_LENGTHS = (4, 16, 64)  # md5: a digest on the last line instead
+# Machine-written text: short ones too, found late.
+MACHINE_ONCE_LENGTHS = (2, 3, 16, 64)
 UTF8 = {"english", "russian", "chinese", "python"}
 
 
@@ -198,6 +218,10 @@ def planted(haystack: bytes, needle: bytes) -> bytes:
 def absent(source: Source, length: int, skip: int = 0) -> bytes:
     """An absent needle of the source's kind: for digests, a whole held-out
     digest (the `skip`-th one not in the body), else a pool window."""
+    if source.name in MACHINE:
+        return machine_text.near_miss(
+            source.pool, length, source.occurs, source.alphabet, seed=skip + 1
+        )
     if source.name != "md5":
         return source.absent_needle(length, utf8=source.name in UTF8)
     digests = (d for d in source.pool.split(b"\n") if len(d) == 32 and not source.occurs(d))
@@ -222,7 +246,7 @@ def real_cases(source: Source, sizes: tuple[int, ...]) -> Iterator[Case]:
                 last_line = haystack[:-33] + needle + b"\n"
                 yield make_case(group, f"{name} last line", last_line, needle)
         else:
-            for length in ONCE_LENGTHS:
+            for length in MACHINE_ONCE_LENGTHS if name in MACHINE else ONCE_LENGTHS:
                 if size >= KIB and (not huge or length == 16):
                     needle = absent(source, length)
                     yield make_case(group, f"{name} once", planted(haystack, needle), needle)

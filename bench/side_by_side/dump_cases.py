@@ -5,7 +5,8 @@
 For each case with a needle of 4 bytes or more (or, with --short-needles, of 1
 to 3), OUT/<id>.h holds the haystack and OUT/<id>.n the needle; OUT/index.txt
 lists `id class needle-length expected` per line. The haystacks and needles are
-those of bench/python/compare_real.py at the given sizes in bytes.
+those of bench/python/compare_real.py at the given sizes in bytes (--classes:
+of some of its classes only).
 """
 
 import argparse
@@ -22,8 +23,10 @@ def main() -> None:
     parser.add_argument("out", type=pathlib.Path)
     parser.add_argument("sizes", type=int, nargs="+")
     parser.add_argument("--short-needles", action="store_true", help="needles of 1 to 3 bytes")
+    parser.add_argument("--classes", help="comma-separated subset of the harness's classes")
     args = parser.parse_args()
-    cases, _ = realdata.build(list(realdata.SOURCES), tuple(args.sizes), ())
+    classes = args.classes.split(",") if args.classes else list(realdata.SOURCES)
+    cases, _ = realdata.build(classes, tuple(args.sizes), ())
     args.out.mkdir(parents=True, exist_ok=True)
     lines = []
     for number, case in enumerate(cases):

@@ -74,6 +74,20 @@ inline constexpr std::size_t kHaystackPerNeedleByte = 64;
 // since it lets through too few positions to be worth a second load.
 inline constexpr std::uint8_t kAlienRank = 100;
 
+// find_two's and find_three's sieve also tests a byte of rank below this one
+// alone, on a guess, giving it up sooner (kGuessAlarmSlack, sieve.hpp): the
+// rarer capitals, brackets, tab, ';', small integers and the continuation
+// bytes of letters other than Russian ones, which prose and logs use at most
+// a few times per KiB and often not at all ('X' of "XL" in English, ';' of
+// ";am" in the package logs). Digits, the common capitals and '"' rank at
+// or above it: machine-written text uses them on every line.
+inline constexpr std::uint8_t kLoneGuessRank = 136;
+
+// ...from this many haystack bytes on: a wrong guess costs a few
+// mispredicted branches before the sieve gives it up, which a 1 KiB search
+// feels ("p.Z" in the CSV records, whose 'Z' ends every timestamp).
+inline constexpr std::size_t kLoneGuessFrom = 4096;
+
 // A second rarest byte of rank at most this (a capital, digit, punctuation
 // mark, a letter no more common than 'm', the continuation byte of a rarer
 // Cyrillic letter) is rare enough that two anchors suffice; above it, three.
@@ -107,6 +121,16 @@ inline constexpr std::size_t kSelectiveShare = 8;
 // load costs more than the false alarms it saves.
 inline constexpr std::size_t kLoneWindow = 4096;
 inline constexpr std::size_t kLoneLimit = 8;
+
+// Pairs of adjacent needle bytes counted in the sample when three single
+// bytes would be tested (refilter_by_count): the first ones, since counting
+// each costs two compares per vector of the sample, and the search has
+// already spent a few hundred bytes' worth of steps on the weak filter.
+inline constexpr std::size_t kPairsCounted = 32;
+
+// ...and only when the three single bytes chosen let at least this many
+// positions of the sample through together.
+inline constexpr std::size_t kPairFrom = 2;
 
 // From this many haystack bytes left, the ranked search scans its first
 // kRankedPrefix bytes with the ranked filter, then counts a sample of them

@@ -1,6 +1,7 @@
 // Probes of the long search, for the tests only: the bytes that find_n's
 // full comparisons, its Two-Way fallback and the scans of a short needle's
-// starts compare, and the paths they took.
+// starts compare, and the paths they (or the sieve of find_two and
+// find_three) took.
 // They exist where QARVO_SEARCH_PROBES is defined, which only the core's
 // test build does (qarvo_core_probed, core/CMakeLists.txt); elsewhere each
 // probe is an empty statement, so the core that the module links has none.
@@ -11,7 +12,8 @@
 namespace qarvo::detail {
 
 // The paths find_n can take that the tests force (filter_choice_test.cpp),
-// one bit each in SearchProbe::paths.
+// and those of find_two's and find_three's sieve (sieve_test.cpp), one bit
+// each in SearchProbe::paths.
 enum class SearchPath : unsigned {
     kPlainPrefixGaveWay,         // the plain prefix stopped at its misses (plain_prefix)
     kUnrankedThirdAnchor,        // find_unranked's two anchors took a third (false alarms)
@@ -26,6 +28,10 @@ enum class SearchPath : unsigned {
     // MatchScan (matches.cpp):
     kShortStarts,         // a chunk of a short needle's starts (find_starts, count_starts)
     kSparseStartsJumped,  // a sparse chunk of starts: the next match by find_n
+    // find_two, find_three and find_n's counted choice:
+    kSieveGuessedLoneByte,  // find_two/three tested a byte text uses alone, on a guess
+    kSieveGaveUp,           // a sieve of find_two/three gave up after false alarms
+    kCountedPairAnchors,    // the counts chose a rare pair of adjacent needle bytes
 };
 
 #if QARVO_SEARCH_PROBES

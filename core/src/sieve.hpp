@@ -21,6 +21,7 @@
 
 #include "byte_rank.hpp"
 #include "filter_policy.hpp"
+#include "probe.hpp"
 #include "qarvo/search.hpp"
 #include "vector.hpp"
 
@@ -92,6 +93,21 @@ struct SieveLanes {
 inline constexpr std::size_t kAlarmSlack = 16;
 inline constexpr std::size_t kPassesPerAlarm = 8;
 
+// The slack of a lone byte tested on a guess (kLoneGuessRank): one that
+// text does use, so when the guess is wrong every pass is a false alarm
+// and a mispredicted branch, which a short range pays for at once.
+inline constexpr std::size_t kGuessAlarmSlack = 4;
+
+// Whether the rarest needle byte, of rank `rank`, is one to test alone on a
+// guess in a range of kLoneGuessFrom bytes or more (kLoneGuessRank): text
+// uses it, but rarely.
+constexpr bool lone_guess(std::uint8_t rank) noexcept {
+    return rank >= kAlienRank && rank < kLoneGuessRank;
+}
+
+// The slack of a sieve that never gives up: the last filter of a search.
+inline constexpr std::size_t kNeverGiveUp = ~std::size_t{0};
+
 // Whether a sieve that tests all three bytes of a three-byte needle takes
 // the second and third out of each vector and the next with shifts rather
 // than loading them at offsets 1 and 2: where a vector is a whole cache line,
@@ -114,14 +130,15 @@ inline std::size_t sieve_reach(std::size_t span) noexcept {
 // three-byte needle in order) tested at every position, the kChecked bytes
 // `checked` in the blocks that pass. Returns true with
 // the first match in `found` when one lies in the positions it covers.
-// Returns false when fewer than sieve_reach bytes remain, or (when
-// `may_give_up`) once the false alarms exceed the budget above; `i` is then
+// Returns false when fewer than sieve_reach bytes remain, or once the false
+// alarms exceed the budget above with `slack` (kAlarmSlack or
+// kGuessAlarmSlack; kNeverGiveUp: never); `i` is then
 // the first position not yet tested. Each pass tests positions
 // i .. i + 4W - 1 and reads no byte at or beyond i + sieve_reach.
 template <class V, std::size_t kTested, std::size_t kChecked>
 [[gnu::always_inline]] inline bool sieve(const std::uint8_t* data, std::size_t n, std::size_t span,
                                          std::size_t& i, const NeedleBytes<kTested>& tested,
-                                         const NeedleBytes<kChecked>& checked, bool may_give_up,
+                                         const NeedleBytes<kChecked>& checked, std::size_t slack,
                                          SearchResult& found) noexcept {
     static_assert(kTested >= 1 && kTested <= 3);
     // Three tested bytes are a three-byte needle's, in order (see lanes_at).
@@ -182,7 +199,8 @@ template <class V, std::size_t kTested, std::size_t kChecked>
                 return true;
             }
             ++alarms;
-            if (may_give_up && alarms > kAlarmSlack + (i - start) / (4 * W * kPassesPerAlarm)) {
+            if (slack != kNeverGiveUp && alarms > slack + (i - start) / (4 * W * kPassesPerAlarm)) {
+                QARVO_PROBE_PATH(kSieveGaveUp);
                 i += 4 * W;
                 return false;
             }

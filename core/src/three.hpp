@@ -6,8 +6,9 @@
 //     bytes out of two adjacent loads (reloaded on AVX-512: bytes_after).
 //     The 16-byte variants' main loop; the wide variants (is_wide) run
 //     sieves (sieve.hpp) instead, while 4W + 2 bytes remain: the rarest
-//     needle byte (byte_rank.hpp) alone when it is one text does not use,
-//     then the two rarer bytes, at every position, checking the others in
+//     needle byte (byte_rank.hpp) alone when it is one text does not use
+//     (or, as find_two, one it uses rarely in a range of kLoneGuessFrom
+//     bytes or more), then the two rarer bytes, at every position, checking the others in
 //     the blocks that pass, each until its false alarms exceed its budget;
 //     then all three bytes at every position, the second and third shifted
 //     out of two adjacent loads;
@@ -32,6 +33,7 @@
 
 #include "byte_rank.hpp"
 #include "filter_policy.hpp"
+#include "probe.hpp"
 #include "qarvo/search.hpp"
 #include "sieve.hpp"
 #include "two.hpp"
@@ -183,8 +185,8 @@ template <class V>
 // A wide variant's range of at least 5W + 2 bytes whose positions 0 .. W - 1
 // do not match: the sieves from the first offset at which the rarest byte's
 // loads are W-aligned, then the rest. Out of line and reached by a tail
-// call, as find_two_long.
-template <class V>
+// call, as find_two_long; so is its copy for a guessed lone byte (kGuess).
+template <class V, bool kGuess = false>
 [[gnu::noinline]] SearchResult find_three_long(const std::uint8_t* data, std::size_t n,
                                                std::uint8_t b0, std::uint8_t b1,
                                                std::uint8_t b2) noexcept {
@@ -209,18 +211,24 @@ template <class V>
     };
     const NeedleByte by_rank[3] = {byte_of(lowest), byte_of(k0 ^ k1 ^ k2 ^ lowest ^ highest),
                                    byte_of(highest)};
+    const std::uint32_t rank = lowest / 4;
     std::size_t i = aligned_restart<V>(data + by_rank[0].offset);
     SearchResult found = SearchResult::not_found();
-    if (lowest / 4 < kAlienRank &&
-        sieve<V, 1, 2>(data, n, 3, i, {{by_rank[0]}}, {{by_rank[1], by_rank[2]}}, true, found)) {
+    if constexpr (kGuess) {
+        QARVO_PROBE_PATH(kSieveGuessedLoneByte);
+    }
+    if ((kGuess || rank < kAlienRank) &&
+        sieve<V, 1, 2>(data, n, 3, i, {{by_rank[0]}}, {{by_rank[1], by_rank[2]}},
+                       kGuess ? kGuessAlarmSlack : kAlarmSlack, found)) {
         return found;
     }
-    if (sieve<V, 2, 1>(data, n, 3, i, {{by_rank[0], by_rank[1]}}, {{by_rank[2]}}, true, found)) {
+    if (sieve<V, 2, 1>(data, n, 3, i, {{by_rank[0], by_rank[1]}}, {{by_rank[2]}}, kAlarmSlack,
+                       found)) {
         return found;
     }
     // Both gave up: every byte is common in this data. All three at every
     // position, in blocks of 4W positions, to the end of the blocks.
-    if (sieve<V, 3, 0>(data, n, 3, i, {{{0, b0}, {1, b1}, {2, b2}}}, {}, false, found)) {
+    if (sieve<V, 3, 0>(data, n, 3, i, {{{0, b0}, {1, b1}, {2, b2}}}, {}, kNeverGiveUp, found)) {
         return found;
     }
     return find_three_from<V>(data, n, i, b0, b1, b2, V::splat(b0), V::splat(b1), V::splat(b2));
@@ -255,6 +263,13 @@ SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
         if (n >= 5 * W + 2) {
             if (const Mask m = triple_mask_at<V>(data, n, 0, first, second, third); V::any(m)) {
                 return SearchResult::at(V::lowest(m));
+            }
+            if (n >= kLoneGuessFrom) {
+                const std::uint8_t r01 =
+                    kByteRank.of[b0] < kByteRank.of[b1] ? kByteRank.of[b0] : kByteRank.of[b1];
+                if (lone_guess(r01 < kByteRank.of[b2] ? r01 : kByteRank.of[b2])) {
+                    return find_three_long<V, true>(data, n, b0, b1, b2);
+                }
             }
             return find_three_long<V>(data, n, b0, b1, b2);
         }

@@ -6,10 +6,12 @@
 //     shifted by one byte out of two adjacent loads, so a pair straddling
 //     vectors costs no load. The wide variants (is_wide) run a sieve
 //     instead (sieve.hpp), while 4W + 1 bytes remain: when the rarer needle
-//     byte (byte_rank.hpp) is one text does not use, it alone at every
-//     position, the other byte checked in the blocks it lets through; else,
-//     or after too many false alarms, both bytes at every position, from
-//     aligned loads of the rarer one and loads one byte beside them;
+//     byte (byte_rank.hpp) is one text does not use, or, in a range of
+//     kLoneGuessFrom bytes or more, one text uses rarely (kLoneGuessRank,
+//     given up sooner), it alone at every position, the other byte checked
+//     in the blocks it lets through; else, or after too many false alarms,
+//     both bytes at every position, from aligned loads of the rarer one and
+//     loads one byte beside them;
 //   W positions per pass, while W + 1 bytes remain: the second byte comes
 //     from an overlapping load one byte further;
 //   the at most W bytes left: for W = 16, each position compared as one
@@ -32,6 +34,7 @@
 
 #include "byte_rank.hpp"
 #include "filter_policy.hpp"
+#include "probe.hpp"
 #include "qarvo/search.hpp"
 #include "sieve.hpp"
 #include "vector.hpp"
@@ -135,20 +138,29 @@ template <class V>
 // A wide variant's range of at least 5W + 1 bytes whose positions 0 .. W - 1
 // do not match: the sieves from the first offset at which the rarer byte's
 // loads are W-aligned, then the rest. Out of line and reached by a tail
-// call, so that shorter ranges do not pay for its registers.
-template <class V>
+// call, so that shorter ranges do not pay for its registers. kGuess: the
+// rarer byte is tested alone on a guess (lone_guess), in a copy of its own,
+// so that the searches that never guess keep the code they had without it
+// (the early matches of the real-data cases, which are short enough to
+// feel two more saved registers, moved when one function held both).
+template <class V, bool kGuess = false>
 [[gnu::noinline]] SearchResult find_two_long(const std::uint8_t* data, std::size_t n,
                                              std::uint8_t b0, std::uint8_t b1) noexcept {
     const std::size_t rare = kByteRank.of[b1] < kByteRank.of[b0] ? 1 : 0;
     const NeedleByte rarer{rare, rare == 0 ? b0 : b1};
     const NeedleByte other{1 - rare, rare == 0 ? b1 : b0};
+    const std::uint8_t rank = kByteRank.of[rarer.value];
     std::size_t i = aligned_restart<V>(data + rare);
     SearchResult found = SearchResult::not_found();
-    if (kByteRank.of[rarer.value] < kAlienRank &&
-        sieve<V, 1, 1>(data, n, 2, i, {{rarer}}, {{other}}, true, found)) {
+    if constexpr (kGuess) {
+        QARVO_PROBE_PATH(kSieveGuessedLoneByte);
+    }
+    if ((kGuess || rank < kAlienRank) &&
+        sieve<V, 1, 1>(data, n, 2, i, {{rarer}}, {{other}}, kGuess ? kGuessAlarmSlack : kAlarmSlack,
+                       found)) {
         return found;
     }
-    if (sieve<V, 2, 0>(data, n, 2, i, {{rarer, other}}, {}, false, found)) {
+    if (sieve<V, 2, 0>(data, n, 2, i, {{rarer, other}}, {}, kNeverGiveUp, found)) {
         return found;
     }
     return find_two_from<V>(data, n, i, b0, b1, V::splat(b0), V::splat(b1));
@@ -179,6 +191,11 @@ SearchResult find_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noex
         if (n >= 5 * W + 1) {
             if (const Mask m = pair_mask_at<V>(data, n, 0, first, second); V::any(m)) {
                 return SearchResult::at(V::lowest(m));
+            }
+            if (n >= kLoneGuessFrom &&
+                lone_guess(kByteRank.of[b0] < kByteRank.of[b1] ? kByteRank.of[b0]
+                                                               : kByteRank.of[b1])) {
+                return find_two_long<V, true>(data, n, b0, b1);
             }
             return find_two_long<V>(data, n, b0, b1);
         }

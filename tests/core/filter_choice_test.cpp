@@ -3,7 +3,8 @@
 // plain prefix giving way; two anchors taking a third; one, two or three
 // anchors chosen by rank; the re-pick from counted haystack bytes after false
 // alarms, after a spent budget, or after the first stretch of a long
-// haystack; Two-Way when the re-picked filter is weak too), with the needle
+// haystack, on single bytes or on a rare pair of adjacent ones; Two-Way when
+// the re-picked filter is weak too), with the needle
 // planted at every position among them, against the naive scan. Each input
 // also checks, through the path probe of the core's test build (probe.hpp),
 // that the search took the path it was built to force: a haystack too short
@@ -206,6 +207,31 @@ TEST_P(FilterChoice, TwoWayFinishesWhenNoByteIsRareInTheHaystack) {
         expect_planted_everywhere(decoys, needle, 400, 37);
         ASSERT_FALSE(HasFatalFailure()) << "needle of " << m;
     }
+}
+
+TEST_P(FilterChoice, CountedPairOfAdjacentBytesWhereEachByteIsCommon) {
+    // Lines of a package log: every byte of "nstalted" is common, and the
+    // needle shares all but its 't' at offset 5 with the "installed" of each
+    // line, so any three single bytes the count picks pass once a line. The
+    // pair "lt" (offsets 4 and 5) never occurs: the recount filters on it.
+    const Bytes lines =
+        repeated("2025-06-24 14:36:25 status installed libc-bin:amd64 2.36-9+deb12u10\n", kRanked);
+    const Bytes needle = bytes_of("nstalted");
+    expect_path(lines, needle, SearchPath::kRecountedAfterFalseAlarms);
+    expect_path(lines, needle, SearchPath::kCountedPairAnchors);
+    expect_planted_everywhere(lines, needle, 700, 13);
+    // Hex digits: three single digits seldom pass together, so no pair is
+    // counted (the count would cost more than it saves).
+    Bytes digits(kRanked);
+    std::mt19937 random(7);
+    for (std::uint8_t& byte : digits) {
+        byte = static_cast<std::uint8_t>("0123456789abcdef"[random() % 16]);
+    }
+    const Bytes digest = bytes_of("0f3a9c55d2e1b7f4");
+    if (chooses_bytes()) {
+        EXPECT_FALSE(took(digits, digest, SearchPath::kCountedPairAnchors));
+    }
+    expect_planted_everywhere(digits, digest, 300, 29);
 }
 
 TEST_P(FilterChoice, ResultsStayExactAcrossTheRepick) {

@@ -53,6 +53,23 @@ protected:
 // which the wide variants rank and count, and beyond.
 constexpr std::size_t kLengths[] = {100, 1000, 5000, 17000, 70000};
 
+TEST_P(LinearBound, LinesWhoseRarePairTheRecountFiltersOn) {
+    // Every needle byte common, one adjacent pair absent: the recount
+    // filters on that pair (filter_choice_test.cpp), here with needles that
+    // end in near misses of the lines, so candidates of the pair filter
+    // fail late.
+    for (const std::size_t n : kLengths) {
+        const Bytes haystack =
+            repeated("2025-06-24 14:36:25 status installed libc-bin:amd64 2.36\n", n);
+        for (const std::string_view needle :
+             {"nstalted", "status instaxled libc-bin:amd64 2.36\n2025-06-24 14:36:25 status"}) {
+            expect_linear(haystack, Bytes(needle.begin(), needle.end()),
+                          "n = " + std::to_string(n) + ", needle " + std::string(needle));
+            ASSERT_FALSE(HasFatalFailure());
+        }
+    }
+}
+
 TEST_P(LinearBound, RunsOfOneByteAgainstANeedleDifferingInOneByte) {
     for (const std::size_t n : kLengths) {
         const Bytes haystack(n, 'a');

@@ -5,6 +5,10 @@
 // start address, false alarms on every lane, and the hand-over to a filter
 // of more bytes after too many of them, with the match on either side of it.
 // The 16-byte variants run the same cases through their fixed blocks.
+// Also the byte tested alone on a guess (one text uses rarely) in long
+// ranges: the path taken where the rank and the length call for it and
+// nowhere else (the probe of the core's test build, probe.hpp), given up on
+// decoys, and the last blocks of such a range at a guard page.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,8 +19,12 @@
 #include <vector>
 
 #include "backend_fixture.hpp"
+#include "byte_rank.hpp"
+#include "filter_policy.hpp"
 #include "guarded_page.hpp"
 #include "planting.hpp"
+#include "probe.hpp"
+#include "variants.hpp"
 
 namespace qarvo::test {
 namespace {
@@ -154,7 +162,151 @@ TEST_P(Sieve, PastEveryHandOverTheLastBlocksStayInsideTheRange) {
     }
 }
 
+// The printable byte of highest rank below `below` (and at least `least`):
+// the byte nearest the edge of a rank band, so that the tests follow the
+// table and the thresholds rather than naming bytes.
+std::uint8_t printable_ranked_below(std::uint8_t below, std::uint8_t least) {
+    std::uint8_t best = 0;
+    int best_rank = -1;
+    for (unsigned b = 0x21; b < 0x7F; ++b) {
+        const int rank = detail::kByteRank.of[b];
+        if (rank >= least && rank < below && rank > best_rank) {
+            best = static_cast<std::uint8_t>(b);
+            best_rank = rank;
+        }
+    }
+    EXPECT_GE(best_rank, 0) << "no printable byte ranked in [" << int{least} << ", " << int{below}
+                            << ")";
+    return best;
+}
+
+// The printable byte of lowest rank at or above `least`.
+std::uint8_t printable_ranked_from(std::uint8_t least) {
+    std::uint8_t best = 0;
+    int best_rank = 256;
+    for (unsigned b = 0x21; b < 0x7F; ++b) {
+        const int rank = detail::kByteRank.of[b];
+        if (rank >= least && rank < best_rank) {
+            best = static_cast<std::uint8_t>(b);
+            best_rank = rank;
+        }
+    }
+    EXPECT_LT(best_rank, 256);
+    return best;
+}
+
+class SieveGuess : public EveryBackend {
+protected:
+    // The wide variants, which run the sieve.
+    bool wide() const { return detail::long_parts_for(GetParam())->has_pieces(); }
+
+    SearchResult search(ByteRange h, const Bytes& needle) const {
+        const SearchRoutines& r = routines();
+        return needle.size() == 2 ? r.find_two(h, needle[0], needle[1])
+                                  : r.find_three(h, needle[0], needle[1], needle[2]);
+    }
+
+    // The paths (probe.hpp) the search of `haystack` for `needle` took.
+    detail::SearchProbe probed(const Bytes& haystack, const Bytes& needle) const {
+        detail::g_search_probe = {};
+        (void)search(range_of(haystack), needle);
+        return detail::g_search_probe;
+    }
+
+    // Needles of two and three bytes whose rarest byte by rank is `rare`,
+    // at each offset, the others 'e' and 'a' (common letters).
+    static std::vector<Bytes> needles_around(std::uint8_t rare) {
+        return {Bytes{rare, 'e'}, Bytes{'e', rare}, Bytes{rare, 'e', 'a'}, Bytes{'e', rare, 'a'},
+                Bytes{'e', 'a', rare}};
+    }
+};
+
+TEST_P(SieveGuess, TakenFromItsRankAndLengthOnly) {
+    const std::uint8_t guessed = printable_ranked_below(detail::kLoneGuessRank, detail::kAlienRank);
+    const std::uint8_t common = printable_ranked_from(detail::kLoneGuessRank);
+    const std::uint8_t alien = printable_ranked_below(detail::kAlienRank, 0);
+    ASSERT_NE(guessed, 0);
+    ASSERT_NE(common, 0);
+    ASSERT_NE(alien, 0);
+    constexpr std::size_t kFrom = detail::kLoneGuessFrom;
+    for (const std::size_t n : {kFrom - 1, kFrom, kFrom + 1000}) {
+        const Bytes filler(n, '.');
+        for (const std::uint8_t rare : {guessed, common, alien}) {
+            for (const Bytes& needle : needles_around(rare)) {
+                const detail::SearchProbe probe = probed(filler, needle);
+                const bool expected = wide() && rare == guessed && n >= kFrom;
+                EXPECT_EQ(probe.took(detail::SearchPath::kSieveGuessedLoneByte), expected)
+                    << "rare byte '" << rare << "' at "
+                    << (std::find(needle.begin(), needle.end(), rare) - needle.begin()) << " of "
+                    << needle.size() << ", " << n << " bytes";
+                // Nothing in '.' raises a false alarm: no filter gives up.
+                EXPECT_FALSE(probe.took(detail::SearchPath::kSieveGaveUp));
+            }
+        }
+    }
+}
+
+TEST_P(SieveGuess, EveryPositionWhereTheGuessHoldsAndWhereItIsGivenUp) {
+    const std::uint8_t guessed = printable_ranked_below(detail::kLoneGuessRank, detail::kAlienRank);
+    ASSERT_NE(guessed, 0);
+    const std::string g(1, static_cast<char>(guessed));
+    constexpr std::size_t kLength = detail::kLoneGuessFrom + 3000;
+    for (const Bytes& needle : needles_around(guessed)) {
+        // No decoy: the guess holds to the end.
+        expect_decoys_match_naive([&](ByteRange h) { return search(h, needle); }, ".", needle,
+                                  kLength);
+        ASSERT_FALSE(HasFatalFailure());
+        // The guessed byte on every lane (then every second and third), its
+        // partners absent: a false alarm in every pass until the search
+        // gives the guess up for more bytes.
+        for (const std::string& decoy : {g, g + ".", g + ".."}) {
+            if (wide()) {
+                Bytes haystack(kLength);
+                for (std::size_t k = 0; k < kLength; ++k) {
+                    haystack[k] = static_cast<std::uint8_t>(decoy[k % decoy.size()]);
+                }
+                EXPECT_TRUE(probed(haystack, needle).took(detail::SearchPath::kSieveGaveUp))
+                    << "decoy \"" << decoy << "\"";
+            }
+            expect_decoys_match_naive([&](ByteRange h) { return search(h, needle); }, decoy, needle,
+                                      kLength);
+            ASSERT_FALSE(HasFatalFailure()) << "decoy \"" << decoy << "\"";
+        }
+    }
+}
+
+TEST_P(SieveGuess, TheLastBlocksStayInsideTheRange) {
+    // Ranges long enough for the guess that end at a guard page, at every
+    // length over four of the widest vectors: a read past the end faults.
+    // Once with the guess holding, once given up on decoys.
+    const std::uint8_t guessed = printable_ranked_below(detail::kLoneGuessRank, detail::kAlienRank);
+    ASSERT_NE(guessed, 0);
+    const std::string g(1, static_cast<char>(guessed));
+    constexpr std::size_t kLength = detail::kLoneGuessFrom + 512;
+    GuardedPage page(4);
+    ASSERT_TRUE(page.ok());
+    ASSERT_GE(page.size(), kLength + 256);
+    for (const Bytes& needle : needles_around(guessed)) {
+        for (const std::string& decoy : {std::string("."), g + "."}) {
+            for (std::size_t n = kLength; n <= kLength + 256; ++n) {
+                const std::span<std::uint8_t> haystack = page.last(n);
+                for (std::size_t k = 0; k < n; ++k) {
+                    haystack[k] = static_cast<std::uint8_t>(decoy[k % decoy.size()]);
+                }
+                const ByteRange h{haystack.data(), n};
+                ASSERT_EQ(search(h, needle), SearchResult::not_found())
+                    << "decoy \"" << decoy << "\", length " << n;
+                plant(haystack, n - needle.size(), needle);
+                ASSERT_EQ(search(h, needle),
+                          naive_find(std::span<const std::uint8_t>(haystack), needle))
+                    << "decoy \"" << decoy << "\", length " << n;
+            }
+        }
+    }
+}
+
 QARVO_FOR_EVERY_BACKEND(Sieve);
+QARVO_FOR_EVERY_BACKEND(SieveGuess);
 
 }  // namespace
 }  // namespace qarvo::test
