@@ -32,9 +32,9 @@ NEEDLES = {
 
 
 def load(path: str):
-    spec = importlib.util.spec_from_file_location("qarvo", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    location = importlib.util.spec_from_file_location("qarvo", path)
+    module = importlib.util.module_from_spec(location)
+    location.loader.exec_module(module)
     return module
 
 
