@@ -11,7 +11,7 @@ import tracemalloc
 
 import pytest
 import qarvo
-from conftest import EMULATED, buffer_request_error, error_of, expect_error
+from conftest import buffer_request_error, error_of, examples, expect_error
 from test_ownership import assert_no_reference_leak
 
 hypothesis = pytest.importorskip("hypothesis")
@@ -45,7 +45,7 @@ def check(finder, haystack, data, start=None, end=None):
 
 
 quick = settings(
-    max_examples=30 if EMULATED else 300,
+    max_examples=examples(200),
     deadline=None,
     derandomize=True,
     suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
@@ -91,7 +91,7 @@ KINDS = {
 
 
 @pytest.mark.parametrize("kind", KINDS)
-@settings(quick, max_examples=10 if EMULATED else 60)
+@settings(quick, max_examples=examples(60))
 @given(cases())
 def test_every_haystack_kind_gives_the_same_answers(kind, case):
     data, needles, ignore_case, start, end = case
