@@ -3,7 +3,6 @@
 // pickling it pickles both.
 #include "finder.hpp"
 
-#include <atomic>
 #include <vector>
 
 #include "boundary.hpp"
@@ -12,6 +11,7 @@
 #include "offset_iterator.hpp"
 #include "parameters.hpp"
 #include "searches.hpp"
+#include "type_objects.hpp"
 
 namespace qarvo::py {
 namespace {
@@ -192,37 +192,11 @@ PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     return run_boundary([=] { return method_body<kQuery>(self, args, nargs, kwnames); });
 }
 
-// Finder(needle), or, ignoring case, copyreg.__newobj_ex__(Finder, (needle,),
-// {"ignore_case": True}): the flag is keyword-only, and every pickle
-// protocol rebuilds that call (protocol 4 and up as one opcode).
-Result<OwnedRef> reduce_finder(PyObject* self) {
-    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
-    PyObject* needle = reinterpret_cast<FinderObject*>(self)->needle;
-    if (!ignores_case(self)) {
-        OwnedRef reduced = OwnedRef::steal(Py_BuildValue("O(O)", type, needle));
-        if (!reduced) {
-            return fetch_error();
-        }
-        return reduced;
-    }
-    OwnedRef copyreg = OwnedRef::steal(PyImport_ImportModule("copyreg"));
-    if (!copyreg) {
-        return fetch_error();
-    }
-    OwnedRef rebuild = OwnedRef::steal(PyObject_GetAttrString(copyreg.get(), "__newobj_ex__"));
-    if (!rebuild) {
-        return fetch_error();
-    }
-    OwnedRef reduced = OwnedRef::steal(
-        Py_BuildValue("O(O(O){sO})", rebuild.get(), type, needle, "ignore_case", Py_True));
-    if (!reduced) {
-        return fetch_error();
-    }
-    return reduced;
-}
-
 PyObject* finder_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
-    return run_boundary([self] { return reduce_finder(self); });
+    return run_boundary([self] {
+        return reduce_with_ignore_case(self, reinterpret_cast<FinderObject*>(self)->needle,
+                                       ignores_case(self));
+    });
 }
 
 PyObject* finder_repr(PyObject* self) noexcept {
@@ -241,21 +215,12 @@ PyObject* finder_needle(PyObject* self, void* /*closure*/) noexcept {
     return Py_NewRef(reinterpret_cast<FinderObject*>(self)->needle);
 }
 
-template <Query kQuery>
-PyMethodDef method_record(const char* name, const char* doc) {
-    return {.ml_name = name,
-            .ml_meth =
-                reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&method_entry<kQuery>)),
-            .ml_flags = METH_FASTCALL | METH_KEYWORDS,
-            .ml_doc = doc};
-}
-
 PyMethodDef finder_methods[] = {
-    method_record<Query::find>("find", messages::kFinderFindDoc),
-    method_record<Query::rfind>("rfind", messages::kFinderRfindDoc),
-    method_record<Query::count>("count", messages::kFinderCountDoc),
-    method_record<Query::finditer>("finditer", messages::kFinderFinditerDoc),
-    method_record<Query::find_all>("find_all", messages::kFinderFindAllDoc),
+    fastcall_method("find", &method_entry<Query::find>, messages::kFinderFindDoc),
+    fastcall_method("rfind", &method_entry<Query::rfind>, messages::kFinderRfindDoc),
+    fastcall_method("count", &method_entry<Query::count>, messages::kFinderCountDoc),
+    fastcall_method("finditer", &method_entry<Query::finditer>, messages::kFinderFinditerDoc),
+    fastcall_method("find_all", &method_entry<Query::find_all>, messages::kFinderFindAllDoc),
     {.ml_name = "__reduce__",
      .ml_meth = &finder_reduce,
      .ml_flags = METH_NOARGS,
@@ -295,23 +260,16 @@ PyType_Spec finder_spec = {
     .slots = finder_slots,
 };
 
-std::atomic<PyObject*> finder_cell{nullptr};
+LazyType finder_lazy_type{finder_spec};
 
 }  // namespace
 
 Result<PyObject*> finder_type() {
-    if (PyObject* made = finder_cell.load(std::memory_order_acquire)) [[likely]] {
-        return made;
-    }
-    OwnedRef type = OwnedRef::steal(PyType_FromSpec(&finder_spec));
+    Result<PyTypeObject*> type = finder_lazy_type.get();
     if (!type) {
-        return fetch_error();
+        return std::move(type).error();
     }
-    PyObject* expected = nullptr;
-    if (finder_cell.compare_exchange_strong(expected, type.get(), std::memory_order_acq_rel)) {
-        static_cast<void>(type.release());
-    }
-    return finder_cell.load(std::memory_order_acquire);
+    return reinterpret_cast<PyObject*>(type.value());
 }
 
 }  // namespace qarvo::py

@@ -5,7 +5,6 @@
 #include "multi_finder.hpp"
 
 #include <array>
-#include <atomic>
 #include <new>
 #include <optional>
 #include <string>
@@ -17,6 +16,7 @@
 #include "parameters.hpp"
 #include "qarvo/multi.hpp"
 #include "searches.hpp"
+#include "type_objects.hpp"
 
 namespace qarvo::py {
 namespace {
@@ -438,26 +438,11 @@ PyType_Spec iterator_spec = {
     .slots = iterator_slots,
 };
 
-std::atomic<PyObject*> iterator_cell{nullptr};
-
-Result<PyTypeObject*> match_iterator_type() {
-    if (PyObject* made = iterator_cell.load(std::memory_order_acquire)) [[likely]] {
-        return reinterpret_cast<PyTypeObject*>(made);
-    }
-    OwnedRef type = OwnedRef::steal(PyType_FromSpec(&iterator_spec));
-    if (!type) {
-        return fetch_error();
-    }
-    PyObject* expected = nullptr;
-    if (iterator_cell.compare_exchange_strong(expected, type.get(), std::memory_order_acq_rel)) {
-        static_cast<void>(type.release());
-    }
-    return reinterpret_cast<PyTypeObject*>(iterator_cell.load(std::memory_order_acquire));
-}
+LazyType match_iterator_type{iterator_spec};
 
 Result<OwnedRef> make_match_iterator(PyObject* self, PyObject* haystack, PyObject* start,
                                      PyObject* end) {
-    Result<PyTypeObject*> type = match_iterator_type();
+    Result<PyTypeObject*> type = match_iterator_type.get();
     if (!type) {
         return std::move(type).error();
     }
@@ -489,26 +474,10 @@ Result<OwnedRef> make_match_iterator(PyObject* self, PyObject* haystack, PyObjec
 
 // ---- the type
 
-// copyreg.__newobj_ex__(type, (needles,), {"ignore_case": flag}): calls
-// type.__new__ with the keyword-only flag, under every pickle protocol.
 PyObject* multi_finder_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
-    return run_boundary([self]() -> Result<OwnedRef> {
-        OwnedRef copyreg = OwnedRef::steal(PyImport_ImportModule("copyreg"));
-        if (!copyreg) {
-            return fetch_error();
-        }
-        OwnedRef rebuild = OwnedRef::steal(PyObject_GetAttrString(copyreg.get(), "__newobj_ex__"));
-        if (!rebuild) {
-            return fetch_error();
-        }
+    return run_boundary([self] {
         const MultiFinderObject& finder = finder_of(self);
-        OwnedRef reduced = OwnedRef::steal(
-            Py_BuildValue("O(O(O){sO})", rebuild.get(), reinterpret_cast<PyObject*>(Py_TYPE(self)),
-                          finder.needles, "ignore_case", finder.ignore_case ? Py_True : Py_False));
-        if (!reduced) {
-            return fetch_error();
-        }
-        return reduced;
+        return reduce_with_ignore_case(self, finder.needles, finder.ignore_case);
     });
 }
 
@@ -528,20 +497,11 @@ PyObject* multi_finder_ignore_case(PyObject* self, void* /*closure*/) noexcept {
     return Py_NewRef(finder_of(self).ignore_case ? Py_True : Py_False);
 }
 
-template <MultiQuery kQuery>
-PyMethodDef method_record(const char* name, const char* doc) {
-    return {.ml_name = name,
-            .ml_meth =
-                reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&method_entry<kQuery>)),
-            .ml_flags = METH_FASTCALL | METH_KEYWORDS,
-            .ml_doc = doc};
-}
-
 PyMethodDef multi_finder_methods[] = {
-    method_record<MultiQuery::find>("find", messages::kMultiFindDoc),
-    method_record<MultiQuery::count>("count", messages::kMultiCountDoc),
-    method_record<MultiQuery::finditer>("finditer", messages::kMultiFinditerDoc),
-    method_record<MultiQuery::find_all>("find_all", messages::kMultiFindAllDoc),
+    fastcall_method("find", &method_entry<MultiQuery::find>, messages::kMultiFindDoc),
+    fastcall_method("count", &method_entry<MultiQuery::count>, messages::kMultiCountDoc),
+    fastcall_method("finditer", &method_entry<MultiQuery::finditer>, messages::kMultiFinditerDoc),
+    fastcall_method("find_all", &method_entry<MultiQuery::find_all>, messages::kMultiFindAllDoc),
     {.ml_name = "__reduce__",
      .ml_meth = &multi_finder_reduce,
      .ml_flags = METH_NOARGS,
@@ -581,24 +541,16 @@ PyType_Spec multi_finder_spec = {
     .slots = multi_finder_slots,
 };
 
-std::atomic<PyObject*> multi_finder_cell{nullptr};
+LazyType multi_finder_lazy_type{multi_finder_spec};
 
 }  // namespace
 
 Result<PyObject*> multi_finder_type() {
-    if (PyObject* made = multi_finder_cell.load(std::memory_order_acquire)) [[likely]] {
-        return made;
-    }
-    OwnedRef type = OwnedRef::steal(PyType_FromSpec(&multi_finder_spec));
+    Result<PyTypeObject*> type = multi_finder_lazy_type.get();
     if (!type) {
-        return fetch_error();
+        return std::move(type).error();
     }
-    PyObject* expected = nullptr;
-    if (multi_finder_cell.compare_exchange_strong(expected, type.get(),
-                                                  std::memory_order_acq_rel)) {
-        static_cast<void>(type.release());
-    }
-    return multi_finder_cell.load(std::memory_order_acquire);
+    return reinterpret_cast<PyObject*>(type.value());
 }
 
 }  // namespace qarvo::py

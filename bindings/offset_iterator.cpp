@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <new>
 #include <optional>
 #include <vector>
@@ -11,6 +10,7 @@
 #include "call.hpp"
 #include "messages.hpp"
 #include "qarvo/matches.hpp"
+#include "type_objects.hpp"
 
 namespace qarvo::py {
 namespace {
@@ -115,30 +115,14 @@ PyType_Spec iterator_spec = {
     .slots = iterator_slots,
 };
 
-// The type, made on first use and kept for the life of the process.
-std::atomic<PyObject*> iterator_type{nullptr};
-
-Result<PyTypeObject*> offset_iterator_type() {
-    if (PyObject* made = iterator_type.load(std::memory_order_acquire)) [[likely]] {
-        return reinterpret_cast<PyTypeObject*>(made);
-    }
-    OwnedRef type = OwnedRef::steal(PyType_FromSpec(&iterator_spec));
-    if (!type) {
-        return fetch_error();
-    }
-    PyObject* expected = nullptr;
-    if (iterator_type.compare_exchange_strong(expected, type.get(), std::memory_order_acq_rel)) {
-        static_cast<void>(type.release());
-    }
-    return reinterpret_cast<PyTypeObject*>(iterator_type.load(std::memory_order_acquire));
-}
+LazyType offset_iterator_type{iterator_spec};
 
 }  // namespace
 
 Result<OwnedRef> make_offset_iterator(PyObject* haystack, PyObject* start, PyObject* end,
                                       PyObject* needle_object, ByteRange prepared,
                                       Matching matching) {
-    Result<PyTypeObject*> type = offset_iterator_type();
+    Result<PyTypeObject*> type = offset_iterator_type.get();
     if (!type) {
         return std::move(type).error();
     }

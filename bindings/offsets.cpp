@@ -1,11 +1,11 @@
 #include "offsets.hpp"
 
-#include <atomic>
 #include <limits>
 #include <string>
 #include <utility>
 
 #include "boundary.hpp"
+#include "type_objects.hpp"
 
 namespace qarvo::py {
 namespace {
@@ -19,10 +19,6 @@ struct OffsetsObject {
 OffsetsObject* as_offsets(PyObject* self) noexcept {
     return reinterpret_cast<OffsetsObject*>(self);
 }
-
-std::atomic<PyObject*> offsets_cell{nullptr};
-
-Result<PyTypeObject*> offsets_type();
 
 void offsets_dealloc(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
@@ -148,20 +144,7 @@ PyType_Spec offsets_spec = {
     .slots = offsets_slots,
 };
 
-Result<PyTypeObject*> offsets_type() {
-    if (PyObject* made = offsets_cell.load(std::memory_order_acquire)) [[likely]] {
-        return reinterpret_cast<PyTypeObject*>(made);
-    }
-    OwnedRef type = OwnedRef::steal(PyType_FromSpec(&offsets_spec));
-    if (!type) {
-        return fetch_error();
-    }
-    PyObject* expected = nullptr;
-    if (offsets_cell.compare_exchange_strong(expected, type.get(), std::memory_order_acq_rel)) {
-        static_cast<void>(type.release());
-    }
-    return reinterpret_cast<PyTypeObject*>(offsets_cell.load(std::memory_order_acquire));
-}
+LazyType offsets_type{offsets_spec};
 
 }  // namespace
 
@@ -201,7 +184,7 @@ Result<OwnedRef> make_offsets(OffsetBuffer& buffer, std::uint64_t base) {
         static_cast<void>(PyErr_NoMemory());
         return fetch_error();
     }
-    Result<PyTypeObject*> type = offsets_type();
+    Result<PyTypeObject*> type = offsets_type.get();
     if (!type) {
         return std::move(type).error();
     }

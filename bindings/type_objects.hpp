@@ -1,0 +1,40 @@
+// What the module's classes share: a heap type made from its spec on first
+// use, a fast-call method's table entry, and the pickling of an object made
+// from one argument and the keyword-only ignore_case flag.
+#pragma once
+
+#include <atomic>
+
+#include "result.hpp"
+
+namespace qarvo::py {
+
+// A heap type made from `spec` by the first caller and kept for the life of
+// the process; when callers race, every one gets the type the first to
+// finish stored, and the others' copies are released.
+class LazyType {
+public:
+    explicit constexpr LazyType(PyType_Spec& spec) noexcept : spec_(spec) {}
+    LazyType(const LazyType&) = delete;
+    LazyType& operator=(const LazyType&) = delete;
+
+    // A borrowed reference.
+    Result<PyTypeObject*> get();
+
+private:
+    PyType_Spec& spec_;
+    std::atomic<PyObject*> made_{nullptr};
+};
+
+using FastcallMethod = PyObject* (*)(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) noexcept;
+
+// A METH_FASTCALL | METH_KEYWORDS entry of a method table.
+PyMethodDef fastcall_method(const char* name, FastcallMethod entry, const char* doc) noexcept;
+
+// type(argument), or, when ignoring case, copyreg.__newobj_ex__(type,
+// (argument,), {"ignore_case": True}): the flag is keyword-only, and every
+// pickle protocol rebuilds that call (protocol 4 and up as one opcode).
+Result<OwnedRef> reduce_with_ignore_case(PyObject* self, PyObject* argument, bool ignore_case);
+
+}  // namespace qarvo::py
