@@ -46,20 +46,25 @@ run_on() {
   [ "$("$arm_py" -c 'import platform; print(platform.machine())')" = aarch64 ] || return 1
 
   site=$work/site
-  if ! [ -d "$site/pytest" ] || ! [ -d "$site/hypothesis" ] || ! [ -d "$site/numpy" ]; then
-    rm -rf "$site" "$work/wheels"
-    # pip download chooses for the target's version; pip install would hold
-    # each wheel's Requires-Python against the host's 3.11 instead, so it only
-    # unpacks what was chosen.
-    target=(--only-binary=:all: --python-version "$minor" --implementation cp
-      --abi "cp${minor/./}" --platform manylinux_2_28_aarch64)
-    "$host_py" -m pip download --quiet --disable-pip-version-check -d "$work/wheels" \
-      "${target[@]}" pytest hypothesis numpy &&
-      "$host_py" -m pip install --quiet --disable-pip-version-check --no-index --no-deps \
-        --ignore-requires-python --target "$site" "${target[@]}" "$work"/wheels/*.whl ||
-      return 1
-    rm -rf "$work/wheels"
-  fi
+  # wheels.sh runs this script for its aarch64 wheels while python-arm may be
+  # running beside it: the first to come fills the site, the other waits.
+  (
+    flock 9
+    if ! [ -d "$site/pytest" ] || ! [ -d "$site/hypothesis" ] || ! [ -d "$site/numpy" ]; then
+      rm -rf "$site" "$work/wheels"
+      # pip download chooses for the target's version; pip install would hold
+      # each wheel's Requires-Python against the host's 3.11 instead, so it
+      # only unpacks what was chosen.
+      target=(--only-binary=:all: --python-version "$minor" --implementation cp
+        --abi "cp${minor/./}" --platform manylinux_2_28_aarch64)
+      "$host_py" -m pip download --quiet --disable-pip-version-check -d "$work/wheels" \
+        "${target[@]}" pytest hypothesis numpy &&
+        "$host_py" -m pip install --quiet --disable-pip-version-check --no-index --no-deps \
+          --ignore-requires-python --target "$site" "${target[@]}" "$work"/wheels/*.whl ||
+        exit 1
+      rm -rf "$work/wheels"
+    fi
+  ) 9>"$work/site.lock" || return 1
 
   if [ -n "$wheel" ]; then
     # The wheel's files as pip would install them.

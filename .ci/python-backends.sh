@@ -8,7 +8,7 @@ set -uo pipefail
 python_suite_start python-backends "$@" || exit 1
 tag=$(python_tag "$py")
 venv="$root/build/venv-$tag"
-hooks="$root/build/hooks-$tag/tests/hooks"
+hooks="$root/build/wheel-$tag/tests/hooks"
 # Installs the current tree into the venv and builds the hooks.
 QARVO_SUITE=install QARVO_INSTALL_ONLY=1 bash "$root/.ci/python-tests.sh" "$py" "$want" \
   >/dev/null || exit 1

@@ -15,7 +15,8 @@ python_suite_start "" "$@" || exit 1
 
 tag=$(python_tag "$py")
 venv="$root/build/venv-$tag"
-hooks="$root/build/hooks-$tag"
+build="$root/build/wheel-$tag"
+hooks="$build/tests/hooks"
 
 # What the installation below was made from: the tree (commit, changes, new
 # files) and the settings that reach the build. A later suite of the same run
@@ -29,7 +30,7 @@ installed_from=$({
 stamp="$venv/.qarvo-installed-from"
 vpy="$venv/bin/python"
 if [ -x "$vpy" ] && [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$installed_from" ] &&
-  [ -d "$hooks/tests/hooks" ]; then
+  compgen -G "$hooks/_qarvo_testhooks*.so" >/dev/null; then
   echo "python-tests: $venv already holds this tree's build"
 else
   rm -f "$stamp"
@@ -50,12 +51,13 @@ if [ -n "${install_and_build:-}" ]; then
     # packages too, so the install needs no package index at all.
     build_args=(--no-build-isolation --no-index)
   fi
-  # Development build: warnings are errors.
+  # Development build: warnings are errors. The install builds the module
+  # alone; the test-only extension is then built in the same directory, from
+  # the objects the installed module was linked from.
   "$vpy" -m pip install "${pip_quiet[@]}" "${build_args[@]}" \
-    -Ccmake.define.QARVO_WERROR=ON -Cbuild-dir="$root/build/wheel-$tag" "$root" || exit 1
-
-  cmake --preset hooks -S "$root" -B "$hooks" -DPython_EXECUTABLE="$vpy" >/dev/null &&
-    cmake --build "$hooks" --target qarvo_testhooks -j "$jobs" >/dev/null || exit 1
+    -Ccmake.define.QARVO_WERROR=ON -Ccmake.define.QARVO_BUILD_TESTS=ON \
+    -Cbuild.targets=qarvo -Cbuild-dir="$build" "$root" || exit 1
+  cmake --build "$build" --target qarvo_testhooks -j "$jobs" >/dev/null || exit 1
   echo "$installed_from" >"$stamp"
 fi
 
@@ -68,9 +70,9 @@ fi
 # A debug interpreter's leak checks count only code built with Py_DEBUG.
 if [[ "$(basename "$venv")" == *d ]]; then
   run_step "built against the debug configuration" \
-    bash "$root/.ci/check-debug-build.sh" "$root/build/wheel-$tag" "$hooks"
+    bash "$root/.ci/check-debug-build.sh" "$build"
 fi
 
 cd "$root/tests/python" || exit 1
 echo "== python tests on $("$vpy" -c 'import sys; print(sys.version.split()[0], sys.abiflags)') =="
-run_pytest env QARVO_TESTHOOKS_DIR="$hooks/tests/hooks" "$vpy" -m pytest -q -p no:cacheprovider "${pytest_args[@]}" .
+run_pytest env QARVO_TESTHOOKS_DIR="$hooks" "$vpy" -m pytest -q -p no:cacheprovider "${pytest_args[@]}" .

@@ -10,11 +10,11 @@
 #    headers (wheel-arm.sh; for 3.12, which no Debian suite has, the host
 #    3.12's headers with an arm64 pyconfig.h);
 #  - every wheel repaired with auditwheel, whose tag must be manylinux_2_28 or
-#    older, then installed into a fresh virtual environment and the Python
-#    suite run against the installed copy; the aarch64 ones are unpacked onto
-#    the arm64 interpreter's path and run under qemu, except the 3.12 one:
-#    with no arm64 3.12 interpreter to be had, its module is checked to be
-#    AArch64 code that imports only what CPython 3.12 exports.
+#    older, then installed into a fresh virtual environment and the wheel
+#    tests (below) run against the installed copy; the aarch64 ones are
+#    unpacked onto the arm64 interpreter's path and run under qemu, except the
+#    3.12 one: with no arm64 3.12 interpreter to be had, its module is checked
+#    to be AArch64 code that imports only what CPython 3.12 exports.
 # The results are left in build/wheels/wheelhouse.
 set -uo pipefail
 # shellcheck source=.ci/common.sh
@@ -120,6 +120,14 @@ count=$(find "$out/wheelhouse" -name '*.whl' | wc -l)
 [ "$count" -eq 10 ] || fail "expected 10 repaired wheels, got $count"
 
 # --- each wheel installed and tested -------------------------------------------
+# Each wheel takes the test modules that exercise the C API and the packing
+# most, and the searches against bytes' own. The whole suite runs on every
+# interpreter (python-3.11 to python-3.15d) and on both aarch64 variants
+# (python-arm) against modules built from the same sources; what a wheel
+# adds is its compiler (zig's clang), its glibc and its packing.
+wheel_tests=(test_module.py test_binding.py test_ownership.py test_buffers.py test_plain_calls.py
+  test_searches.py)
+export QARVO_WHEEL_TESTS="${wheel_tests[*]}"
 # test_installed PYTHON WHEEL: a fresh virtual environment with the wheel and
 # the test dependencies, and the suite run from the source tree's tests against
 # the installed module.
@@ -131,7 +139,7 @@ test_installed() {
       "$wheel" pytest hypothesis numpy &&
     (cd "$root/tests/python" && "$venv/bin/python" -c "$installed_check"); then
     pushd "$root/tests/python" >/dev/null || return 1
-    run_pytest "$venv/bin/python" -m pytest -q -p no:cacheprovider .
+    run_pytest "$venv/bin/python" -m pytest -q -p no:cacheprovider "${wheel_tests[@]}"
     popd >/dev/null || return 1
   else
     fail "$(basename "$wheel") does not install into a fresh environment of $py"
@@ -193,13 +201,7 @@ print(shared if shared.endswith(".so") else sys.executable)')
   echo "$(wc -l <<<"$needed") C API symbols imported, all exported by $lib"
 }
 
-# Each aarch64 wheel on the arm64 interpreter of its version under qemu. The
-# whole suite runs on both variants of the module cross-built from the same
-# sources in python-arm (3.11 and 3.15); every wheel takes the modules that
-# exercise the C API most, which show a module built against the wrong
-# headers or packed wrongly. The whole suite under emulation costs minutes
-# per interpreter.
-api_tests=(test_module.py test_binding.py test_ownership.py test_buffers.py)
+# Each aarch64 wheel on the arm64 interpreter of its version under qemu.
 for version in 3.11 3.12 3.13 3.14 3.15; do
   tag=cp${version/./}
   arm_wheel=$(find "$out/wheelhouse" -name "qarvo-*-$tag-$tag-*aarch64.whl" | head -n 1)
@@ -213,8 +215,8 @@ for version in 3.11 3.12 3.13 3.14 3.15; do
       check_imports "$arm_wheel" "$(python_for 3.12)"
     ;;
   *)
-    run_step "installed aarch64 wheel for $version under qemu (the C API modules)" \
-      bash "$root/.ci/python-arm.sh" --wheel "$arm_wheel" "${api_tests[@]}"
+    run_step "installed aarch64 wheel for $version under qemu (the wheel tests)" \
+      bash "$root/.ci/python-arm.sh" --wheel "$arm_wheel" "${wheel_tests[@]}"
     ;;
   esac
 done
