@@ -156,15 +156,29 @@ python_tag() {
 # Configures with one of the presets of CMakePresets.json (which hold every
 # configuration a suite uses) into BUILD_DIR and builds it.
 configure_and_build() {
-  local preset=$1 dir=$2 flags=()
+  local preset=$1 dir=$2 no_debug_info=()
   shift 2
   # Debug information costs about a quarter of the compile time and serves
   # only a debugger, which CI has none of; the sanitizer and fuzz builds keep
   # it for the file and line in their reports.
   [[ "$preset" == *sanitize* || "$preset" == *fuzz* ]] ||
-    flags=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2)
-  cmake --preset "$preset" -S "$root" -B "$dir" "${flags[@]}" "$@"
+    no_debug_info=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2)
+  cmake --preset "$preset" -S "$root" -B "$dir" "${no_debug_info[@]}" "$@"
   cmake --build "$dir" -j "$jobs"
+}
+
+# wheel_in_shared_build PYTHON SOURCE BUILD OUTDIR [pip args...]: pip builds
+# the wheel of SOURCE (an unpacked sdist) for PYTHON into OUTDIR, in the
+# build directory BUILD that the wheels of the other versions use too. The
+# CMake cache is dropped first, so the build configures for PYTHON afresh;
+# the objects that do not depend on the interpreter (the whole search core)
+# are already there and stay, since their commands are unchanged.
+wheel_in_shared_build() {
+  local py=$1 source=$2 build=$3 outdir=$4
+  shift 4
+  rm -f "$build/CMakeCache.txt"
+  "$py" -m pip wheel --quiet --disable-pip-version-check --no-deps -w "$outdir" \
+    -Cbuild-dir="$build" "$@" "$source"
 }
 
 # The variants a core test binary runs its suites on, from its test list.

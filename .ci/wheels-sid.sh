@@ -31,10 +31,12 @@ build)
   CXXFLAGS="-isystem $(pyconfig_dir "$root/build/pyconfig" /usr x86_64-linux-gnu "${pythons[@]}")"
   export QARVO_ZIG ZIG_GLOBAL_CACHE_DIR CXX CXXFLAGS
   unset CFLAGS
+  mkdir -p "$root/build/sdist"
+  tar -C "$root/build/sdist" --strip-components=1 -xzf "$sdist" || exit 1
   for py in "${pythons[@]}"; do
     # Debian's scikit-build-core, CMake and Ninja: no build isolation, no index.
-    run_step "wheel for $py" "$py" -m pip wheel --quiet --disable-pip-version-check \
-      --no-deps --no-build-isolation --no-index -w "$root/build/export" "$sdist"
+    run_step "wheel for $py" wheel_in_shared_build "$py" "$root/build/sdist" \
+      "$root/build/wheel-build" "$root/build/export" --no-build-isolation --no-index
   done
   ;;
 test)

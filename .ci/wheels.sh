@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
 # The release artefacts, built and tested the way a user gets them:
-#  - `python -m build` makes the sdist and, from it, a CPython 3.11 wheel, each
-#    in a fresh isolated environment; the sdist must hold what a build needs
-#    and nothing of CI;
-#  - wheels for 3.12 and 3.13 (pip, from the sdist) and for 3.14 and 3.15
-#    (inside the cached sid root, from the sdist), all compiled with
-#    packaging/zig-c++ against glibc 2.28;
+#  - `python -m build --sdist` makes the sdist in a fresh isolated
+#    environment; it must hold what a build needs and nothing of CI;
+#  - wheels for 3.11 to 3.13 (pip, in isolated environments, from the sdist
+#    unpacked) and for 3.14 and 3.15 (inside the cached sid root, likewise),
+#    all compiled with packaging/zig-c++ against glibc 2.28;
 #  - aarch64 wheels for 3.11 to 3.15, cross-compiled against Debian's arm64
 #    headers (wheel-arm.sh; for 3.12, which no Debian suite has, the host
 #    3.12's headers with an arm64 pyconfig.h);
@@ -21,7 +20,9 @@ set -uo pipefail
 . "$(dirname "$0")/common.sh"
 suite_start "${QARVO_SUITE:-wheels}"
 out=$root/build/wheels
-rm -rf "$out"
+# wheel-arm.sh builds every aarch64 wheel in build/wheel-arm, which must
+# start empty: what it keeps is meant for the versions of one run.
+rm -rf "$out" "$root/build/wheel-arm"
 mkdir -p "$out/dist" "$out/raw" "$out/wheelhouse" "$out/sid-import"
 
 # Tools, in a virtual environment of their own that later runs reuse.
@@ -42,11 +43,9 @@ export CXX=$root/packaging/zig-c++
 unset CFLAGS CXXFLAGS
 
 # --- sdist and the first wheel ---------------------------------------------
-run_step "python -m build (sdist, then a wheel from it)" \
-  "$tools/bin/python" -m build --outdir "$out/dist" "$root"
+run_step "python -m build --sdist" "$tools/bin/python" -m build --sdist --outdir "$out/dist" "$root"
 sdist=$(find "$out/dist" -name 'qarvo-*.tar.gz' | head -n 1)
 [ -n "$sdist" ] || exit 1
-mv "$out"/dist/*.whl "$out/raw/"
 listing=$(tar -tzf "$sdist" | cut -d/ -f2- | grep -v '/$')
 missing=()
 for needed in pyproject.toml CMakeLists.txt README.md core/CMakeLists.txt bindings/CMakeLists.txt \
@@ -61,12 +60,16 @@ else
   fail "sdist lacks: ${missing[*]:-nothing}; holds: $(echo "$unwanted" | head -n 5 | paste -sd' ')"
 fi
 
-# --- wheels for 3.12 and 3.13 from the sdist ------------------------------------
-for version in 3.12 3.13; do
+# --- wheels for 3.11 to 3.13 from the sdist ------------------------------------
+# One after another in one build directory (wheel_in_shared_build), from the
+# sdist unpacked once, so that the search core is compiled once for all three.
+mkdir -p "$out/src"
+tar -C "$out/src" --strip-components=1 -xzf "$sdist"
+for version in 3.11 3.12 3.13; do
   py=$(python_for "$version")
   if require_python "$py" "$version"; then
-    run_step "wheel for $version" "$py" -m pip wheel --quiet --disable-pip-version-check \
-      --no-deps -w "$out/raw" "$sdist"
+    run_step "wheel for $version" wheel_in_shared_build "$py" "$out/src" "$out/build-x86_64" \
+      "$out/raw"
   else
     fail "no Python $version"
   fi
