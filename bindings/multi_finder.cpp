@@ -365,22 +365,10 @@ struct MatchIteratorState {
     bool busy = false;
 };
 
-struct MatchIterator {
-    PyObject_HEAD MatchIteratorState state;
-};
+using MatchIterator = StateObject<MatchIteratorState>;
 
 MatchIteratorState& state_of(PyObject* self) noexcept {
-    return reinterpret_cast<MatchIterator*>(self)->state;
-}
-
-void iterator_dealloc(PyObject* self) noexcept {
-    PyTypeObject* type = Py_TYPE(self);
-    {
-        LockDepthScope depth;  // a dealloc runs with the interpreter lock held
-        state_of(self).~MatchIteratorState();
-    }
-    type->tp_free(self);
-    Py_DECREF(type);
+    return MatchIterator::of(self);
 }
 
 Result<OwnedRef> next_match(PyObject* self) {
@@ -424,7 +412,7 @@ PyObject* iterator_next(PyObject* self) noexcept {
 }
 
 PyType_Slot iterator_slots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(&iterator_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&MatchIterator::dealloc)},
     {Py_tp_iter, reinterpret_cast<void*>(&PyObject_SelfIter)},
     {Py_tp_iternext, reinterpret_cast<void*>(&iterator_next)},
     {0, nullptr},
@@ -450,7 +438,7 @@ Result<OwnedRef> make_match_iterator(PyObject* self, PyObject* haystack, PyObjec
     if (!iterator) {
         return fetch_error();
     }
-    MatchIteratorState& state = *new (&state_of(iterator.get())) MatchIteratorState();
+    MatchIteratorState& state = MatchIterator::emplace(iterator.get());
     if (Status acquired = acquire_haystack(haystack, state.haystack); !acquired) {
         return std::move(acquired).error();
     }

@@ -37,22 +37,10 @@ struct IteratorState {
     bool busy = false;
 };
 
-struct OffsetIterator {
-    PyObject_HEAD IteratorState state;
-};
+using OffsetIterator = StateObject<IteratorState>;
 
 IteratorState& state_of(PyObject* self) noexcept {
-    return reinterpret_cast<OffsetIterator*>(self)->state;
-}
-
-void iterator_dealloc(PyObject* self) noexcept {
-    PyTypeObject* type = Py_TYPE(self);
-    {
-        LockDepthScope depth;  // a dealloc runs with the interpreter lock held
-        state_of(self).~IteratorState();
-    }
-    type->tp_free(self);
-    Py_DECREF(type);
+    return OffsetIterator::of(self);
 }
 
 Result<OwnedRef> next_offset(PyObject* self) {
@@ -101,7 +89,7 @@ PyObject* iterator_next(PyObject* self) noexcept {
 }
 
 PyType_Slot iterator_slots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(&iterator_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&OffsetIterator::dealloc)},
     {Py_tp_iter, reinterpret_cast<void*>(&PyObject_SelfIter)},
     {Py_tp_iternext, reinterpret_cast<void*>(&iterator_next)},
     {0, nullptr},
@@ -130,7 +118,7 @@ Result<OwnedRef> make_offset_iterator(PyObject* haystack, PyObject* start, PyObj
     if (!iterator) {
         return fetch_error();
     }
-    IteratorState& state = *new (&state_of(iterator.get())) IteratorState();
+    IteratorState& state = OffsetIterator::emplace(iterator.get());
     if (Status acquired = acquire_haystack(haystack, state.haystack); !acquired) {
         return std::move(acquired).error();
     }

@@ -1,10 +1,13 @@
 // What the module's classes share: a heap type made from its spec on first
-// use, a fast-call method's table entry, and the pickling of an object made
-// from one argument and the keyword-only ignore_case flag.
+// use, an object that holds one C++ value, a fast-call method's table entry,
+// and the pickling of an object made from one argument and the keyword-only
+// ignore_case flag.
 #pragma once
 
 #include <atomic>
+#include <new>
 
+#include "py.hpp"
 #include "result.hpp"
 
 namespace qarvo::py {
@@ -24,6 +27,27 @@ public:
 private:
     PyType_Spec& spec_;
     std::atomic<PyObject*> made_{nullptr};
+};
+
+// A Python object that holds one C++ value: emplace() makes it in place right
+// after tp_alloc, and dealloc, the type's Py_tp_dealloc, destroys it.
+template <typename State>
+struct StateObject {
+    PyObject_HEAD State state;
+
+    static State& of(PyObject* self) noexcept {
+        return reinterpret_cast<StateObject*>(self)->state;
+    }
+    static State& emplace(PyObject* self) { return *new (&of(self)) State(); }
+    static void dealloc(PyObject* self) noexcept {
+        PyTypeObject* type = Py_TYPE(self);
+        {
+            LockDepthScope depth;  // a dealloc runs with the interpreter lock held
+            of(self).~State();
+        }
+        type->tp_free(self);
+        Py_DECREF(type);
+    }
 };
 
 using FastcallMethod = PyObject* (*)(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
