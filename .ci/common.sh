@@ -31,10 +31,11 @@ fail() {
 }
 # run_step DESCRIPTION COMMAND...: runs the command and counts it.
 run_step() {
-  local what=$1
+  local what=$1 start=$SECONDS
   shift
   echo "== $what"
   if "$@"; then pass; else fail "$what"; fi
+  echo "   ($((SECONDS - start)) s)"
 }
 # count_of WORD TEXT: the number before WORD in a runner's summary ("12 passed").
 count_of() {
@@ -150,6 +151,13 @@ python_suite_start() {
 python_tag() {
   "$1" -c 'import sys; print(sys.implementation.cache_tag + sys.abiflags)'
 }
+
+# The Python test modules whose answers depend on the search core's variant;
+# the others exercise the module's surface and the interpreter. A suite that
+# forces each variant in turn, after a whole run on the chosen one, runs
+# these.
+variant_tests=(test_backend.py test_byte_sets.py test_ignore_case.py test_multi_finder.py
+  test_needles.py test_properties.py test_searches.py)
 
 # --- CMake ------------------------------------------------------------------
 # configure_and_build PRESET BUILD_DIR [cmake options...]

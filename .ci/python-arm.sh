@@ -4,15 +4,17 @@
 # headers (the cached arm64 trees, see arm_tree in common.sh), and the Python
 # suite run by the arm64 interpreter under qemu-aarch64. It runs on two
 # interpreters: 3.15, the newest C API (with _testcapi, so the subinterpreter
-# tests run too), once per variant the emulated CPU runs (Advanced SIMD and
-# the scalar emulation); and 3.11, the oldest supported, on the chosen one.
+# tests run too), whole on the chosen variant (Advanced SIMD), then the
+# variant-dependent modules (variant_tests in common.sh) with every other
+# variant the emulated CPU runs forced (the scalar emulation); and 3.11, the
+# oldest supported, whole on the chosen one.
 #   .ci/python-arm.sh [pytest args...]
 #   .ci/python-arm.sh --wheel WHEEL [pytest args...]
 #                      the suite against an aarch64 wheel's module, on the
 #                      CPython of its tag
 # QARVO_ARM_PYTHONS  the interpreters of the first form (default "3.11 3.15")
-# QARVO_ARM_EVERY_VARIANT_ON  those of them that run the suite once per variant
-#                    (default "3.15"); the others run it on the chosen variant
+# QARVO_ARM_EVERY_VARIANT_ON  those of them that go on to the other variants
+#                    (default "3.15"); the others run on the chosen one only
 # pytest, hypothesis and NumPy (their manylinux aarch64 wheels) are installed
 # for each arm64 interpreter with the host's pip.
 set -uo pipefail
@@ -36,7 +38,7 @@ require_python "$host_py" 3.11 || exit 1
 # run_on MINOR [pytest args...]: the suite on the arm64 CPython MINOR, on
 # each variant; returns 1 when it could not get as far as running it.
 run_on() {
-  local minor=$1 work arm_py site target modules hooks variants build variant backend
+  local minor=$1 work arm_py site target modules hooks variants build variant backend tests
   shift
   hold_arm_tree "$minor" || return 1
   work=$root/build/arm/$minor
@@ -81,25 +83,31 @@ run_on() {
       cmake --build "$build" -j "$jobs" --target qarvo qarvo_testhooks || return 1
     modules=$build/bindings
     hooks=$build/tests/hooks
-    variants=$(cd /tmp && PYTHONPATH="$hooks" "$arm_py" -c \
-      'import _qarvo_testhooks as h; print(" ".join(h.supported_backends()))') || return 1
-    # Every variant on the newest C API; the chosen one elsewhere (a whole
-    # run under qemu costs minutes, and the variants' code does not depend on
-    # the interpreter).
-    [[ " ${QARVO_ARM_EVERY_VARIANT_ON:-3.15} " == *" $minor "* ]] || variants=default
+    # The chosen variant, then, on the newest C API, every other one forced
+    # (a whole run under qemu costs minutes, and the variants' code does not
+    # depend on the interpreter).
+    variants=default
+    if [[ " ${QARVO_ARM_EVERY_VARIANT_ON:-3.15} " == *" $minor "* ]]; then
+      variants+=" $(cd /tmp && PYTHONPATH="$hooks" "$arm_py" -c 'import _qarvo_testhooks as h
+print(" ".join(b for b in h.supported_backends() if b != h.active_backend()))')" || return 1
+    fi
   fi
   readelf -h "$modules"/qarvo*.so | grep -E "Machine"
 
   pushd "$root/tests/python" >/dev/null || return 1
   for variant in $variants; do
     backend=()
-    [ "$variant" = default ] || backend=(QARVO_BACKEND="$variant")
+    tests=("$@")
+    if [ "$variant" != default ]; then
+      backend=(QARVO_BACKEND="$variant")
+      [ $# -gt 0 ] || tests=("${variant_tests[@]}")
+    fi
     echo "== python tests on aarch64 (qemu), CPython $minor, ${backend[*]:-the chosen variant}"
     # No path of its own: pytest collects the directory unless the arguments
     # name test files. QARVO_EMULATED: the property tests draw fewer
     # examples under qemu.
     run_pytest env "${backend[@]}" PYTHONPATH="$modules:$site" QARVO_TESTHOOKS_DIR="$hooks" \
-      QARVO_EMULATED=1 "$arm_py" -m pytest -q -p no:cacheprovider "$@"
+      QARVO_EMULATED=1 "$arm_py" -m pytest -q -p no:cacheprovider "${tests[@]}"
   done
   popd >/dev/null || return 1
   echo "python-arm: CPython $minor, variants ${variants// /,} under qemu-aarch64"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Runs the Python suites once per search-core variant that this CPU runs,
-# forced with QARVO_BACKEND; a test checks that the forced one is active.
+# Runs the variant-dependent Python test modules (variant_tests in
+# common.sh) once per search-core variant that this CPU runs, forced with
+# QARVO_BACKEND; a test checks that the forced one is active. python-3.11 has
+# run the whole suite on the chosen variant.
 #   .ci/python-backends.sh PYTHON [MINOR] [-- extra pytest args...]
 set -uo pipefail
 # shellcheck source=.ci/common.sh
@@ -18,5 +20,5 @@ cd "$root/tests/python" || exit 1
 for backend in $backends; do
   echo "== python tests with QARVO_BACKEND=$backend =="
   run_pytest env QARVO_BACKEND="$backend" QARVO_TESTHOOKS_DIR="$hooks" \
-    "$venv/bin/python" -m pytest -q -p no:cacheprovider "${pytest_args[@]}" .
+    "$venv/bin/python" -m pytest -q -p no:cacheprovider "${pytest_args[@]}" "${variant_tests[@]}"
 done

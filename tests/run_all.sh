@@ -31,6 +31,8 @@ py313=$(python_for 3.13)
 # The suites: a name, then the command. One line each. They start in this
 # order, as many at a time as QARVO_PARALLEL says (below), so the longest
 # come first and the short ones fill in at the end.
+# The fuzzers get two thirds of their default time (QARVO_FUZZ_SECONDS) in
+# a run of every suite.
 # QARVO_REPEAT=1 marks a suite that runs the Python tests again on another
 # build besides python-3.11's full run: its property tests draw fewer
 # examples (tests/python/conftest.py).
@@ -43,11 +45,11 @@ suite_table=(
   "core-arm         bash .ci/core-arm.sh"
   "core-sanitize    bash .ci/core-sanitize.sh"
   "python-3.14d     QARVO_REPEAT=1 bash .ci/sid-run.sh bash .ci/python-tests.sh python3.14d 3.14"
-  "python-fuzz      bash .ci/python-fuzz.sh '$py311' 3.11"
+  "python-fuzz      QARVO_FUZZ_SECONDS=40 bash .ci/python-fuzz.sh '$py311' 3.11"
   "python-3.15d     QARVO_REPEAT=1 bash .ci/sid-run.sh bash .ci/python-tests.sh python3.15d 3.15"
   "core-s390x       bash .ci/core-s390x.sh"
   "python-3.11      bash .ci/python-tests.sh '$py311' 3.11"
-  "core-fuzz        bash .ci/core-fuzz.sh"
+  "core-fuzz        QARVO_FUZZ_SECONDS=40 QARVO_FUZZ_LONG_SECONDS=20 bash .ci/core-fuzz.sh"
   "python-3.14      bash .ci/sid-run.sh bash .ci/python-tests.sh python3.14 3.14"
   "python-3.15      bash .ci/sid-run.sh bash .ci/python-tests.sh python3.15 3.15"
   "python-3.12      QARVO_REPEAT=1 bash .ci/python-tests.sh '$py312' 3.12"
