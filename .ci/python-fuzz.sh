@@ -51,39 +51,30 @@ fuzz_env=(env LD_PRELOAD="$preload" PYTHONPATH="$build/bindings"
 run_step "replaying $(find "$corpus" -type f | wc -l) saved inputs" \
   "${fuzz_env[@]}" "$venv/bin/python" "$harness" --replay "$corpus"
 
-# The searches beyond the first occurrence, against bytes' own methods: a
-# shorter run of their own harness, from an empty corpus.
-searches_corpus="$build/corpus-searches"
-rm -rf "$searches_corpus"
-mkdir -p "$searches_corpus"
-searches_log="$build/fuzz-searches.log"
-echo "== fuzzing find, rfind, count, finditer, find_all, Finder for $((seconds / 2))s"
-if (cd "$build" && "${fuzz_env[@]}" "$venv/bin/python" "$root/tests/fuzz/python/fuzz_searches.py" \
-  -max_total_time=$((seconds / 2)) -max_len=256 -timeout=20 -rss_limit_mb=3000 \
-  "$searches_corpus" >"$searches_log" 2>&1); then
-  pass
-  echo "python-fuzz: searches $(grep -oE 'Done [0-9]+ runs' "$searches_log" | tail -n 1), no finding"
-else
-  grep -v '^#' "$searches_log" | tail -n 60
-  fail "the fuzzer found a search input that fails (log: $searches_log)"
-fi
+# fuzz_from_empty NAME HARNESS SECONDS WHAT: a shorter run of one of the
+# other harnesses, from an empty corpus of its own.
+fuzz_from_empty() {
+  local name=$1 script=$2 time=$3 what=$4
+  local corpus_dir=$build/corpus-$name fuzz_log=$build/fuzz-$name.log
+  rm -rf "$corpus_dir"
+  mkdir -p "$corpus_dir"
+  echo "== fuzzing $what for ${time}s"
+  if (cd "$build" && "${fuzz_env[@]}" "$venv/bin/python" "$root/tests/fuzz/python/$script" \
+    -max_total_time="$time" -max_len=256 -timeout=20 -rss_limit_mb=3000 \
+    "$corpus_dir" >"$fuzz_log" 2>&1); then
+    pass
+    echo "python-fuzz: $name $(grep -oE 'Done [0-9]+ runs' "$fuzz_log" | tail -n 1), no finding"
+  else
+    grep -v '^#' "$fuzz_log" | tail -n 60
+    fail "the fuzzer found an input of $what that fails (log: $fuzz_log)"
+  fi
+}
 
-# MultiFinder against a plain model of re's alternation: a shorter run of
-# its own harness, from an empty corpus.
-multi_corpus="$build/corpus-multi"
-rm -rf "$multi_corpus"
-mkdir -p "$multi_corpus"
-multi_log="$build/fuzz-multi.log"
-echo "== fuzzing MultiFinder for $((seconds / 4))s"
-if (cd "$build" && "${fuzz_env[@]}" "$venv/bin/python" "$root/tests/fuzz/python/fuzz_multi.py" \
-  -max_total_time=$((seconds / 4)) -max_len=256 -timeout=20 -rss_limit_mb=3000 \
-  "$multi_corpus" >"$multi_log" 2>&1); then
-  pass
-  echo "python-fuzz: MultiFinder $(grep -oE 'Done [0-9]+ runs' "$multi_log" | tail -n 1), no finding"
-else
-  grep -v '^#' "$multi_log" | tail -n 60
-  fail "the fuzzer found a MultiFinder input that fails (log: $multi_log)"
-fi
+# The searches beyond the first occurrence, against bytes' own methods, and
+# MultiFinder against a plain model of re's alternation.
+fuzz_from_empty searches fuzz_searches.py $((seconds / 2)) \
+  "find, rfind, count, finditer, find_all, Finder"
+fuzz_from_empty multi fuzz_multi.py $((seconds / 4)) MultiFinder
 
 echo "== fuzzing for ${seconds}s under ASan+UBSan"
 cd "$build" || exit 1

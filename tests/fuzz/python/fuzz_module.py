@@ -18,7 +18,6 @@ counts unchanged, and every buffer released afterwards.
 import array
 import ctypes
 import mmap
-import os
 import struct
 import sys
 import warnings
@@ -26,6 +25,7 @@ import warnings
 import model
 import numpy as np
 import qarvo
+from harness import check_released, run
 
 try:
     import _testbuffer
@@ -364,15 +364,6 @@ def build(data, live):
     return name, positional, keywords, scene, needle(inp, scene)
 
 
-def check_released(obj):
-    """Nothing the call acquired is still held: resizing or releasing works."""
-    if isinstance(obj, bytearray):
-        obj.extend(b"\xee")
-        del obj[-1:]
-    elif isinstance(obj, memoryview):
-        obj.release()
-
-
 SHARED = (int, str, bytes, float, tuple, type(None), np.generic)  # may be cached
 
 
@@ -426,29 +417,11 @@ def one_input(data):
     check_released(needle_object)
 
 
-def replay(paths):
-    files = []
-    for path in paths:
-        if os.path.isdir(path):
-            files += [os.path.join(path, f) for f in sorted(os.listdir(path))]
-        else:
-            files.append(path)
-    for path in files:
-        with open(path, "rb") as f:
-            one_input(f.read())
-    print(f"replayed {len(files)} inputs")
-
-
 def main():
     # An __index__ returning a bool is deprecated; the warning is the interpreter's, not ours.
     warnings.simplefilter("ignore", DeprecationWarning)
-    if sys.argv[1:2] == ["--replay"]:
-        replay(sys.argv[2:])
-        return
-    import atheris
-
-    atheris.instrument_func(one_input)
-    for fn in (
+    run(
+        one_input,
         model.bind,
         model.byte,
         model.fixed_needle,
@@ -461,10 +434,7 @@ def main():
         element,
         buffer_object,
         testbuffer,
-    ):
-        atheris.instrument_func(fn)
-    atheris.Setup(sys.argv, one_input)
-    atheris.Fuzz()
+    )
 
 
 if __name__ == "__main__":

@@ -12,12 +12,11 @@ exported.
 """
 
 import array
-import os
-import sys
 
 import numpy as np
 import qarvo
 from fuzz_searches import BOUNDS, Input, adjusted
+from harness import check_released, run
 
 
 def fold(data, ignore_case):
@@ -93,38 +92,11 @@ def one_input(raw):
     taken = [match for _, match in zip(range(inp.byte() % 4), iterator, strict=False)]
     assert taken == want[: len(taken)], context
     del iterator  # dropped half-way: the buffer must come back
-    if isinstance(haystack, bytearray):
-        haystack.append(0)  # raises BufferError if an export were left
-        haystack.pop()
-    for needle in needles:
-        if isinstance(needle, bytearray):
-            needle.append(0)
-            needle.pop()
-
-
-def replay(paths):
-    files = []
-    for path in paths:
-        if os.path.isdir(path):
-            files += [os.path.join(path, f) for f in sorted(os.listdir(path))]
-        else:
-            files.append(path)
-    for path in files:
-        with open(path, "rb") as f:
-            one_input(f.read())
-    print(f"replayed {len(files)} inputs")
+    check_released(haystack, *(n for n in needles if isinstance(n, bytearray)))
 
 
 def main():
-    if sys.argv[1:2] == ["--replay"]:
-        replay(sys.argv[2:])
-        return
-    import atheris
-
-    atheris.instrument_func(one_input)
-    atheris.instrument_func(plain_matches)
-    atheris.Setup(sys.argv, one_input)
-    atheris.Fuzz()
+    run(one_input, plain_matches)
 
 
 if __name__ == "__main__":

@@ -13,11 +13,10 @@ dropped half-way must give its buffer back, and no buffer may stay exported.
 """
 
 import array
-import os
-import sys
 
 import numpy as np
 import qarvo
+from harness import check_released, run
 
 BOUNDS = [None, 0, 1, -1, 2, -2, 15, 16, 17, 63, 64, 65, -64, 2**63, -(2**63), 2**80]
 
@@ -131,37 +130,11 @@ def one_input(raw):
     assert taken == want_all[: len(taken)], context
     del iterator  # dropped half-way: the buffer must come back
     check_byte_sets(haystack, data, set(needle_bytes) | set(inp.blob(4)), start, end)
-    if isinstance(haystack, bytearray):
-        haystack.append(0)  # raises BufferError if an export were left
-        haystack.pop()
-    if isinstance(needle, bytearray):
-        needle.append(0)
-        needle.pop()
-
-
-def replay(paths):
-    files = []
-    for path in paths:
-        if os.path.isdir(path):
-            files += [os.path.join(path, f) for f in sorted(os.listdir(path))]
-        else:
-            files.append(path)
-    for path in files:
-        with open(path, "rb") as f:
-            one_input(f.read())
-    print(f"replayed {len(files)} inputs")
+    check_released(*(o for o in (haystack, needle) if isinstance(o, bytearray)))
 
 
 def main():
-    if sys.argv[1:2] == ["--replay"]:
-        replay(sys.argv[2:])
-        return
-    import atheris
-
-    atheris.instrument_func(one_input)
-    atheris.instrument_func(plain_offsets)
-    atheris.Setup(sys.argv, one_input)
-    atheris.Fuzz()
+    run(one_input, plain_offsets)
 
 
 if __name__ == "__main__":
