@@ -44,13 +44,14 @@ def flip_cases(data, flips):
 
 
 def overlapping_offsets(data, needle, start, end):
+    """Every offset in the range where `needle` starts: bytes.find from one past the last."""
     start, end = adjusted(start, end, len(data))
-    if start > end:
-        return []
-    m = len(needle)
-    return [
-        start + i for i in range(end - start - m + 1) if data[start + i : start + i + m] == needle
-    ]
+    found = []
+    at = data.find(needle, start, end) if start <= end else -1
+    while at >= 0:
+        found.append(at)
+        at = data.find(needle, at + 1, end)
+    return found
 
 
 def expected(data, needle, start, end):
