@@ -11,6 +11,16 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=${QARVO_JOBS:-2}
 cache_dir=${QARVO_CACHE:-/var/cache/qarvo}
 
+# Where ccache is installed (the host; the Debian roots run with a clean
+# environment), CMake compiles through it, with one cache under build/ for
+# the whole run: the search core, which does not depend on the interpreter,
+# is then compiled once for python-3.11 to 3.13 and once for both of
+# python-arm's interpreters. Paths inside the tree are hashed relative to
+# it, so build directories at the same depth share their objects.
+if [ -z "${CMAKE_CXX_COMPILER_LAUNCHER:-}" ] && command -v ccache >/dev/null; then
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_DIR=$root/build/ccache CCACHE_BASEDIR=$root
+fi
+
 # --- the closing line -------------------------------------------------------
 # Every suite ends with exactly one line "NAME: N passed, M failed", which
 # tests/run_all.sh reads. A suite calls suite_start NAME first, counts its own

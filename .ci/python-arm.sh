@@ -76,10 +76,12 @@ run_on() {
     hooks=
     variants=default
   else
+    # The flags name one pyconfig directory for both interpreters, so the
+    # core's compiler commands are the same for both (ccache, common.sh).
     build=$root/build/python-arm-$minor
     cmake --preset python-arm -S "$root" -B "$build" -DPython_EXECUTABLE="$arm_py" \
       -DPython_INCLUDE_DIR="$arm_root/usr/include/python$minor" \
-      "-DCMAKE_CXX_FLAGS=-isystem $(arm_pyconfig_dir "$work" "$minor")" >/dev/null &&
+      "-DCMAKE_CXX_FLAGS=-isystem $(arm_pyconfig_dir "$root/build/arm" "$minor")" >/dev/null &&
       cmake --build "$build" -j "$jobs" --target qarvo qarvo_testhooks || return 1
     modules=$build/bindings
     hooks=$build/tests/hooks

@@ -39,8 +39,9 @@ QARVO_ZIG=$("$tools/bin/python" -c \
   'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
 export QARVO_ZIG
 export CXX=$root/packaging/zig-c++
-# The wheels are release builds: the development flags stay out.
-unset CFLAGS CXXFLAGS
+# The wheels are release builds: the development flags stay out. zig keeps
+# a cache of its own, and the versions share a build directory.
+unset CFLAGS CXXFLAGS CMAKE_CXX_COMPILER_LAUNCHER
 
 # --- sdist and the first wheel ---------------------------------------------
 run_step "python -m build --sdist" "$tools/bin/python" -m build --sdist --outdir "$out/dist" "$root"

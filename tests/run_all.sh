@@ -14,7 +14,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root" || exit 1
 mkdir -p build/logs
 
-apt_packages=(g++ cmake ninja-build clang libclang-rt-14-dev clang-format libgtest-dev
+apt_packages=(g++ ccache cmake ninja-build clang libclang-rt-14-dev clang-format libgtest-dev
   libbenchmark-dev g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user debootstrap binutils
   python3-venv shellcheck)
 # shellcheck source=.ci/common.sh
