@@ -7,7 +7,7 @@ import threading
 import pytest
 import qarvo
 from conftest import examples
-from test_searches import KINDS, adjusted, bounds
+from test_searches import KINDS, adjusted, search_cases
 
 hypothesis = pytest.importorskip("hypothesis")
 from hypothesis import HealthCheck, given, settings  # noqa: E402
@@ -100,24 +100,16 @@ def check(haystack, data, needle, start=None, end=None):
         assert finder.rfind(haystack) == want["rfind"]
 
 
-@st.composite
-def cases(draw):
-    alphabet = draw(alphabets)
-    data = bytes(draw(st.lists(st.sampled_from(alphabet), max_size=300)))
-    if data and draw(st.booleans()):
-        # A piece of the haystack with letters in other cases.
-        a = draw(st.integers(0, len(data) - 1))
-        piece = data[a : a + draw(st.integers(0, 20))]
-        needle = flip_cases(piece, draw(st.lists(st.booleans(), min_size=len(piece))))
-    else:
-        needle = bytes(draw(st.lists(st.sampled_from(alphabet), max_size=6)))
-    if len(needle) == 1 and draw(st.booleans()):
-        needle = needle[0]
-    return data, needle, draw(bounds), draw(bounds)
+def flipped(draw, piece):
+    """A piece of the haystack with letters in other cases."""
+    return flip_cases(piece, draw(st.lists(st.booleans(), min_size=len(piece))))
+
+
+cases = search_cases(alphabets, piece_max=20, drawn_max=6, vary_piece=flipped)
 
 
 @quick
-@given(cases())
+@given(cases)
 def test_every_function_matches_the_lowered_reference(case):
     data, needle, start, end = case
     check(data, data, needle, start, end)
@@ -125,7 +117,7 @@ def test_every_function_matches_the_lowered_reference(case):
 
 @pytest.mark.parametrize("kind", KINDS)
 @settings(quick, max_examples=examples(60))
-@given(cases())
+@given(cases)
 def test_every_haystack_kind_gives_the_same_answers(kind, case):
     data, needle, start, end = case
     check(KINDS[kind](data), data, needle, start, end)

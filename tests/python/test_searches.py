@@ -100,22 +100,35 @@ alphabets = st.sampled_from([b"ab", b"abc", b"\x00\xff", bytes(range(256))])
 bounds = st.one_of(st.none(), st.integers(-400, 400), st.sampled_from([-(2**70), 2**70]))
 
 
-@st.composite
-def cases(draw):
-    alphabet = draw(alphabets)
-    data = bytes(draw(st.lists(st.sampled_from(alphabet), max_size=300)))
-    if data and draw(st.booleans()):
-        a = draw(st.integers(0, len(data) - 1))
-        needle = data[a : a + draw(st.integers(0, 12))]
-    else:
-        needle = bytes(draw(st.lists(st.sampled_from(alphabet), max_size=5)))
-    if len(needle) == 1 and draw(st.booleans()):
-        needle = needle[0]
-    return data, needle, draw(bounds), draw(bounds)
+def search_cases(alphabets=alphabets, piece_max=12, drawn_max=5, vary_piece=None):
+    """(haystack, needle, start, end): a haystack of up to 300 bytes of one of the
+    alphabets; a needle cut from it (passed through vary_piece(draw, piece) when
+    given) or drawn from the alphabet, one byte of it at times as an int; start and
+    end from the whole range bytes.find takes."""
+
+    @st.composite
+    def cases(draw):
+        alphabet = draw(alphabets)
+        data = bytes(draw(st.lists(st.sampled_from(alphabet), max_size=300)))
+        if data and draw(st.booleans()):
+            a = draw(st.integers(0, len(data) - 1))
+            needle = data[a : a + draw(st.integers(0, piece_max))]
+            if vary_piece is not None:
+                needle = vary_piece(draw, needle)
+        else:
+            needle = bytes(draw(st.lists(st.sampled_from(alphabet), max_size=drawn_max)))
+        if len(needle) == 1 and draw(st.booleans()):
+            needle = needle[0]
+        return data, needle, draw(bounds), draw(bounds)
+
+    return cases()
+
+
+cases = search_cases()
 
 
 @quick
-@given(cases())
+@given(cases)
 def test_every_function_matches_bytes_and_a_plain_scan(case):
     data, needle, start, end = case
     check(data, data, needle, start, end)
@@ -134,7 +147,7 @@ KINDS = {
 # each kind draws a fifth of the examples the test above draws on bytes.
 @pytest.mark.parametrize("kind", KINDS)
 @settings(quick, max_examples=examples(60))
-@given(cases())
+@given(cases)
 def test_every_haystack_kind_gives_the_same_answers(kind, case):
     data, needle, start, end = case
     check(KINDS[kind](data), data, needle, start, end)
