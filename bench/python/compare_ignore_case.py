@@ -27,7 +27,7 @@ from dataclasses import dataclass
 import realdata
 from contenders import load_qarvo
 from environment import describe
-from timing import FULL, QUICK, Timed, time_side_by_side
+from timing import FULL, QUICK, AgainstPeers, Timed, time_side_by_side
 from workloads import KIB, MIB
 
 try:
@@ -48,20 +48,12 @@ SPARSE_LENGTHS = (4, 16)
 
 
 @dataclass
-class Row:
+class Row(AgainstPeers):
     corpus: str
     size: int
     needle: bytes
     found: int
     times: dict[str, float]
-
-    def best_peer(self) -> tuple[str, float]:
-        peers = {k: v for k, v in self.times.items() if not k.startswith("qarvo")}
-        name = min(peers, key=peers.get)
-        return name, peers[name]
-
-    def ratio(self) -> float:
-        return self.best_peer()[1] / self.times["qarvo"]
 
     def vs_exact(self) -> float:
         return self.times["qarvo case-sensitive"] / self.times["qarvo"]

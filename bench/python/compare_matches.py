@@ -23,7 +23,7 @@ from dataclasses import dataclass
 import realdata
 from contenders import load_qarvo
 from environment import describe
-from timing import FULL, QUICK, Timed, time_side_by_side
+from timing import FULL, QUICK, AgainstPeers, Timed, time_side_by_side
 from workloads import KIB, MIB
 
 try:
@@ -49,21 +49,13 @@ SIZES = (32, KIB, 100 * KIB, MIB, 64 * MIB)
 
 
 @dataclass
-class Row:
+class Row(AgainstPeers):
     operation: str
     corpus: str
     size: int
     needle: bytes
     matches: int
     times: dict[str, float]
-
-    def best_peer(self) -> tuple[str, float]:
-        peers = {k: v for k, v in self.times.items() if not k.startswith("qarvo")}
-        name = min(peers, key=peers.get)
-        return name, peers[name]
-
-    def ratio(self) -> float:
-        return self.best_peer()[1] / self.times["qarvo"]
 
 
 def hyperscan_offsets(needle: bytes):

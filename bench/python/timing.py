@@ -100,3 +100,20 @@ def time_side_by_side(contenders: dict[str, Timed], budget: Budget) -> dict[str,
         if gc_was_enabled:
             gc.enable()
     return {name: best[name] for name in contenders}
+
+
+class AgainstPeers:
+    """For a result row whose `times` holds each contender's seconds from one
+    time_side_by_side call; qarvo's contenders are named "qarvo...", the rest are
+    its peers."""
+
+    times: dict[str, float]
+
+    def best_peer(self) -> tuple[str, float]:
+        peers = {k: v for k, v in self.times.items() if not k.startswith("qarvo")}
+        name = min(peers, key=peers.get)
+        return name, peers[name]
+
+    def ratio(self) -> float:
+        """The best peer's time over qarvo's: above 1, qarvo is faster."""
+        return self.best_peer()[1] / self.times["qarvo"]
