@@ -8,7 +8,7 @@ Result<PyTypeObject*> LazyType::get() {
     if (PyObject* made = made_.load(std::memory_order_acquire)) [[likely]] {
         return reinterpret_cast<PyTypeObject*>(made);
     }
-    OwnedRef type = OwnedRef::steal(PyType_FromSpec(&spec_));
+    OwnedRef type = OwnedRef::steal(PyType_FromSpec(&description_));
     if (!type) {
         return fetch_error();
     }

@@ -1,5 +1,5 @@
-// What the module's classes share: a heap type made from its spec on first
-// use, an object that holds one C++ value, a fast-call method's table entry,
+// What the module's classes share: a heap type made from its PyType_Spec on
+// first use, an object that holds one C++ value, a fast-call method's table entry,
 // and the pickling of an object made from one argument and the keyword-only
 // ignore_case flag.
 #pragma once
@@ -12,12 +12,12 @@
 
 namespace qarvo::py {
 
-// A heap type made from `spec` by the first caller and kept for the life of
+// A heap type made from `description` by the first caller and kept for the life of
 // the process; when callers race, every one gets the type the first to
 // finish stored, and the others' copies are released.
 class LazyType {
 public:
-    explicit constexpr LazyType(PyType_Spec& spec) noexcept : spec_(spec) {}
+    explicit constexpr LazyType(PyType_Spec& description) noexcept : description_(description) {}
     LazyType(const LazyType&) = delete;
     LazyType& operator=(const LazyType&) = delete;
 
@@ -25,7 +25,7 @@ public:
     Result<PyTypeObject*> get();
 
 private:
-    PyType_Spec& spec_;
+    PyType_Spec& description_;
     std::atomic<PyObject*> made_{nullptr};
 };
 
