@@ -459,3 +459,30 @@ SearchResult rfind_folded(ByteRange haystack, ByteRange needle) noexcept {
 }
 
 }  // namespace qarvo
+
+// The bucket filter of a few needles, through a pointer as the searches are.
+namespace qarvo {
+namespace {
+
+std::size_t find_bucket_hits_first(ByteRange haystack, const BucketFilter& filter,
+                                   std::span<BucketHit> out) noexcept;
+
+constinit std::atomic<decltype(SearchRoutines::find_bucket_hits)> g_find_bucket_hits{
+    &find_bucket_hits_first};
+
+[[gnu::noinline, gnu::cold]] std::size_t find_bucket_hits_first(ByteRange haystack,
+                                                                const BucketFilter& filter,
+                                                                std::span<BucketHit> out) noexcept {
+    const SearchRoutines& active = active_routines();
+    g_find_bucket_hits.store(active.find_bucket_hits, std::memory_order_relaxed);
+    return active.find_bucket_hits(haystack, filter, out);
+}
+
+}  // namespace
+
+std::size_t find_bucket_hits(ByteRange haystack, const BucketFilter& filter,
+                             std::span<BucketHit> out) noexcept {
+    return g_find_bucket_hits.load(std::memory_order_relaxed)(haystack, filter, out);
+}
+
+}  // namespace qarvo

@@ -46,7 +46,8 @@ struct Layout {
     std::size_t states = 0;  // at most: every needle byte plus the root
     std::size_t dense_entries = 0;
     std::size_t header = 0, depth = 0, fail = 0, out_length = 0, out_index = 0, edge_begin = 0,
-                edge_end = 0, edge_target = 0, dense = 0, edge_class = 0;
+                edge_end = 0, edge_target = 0, dense = 0, edge_class = 0, bucket_needles = 0,
+                needle_bytes = 0;
     // scratch
     std::size_t first_child = 0, next_sibling = 0, node_class = 0, own = 0, node_depth = 0,
                 new_id = 0, old_of = 0, root_children = 0;
@@ -112,6 +113,10 @@ bool layout_of(std::span<const ByteRange> needles, Layout& layout) noexcept {
     take(layout.edge_target, 4 * states);
     take(layout.dense, 4 * layout.dense_entries);
     take(layout.edge_class, states);
+    if (needles.size() <= MultiAutomaton::kBucketNeedles) {
+        take(layout.bucket_needles, sizeof(MultiAutomaton::BucketNeedle) * needles.size());
+        take(layout.needle_bytes, bytes);
+    }
     take(layout.first_child, 4 * states);
     take(layout.next_sibling, 4 * states);
     take(layout.node_class, states);
@@ -144,6 +149,90 @@ u32 next_state(const MultiAutomaton& a, u32 state, u32 c) noexcept {
         }
         state = a.fail[state];
     }
+}
+
+// The bucket filter of a small set (MultiAutomaton::has_buckets): the
+// needles that can win, sorted by their first `width` bytes and cut into
+// up to kBuckets runs of about equal length, so that needles starting
+// alike share a bucket and its nibble tables stay sparse. Each needle's
+// first bytes set its bucket's bit in the tables, both cases of a letter
+// under ignore_case.
+void build_buckets(MultiAutomaton& a, std::span<const ByteRange> needles, const bool* can_win,
+                   bool ignore_case, MultiAutomaton::BucketNeedle* kept,
+                   std::uint8_t* bytes) noexcept {
+    constexpr std::size_t kBuckets = BucketFilter::kBuckets;
+    u32 order[MultiAutomaton::kBucketNeedles];
+    std::size_t live = 0;
+    std::size_t shortest = BucketFilter::kMaxWidth;
+    for (std::size_t index = 0; index < needles.size(); ++index) {
+        if (can_win[index] && needles[index].size != 0) {
+            order[live++] = static_cast<u32>(index);
+            shortest = std::min(shortest, needles[index].size);
+        }
+    }
+    if (live == 0) {
+        return;
+    }
+    // A needle to a bucket is told apart in three bytes; buckets shared by
+    // several needles pass more nibble pairs, and a fourth byte pays for its
+    // extra lookups (compare_multi.py: binary, 64 needles, against text, 2).
+    const std::size_t width = std::min(shortest, live > kBuckets ? std::size_t{4} : std::size_t{3});
+    const auto prefix_less = [&](u32 x, u32 y) {
+        for (std::size_t k = 0; k < width; ++k) {
+            const std::uint8_t bx = fold(needles[x].data[k], ignore_case);
+            const std::uint8_t by = fold(needles[y].data[k], ignore_case);
+            if (bx != by) {
+                return bx < by;
+            }
+        }
+        return x < y;
+    };
+    std::sort(order, order + live, prefix_less);
+    const std::size_t bucket_count = std::min(kBuckets, live);
+    BucketFilter& filter = a.buckets;
+    filter.width = static_cast<u32>(width);
+    u32 stored = 0;
+    for (std::size_t b = 0; b < bucket_count; ++b) {
+        const std::size_t begin = b * live / bucket_count;
+        const std::size_t end = (b + 1) * live / bucket_count;
+        a.bucket_begin[b] = static_cast<std::uint8_t>(begin);
+        std::sort(order + begin, order + end);  // by index, for the compares
+        for (std::size_t e = begin; e < end; ++e) {
+            const ByteRange needle = needles[order[e]];
+            std::uint8_t head[4] = {};
+            std::uint8_t head_mask[4] = {};
+            for (std::size_t k = 0; k < needle.size; ++k) {
+                bytes[stored + k] = fold(needle.data[k], ignore_case);
+                if (k < 4) {
+                    head[k] = bytes[stored + k];
+                    head_mask[k] = 0xFF;
+                }
+            }
+            kept[e] =
+                MultiAutomaton::BucketNeedle{order[e], static_cast<u32>(needle.size), stored, 0, 0};
+            std::memcpy(&kept[e].head, head, 4);
+            std::memcpy(&kept[e].head_mask, head_mask, 4);
+            stored += static_cast<u32>(needle.size);
+            const auto bit = static_cast<std::uint8_t>(1U << b);
+            for (std::size_t k = 0; k < width; ++k) {
+                const std::uint8_t byte = fold(needle.data[k], ignore_case);
+                filter.low[k][byte & 0x0F] |= bit;
+                filter.high[k][byte >> 4] |= bit;
+                if (ignore_case && byte >= 'a' && byte <= 'z') {
+                    const auto upper = static_cast<std::uint8_t>(byte - 32);
+                    filter.low[k][upper & 0x0F] |= bit;
+                    filter.high[k][upper >> 4] |= bit;
+                }
+            }
+        }
+    }
+    for (std::size_t b = bucket_count; b <= kBuckets; ++b) {
+        a.bucket_begin[b] = static_cast<std::uint8_t>(live);
+    }
+    a.bucket_needles = kept;
+    a.needle_bytes = bytes;
+    a.ignore_case = ignore_case;
+    a.has_buckets = true;
 }
 
 }  // namespace
@@ -197,6 +286,7 @@ const MultiAutomaton* multi_build(void* memory, std::size_t size,
     u32* node_depth = at_offset<u32>(memory, layout.node_depth);
     u32* root_children = at_offset<u32>(memory, layout.root_children);
     std::fill_n(root_children, 256, kNone);
+    bool can_win[MultiAutomaton::kBucketNeedles] = {};
     u32 nodes = 1;
     first_child[0] = kNone;
     own[0] = kNone;
@@ -243,6 +333,9 @@ const MultiAutomaton* multi_build(void* memory, std::size_t size,
         }
         if (!shadowed) {
             own[node] = static_cast<u32>(index);
+        }
+        if (index < MultiAutomaton::kBucketNeedles) {
+            can_win[index] = !shadowed;
         }
     }
     a->state_count = nodes;
@@ -362,6 +455,12 @@ const MultiAutomaton* multi_build(void* memory, std::size_t size,
     }
     a->anchor_bytes = ByteSet::of(ByteRange{members, count});
     a->has_prefilter = count > 0 && count <= kPrefilterBytes;
+
+    if (needles.size() <= MultiAutomaton::kBucketNeedles) {
+        build_buckets(*a, needles, can_win, ignore_case,
+                      at_offset<MultiAutomaton::BucketNeedle>(memory, layout.bucket_needles),
+                      at_offset<std::uint8_t>(memory, layout.needle_bytes));
+    }
     return a;
 }
 

@@ -12,8 +12,17 @@
 // far before it as an anchor can lie in a needle; when it keeps stopping
 // after a few bytes, as on text where the anchors are common letters, the
 // scan turns it off.
+//
+// A small set's scan (MultiAutomaton::has_buckets) runs neither while its
+// bucket filter pays: the filter's vector search (find_bucket_hits) lists
+// the offsets where some needle may start, a buffer at a time, and at each
+// the needles of the buckets that hit are compared, first-listed first.
+// Where candidates come thicker than the compares can afford (many
+// needles, or ones common in the text), the automaton takes the rest of
+// the scan.
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 
 #include "probe.hpp"
 #include "qarvo/multi.hpp"
@@ -27,6 +36,38 @@ using u32 = std::uint32_t;
 // stop on average, judged after kStopsBeforeJudging stops.
 constexpr std::size_t kStopsBeforeJudging = 32;
 constexpr std::size_t kSkipPerStop = 8;
+
+// The bucket filter's compares at candidates may cost up to one unit of
+// work per byte it has passed, plus kBucketWorkSlack, before the scan turns
+// to the automaton; a compare of m needle bytes costs 1 + m /
+// kCompareBytesPerWork units.
+constexpr std::size_t kBucketWorkSlack = 1024;
+constexpr std::size_t kCompareBytesPerWork = 16;
+
+// The word's ASCII capitals made small, each byte alone.
+std::uint32_t folded_word(std::uint32_t x) noexcept {
+    const std::uint32_t low7 = x & 0x7F7F7F7FU;
+    const std::uint32_t at_least_a = low7 + 0x3F3F3F3FU;  // bit 7: the byte is 'A' or above
+    const std::uint32_t above_z = low7 + 0x25252525U;     // bit 7: the byte is above 'Z'
+    const std::uint32_t capital = at_least_a & ~above_z & ~x & 0x80808080U;
+    return x | (capital >> 2);
+}
+
+// Whether `length` haystack bytes at `at` equal the needle's `bytes`,
+// stored folded under ignore_case.
+bool equal(const std::uint8_t* at, const std::uint8_t* bytes, std::size_t length,
+           bool ignore_case) noexcept {
+    if (!ignore_case) {
+        return std::memcmp(at, bytes, length) == 0;
+    }
+    for (std::size_t k = 0; k < length; ++k) {
+        const std::uint8_t b = at[k];
+        if ((b >= 'A' && b <= 'Z' ? b + 32 : b) != bytes[k]) {
+            return false;
+        }
+    }
+    return true;
+}
 
 struct Prefilter {
     FindAnyRoutine find_any;
@@ -148,11 +189,14 @@ MultiMatch multi_find(const MultiAutomaton& automaton, ByteRange haystack,
 }
 
 MultiScan::MultiScan(const MultiAutomaton& automaton, ByteRange haystack,
-                     FindAnyRoutine find_any_routine) noexcept
+                     FindAnyRoutine find_any_routine,
+                     FindBucketHitsRoutine find_bucket_hits_routine) noexcept
     : automaton_(&automaton),
       haystack_(haystack),
       find_any_(find_any_routine),
-      prefilter_on_(automaton.has_prefilter) {}
+      prefilter_on_(automaton.has_prefilter),
+      find_bucket_hits_(find_bucket_hits_routine),
+      buckets_on_(automaton.has_buckets) {}
 
 MultiMatch MultiScan::leftmost_from(std::size_t from) noexcept {
     // The last answer holds for any start from cached_from_ up to its offset.
@@ -162,11 +206,97 @@ MultiMatch MultiScan::leftmost_from(std::size_t from) noexcept {
     cached_from_ = from;
     if (from >= haystack_.size || automaton_->state_count <= 1) {
         cached_ = MultiMatch{};
-        return cached_;
+    } else if (buckets_on_) {
+        cached_ = leftmost_by_buckets(from);
+    } else {
+        cached_ = leftmost_by_automaton(from);
     }
-    const Prefilter prefilter{find_any_, &prefilter_stops_, &prefilter_skipped_, &prefilter_on_};
-    cached_ = search(*automaton_, haystack_, from, prefilter_on_ ? &prefilter : nullptr);
     return cached_;
+}
+
+MultiMatch MultiScan::leftmost_by_automaton(std::size_t from) noexcept {
+    const Prefilter prefilter{find_any_, &prefilter_stops_, &prefilter_skipped_, &prefilter_on_};
+    return search(*automaton_, haystack_, from, prefilter_on_ ? &prefilter : nullptr);
+}
+
+MultiMatch MultiScan::leftmost_by_buckets(std::size_t from) noexcept {
+    const std::size_t n = haystack_.size;
+    const std::size_t width = automaton_->buckets.width;
+    std::size_t at = from;
+    for (;;) {
+        if (at < hits_from_ || at >= hits_to_) {
+            if (at + width > n) {
+                return MultiMatch{};  // no needle fits
+            }
+            hit_count_ = find_bucket_hits_(ByteRange{haystack_.data + at, n - at},
+                                           automaton_->buckets, std::span<BucketHit>(hits_));
+            for (std::size_t k = 0; k < hit_count_; ++k) {
+                hits_[k].offset += at;
+            }
+            hits_from_ = at;
+            hits_to_ = hit_count_ == kHitBuffer ? hits_[kHitBuffer - 1].offset + 1 : n + 1;
+            QARVO_PROBE_MULTI_STEPS(std::min(hits_to_, n) - at);
+            hit_next_ = 0;
+        }
+        while (hit_next_ < hit_count_ && hits_[hit_next_].offset < at) {
+            ++hit_next_;
+        }
+        if (hit_next_ == hit_count_) {
+            if (hits_to_ > n) {
+                return MultiMatch{};
+            }
+            at = hits_to_;
+            continue;
+        }
+        const BucketHit& hit = hits_[hit_next_];
+        if (const MultiMatch match = match_at(hit); match.found()) {
+            return match;
+        }
+        at = hit.offset + 1;
+        ++hit_next_;
+        if (bucket_work_ > at + kBucketWorkSlack) {
+            // Candidates come too thick, or the compares run long: the
+            // automaton goes on from here, at its steady rate.
+            buckets_on_ = false;
+            return at < n ? leftmost_by_automaton(at) : MultiMatch{};
+        }
+    }
+}
+
+// The first-listed needle of the hit's buckets that starts at its offset.
+MultiMatch MultiScan::match_at(const BucketHit& hit) noexcept {
+    const MultiAutomaton& a = *automaton_;
+    const std::uint8_t* const at = haystack_.data + hit.offset;
+    const std::size_t room = haystack_.size - hit.offset;
+    MultiMatch best;
+    for (unsigned bits = hit.buckets; bits != 0; bits &= bits - 1) {
+        const unsigned bucket = static_cast<unsigned>(__builtin_ctz(bits));
+        for (std::size_t e = a.bucket_begin[bucket]; e < a.bucket_begin[bucket + 1]; ++e) {
+            const MultiAutomaton::BucketNeedle& needle = a.bucket_needles[e];
+            if (needle.index > best.index && best.found()) {
+                break;  // the bucket's later needles lose to the one found
+            }
+            const std::size_t work = 1 + needle.length / kCompareBytesPerWork;
+            bucket_work_ += work;
+            QARVO_PROBE_MULTI_STEPS(work);
+            if (needle.length > room) {
+                continue;
+            }
+            if (room >= 4) {
+                std::uint32_t word;
+                std::memcpy(&word, at, 4);
+                if (((a.ignore_case ? folded_word(word) : word) & needle.head_mask) !=
+                    needle.head) {
+                    continue;
+                }
+            }
+            if (equal(at, a.needle_bytes + needle.offset, needle.length, a.ignore_case)) {
+                best = MultiMatch{hit.offset, needle.index, needle.length};
+                break;
+            }
+        }
+    }
+    return best;
 }
 
 bool MultiScan::advance(MultiMatch& out) noexcept {

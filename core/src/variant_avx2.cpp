@@ -6,6 +6,7 @@
 #define QARVO_ISA_NAMESPACE isa_avx2
 
 #include "any.hpp"
+#include "bucket_variants.hpp"
 #include "folded_variants.hpp"
 #include "n.hpp"
 #include "reverse_variants.hpp"
@@ -32,6 +33,7 @@ const SearchRoutines avx2_routines{
     &avx2_count_starts,
     &avx2_find_folded,
     &avx2_rfind_folded,
+    &avx2_find_bucket_hits,
 };
 
 const LongSearchParts avx2_long_parts{

@@ -3,8 +3,10 @@
 // prefilter): random sets with shared prefixes, needles that are prefixes
 // of one another, duplicates and empty needles; matches planted around
 // every block boundary; ignore_case; sets large enough to leave deep states
-// sparse; guard pages on both sides; and the linear bound of sets built to
-// defeat the prefilter, counted by the test build's probe.
+// sparse; sets of up to 64 needles sharing the bucket filter's buckets, and
+// which path (filter or automaton) a scan takes; guard pages on both sides;
+// and the linear bound of sets built to defeat the prefilters, counted by
+// the test build's probe.
 #include "qarvo/multi.hpp"
 
 #include <gtest/gtest.h>
@@ -97,8 +99,14 @@ private:
 
 class Multi : public EveryBackend {
 protected:
+    // A scan with this variant's byte-set search and bucket filter.
+    MultiScan scan_of(const Built& built, ByteRange haystack) const {
+        return MultiScan(built.automaton(), haystack, routines().find_any,
+                         routines().find_bucket_hits);
+    }
+
     std::vector<Match> scanned(const Built& built, ByteRange haystack, std::size_t batch) const {
-        MultiScan scan(built.automaton(), haystack, routines().find_any);
+        MultiScan scan = scan_of(built, haystack);
         std::vector<Match> out;
         std::vector<std::uint64_t> offsets(batch);
         std::vector<std::uint32_t> indices(batch);
@@ -122,7 +130,7 @@ protected:
             ASSERT_EQ(scanned(built, range_of(haystack), batch), expected)
                 << what << ", batch " << batch;
         }
-        MultiScan counter(built.automaton(), range_of(haystack), routines().find_any);
+        MultiScan counter = scan_of(built, range_of(haystack));
         ASSERT_EQ(counter.count_rest(), expected.size()) << what;
     }
 };
@@ -169,6 +177,59 @@ TEST_P(Multi, RandomSetsAgainstThePlainModel) {
         const Bytes haystack = random_bytes(rng, rng() % 300, alphabet);
         const bool ignore_case = round % 3 == 0;
         expect_matches(haystack, needles, ignore_case, "round " + std::to_string(round));
+    }
+}
+
+TEST_P(Multi, SetsSharingBucketsAgainstThePlainModel) {
+    // 9 to 64 needles: several per bucket, some with a common start, some
+    // shorter than the filter's four bytes.
+    std::mt19937 rng(13);
+    const std::string alphabets[] = {"abcdefghijklmnop", "aAbBcC@`[{", "abc \xe9\xc3"};
+    for (int round = 0; round < 120; ++round) {
+        const std::string& alphabet = alphabets[round % 3];
+        Needles needles;
+        const std::size_t count = 9 + rng() % 56;
+        for (std::size_t k = 0; k < count; ++k) {
+            needles.push_back(random_bytes(rng, 1 + rng() % (round % 4 == 0 ? 3 : 8), alphabet));
+        }
+        const Bytes haystack = random_bytes(rng, rng() % 700, alphabet);
+        const bool ignore_case = round % 3 == 1;
+        expect_matches(haystack, needles, ignore_case, "round " + std::to_string(round));
+    }
+}
+
+TEST_P(Multi, TheBucketFilterServesRareNeedlesAndHandsThickCandidatesOver) {
+    std::mt19937 rng(17);
+    Bytes text = random_bytes(rng, 50000, "abcdefghijklmnopqrstuvwxyz ");
+    const Needles rare = {bytes_of("QUIT"), bytes_of("Z9Z"), bytes_of("!!")};
+    std::copy_n(rare[1].begin(), 3, text.begin() + 40000);
+    {
+        const Built built(rare, false);
+        ASSERT_TRUE(built.automaton().has_buckets);
+        MultiScan scan = scan_of(built, range_of(text));
+        ASSERT_EQ(scan.count_rest(), 1u);
+        ASSERT_TRUE(scan.buckets_on());
+    }
+    {
+        // Runs of 'a', where every needle but one may start anywhere.
+        Bytes runs(50000, 'a');
+        std::copy_n(rare[1].begin(), 3, runs.begin() + 40000);
+        Needles thick;
+        for (char c = 'b'; c <= 'z'; ++c) {
+            thick.push_back(bytes_of(std::string("aaa") + c));
+        }
+        thick.push_back(bytes_of("Z9Z"));
+        const Built built(thick, false);
+        MultiScan scan = scan_of(built, range_of(runs));
+        ASSERT_EQ(scan.count_rest(), 1u);
+        ASSERT_FALSE(scan.buckets_on());
+    }
+    {
+        Needles many;
+        for (int k = 0; k < 65; ++k) {
+            many.push_back(bytes_of("n" + std::to_string(k)));
+        }
+        ASSERT_FALSE(Built(many, false).automaton().has_buckets);
     }
 }
 
@@ -256,6 +317,15 @@ TEST_P(Multi, SetsThatDefeatThePrefilterStayLinear) {
         cases.push_back({"runs of a", needles, Bytes(n, 'a')});
     }
     {
+        // The bucket filter's worst case: 64 needles, eight to a bucket,
+        // every one a candidate at every offset, each failing at its end.
+        Needles needles;
+        for (int k = 0; k < 64; ++k) {
+            needles.push_back(bytes_of(std::string(200, 'a') + std::to_string(k)));
+        }
+        cases.push_back({"buckets of long needles", needles, Bytes(n, 'a')});
+    }
+    {
         // Sparse states: thousands of needles over a two-byte alphabet.
         std::mt19937 rng(3);
         Needles needles;
@@ -269,7 +339,7 @@ TEST_P(Multi, SetsThatDefeatThePrefilterStayLinear) {
     for (const Case& c : cases) {
         const Built built(c.needles, false);
         detail::g_search_probe = {};
-        MultiScan scan(built.automaton(), range_of(c.haystack), routines().find_any);
+        MultiScan scan = scan_of(built, range_of(c.haystack));
         ASSERT_EQ(scan.count_rest(), 0u) << c.name;
         ASSERT_LE(detail::g_search_probe.multi_steps, kStepsPerByte * n) << c.name;
     }
@@ -283,7 +353,7 @@ TEST_P(Multi, MatchesCostAtMostTheLongestNeedleEach) {
     const Bytes haystack(n, 'a');
     const Built built(needles, false);
     detail::g_search_probe = {};
-    MultiScan scan(built.automaton(), range_of(haystack), routines().find_any);
+    MultiScan scan = scan_of(built, range_of(haystack));
     ASSERT_EQ(scan.count_rest(), n);
     ASSERT_LE(detail::g_search_probe.multi_steps, kStepsPerByte * n * 31);
 }

@@ -12,6 +12,7 @@
 #include <span>
 #include <string_view>
 
+#include "qarvo/buckets.hpp"
 #include "qarvo/search.hpp"
 
 namespace qarvo {
@@ -24,8 +25,8 @@ inline constexpr Backend kAllBackends[] = {Backend::scalar, Backend::sse2, Backe
 
 // The routines of one variant: the forward searches, then those from the end
 // (rfind_two and rfind_three: the last occurrence of two or three bytes), the
-// count, the byte-set searches, every start of a short needle, and the
-// case-insensitive searches.
+// count, the byte-set searches, every start of a short needle, the
+// case-insensitive searches, and the bucket filter of a few needles.
 struct SearchRoutines {
     Backend backend;
     SearchResult (*find_one)(ByteRange, std::uint8_t) noexcept;
@@ -50,6 +51,8 @@ struct SearchRoutines {
     // The case-insensitive searches: find_folded, rfind_folded.
     SearchResult (*find_folded)(ByteRange, ByteRange) noexcept;
     SearchResult (*rfind_folded)(ByteRange, ByteRange) noexcept;
+    // The candidates of a few needles at once (qarvo/buckets.hpp).
+    std::size_t (*find_bucket_hits)(ByteRange, const BucketFilter&, std::span<BucketHit>) noexcept;
 };
 
 // "scalar", "sse2", "neon", "avx2" or "avx512bw".

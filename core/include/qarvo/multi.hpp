@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <span>
 
+#include "qarvo/buckets.hpp"
 #include "qarvo/search.hpp"
 
 namespace qarvo {
@@ -41,6 +42,31 @@ struct MultiAutomaton {
     // most anchor_reach bytes before such a byte.
     ByteSet anchor_bytes;
     std::uint32_t anchor_reach = 0;
+
+    // Sets of up to kBucketNeedles needles also get a bucket filter: the
+    // needles that can win (non-empty, and no earlier needle a prefix of
+    // them) shared out among its buckets, and kept here to be compared
+    // where the filter stops. MultiScan searches with it in place of the
+    // automaton while it pays (multi_search.cpp).
+    static constexpr std::size_t kBucketNeedles = 64;
+    struct BucketNeedle {
+        std::uint32_t index;   // in the set
+        std::uint32_t length;  // at least buckets.width
+        std::uint32_t offset;  // of its bytes in needle_bytes (folded under ignore_case)
+        // Its first up to four bytes as a word loaded from memory reads
+        // them (head), and the bytes of that word it has (head_mask): most
+        // candidates are turned away by one compare of words.
+        std::uint32_t head;
+        std::uint32_t head_mask;
+    };
+    bool has_buckets = false;
+    bool ignore_case = false;
+    BucketFilter buckets;
+    // Bucket b holds bucket_needles[bucket_begin[b] .. bucket_begin[b + 1] - 1],
+    // in increasing index order.
+    std::uint8_t bucket_begin[BucketFilter::kBuckets + 1] = {};
+    const BucketNeedle* bucket_needles = nullptr;
+    const std::uint8_t* needle_bytes = nullptr;
 
     // Per state, in breadth-first order (so a state's failure state, being
     // shallower, comes first).
@@ -93,8 +119,10 @@ struct MultiMatch {
 };
 
 // The byte-set search the prefilter calls: qarvo::find_any, or a given
-// variant's (the tests run every one).
+// variant's (the tests run every one); and the same for the bucket filter.
 using FindAnyRoutine = SearchResult (*)(ByteRange, const ByteSet&) noexcept;
+using FindBucketHitsRoutine = std::size_t (*)(ByteRange, const BucketFilter&,
+                                              std::span<BucketHit>) noexcept;
 
 // The leftmost-first match of the set's non-empty needles in `haystack`
 // starting at or after `from`. Empty needles are not considered here.
@@ -114,12 +142,16 @@ MultiMatch multi_find(const MultiAutomaton& automaton, ByteRange haystack,
 // match it reports (to rule out an earlier-listed needle starting at the
 // same offset), so a scan does O(n + matches * longest) steps; with the
 // prefilter on, the skipped bytes are read once by the byte-set search.
+// The bucket filter reads each byte at most four times, and its compares
+// at candidates are bounded by the bytes it has passed (plus a constant):
+// past that bound the scan goes on with the automaton.
 class MultiScan {
 public:
     // Precondition: the automaton and the haystack outlive the scan,
     // unchanged.
     MultiScan(const MultiAutomaton& automaton, ByteRange haystack,
-              FindAnyRoutine find_any_routine = &find_any) noexcept;
+              FindAnyRoutine find_any_routine = &find_any,
+              FindBucketHitsRoutine find_bucket_hits_routine = &find_bucket_hits) noexcept;
 
     // Writes up to offsets.size() next matches (offsets.size() ==
     // indices.size()) and returns how many; fewer only when the scan is done.
@@ -133,9 +165,20 @@ public:
     // The first offset not yet examined (n + 1 once done).
     std::size_t position() const noexcept { return next_; }
 
+    // Whether the bucket filter still serves this scan (tests check the
+    // path an input takes).
+    bool buckets_on() const noexcept { return buckets_on_; }
+
 private:
+    static constexpr std::size_t kHitBuffer = 32;
+
     bool advance(MultiMatch& out) noexcept;
     MultiMatch leftmost_from(std::size_t from) noexcept;
+    // The leftmost match from `from` by the bucket filter; when the filter
+    // stops paying it turns itself off and hands the rest to the automaton.
+    MultiMatch leftmost_by_buckets(std::size_t from) noexcept;
+    MultiMatch leftmost_by_automaton(std::size_t from) noexcept;
+    MultiMatch match_at(const BucketHit& hit) noexcept;
 
     const MultiAutomaton* automaton_;
     ByteRange haystack_;
@@ -150,6 +193,17 @@ private:
     std::size_t prefilter_stops_ = 0;
     std::size_t prefilter_skipped_ = 0;
     bool prefilter_on_ = false;
+    // The bucket filter's candidates: hits_[hit_next_ .. hit_count_ - 1]
+    // are every candidate from hits_from_ up to (not including) hits_to_.
+    // bucket_work_ tallies the needle compares made at candidates.
+    FindBucketHitsRoutine find_bucket_hits_;
+    bool buckets_on_ = false;
+    std::size_t bucket_work_ = 0;
+    std::size_t hits_from_ = 0;
+    std::size_t hits_to_ = 0;
+    std::size_t hit_count_ = 0;
+    std::size_t hit_next_ = 0;
+    BucketHit hits_[kHitBuffer];
 };
 
 }  // namespace qarvo
