@@ -9,6 +9,7 @@
 // needle is a prefix of (or equal to) is left out, since wherever it starts
 // the earlier one starts too and wins. Every other needle can win.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 
@@ -47,7 +48,7 @@ struct Layout {
     std::size_t dense_entries = 0;
     std::size_t header = 0, depth = 0, fail = 0, out_length = 0, out_index = 0, edge_begin = 0,
                 edge_end = 0, edge_target = 0, dense = 0, edge_class = 0, bucket_needles = 0,
-                needle_bytes = 0;
+                needle_bytes = 0, start_keys = 0, start_pairs = 0, stride_keys = 0;
     // scratch
     std::size_t first_child = 0, next_sibling = 0, node_class = 0, own = 0, node_depth = 0,
                 new_id = 0, old_of = 0, root_children = 0;
@@ -116,6 +117,10 @@ bool layout_of(std::span<const ByteRange> needles, Layout& layout) noexcept {
     if (needles.size() <= MultiAutomaton::kBucketNeedles) {
         take(layout.bucket_needles, sizeof(MultiAutomaton::BucketNeedle) * needles.size());
         take(layout.needle_bytes, bytes);
+    } else {
+        take(layout.start_keys, (std::size_t{1} << MultiAutomaton::kStartKeyBits) / 8);
+        take(layout.start_pairs, (std::size_t{1} << 16) / 8);
+        take(layout.stride_keys, (std::size_t{1} << MultiAutomaton::kStrideKeyBits) / 8);
     }
     take(layout.first_child, 4 * states);
     take(layout.next_sibling, 4 * states);
@@ -233,6 +238,95 @@ void build_buckets(MultiAutomaton& a, std::span<const ByteRange> needles, const 
     a.needle_bytes = bytes;
     a.ignore_case = ignore_case;
     a.has_buckets = true;
+}
+
+// The start filter of a larger set (MultiAutomaton::start_width), kept
+// only while at most one key in kMaxStartKeyShare is set: past that most
+// offsets of text would be candidates and the automaton alone is faster.
+constexpr std::size_t kMaxStartKeyShare = 8;
+
+void build_start_keys(MultiAutomaton& a, std::span<const ByteRange> needles, bool ignore_case,
+                      std::uint64_t* keys, std::uint64_t* pairs,
+                      std::uint64_t* stride_keys) noexcept {
+    std::size_t shortest = ~std::size_t{0};
+    for (const ByteRange& needle : needles) {
+        if (needle.size != 0) {
+            shortest = std::min(shortest, needle.size);
+        }
+    }
+    if (shortest < 2 || shortest == ~std::size_t{0}) {
+        return;
+    }
+    constexpr std::size_t kWords = (std::size_t{1} << MultiAutomaton::kStartKeyBits) / 64;
+    std::fill_n(keys, kWords, 0);
+    std::fill_n(pairs, (std::size_t{1} << 16) / 64, 0);
+    a.start_width = shortest >= 4 ? 4 : 2;
+    a.start_keys = keys;
+    a.start_pairs = a.start_width == 4 ? pairs : nullptr;
+    a.stride_width = shortest < 3                                                               ? 0
+                     : shortest == 3 || needles.size() <= MultiAutomaton::kMaxStridePairNeedles ? 2
+                                                                                                : 3;
+    const std::uint32_t stride_key_bits = a.stride_width == 3 ? MultiAutomaton::kStrideKeyBits : 16;
+    const std::size_t stride_words = (std::size_t{1} << stride_key_bits) / 64;
+    std::fill_n(stride_keys, stride_words, 0);
+    a.stride_keys = a.stride_width != 0 ? stride_keys : nullptr;
+    for (const ByteRange& needle : needles) {
+        if (needle.size == 0) {
+            continue;
+        }
+        // Every spelling of the first bytes that folds to the needle's: the
+        // letters among them in either case.
+        std::uint8_t start[4] = {};
+        unsigned letters = 0;
+        for (std::size_t k = 0; k < 4 && k < needle.size; ++k) {
+            start[k] = fold(needle.data[k], ignore_case);
+            if (ignore_case && start[k] >= 'a' && start[k] <= 'z') {
+                letters |= 1U << k;
+            }
+        }
+        for (unsigned cases = letters;; cases = (cases - 1) & letters) {
+            std::uint8_t spelled[4];
+            for (std::size_t k = 0; k < 4; ++k) {
+                spelled[k] =
+                    (cases >> k & 1) != 0 ? static_cast<std::uint8_t>(start[k] - 32) : start[k];
+            }
+            const u32 key = a.start_key(spelled);
+            keys[key >> 6] |= std::uint64_t{1} << (key & 63);
+            const u32 pair = MultiAutomaton::key_of<2>(spelled);
+            pairs[pair >> 6] |= std::uint64_t{1} << (pair & 63);
+            for (std::size_t k = 0; k < 2 && a.stride_width != 0; ++k) {
+                const u32 stride = a.stride_width == 2
+                                       ? MultiAutomaton::stride_key_of<2>(spelled + k)
+                                       : MultiAutomaton::stride_key_of<3>(spelled + k);
+                stride_keys[stride >> 6] |= std::uint64_t{1} << (stride & 63);
+            }
+            if (cases == 0) {
+                break;
+            }
+        }
+    }
+    std::size_t set = 0;
+    for (std::size_t w = 0; w < kWords; ++w) {
+        set += static_cast<std::size_t>(std::popcount(keys[w]));
+    }
+    const std::size_t possible =
+        a.start_width == 2 ? std::size_t{1} << 16 : std::size_t{1} << MultiAutomaton::kStartKeyBits;
+    std::size_t stride_set = 0;
+    for (std::size_t w = 0; w < stride_words; ++w) {
+        stride_set += static_cast<std::size_t>(std::popcount(stride_keys[w]));
+    }
+    const std::size_t stride_possible = std::size_t{1} << stride_key_bits;
+    if (stride_set * kMaxStartKeyShare > stride_possible) {
+        a.stride_width = 0;  // most keys set: testing every offset is as quick
+        a.stride_keys = nullptr;
+    }
+    if (set * kMaxStartKeyShare > possible) {
+        a.start_width = 0;
+        a.start_keys = nullptr;
+        a.start_pairs = nullptr;
+        a.stride_width = 0;
+        a.stride_keys = nullptr;
+    }
 }
 
 }  // namespace
@@ -460,6 +554,11 @@ const MultiAutomaton* multi_build(void* memory, std::size_t size,
         build_buckets(*a, needles, can_win, ignore_case,
                       at_offset<MultiAutomaton::BucketNeedle>(memory, layout.bucket_needles),
                       at_offset<std::uint8_t>(memory, layout.needle_bytes));
+    } else {
+        build_start_keys(*a, needles, ignore_case,
+                         at_offset<std::uint64_t>(memory, layout.start_keys),
+                         at_offset<std::uint64_t>(memory, layout.start_pairs),
+                         at_offset<std::uint64_t>(memory, layout.stride_keys));
     }
     return a;
 }

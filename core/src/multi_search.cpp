@@ -31,6 +31,7 @@ namespace qarvo {
 namespace {
 
 using u32 = std::uint32_t;
+constexpr u32 kNoState = MultiAutomaton::kNone;
 
 // The prefilter stays on while it skips at least kSkipPerStop bytes per
 // stop on average, judged after kStopsBeforeJudging stops.
@@ -67,6 +68,152 @@ bool equal(const std::uint8_t* at, const std::uint8_t* bytes, std::size_t length
         }
     }
     return true;
+}
+
+bool has_bit(const std::uint64_t* bits, u32 index) noexcept {
+    return ((bits[index >> 6] >> (index & 63)) & 1) != 0;
+}
+
+// The next offset from `at` whose start key is in the set's start filter
+// (and, with a width of 4, whose first two bytes are in its pairs), or n
+// when none is. Four offsets are tested per round with one branch, so their
+// table loads overlap.
+template <u32 Width>
+std::size_t next_start_candidate(const MultiAutomaton& a, const std::uint8_t* p, std::size_t at,
+                                 std::size_t n) noexcept {
+    const std::uint64_t* const keys = a.start_keys;
+    const auto passes = [&](std::size_t q) {
+        return has_bit(keys, MultiAutomaton::key_of<Width>(p + q));
+    };
+    const auto candidate = [&](std::size_t q) {
+        if constexpr (Width == 4) {
+            return has_bit(a.start_pairs, MultiAutomaton::key_of<2>(p + q));
+        } else {
+            return true;
+        }
+    };
+    for (;;) {
+        for (; at + 3 + Width <= n; at += 4) {
+            if ((passes(at) | passes(at + 1) | passes(at + 2) | passes(at + 3)) != 0) {
+                break;
+            }
+        }
+        for (const std::size_t stop = std::min(at + 4, n - std::min<std::size_t>(n, Width - 1));
+             at < stop; ++at) {
+            if (passes(at) && candidate(at)) {
+                return at;
+            }
+        }
+        if (at + Width > n) {
+            return n;
+        }
+    }
+}
+
+// next_start_candidate's answer by stride_keys: only every other offset q
+// from `at` on is tested, and where its stride key is in stride_keys, q - 1
+// (not before `at`) and q are tested as next_start_candidate does.
+// Precondition: a.stride_width == StrideWidth, so every needle is
+// StrideWidth + 1 bytes or longer and offsets from n - StrideWidth on start
+// none.
+template <u32 Width, u32 StrideWidth>
+std::size_t next_stride_candidate(const MultiAutomaton& a, const std::uint8_t* p, std::size_t at,
+                                  std::size_t n) noexcept {
+    const std::uint64_t* const stride_keys = a.stride_keys;
+    const auto stride_hit = [&](std::size_t q) {
+        return has_bit(stride_keys, MultiAutomaton::stride_key_of<StrideWidth>(p + q));
+    };
+    const auto starts = [&](std::size_t q) {
+        if (q + Width > n || !has_bit(a.start_keys, MultiAutomaton::key_of<Width>(p + q))) {
+            return false;
+        }
+        if constexpr (Width == 4) {
+            return has_bit(a.start_pairs, MultiAutomaton::key_of<2>(p + q));
+        } else {
+            return true;
+        }
+    };
+    constexpr std::size_t S = StrideWidth;
+    const std::size_t first = at;
+    std::size_t q = at;
+    for (;;) {
+        for (; q + 6 + S <= n; q += 8) {
+            if ((stride_hit(q) | stride_hit(q + 2) | stride_hit(q + 4) | stride_hit(q + 6)) != 0) {
+                break;
+            }
+        }
+        for (const std::size_t stop = std::min(q + 6 + S, n); q + S <= stop; q += 2) {
+            if (stride_hit(q)) {
+                if (q > first && starts(q - 1)) {
+                    return q - 1;
+                }
+                if (starts(q)) {
+                    return q;
+                }
+            }
+        }
+        if (q + S > n) {
+            // Every offset up to n - S - 1, the last a needle can start at,
+            // was tested as some q or q - 1.
+            return n;
+        }
+    }
+}
+
+// The next offset from `at` that passes the set's start filter, by the
+// stride keys where the set has them.
+std::size_t next_candidate(const MultiAutomaton& a, const std::uint8_t* p, std::size_t at,
+                           std::size_t n) noexcept {
+    if (a.start_width == 2) {
+        return a.stride_width == 2 ? next_stride_candidate<2, 2>(a, p, at, n)
+                                   : next_start_candidate<2>(a, p, at, n);
+    }
+    switch (a.stride_width) {
+        case 2:
+            return next_stride_candidate<4, 2>(a, p, at, n);
+        case 3:
+            return next_stride_candidate<4, 3>(a, p, at, n);
+        default:
+            return next_start_candidate<4>(a, p, at, n);
+    }
+}
+
+// The first-listed needle that starts at `at`, by walking the trie from the
+// root along the haystack: a transition that does not go one level deeper
+// left the trie (a dense row's entry by a failure link), and a state whose
+// longest output is as long as it is deep is where a needle ends. Adds the
+// steps taken to `work`.
+MultiMatch trie_match_at(const MultiAutomaton& a, ByteRange haystack, std::size_t at,
+                         std::size_t& work) noexcept {
+    MultiMatch best;
+    u32 state = 0;
+    for (std::size_t k = at; k < haystack.size; ++k) {
+        const u32 c = a.classes[haystack.data[k]];
+        u32 next = kNoState;
+        if (state < a.dense_count) {
+            next = a.decode(a.dense[(state << a.stride_shift) + c]);
+            if (a.depth[next] != a.depth[state] + 1) {
+                break;
+            }
+        } else {
+            const std::uint8_t* const begin = a.edge_class + a.edge_begin[state];
+            const std::uint8_t* const end = a.edge_class + a.edge_end[state];
+            const std::uint8_t* const edge =
+                std::lower_bound(begin, end, static_cast<std::uint8_t>(c));
+            if (edge == end || *edge != c) {
+                break;
+            }
+            next = a.edge_target[edge - a.edge_class];
+        }
+        state = next;
+        ++work;
+        if (a.out_length[state] == a.depth[state] &&
+            (!best.found() || a.out_index[state] < best.index)) {
+            best = MultiMatch{at, a.out_index[state], a.depth[state]};
+        }
+    }
+    QARVO_PROBE_MULTI_STEPS(work);
+    return best;
 }
 
 struct Prefilter {
@@ -196,7 +343,8 @@ MultiScan::MultiScan(const MultiAutomaton& automaton, ByteRange haystack,
       find_any_(find_any_routine),
       prefilter_on_(automaton.has_prefilter),
       find_bucket_hits_(find_bucket_hits_routine),
-      buckets_on_(automaton.has_buckets) {}
+      buckets_on_(automaton.has_buckets),
+      start_keys_on_(automaton.start_width != 0) {}
 
 MultiMatch MultiScan::leftmost_from(std::size_t from) noexcept {
     // The last answer holds for any start from cached_from_ up to its offset.
@@ -208,6 +356,8 @@ MultiMatch MultiScan::leftmost_from(std::size_t from) noexcept {
         cached_ = MultiMatch{};
     } else if (buckets_on_) {
         cached_ = leftmost_by_buckets(from);
+    } else if (start_keys_on_) {
+        cached_ = leftmost_by_start_keys(from);
     } else {
         cached_ = leftmost_by_automaton(from);
     }
@@ -259,6 +409,31 @@ MultiMatch MultiScan::leftmost_by_buckets(std::size_t from) noexcept {
             // automaton goes on from here, at its steady rate.
             buckets_on_ = false;
             return at < n ? leftmost_by_automaton(at) : MultiMatch{};
+        }
+    }
+}
+
+MultiMatch MultiScan::leftmost_by_start_keys(std::size_t from) noexcept {
+    const MultiAutomaton& a = *automaton_;
+    const std::uint8_t* const p = haystack_.data;
+    const std::size_t n = haystack_.size;
+    std::size_t at = from;
+    for (;;) {
+        const std::size_t candidate = next_candidate(a, p, at, n);
+        QARVO_PROBE_MULTI_STEPS(candidate - at);
+        if (candidate == n) {
+            return MultiMatch{};
+        }
+        std::size_t work = 1;
+        const MultiMatch match = trie_match_at(a, haystack_, candidate, work);
+        bucket_work_ += work;
+        if (match.found()) {
+            return match;
+        }
+        at = candidate + 1;
+        if (bucket_work_ > at + kBucketWorkSlack) {
+            start_keys_on_ = false;  // as leftmost_by_buckets
+            return leftmost_by_automaton(at);
         }
     }
 }

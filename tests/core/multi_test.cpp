@@ -3,8 +3,9 @@
 // prefilter): random sets with shared prefixes, needles that are prefixes
 // of one another, duplicates and empty needles; matches planted around
 // every block boundary; ignore_case; sets large enough to leave deep states
-// sparse; sets of up to 64 needles sharing the bucket filter's buckets, and
-// which path (filter or automaton) a scan takes; guard pages on both sides;
+// sparse; sets of up to 64 needles sharing the bucket filter's buckets,
+// larger ones behind the start filter, and which path (a filter or the
+// automaton) a scan takes; guard pages on both sides;
 // and the linear bound of sets built to defeat the prefilters, counted by
 // the test build's probe.
 #include "qarvo/multi.hpp"
@@ -198,6 +199,42 @@ TEST_P(Multi, SetsSharingBucketsAgainstThePlainModel) {
     }
 }
 
+TEST_P(Multi, LargerSetsWithAStartFilterAgainstThePlainModel) {
+    // 65 needles and more, of two bytes or more: the start filter on two
+    // bytes or on a hash of four, every other offset tested first by pairs
+    // (needles of three bytes and more) or by a hash of three (four bytes
+    // and more, in sets too large for pairs); each candidate checked in the
+    // trie.
+    std::mt19937 rng(19);
+    const std::string alphabets[] = {"abcdefghijklmnopqrstuvwxyz0123456789", "aAbBcCdDeE@`[{xyz"};
+    struct Shape {
+        std::size_t shortest, fewest, most;
+        std::uint32_t start_width, stride_width;
+    };
+    const Shape shapes[] = {
+        {2, 65, 300, 2, 0}, {3, 65, 300, 2, 2}, {4, 65, 300, 4, 2}, {4, 600, 1500, 4, 3}};
+    for (int round = 0; round < 48; ++round) {
+        const Shape& shape = shapes[round % 4];
+        const std::string& alphabet = alphabets[round / 4 % 2];
+        const bool ignore_case = round / 8 % 2 == 1;
+        Needles needles;
+        const std::size_t count = shape.fewest + rng() % (shape.most - shape.fewest + 1);
+        for (std::size_t k = 0; k < count; ++k) {
+            needles.push_back(random_bytes(rng, shape.shortest + rng() % 5, alphabet));
+        }
+        const Built built(needles, ignore_case);
+        ASSERT_EQ(built.automaton().start_width, shape.start_width) << "round " << round;
+        ASSERT_EQ(built.automaton().stride_width, shape.stride_width) << "round " << round;
+        Bytes haystack = random_bytes(rng, rng() % 2000, alphabet);
+        for (std::size_t at = rng() % 5; at + 8 < haystack.size(); at += 29 + rng() % 20) {
+            const Bytes& planted = needles[rng() % needles.size()];
+            std::copy(planted.begin(), planted.end(),
+                      haystack.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+        expect_matches(haystack, needles, ignore_case, "round " + std::to_string(round));
+    }
+}
+
 TEST_P(Multi, TheBucketFilterServesRareNeedlesAndHandsThickCandidatesOver) {
     std::mt19937 rng(17);
     Bytes text = random_bytes(rng, 50000, "abcdefghijklmnopqrstuvwxyz ");
@@ -225,11 +262,37 @@ TEST_P(Multi, TheBucketFilterServesRareNeedlesAndHandsThickCandidatesOver) {
         ASSERT_FALSE(scan.buckets_on());
     }
     {
+        // More needles than buckets take the start filter instead.
         Needles many;
-        for (int k = 0; k < 65; ++k) {
-            many.push_back(bytes_of("n" + std::to_string(k)));
+        for (int k = 0; k < 100; ++k) {
+            many.push_back(bytes_of("N" + std::to_string(k) + "#"));
         }
-        ASSERT_FALSE(Built(many, false).automaton().has_buckets);
+        const Built built(many, false);
+        ASSERT_FALSE(built.automaton().has_buckets);
+        MultiScan scan = scan_of(built, range_of(text));
+        ASSERT_EQ(scan.count_rest(), 0u);
+        ASSERT_TRUE(scan.start_keys_on());
+    }
+    {
+        // ... which hands over to the automaton where every offset is a
+        // candidate that the trie follows far.
+        Needles thick;
+        for (int k = 0; k < 100; ++k) {
+            thick.push_back(bytes_of(std::string(30, 'a') + std::to_string(k)));
+        }
+        Bytes runs(50000, 'a');
+        const Built built(thick, false);
+        MultiScan scan = scan_of(built, range_of(runs));
+        ASSERT_EQ(scan.count_rest(), 0u);
+        ASSERT_FALSE(scan.start_keys_on());
+    }
+    {
+        // A set whose starts cover most pairs of bytes keeps no filter.
+        Needles dense;
+        for (int k = 0; k < 20000; ++k) {
+            dense.push_back({static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8)});
+        }
+        ASSERT_EQ(Built(dense, false).automaton().start_width, 0u);
     }
 }
 
@@ -324,6 +387,15 @@ TEST_P(Multi, SetsThatDefeatThePrefilterStayLinear) {
             needles.push_back(bytes_of(std::string(200, 'a') + std::to_string(k)));
         }
         cases.push_back({"buckets of long needles", needles, Bytes(n, 'a')});
+    }
+    {
+        // The start filter's: every offset a candidate the trie follows for
+        // 200 bytes.
+        Needles needles;
+        for (int k = 0; k < 300; ++k) {
+            needles.push_back(bytes_of(std::string(200, 'a') + "#" + std::to_string(k)));
+        }
+        cases.push_back({"start keys of long needles", needles, Bytes(n, 'a')});
     }
     {
         // Sparse states: thousands of needles over a two-byte alphabet.

@@ -152,6 +152,40 @@ def test_many_needles_against_a_dictionary_model():
     assert qarvo.MultiFinder(binary).find_all(hay) == leftmost_first(binary, hay)
 
 
+@st.composite
+def larger_sets(draw):
+    """9 to 64 needles (several to a bucket of the small sets' filter) or 65 to 700 (the
+    larger sets' start filter), cut from the haystack or drawn from its alphabet, with a
+    shortest length of 1 to 4 so that every width of either filter is taken."""
+    alphabet = draw(st.sampled_from([b"abcdefgh", b"aAbBcC@`", bytes(range(256))]))
+    data = bytes(draw(st.lists(st.sampled_from(alphabet), min_size=1, max_size=1500)))
+    shortest = draw(st.integers(1, 4))
+    count = draw(st.sampled_from([draw(st.integers(9, 64)), draw(st.integers(65, 700))]))
+    rng = draw(st.randoms(use_true_random=False))
+    needles = []
+    for _ in range(count):
+        length = shortest + rng.randrange(6)
+        if rng.random() < 0.5 and len(data) >= length:
+            a = rng.randrange(len(data) - length + 1)
+            needles.append(data[a : a + length])
+        else:
+            needles.append(bytes(rng.choice(alphabet) for _ in range(length)))
+    return data, needles, draw(st.booleans())
+
+
+@settings(quick, max_examples=examples(60))
+@given(larger_sets())
+def test_larger_sets_match_the_dictionary_model(case):
+    data, needles, ignore_case = case
+    finder = qarvo.MultiFinder(needles, ignore_case=ignore_case)
+    if ignore_case:
+        want = leftmost_first([n.lower() for n in needles], data.lower())
+    else:
+        want = leftmost_first(needles, data)
+    assert finder.find_all(data) == want
+    assert finder.count(data) == len(want)
+
+
 def test_long_ranges_searched_without_the_lock_give_the_same_answers():
     finder = qarvo.MultiFinder([b"needle", b"pin", b"e"])
     data = bytearray(600 * 1024)

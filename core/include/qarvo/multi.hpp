@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "qarvo/buckets.hpp"
@@ -67,6 +68,57 @@ struct MultiAutomaton {
     std::uint8_t bucket_begin[BucketFilter::kBuckets + 1] = {};
     const BucketNeedle* bucket_needles = nullptr;
     const std::uint8_t* needle_bytes = nullptr;
+
+    // Larger sets whose needles are all at least two bytes long get a start
+    // filter: a bitmap of the keys of the needles' first start_width bytes
+    // (2: the two bytes themselves; 4: a hash of four, when every needle has
+    // four), every case of a letter under ignore_case. An offset whose key
+    // is not in it starts no needle. 0: no start filter.
+    // With a width of 4, an offset whose key passes must also have its
+    // first two bytes in start_pairs (indexed as key_of<2>): the two tests
+    // miss each other's false alarms.
+    static constexpr std::uint32_t kStartKeyBits = 17;
+    std::uint32_t start_width = 0;
+    const std::uint64_t* start_keys = nullptr;   // 1 << kStartKeyBits bits
+    const std::uint64_t* start_pairs = nullptr;  // 1 << 16 bits, width 4 only
+    // When every needle has stride_width + 1 bytes or more, the scan tests
+    // every other offset q first: a needle starting at q - 1 or q holds the
+    // stride_width bytes at q from its byte 1 or 0 on, and stride_keys
+    // (indexed by stride_key) holds both of every needle. stride_width is
+    // 2 (the pair itself) or 3 (a hash of three bytes), 0 for no stride.
+    // Pairs are 16 bits of the 64 Ki-bit table; a set of more than
+    // kMaxStridePairNeedles needles would set too many of them, and takes
+    // the hash into kStrideKeyBits bits (a table of 128 KiB, held in the
+    // second-level cache, against 8 KiB in the first for pairs).
+    static constexpr std::uint32_t kStrideKeyBits = 20;
+    static constexpr std::size_t kMaxStridePairNeedles = 512;
+    std::uint32_t stride_width = 0;
+    const std::uint64_t* stride_keys = nullptr;  // 1 << kStrideKeyBits bits at most
+    template <std::uint32_t Width>
+    static std::uint32_t stride_key_of(const std::uint8_t* p) noexcept {
+        if constexpr (Width == 2) {
+            return key_of<2>(p);
+        } else {
+            const std::uint32_t bytes = static_cast<std::uint32_t>(p[0]) |
+                                        static_cast<std::uint32_t>(p[1]) << 8 |
+                                        static_cast<std::uint32_t>(p[2]) << 16;
+            return (bytes * 0x9E3779B1U) >> (32 - kStrideKeyBits);
+        }
+    }
+    // The key of the `Width` bytes at `p`.
+    template <std::uint32_t Width>
+    static std::uint32_t key_of(const std::uint8_t* p) noexcept {
+        if constexpr (Width == 2) {
+            return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8;
+        } else {
+            std::uint32_t word;
+            std::memcpy(&word, p, 4);
+            return (word * 0x9E3779B1U) >> (32 - kStartKeyBits);
+        }
+    }
+    std::uint32_t start_key(const std::uint8_t* p) const noexcept {
+        return start_width == 2 ? key_of<2>(p) : key_of<4>(p);
+    }
 
     // Per state, in breadth-first order (so a state's failure state, being
     // shallower, comes first).
@@ -165,9 +217,10 @@ public:
     // The first offset not yet examined (n + 1 once done).
     std::size_t position() const noexcept { return next_; }
 
-    // Whether the bucket filter still serves this scan (tests check the
-    // path an input takes).
+    // Whether the bucket filter, or the start filter, still serves this
+    // scan (tests check the path an input takes).
     bool buckets_on() const noexcept { return buckets_on_; }
+    bool start_keys_on() const noexcept { return start_keys_on_; }
 
 private:
     static constexpr std::size_t kHitBuffer = 32;
@@ -179,6 +232,8 @@ private:
     MultiMatch leftmost_by_buckets(std::size_t from) noexcept;
     MultiMatch leftmost_by_automaton(std::size_t from) noexcept;
     MultiMatch match_at(const BucketHit& hit) noexcept;
+    // The same with the start filter, each candidate checked in the trie.
+    MultiMatch leftmost_by_start_keys(std::size_t from) noexcept;
 
     const MultiAutomaton* automaton_;
     ByteRange haystack_;
@@ -196,8 +251,11 @@ private:
     // The bucket filter's candidates: hits_[hit_next_ .. hit_count_ - 1]
     // are every candidate from hits_from_ up to (not including) hits_to_.
     // bucket_work_ tallies the needle compares made at candidates.
+    // bucket_work_ also tallies the trie steps at the start filter's
+    // candidates, which share its bound.
     FindBucketHitsRoutine find_bucket_hits_;
     bool buckets_on_ = false;
+    bool start_keys_on_ = false;
     std::size_t bucket_work_ = 0;
     std::size_t hits_from_ = 0;
     std::size_t hits_to_ = 0;
