@@ -213,6 +213,15 @@ def prepare_times(qarvo, budget):
     return rows
 
 
+def installed_version(distribution: str) -> str:
+    from importlib.metadata import PackageNotFoundError, version
+
+    try:
+        return version(distribution)
+    except PackageNotFoundError:
+        return "installed, version unknown"
+
+
 def geo_mean(values):
     return math.exp(sum(math.log(v) for v in values) / len(values)) if values else float("nan")
 
@@ -249,7 +258,13 @@ def main():
                 )
     prepared = prepare_times(qarvo, budget)
     if args.json:
-        print(json.dumps({"environment": describe(qarvo), "rows": rows, "prepare": prepared}))
+        environment = describe(qarvo)
+        environment["peers"].pop("StringZilla", None)
+        for name, module in (("pyahocorasick", ahocorasick), ("ahocorasick-rs", ahocorasick_rs)):
+            environment["peers"][name] = (
+                installed_version(name) if module is not None else "not installed"
+            )
+        print(json.dumps({"environment": environment, "rows": rows, "prepare": prepared}))
         return
     print("| data | needles | haystack | matches | qarvo GB/s | best peer | its GB/s | ratio |")
     print("|---|---|---|---|---|---|---|---|")

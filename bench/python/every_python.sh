@@ -3,6 +3,7 @@
 # table over them.
 #   bench/python/every_python.sh percall [percall.py args...]
 #   bench/python/every_python.sh matches [compare_matches.py args...]
+#   bench/python/every_python.sh multi [compare_multi.py args...]
 # Interpreters: pyenv's 3.11, 3.12 and 3.13 (the newest patch release of each
 # under ~/.pyenv/versions), then python3.14 and python3.15 in the cached
 # Debian sid root (see .ci/sid-root.sh), where the module is built with sid's
@@ -11,15 +12,15 @@
 # interpreter. QARVO_BENCH_PYTHONS picks some of them ("3.14 3.15"; default
 # all five); results already in build/<benchmark>/ for the others stay and
 # join the table. Results go to build/<benchmark>/<label>.json; the table is
-# percall_table.py's or matches_table.py's.
+# <benchmark>_table.py's.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
-bench=${1:?which benchmark: percall or matches}
+bench=${1:?which benchmark: percall, matches or multi}
 shift
 case "$bench" in
-  percall | matches) ;;
-  *) echo "every_python: no benchmark '$bench' (percall, matches)" >&2 && exit 2 ;;
+  percall | matches | multi) ;;
+  *) echo "every_python: no benchmark '$bench' (percall, matches, multi)" >&2 && exit 2 ;;
 esac
 out="$repo/build/$bench"
 mkdir -p "$out"

@@ -1,0 +1,64 @@
+"""One table from several compare_multi.py --json results, one column per interpreter.
+
+    python3 bench/python/multi_table.py build/multi/*.json
+
+Ratios are the best peer's time over qarvo's (above 1: qarvo faster). Each column
+summarises the sets of 2 to 64 needles and those of 500 and 5,000 apart, as their
+targets differ, with the lowest row of each and the time to prepare 5,000 needles.
+"""
+
+import json
+import math
+import sys
+
+
+def geo_mean(values):
+    return math.exp(sum(math.log(v) for v in values) / len(values)) if values else float("nan")
+
+
+def ratio(row):
+    peers = [t for name, t in row["times"].items() if name != "qarvo"]
+    return min(peers) / row["times"]["qarvo"]
+
+
+def summary(result):
+    out = {}
+    for label, small in (("2 to 64 needles", True), ("500 and 5,000 needles", False)):
+        rows = [r for r in result["rows"] if (r["needles"] <= 64) == small]
+        ratios = [ratio(r) for r in rows]
+        if not ratios:
+            continue
+        ahead = sum(1 for x in ratios if x >= 1)
+        low = min(rows, key=ratio)
+        out[f"{label}: ahead / rows, geo. mean"] = (
+            f"{ahead} / {len(ratios)}, {geo_mean(ratios):.2f}×"
+        )
+        out[f"{label}: lowest row"] = (
+            f"{ratio(low):.2f}× ({low['data']}, {low['needles']}, {low['size']} B)"
+        )
+    for row in result["prepare"]:
+        if row["needles"] == 5000:
+            out[f"prepare 5,000 {row['data']} needles, ms"] = f"{row['times']['qarvo'] / 1e6:.2f}"
+    return out
+
+
+def main():
+    results = []
+    for path in sys.argv[1:]:
+        with open(path) as f:
+            results.append(json.load(f))
+    labels = [r["environment"]["python"]["version"] for r in results]
+    summaries = [summary(r) for r in results]
+    keys = list(dict.fromkeys(k for s in summaries for k in s))
+    print("| | " + " | ".join(labels) + " |")
+    print("|---|" + "---|" * len(labels))
+    for key in keys:
+        print(f"| {key} | " + " | ".join(s.get(key, "-") for s in summaries) + " |")
+    print()
+    print("CPU:", results[0]["environment"]["machine"]["CPU"] if results else "-")
+    for r, label in zip(results, labels, strict=True):
+        print(f"{label}: peers {r['environment']['peers']}")
+
+
+if __name__ == "__main__":
+    main()
