@@ -385,5 +385,45 @@ TEST(ByteSet, MembershipSizeAndNibbleRowsAgree) {
     }
 }
 
+// of() takes two paths, byte by byte for short lists and the gathered map
+// for longer ones: both equal to adding the bytes one at a time, nibble rows
+// included, for every length across the switch, repeats, and lists that
+// fill one word of the map, one row of the nibble table, or all of it.
+TEST(ByteSet, OfEqualsAddingEachByte) {
+    const auto by_adding = [](const std::vector<std::uint8_t>& bytes) {
+        ByteSet set;
+        for (const std::uint8_t b : bytes) {
+            set.add(b);
+        }
+        return set;
+    };
+    std::vector<std::vector<std::uint8_t>> lists;
+    std::mt19937_64 rng(23);
+    for (std::size_t n = 0; n <= 300; ++n) {
+        std::vector<std::uint8_t> bytes(n);
+        for (auto& b : bytes) {
+            b = static_cast<std::uint8_t>(rng() % (n % 3 == 0 ? 256 : 20 + n % 50));
+        }
+        lists.push_back(bytes);
+    }
+    for (unsigned first : {0u, 64u, 128u, 192u}) {
+        std::vector<std::uint8_t> word(64);
+        std::iota(word.begin(), word.end(), static_cast<std::uint8_t>(first));
+        lists.push_back(word);
+    }
+    for (unsigned low = 0; low < 16; ++low) {
+        std::vector<std::uint8_t> row;
+        for (unsigned high = 0; high < 16; ++high) {
+            row.push_back(static_cast<std::uint8_t>(16 * high + low));
+        }
+        lists.push_back(row);
+    }
+    for (const auto& bytes : lists) {
+        const ByteSet expected = by_adding(bytes);
+        const ByteSet got = ByteSet::of(ByteRange{bytes.data(), bytes.size()});
+        ASSERT_EQ(got, expected) << bytes.size() << " bytes, " << describe(expected);
+    }
+}
+
 }  // namespace
 }  // namespace qarvo::test

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <type_traits>
 
 namespace qarvo {
 
@@ -124,7 +125,15 @@ public:
     [[gnu::always_inline]] constexpr ByteSet() noexcept = default;
 
     // The set of the bytes in `bytes` (repeats allowed; empty: no members).
+    // Short lists are added a byte at a time; longer ones (of_many) have
+    // their 256-bit map gathered in registers and the nibble rows derived
+    // from it once: add()'s read-modify-writes of memory cost about 2 ns a
+    // member, a chain that set of 64 members pays in full on each call
+    // (compare_byte_sets.py, 32-byte haystacks).
     [[gnu::always_inline]] static constexpr ByteSet of(ByteRange bytes) noexcept {
+        if (!std::is_constant_evaluated() && bytes.size > kAddedOneByOne) {
+            return of_many(bytes);
+        }
         ByteSet set;
         for (std::size_t i = 0; i < bytes.size; ++i) {
             set.add(bytes.data[i]);
@@ -176,6 +185,11 @@ public:
     friend constexpr bool operator==(const ByteSet&, const ByteSet&) = default;
 
 private:
+    static constexpr std::size_t kAddedOneByOne = 12;
+    // of() for more than kAddedOneByOne bytes; defined once, in
+    // byte_set.cpp, compiled for the baseline CPU.
+    static ByteSet of_many(ByteRange bytes) noexcept;
+
     std::uint64_t words_[4] = {};
     std::uint8_t by_low_nibble_[32] = {};
 };
