@@ -2,7 +2,8 @@
 
 Every input becomes one haystack (bytes, bytearray, memoryview slice, NumPy, array), one to
 eight needles over a small alphabet (bytes, an int, a list of ints, a bytearray; duplicates,
-prefixes of one another and empty ones come often), ignore_case, and start and end from the
+prefixes of one another and empty ones come often), in one input of five up to 200 more cut
+from the haystack, ignore_case, and start and end from the
 whole range bytes.find accepts. find, count, finditer and find_all must give the model's
 matches, a finditer dropped half-way must give its buffer back, and no buffer may stay
 exported.
@@ -51,7 +52,8 @@ def one_input(raw):
     inp = Input(raw)
     alphabet = inp.pick([b"ab", b"aB", b"a", b"\x00\xff", bytes(range(256))])
     body = bytes(alphabet[b % len(alphabet)] for b in inp.blob(64))
-    data = body * (1 + inp.byte() % 40)
+    many = inp.byte() % 5 == 0
+    data = body * (1 + inp.byte() % (8 if many else 40))
     needle_bytes = []
     for _ in range(1 + inp.byte() % 8):
         if needle_bytes and inp.byte() % 3 == 0:
@@ -59,6 +61,15 @@ def one_input(raw):
             needle_bytes.append(earlier[: inp.byte() % (len(earlier) + 1)])
         else:
             needle_bytes.append(bytes(alphabet[b % len(alphabet)] for b in inp.blob(6)))
+    if many:
+        # Up to 200 needles, most cut from the haystack: sets that share the small sets'
+        # buckets or take the larger sets' start filters.
+        for k in range(inp.byte() % 200):
+            if data and k % 4 != 3:
+                at = (inp.byte() * 257 + k * 7919) % len(data)
+                needle_bytes.append(data[at : at + 1 + inp.byte() % 7])
+            else:
+                needle_bytes.append(bytes(alphabet[b % len(alphabet)] for b in inp.blob(6)))
     needles = []
     for n in needle_bytes:
         form = inp.byte() % 4
