@@ -125,18 +125,21 @@ public:
     [[gnu::always_inline]] constexpr ByteSet() noexcept = default;
 
     // The set of the bytes in `bytes` (repeats allowed; empty: no members).
-    // Short lists are added a byte at a time; longer ones (of_many) have
+    // Short lists are added a byte at a time; longer ones (add_many) have
     // their 256-bit map gathered in registers and the nibble rows derived
     // from it once: add()'s read-modify-writes of memory cost about 2 ns a
     // member, a chain that set of 64 members pays in full on each call
     // (compare_byte_sets.py, 32-byte haystacks).
+    // One object returned on both paths, so that it is built in place:
+    // a copy would load it right after its bytes were stored, which stalls.
     [[gnu::always_inline]] static constexpr ByteSet of(ByteRange bytes) noexcept {
-        if (!std::is_constant_evaluated() && bytes.size > kAddedOneByOne) {
-            return of_many(bytes);
-        }
         ByteSet set;
-        for (std::size_t i = 0; i < bytes.size; ++i) {
-            set.add(bytes.data[i]);
+        if (!std::is_constant_evaluated() && bytes.size > kAddedOneByOne) {
+            set.add_many(bytes);
+        } else {
+            for (std::size_t i = 0; i < bytes.size; ++i) {
+                set.add(bytes.data[i]);
+            }
         }
         return set;
     }
@@ -186,9 +189,9 @@ public:
 
 private:
     static constexpr std::size_t kAddedOneByOne = 12;
-    // of() for more than kAddedOneByOne bytes; defined once, in
-    // byte_set.cpp, compiled for the baseline CPU.
-    static ByteSet of_many(ByteRange bytes) noexcept;
+    // of() for more than kAddedOneByOne bytes, into an empty set; defined
+    // once, in byte_set.cpp, compiled for the baseline CPU.
+    void add_many(ByteRange bytes) noexcept;
 
     std::uint64_t words_[4] = {};
     std::uint8_t by_low_nibble_[32] = {};
