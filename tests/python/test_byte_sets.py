@@ -112,6 +112,23 @@ def test_long_ranges_give_the_same_answers():
     check(bytearray(data), data, b"a<", 6, -8)
 
 
+@pytest.mark.parametrize("delta", [-1, 0, 1])
+def test_long_ranges_answer_on_either_side_of_the_part_searched_with_the_lock_held(delta):
+    """A range past 256 KiB is searched first in the 256 KiB where the search starts (the
+    first, or the last from the end) with the interpreter lock held, then in the rest
+    without it: members planted just inside and just outside that part, from both ends,
+    and within a window that starts or ends elsewhere."""
+    near = 256 * 1024
+    data = bytearray(b"a" * (near + 100_000))
+    for at in (near + delta, len(data) - near - 1 + delta):
+        data[at] = ord("<")
+    data = bytes(data)
+    check(data, data, b"<")
+    check(data, data, b"<>", 3, -3)
+    check(data, data, b"a", 0, near + 5)
+    check(memoryview(data)[10:], data[10:], b"<")
+
+
 def find_any(haystack, byteset, start=None, end=None):
     """A Python function of the same signature, for its binding messages."""
 
