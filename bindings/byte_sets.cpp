@@ -3,6 +3,7 @@
 #include "boundary.hpp"
 #include "lock.hpp"
 #include "parameters.hpp"
+#include "plain_haystack.hpp"
 #include "search_args.hpp"
 
 namespace qarvo::py {
@@ -39,7 +40,8 @@ SearchResult search_set(SetQuery query, ByteRange range, const ByteSet& set) noe
 // near there does not pay for giving the lock up and taking it back
 // (compare_byte_sets.py: binary haystacks of 1 MiB, whose first member
 // comes within a few hundred bytes).
-SearchResult search_near_then_far(SetQuery query, ByteRange range, const ByteSet& set) {
+template <class Unlocked = LockGivenUp>
+SearchResult search_near_then_far(SetQuery query, ByteRange range, const ByteSet& set) noexcept {
     if (range.size <= kUnlockedFrom) {
         return search_set(query, range, set);
     }
@@ -52,7 +54,7 @@ SearchResult search_near_then_far(SetQuery query, ByteRange range, const ByteSet
     }
     const std::size_t far_start = from_end ? 0 : kUnlockedFrom;
     const ByteRange far{range.data + far_start, far_size};
-    LockGivenUp unlocked;
+    Unlocked unlocked;
     const SearchResult found = search_set(query, far, set);
     return found.found() ? SearchResult::at(far_start + found.offset()) : found;
 }
@@ -89,10 +91,46 @@ Result<OwnedRef> set_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
     return to_result(from_window(found, window.value().start));
 }
 
+// The plain lane (run_search_boundary): a haystack read in place, the set
+// an exact `bytes`, start and end absent, None or small ints, no keywords;
+// as find's, a range long enough to give the lock up only in an exact
+// `bytes`. Most calls are of this form, and it skips binding the arguments
+// and holding buffers (compare_byte_sets.py: 32-byte haystacks).
+template <SetQuery kQuery>
+bool plain_set(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+               SearchResult& found) noexcept {
+    if (nargs < 2 || nargs > 4 || kwnames != nullptr || !PyBytes_CheckExact(args[1])) [[unlikely]] {
+        return false;
+    }
+    ByteRange haystack;
+    if (!haystack_in_place(args[0], haystack)) {
+        return false;
+    }
+    Py_ssize_t start = 0;
+    Py_ssize_t end = PY_SSIZE_T_MAX;
+    if (nargs > 2 && (!plain_bound(args[2], start) || (nargs > 3 && !plain_bound(args[3], end)))) {
+        return false;
+    }
+    const Window window = adjusted_window(start, end, static_cast<Py_ssize_t>(haystack.size));
+    if (window.empty_range) {
+        found = SearchResult::not_found();
+        return true;
+    }
+    const ByteRange range = window.of(haystack);
+    if (range.size >= kUnlockedFrom && !PyBytes_CheckExact(args[0])) {
+        return false;
+    }
+    const ByteSet set =
+        ByteSet::of(ByteRange{reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(args[1])),
+                              static_cast<std::size_t>(PyBytes_GET_SIZE(args[1]))});
+    found = from_window(search_near_then_far<PlainLockGivenUp>(kQuery, range, set), window.start);
+    return true;
+}
+
 template <SetQuery kQuery>
 PyObject* set_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames) noexcept {
-    return run_boundary([=] { return set_body<kQuery>(args, nargs, kwnames); });
+    return run_search_boundary<plain_set<kQuery>, set_body<kQuery>>(args, nargs, kwnames);
 }
 
 }  // namespace

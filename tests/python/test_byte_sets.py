@@ -161,3 +161,26 @@ def test_buffers_are_released_on_every_path():
             hay.pop()
             members.append(0)
             members.pop()
+
+
+def test_the_plain_call_gives_what_the_general_steps_give():
+    """f(haystack, bytes[, start[, end]]) with a bytes, bytearray or memoryview haystack
+    skips binding and buffer requests; every other form of the same call (a keyword, a set
+    given as a bytearray or list, a haystack of another type) takes the general steps, and
+    the answers must not differ, nor the errors where the plain call declines."""
+    data = bytes((i * 7 + 3) % 251 for i in range(300))
+    byteset = bytes(data[k] for k in (40, 41, 200))
+    for fn in FUNCTIONS:
+        for bounds in [(), (None,), (41,), (-100,), (5, -5), (250, 10), (None, 2**70)]:
+            want = fn(array.array("B", data), list(byteset), *bounds)
+            for haystack in (data, bytearray(data), memoryview(data)):
+                assert fn(haystack, byteset, *bounds) == want, (fn, bounds)
+            names = ("start", "end")[: len(bounds)]
+            assert fn(data, byteset, **dict(zip(names, bounds, strict=True))) == want
+        assert error_of(fn, data, byteset, 1.5) == error_of(data.find, b"a", 1.5)
+        view = memoryview(bytearray(data))
+        view.release()
+        assert error_of(fn, view, byteset) == error_of(qarvo.search_n, view, b"a")
+        resizable = bytearray(data)
+        fn(resizable, byteset)
+        resizable.append(0)  # nothing left exported by the plain call
