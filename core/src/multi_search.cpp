@@ -123,6 +123,15 @@ std::size_t next_stride_candidate(const MultiAutomaton& a, const std::uint8_t* p
     const auto stride_hit = [&](std::size_t q) {
         return has_bit(stride_keys, MultiAutomaton::stride_key_of<StrideWidth>(p + q));
     };
+    // In the unrolled rounds, where a byte past the last key is still in
+    // the range, three-byte keys come from one load each.
+    const auto stride_hit_loaded = [&](std::size_t q) {
+        if constexpr (StrideWidth == 3) {
+            return has_bit(stride_keys, MultiAutomaton::stride_key_of_four(p + q));
+        } else {
+            return stride_hit(q);
+        }
+    };
     const auto starts = [&](std::size_t q) {
         if (q + Width > n || !has_bit(a.start_keys, MultiAutomaton::key_of<Width>(p + q))) {
             return false;
@@ -137,8 +146,9 @@ std::size_t next_stride_candidate(const MultiAutomaton& a, const std::uint8_t* p
     const std::size_t first = at;
     std::size_t q = at;
     for (;;) {
-        for (; q + 6 + S <= n; q += 8) {
-            if ((stride_hit(q) | stride_hit(q + 2) | stride_hit(q + 4) | stride_hit(q + 6)) != 0) {
+        for (; q + 7 + S <= n; q += 8) {
+            if ((stride_hit_loaded(q) | stride_hit_loaded(q + 2) | stride_hit_loaded(q + 4) |
+                 stride_hit_loaded(q + 6)) != 0) {
                 break;
             }
         }

@@ -12,6 +12,7 @@
 // provides that memory, and the automaton is built into it (multi_build).
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -99,11 +100,24 @@ struct MultiAutomaton {
         if constexpr (Width == 2) {
             return key_of<2>(p);
         } else {
-            const std::uint32_t bytes = static_cast<std::uint32_t>(p[0]) |
-                                        static_cast<std::uint32_t>(p[1]) << 8 |
-                                        static_cast<std::uint32_t>(p[2]) << 16;
-            return (bytes * 0x9E3779B1U) >> (32 - kStrideKeyBits);
+            return stride_hash(static_cast<std::uint32_t>(p[0]) << 8 |
+                               static_cast<std::uint32_t>(p[1]) << 16 |
+                               static_cast<std::uint32_t>(p[2]) << 24);
         }
+    }
+    // The same key of three bytes from one load of four, for scans that may
+    // read a byte past them: the fourth is shifted out.
+    static std::uint32_t stride_key_of_four(const std::uint8_t* p) noexcept {
+        std::uint32_t word;
+        std::memcpy(&word, p, 4);
+        if constexpr (std::endian::native == std::endian::big) {
+            word = __builtin_bswap32(word);
+        }
+        return stride_hash(word << 8);
+    }
+    // The bytes b0, b1, b2 as b0 << 8 | b1 << 16 | b2 << 24.
+    static std::uint32_t stride_hash(std::uint32_t bytes) noexcept {
+        return (bytes * 0x9E3779B1U) >> (32 - kStrideKeyBits);
     }
     // The key of the `Width` bytes at `p`.
     template <std::uint32_t Width>
