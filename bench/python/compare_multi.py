@@ -2,7 +2,7 @@
 re's alternation and qarvo.find once per needle, on text and binary haystacks.
 
     PYTHONPATH=build/<dir>/bindings python3 bench/python/compare_multi.py [--quick] [--short]
-        [--json]
+        [--json] [--data text,binary,russian,chinese,code]
 
 Peers (pip install hyperscan pyahocorasick ahocorasick-rs into the interpreter that runs
 this) are skipped when missing. Each contender returns every match of the set in the
@@ -18,6 +18,7 @@ answer is only checked to be a superset. A ratio is the best peer's time over qa
 from __future__ import annotations
 
 import argparse
+import functools
 import json
 import math
 import random
@@ -62,6 +63,42 @@ def text_needles(count: int, seed: int = 7) -> list[bytes]:
 def binary_needles(count: int, seed: int = 11) -> list[bytes]:
     rng = random.Random(seed)
     return [bytes(rng.randrange(256) for _ in range(rng.randrange(4, 9))) for _ in range(count)]
+
+
+# The real-data classes --data can add: Debian's fortunes in Russian and Chinese, and the
+# CPython standard library's source (bench/python/realdata.py; haystacks repeat the class's
+# text up to the size asked for).
+REAL_DATA = {"russian": "russian", "chinese": "chinese", "code": "python_source"}
+
+
+def real_needles(data: bytes, count: int, seed: int = 13) -> list[bytes]:
+    """Distinct pieces of the text itself, 3 to 12 bytes, cut at UTF-8 character starts: a
+    few common (short pieces of frequent words) and most rare, so that both few and many
+    matches occur."""
+    rng = random.Random(seed)
+    window = data[: 4 * MIB]
+    out: dict[bytes, None] = {}
+    while len(out) < count:
+        at = rng.randrange(len(window) - 16)
+        while at > 0 and 0x80 <= window[at] < 0xC0:
+            at -= 1
+        end = at + rng.randrange(3, 13)
+        while end < len(window) and 0x80 <= window[end] < 0xC0:
+            end += 1
+        piece = window[at:end]
+        if piece.strip():
+            out[piece] = None
+    return list(out)
+
+
+@functools.lru_cache(maxsize=4)
+def real_haystack(name: str, size: int) -> bytes:
+    import realdata
+
+    text = getattr(realdata, REAL_DATA[name])()
+    if not text:
+        raise SystemExit(f"compare_multi: no {name} text on this machine")
+    return (text * (size // len(text) + 1))[:size]
 
 
 def binary_haystack(size: int, needles: list[bytes]) -> bytes:
@@ -222,6 +259,19 @@ def installed_version(distribution: str) -> str:
         return "installed, version unknown"
 
 
+def data_and_needles(name: str, count: int, size: int) -> tuple[bytes, list[bytes]]:
+    """The haystack of `size` bytes of one --data class, and a set of `count` needles."""
+    if name == "text":
+        return corpus.english(size), text_needles(count)
+    if name == "binary":
+        needles = binary_needles(count)
+        return binary_haystack(size, needles), needles
+    if name in REAL_DATA:
+        data = real_haystack(name, size)
+        return data, real_needles(data, count)
+    raise SystemExit(f"compare_multi: no data '{name}'")
+
+
 def geo_mean(values):
     return math.exp(sum(math.log(v) for v in values) / len(values)) if values else float("nan")
 
@@ -231,19 +281,23 @@ def main():
     parser.add_argument("--quick", action="store_true", help="haystacks up to 1 MiB only")
     parser.add_argument("--short", action="store_true", help="shorter samples")
     parser.add_argument("--json", action="store_true", help="print the rows as JSON")
+    parser.add_argument(
+        "--data",
+        default="text,binary",
+        help="comma-separated: text (English-like), binary, and the real-data classes "
+        + ", ".join(REAL_DATA),
+    )
     args = parser.parse_args()
     import qarvo
 
     budget = QUICK if args.short else FULL
     sizes = QUICK_SIZES if args.quick else SIZES
-    text = corpus.english(max(sizes))
     rows = []
-    for data_name in ("text", "binary"):
+    for data_name in args.data.split(","):
         for count in SET_SIZES:
-            needles = text_needles(count) if data_name == "text" else binary_needles(count)
-            binary = binary_haystack(max(sizes), needles) if data_name == "binary" else None
+            data, needles = data_and_needles(data_name, count, max(sizes))
             for size in sizes:
-                haystack = (text if binary is None else binary)[:size]
+                haystack = data[:size]
                 row = measure(qarvo, data_name, needles, haystack, budget)
                 row.update(data=data_name, needles=count, size=size)
                 rows.append(row)
