@@ -486,3 +486,29 @@ std::size_t find_bucket_hits(ByteRange haystack, const BucketFilter& filter,
 }
 
 }  // namespace qarvo
+
+// The stride filter of many needles, through a pointer as the searches are.
+namespace qarvo {
+namespace {
+
+std::size_t find_stride_hits_first(ByteRange haystack, const StrideFilter& filter,
+                                   std::span<std::size_t> out) noexcept;
+
+constinit std::atomic<decltype(SearchRoutines::find_stride_hits)> g_find_stride_hits{
+    &find_stride_hits_first};
+
+[[gnu::noinline, gnu::cold]] std::size_t find_stride_hits_first(
+    ByteRange haystack, const StrideFilter& filter, std::span<std::size_t> out) noexcept {
+    const SearchRoutines& active = active_routines();
+    g_find_stride_hits.store(active.find_stride_hits, std::memory_order_relaxed);
+    return active.find_stride_hits(haystack, filter, out);
+}
+
+}  // namespace
+
+std::size_t find_stride_hits(ByteRange haystack, const StrideFilter& filter,
+                             std::span<std::size_t> out) noexcept {
+    return g_find_stride_hits.load(std::memory_order_relaxed)(haystack, filter, out);
+}
+
+}  // namespace qarvo

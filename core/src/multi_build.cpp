@@ -120,7 +120,7 @@ bool layout_of(std::span<const ByteRange> needles, Layout& layout) noexcept {
     } else {
         take(layout.start_keys, (std::size_t{1} << MultiAutomaton::kStartKeyBits) / 8);
         take(layout.start_pairs, (std::size_t{1} << 16) / 8);
-        take(layout.stride_keys, (std::size_t{1} << MultiAutomaton::kStrideKeyBits) / 8);
+        take(layout.stride_keys, (std::size_t{1} << StrideFilter::kHashBits) / 8);
     }
     take(layout.first_child, 4 * states);
     take(layout.next_sibling, 4 * states);
@@ -263,13 +263,13 @@ void build_start_keys(MultiAutomaton& a, std::span<const ByteRange> needles, boo
     a.start_width = shortest >= 4 ? 4 : 2;
     a.start_keys = keys;
     a.start_pairs = a.start_width == 4 ? pairs : nullptr;
-    a.stride_width = shortest < 3                                                               ? 0
+    a.stride.width = shortest < 3                                                               ? 0
                      : shortest == 3 || needles.size() <= MultiAutomaton::kMaxStridePairNeedles ? 2
                                                                                                 : 3;
-    const std::uint32_t stride_key_bits = a.stride_width == 3 ? MultiAutomaton::kStrideKeyBits : 16;
+    const std::uint32_t stride_key_bits = a.stride.width == 3 ? StrideFilter::kHashBits : 16;
     const std::size_t stride_words = (std::size_t{1} << stride_key_bits) / 64;
     std::fill_n(stride_keys, stride_words, 0);
-    a.stride_keys = a.stride_width != 0 ? stride_keys : nullptr;
+    a.stride.keys = a.stride.width != 0 ? stride_keys : nullptr;
     for (const ByteRange& needle : needles) {
         if (needle.size == 0) {
             continue;
@@ -294,10 +294,9 @@ void build_start_keys(MultiAutomaton& a, std::span<const ByteRange> needles, boo
             keys[key >> 6] |= std::uint64_t{1} << (key & 63);
             const u32 pair = MultiAutomaton::key_of<2>(spelled);
             pairs[pair >> 6] |= std::uint64_t{1} << (pair & 63);
-            for (std::size_t k = 0; k < 2 && a.stride_width != 0; ++k) {
-                const u32 stride = a.stride_width == 2
-                                       ? MultiAutomaton::stride_key_of<2>(spelled + k)
-                                       : MultiAutomaton::stride_key_of<3>(spelled + k);
+            for (std::size_t k = 0; k < 2 && a.stride.width != 0; ++k) {
+                const u32 stride = a.stride.width == 2 ? StrideFilter::key_of<2>(spelled + k)
+                                                       : StrideFilter::key_of<3>(spelled + k);
                 stride_keys[stride >> 6] |= std::uint64_t{1} << (stride & 63);
             }
             if (cases == 0) {
@@ -317,15 +316,13 @@ void build_start_keys(MultiAutomaton& a, std::span<const ByteRange> needles, boo
     }
     const std::size_t stride_possible = std::size_t{1} << stride_key_bits;
     if (stride_set * kMaxStartKeyShare > stride_possible) {
-        a.stride_width = 0;  // most keys set: testing every offset is as quick
-        a.stride_keys = nullptr;
+        a.stride = StrideFilter{};  // most keys set: testing every offset is as quick
     }
     if (set * kMaxStartKeyShare > possible) {
         a.start_width = 0;
         a.start_keys = nullptr;
         a.start_pairs = nullptr;
-        a.stride_width = 0;
-        a.stride_keys = nullptr;
+        a.stride = StrideFilter{};
     }
 }
 

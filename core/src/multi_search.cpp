@@ -110,82 +110,13 @@ std::size_t next_start_candidate(const MultiAutomaton& a, const std::uint8_t* p,
     }
 }
 
-// next_start_candidate's answer by stride_keys: only every other offset q
-// from `at` on is tested, and where its stride key is in stride_keys, q - 1
-// (not before `at`) and q are tested as next_start_candidate does.
-// Precondition: a.stride_width == StrideWidth, so every needle is
-// StrideWidth + 1 bytes or longer and offsets from n - StrideWidth on start
-// none.
-template <u32 Width, u32 StrideWidth>
-std::size_t next_stride_candidate(const MultiAutomaton& a, const std::uint8_t* p, std::size_t at,
-                                  std::size_t n) noexcept {
-    const std::uint64_t* const stride_keys = a.stride_keys;
-    const auto stride_hit = [&](std::size_t q) {
-        return has_bit(stride_keys, MultiAutomaton::stride_key_of<StrideWidth>(p + q));
-    };
-    // In the unrolled rounds, where a byte past the last key is still in
-    // the range, three-byte keys come from one load each.
-    const auto stride_hit_loaded = [&](std::size_t q) {
-        if constexpr (StrideWidth == 3) {
-            return has_bit(stride_keys, MultiAutomaton::stride_key_of_four(p + q));
-        } else {
-            return stride_hit(q);
-        }
-    };
-    const auto starts = [&](std::size_t q) {
-        if (q + Width > n || !has_bit(a.start_keys, MultiAutomaton::key_of<Width>(p + q))) {
-            return false;
-        }
-        if constexpr (Width == 4) {
-            return has_bit(a.start_pairs, MultiAutomaton::key_of<2>(p + q));
-        } else {
-            return true;
-        }
-    };
-    constexpr std::size_t S = StrideWidth;
-    const std::size_t first = at;
-    std::size_t q = at;
-    for (;;) {
-        for (; q + 7 + S <= n; q += 8) {
-            if ((stride_hit_loaded(q) | stride_hit_loaded(q + 2) | stride_hit_loaded(q + 4) |
-                 stride_hit_loaded(q + 6)) != 0) {
-                break;
-            }
-        }
-        for (const std::size_t stop = std::min(q + 6 + S, n); q + S <= stop; q += 2) {
-            if (stride_hit(q)) {
-                if (q > first && starts(q - 1)) {
-                    return q - 1;
-                }
-                if (starts(q)) {
-                    return q;
-                }
-            }
-        }
-        if (q + S > n) {
-            // Every offset up to n - S - 1, the last a needle can start at,
-            // was tested as some q or q - 1.
-            return n;
-        }
-    }
-}
-
-// The next offset from `at` that passes the set's start filter, by the
-// stride keys where the set has them.
-std::size_t next_candidate(const MultiAutomaton& a, const std::uint8_t* p, std::size_t at,
-                           std::size_t n) noexcept {
+// Whether offset q, with q + start_width <= n, passes the start filter.
+bool passes_start_filter(const MultiAutomaton& a, const std::uint8_t* p, std::size_t q) noexcept {
     if (a.start_width == 2) {
-        return a.stride_width == 2 ? next_stride_candidate<2, 2>(a, p, at, n)
-                                   : next_start_candidate<2>(a, p, at, n);
+        return has_bit(a.start_keys, MultiAutomaton::key_of<2>(p + q));
     }
-    switch (a.stride_width) {
-        case 2:
-            return next_stride_candidate<4, 2>(a, p, at, n);
-        case 3:
-            return next_stride_candidate<4, 3>(a, p, at, n);
-        default:
-            return next_start_candidate<4>(a, p, at, n);
-    }
+    return has_bit(a.start_keys, MultiAutomaton::key_of<4>(p + q)) &&
+           has_bit(a.start_pairs, MultiAutomaton::key_of<2>(p + q));
 }
 
 // The first-listed needle that starts at `at`, by walking the trie from the
@@ -347,14 +278,16 @@ MultiMatch multi_find(const MultiAutomaton& automaton, ByteRange haystack,
 
 MultiScan::MultiScan(const MultiAutomaton& automaton, ByteRange haystack,
                      FindAnyRoutine find_any_routine,
-                     FindBucketHitsRoutine find_bucket_hits_routine) noexcept
+                     FindBucketHitsRoutine find_bucket_hits_routine,
+                     FindStrideHitsRoutine find_stride_hits_routine) noexcept
     : automaton_(&automaton),
       haystack_(haystack),
       find_any_(find_any_routine),
       prefilter_on_(automaton.has_prefilter),
       find_bucket_hits_(find_bucket_hits_routine),
       buckets_on_(automaton.has_buckets),
-      start_keys_on_(automaton.start_width != 0) {}
+      start_keys_on_(automaton.start_width != 0),
+      find_stride_hits_(find_stride_hits_routine) {}
 
 MultiMatch MultiScan::leftmost_from(std::size_t from) noexcept {
     // The last answer holds for any start from cached_from_ up to its offset.
@@ -429,7 +362,9 @@ MultiMatch MultiScan::leftmost_by_start_keys(std::size_t from) noexcept {
     const std::size_t n = haystack_.size;
     std::size_t at = from;
     for (;;) {
-        const std::size_t candidate = next_candidate(a, p, at, n);
+        const std::size_t candidate = a.stride.width != 0  ? next_by_stride(at)
+                                      : a.start_width == 2 ? next_start_candidate<2>(a, p, at, n)
+                                                           : next_start_candidate<4>(a, p, at, n);
         QARVO_PROBE_MULTI_STEPS(candidate - at);
         if (candidate == n) {
             return MultiMatch{};
@@ -445,6 +380,54 @@ MultiMatch MultiScan::leftmost_by_start_keys(std::size_t from) noexcept {
             start_keys_on_ = false;  // as leftmost_by_buckets
             return leftmost_by_automaton(at);
         }
+    }
+}
+
+// The next offset from `at` that passes the start filter, found by the
+// stride filter's hits, a buffer at a time: a hit q stands for q - 1 (not
+// before `at`) and q, as a needle starting at either holds the bytes at q.
+// Any offset p from `at` on is q - 1 or q for a grid point q >= `at` of any
+// parity, so a buffer filled from an earlier offset serves as well as a new
+// one. Every offset up to n - width - 1, the last a needle can start at, is
+// so covered.
+std::size_t MultiScan::next_by_stride(std::size_t at) noexcept {
+    const MultiAutomaton& a = *automaton_;
+    const std::uint8_t* const p = haystack_.data;
+    const std::size_t n = haystack_.size;
+    for (;;) {
+        if (at < stride_from_ || at >= stride_to_) {
+            if (at + a.stride.width > n) {
+                return n;
+            }
+            stride_count_ = find_stride_hits_(ByteRange{p + at, n - at}, a.stride,
+                                              std::span<std::size_t>(stride_hits_));
+            for (std::size_t k = 0; k < stride_count_; ++k) {
+                stride_hits_[k] += at;
+            }
+            stride_from_ = at;
+            stride_to_ = stride_count_ == kHitBuffer ? stride_hits_[kHitBuffer - 1] + 1 : n + 1;
+            stride_next_ = 0;
+            QARVO_PROBE_MULTI_STEPS(std::min(stride_to_, n) - at);
+        }
+        while (stride_next_ < stride_count_ && stride_hits_[stride_next_] < at) {
+            ++stride_next_;
+        }
+        if (stride_next_ == stride_count_) {
+            if (stride_to_ > n) {
+                return n;
+            }
+            at = stride_to_;
+            continue;
+        }
+        const std::size_t q = stride_hits_[stride_next_];
+        for (const std::size_t candidate : {q - 1, q}) {
+            if (candidate + 1 > at && candidate + a.start_width <= n &&
+                passes_start_filter(a, p, candidate)) {
+                return candidate;
+            }
+        }
+        ++stride_next_;
+        at = q + 1;
     }
 }
 

@@ -34,6 +34,7 @@ const SearchRoutines avx2_routines{
     &avx2_find_folded,
     &avx2_rfind_folded,
     &avx2_find_bucket_hits,
+    &avx2_find_stride_hits,
 };
 
 const LongSearchParts avx2_long_parts{

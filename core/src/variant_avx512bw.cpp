@@ -14,13 +14,26 @@
 namespace qarvo::detail {
 
 const SearchRoutines avx512bw_routines{
-    Backend::avx512bw,          &find_one<Avx512>,      &find_two<Avx512>,
-    &find_three<Avx512>,        &find_n<Avx512>,        &avx512bw_rfind_one,
-    &avx512bw_rfind_two,        &avx512bw_rfind_three,  &avx512bw_rfind_n,
-    &avx512bw_count_one,        &find_any<Avx512>,      &rfind_any<Avx512>,
-    &find_not_any<Avx512>,      &rfind_not_any<Avx512>, &avx512bw_find_starts,
-    &avx512bw_count_starts,     &avx512bw_find_folded,  &avx512bw_rfind_folded,
+    Backend::avx512bw,
+    &find_one<Avx512>,
+    &find_two<Avx512>,
+    &find_three<Avx512>,
+    &find_n<Avx512>,
+    &avx512bw_rfind_one,
+    &avx512bw_rfind_two,
+    &avx512bw_rfind_three,
+    &avx512bw_rfind_n,
+    &avx512bw_count_one,
+    &find_any<Avx512>,
+    &rfind_any<Avx512>,
+    &find_not_any<Avx512>,
+    &rfind_not_any<Avx512>,
+    &avx512bw_find_starts,
+    &avx512bw_count_starts,
+    &avx512bw_find_folded,
+    &avx512bw_rfind_folded,
     &avx512bw_find_bucket_hits,
+    &avx512bw_find_stride_hits,
 };
 
 const LongSearchParts avx512bw_long_parts{

@@ -15,7 +15,7 @@ const SearchRoutines neon_routines{
     &find_n<Neon>,       &neon_rfind_one,      &neon_rfind_two,        &neon_rfind_three,
     &neon_rfind_n,       &neon_count_one,      &find_any<Neon>,        &rfind_any<Neon>,
     &find_not_any<Neon>, &rfind_not_any<Neon>, &neon_find_starts,      &neon_count_starts,
-    &neon_find_folded,   &neon_rfind_folded,   &neon_find_bucket_hits,
+    &neon_find_folded,   &neon_rfind_folded,   &neon_find_bucket_hits, &neon_find_stride_hits,
 };
 
 // No ranked search to hand over to or from (see variants.hpp).

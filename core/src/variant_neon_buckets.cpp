@@ -1,4 +1,5 @@
-// The neon variant's bucket filter (buckets.hpp), in a translation unit
+// The neon variant's filters of several needles, the bucket filter
+// (buckets.hpp) and the stride filter (stride_hits.hpp), in a translation unit
 // of its own, compiled with the variant's flags (qarvo_variant in
 // core/CMakeLists.txt), so that it leaves the forward routines' code as
 // tuned (see variant_neon_reverse.cpp).
@@ -6,12 +7,18 @@
 
 #include "bucket_variants.hpp"
 #include "buckets.hpp"
+#include "stride_hits.hpp"
 
 namespace qarvo::detail {
 
 std::size_t neon_find_bucket_hits(ByteRange haystack, const BucketFilter& filter,
                                   std::span<BucketHit> out) noexcept {
     return find_bucket_hits<Neon>(haystack, filter, out);
+}
+
+std::size_t neon_find_stride_hits(ByteRange haystack, const StrideFilter& filter,
+                                  std::span<std::size_t> out) noexcept {
+    return stride_hits_of(haystack, filter, out);
 }
 
 }  // namespace qarvo::detail

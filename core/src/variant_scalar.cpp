@@ -12,11 +12,13 @@
 namespace qarvo::detail {
 
 const SearchRoutines scalar_routines{
-    Backend::scalar,       &find_one<Scalar>,      &find_two<Scalar>,        &find_three<Scalar>,
-    &find_n<Scalar>,       &scalar_rfind_one,      &scalar_rfind_two,        &scalar_rfind_three,
-    &scalar_rfind_n,       &scalar_count_one,      &find_any<Scalar>,        &rfind_any<Scalar>,
-    &find_not_any<Scalar>, &rfind_not_any<Scalar>, &scalar_find_starts,      &scalar_count_starts,
-    &scalar_find_folded,   &scalar_rfind_folded,   &scalar_find_bucket_hits,
+    Backend::scalar,          &find_one<Scalar>,        &find_two<Scalar>,
+    &find_three<Scalar>,      &find_n<Scalar>,          &scalar_rfind_one,
+    &scalar_rfind_two,        &scalar_rfind_three,      &scalar_rfind_n,
+    &scalar_count_one,        &find_any<Scalar>,        &rfind_any<Scalar>,
+    &find_not_any<Scalar>,    &rfind_not_any<Scalar>,   &scalar_find_starts,
+    &scalar_count_starts,     &scalar_find_folded,      &scalar_rfind_folded,
+    &scalar_find_bucket_hits, &scalar_find_stride_hits,
 };
 
 // No ranked search to hand over to or from (see variants.hpp).

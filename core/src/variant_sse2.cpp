@@ -15,7 +15,7 @@ const SearchRoutines sse2_routines{
     &find_n<Sse2>,       &sse2_rfind_one,      &sse2_rfind_two,        &sse2_rfind_three,
     &sse2_rfind_n,       &sse2_count_one,      &find_any<Sse2>,        &rfind_any<Sse2>,
     &find_not_any<Sse2>, &rfind_not_any<Sse2>, &sse2_find_starts,      &sse2_count_starts,
-    &sse2_find_folded,   &sse2_rfind_folded,   &sse2_find_bucket_hits,
+    &sse2_find_folded,   &sse2_rfind_folded,   &sse2_find_bucket_hits, &sse2_find_stride_hits,
 };
 
 // No ranked search to hand over to or from (see variants.hpp).

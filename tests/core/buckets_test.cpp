@@ -4,7 +4,7 @@
 // overlapping one and the narrower fallbacks are taken, buffers of every
 // size (a full buffer stops right after its last hit), tables with bits in
 // every bucket and nibbles shared between buckets; and guard pages on both
-// sides.
+// sides. The stride filter's search the same way.
 #include "qarvo/buckets.hpp"
 
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@
 
 #include "backend_fixture.hpp"
 #include "guarded_page.hpp"
+#include "qarvo/stride_keys.hpp"
 
 namespace qarvo::test {
 namespace {
@@ -136,6 +137,91 @@ TEST_P(BucketHits, ReadsNothingOutsideTheRange) {
 }
 
 QARVO_FOR_EVERY_BACKEND(BucketHits);
+
+// find_stride_hits of every variant against the filter's definition
+// (StrideFilter::key_of at every other offset): pairs and hashed triples,
+// bitmaps from sparse to half full, every length around the gathered steps'
+// 24 bytes, buffers of every size, and guard pages on both sides.
+std::vector<std::size_t> plain_stride_hits(const Bytes& haystack, const StrideFilter& filter,
+                                           std::size_t capacity) {
+    std::vector<std::size_t> out;
+    for (std::size_t q = 0; q + filter.width <= haystack.size() && out.size() < capacity; q += 2) {
+        const std::uint32_t key = filter.width == 2 ? StrideFilter::key_of<2>(haystack.data() + q)
+                                                    : StrideFilter::key_of<3>(haystack.data() + q);
+        if (filter.has(key)) {
+            out.push_back(q);
+        }
+    }
+    return out;
+}
+
+class StrideHits : public EveryBackend {
+protected:
+    std::vector<std::size_t> found(ByteRange haystack, const StrideFilter& filter,
+                                   std::size_t capacity) const {
+        std::vector<std::size_t> out(capacity);
+        const std::size_t got = routines().find_stride_hits(haystack, filter, out);
+        EXPECT_LE(got, capacity);
+        out.resize(got);
+        return out;
+    }
+};
+
+TEST_P(StrideHits, EveryWidthLengthAndBufferAgainstThePlainScan) {
+    std::mt19937 rng(29);
+    std::vector<std::uint64_t> bits((std::size_t{1} << StrideFilter::kHashBits) / 64);
+    for (const std::uint32_t width : {2u, 3u}) {
+        for (const unsigned one_in : {2u, 16u, 1024u}) {
+            for (auto& word : bits) {
+                word = 0;
+                for (unsigned b = 0; b < 64; ++b) {
+                    word |= std::uint64_t{rng() % one_in == 0} << b;
+                }
+            }
+            const StrideFilter filter{bits.data(), width};
+            for (std::size_t n = 0; n <= 120; ++n) {
+                Bytes haystack(n);
+                for (auto& b : haystack) {
+                    b = static_cast<std::uint8_t>(rng());
+                }
+                for (const std::size_t capacity : {1u, 3u, 32u, 1000u}) {
+                    ASSERT_EQ(found(range_of(haystack), filter, capacity),
+                              plain_stride_hits(haystack, filter, capacity))
+                        << "width " << width << ", one in " << one_in << ", " << n
+                        << " bytes, room for " << capacity;
+                }
+            }
+        }
+    }
+}
+
+TEST_P(StrideHits, ReadsNothingOutsideTheRange) {
+    GuardedPage page;
+    ASSERT_TRUE(page.ok());
+    std::mt19937 rng(31);
+    std::vector<std::uint64_t> bits((std::size_t{1} << StrideFilter::kHashBits) / 64);
+    for (auto& word : bits) {
+        word = (std::uint64_t{rng()} << 32 | rng()) & (std::uint64_t{rng()} << 32 | rng());
+    }
+    for (const std::uint32_t width : {2u, 3u}) {
+        const StrideFilter filter{bits.data(), width};
+        for (std::size_t n = 0; n <= 80; ++n) {
+            Bytes content(n);
+            for (auto& b : content) {
+                b = static_cast<std::uint8_t>(rng());
+            }
+            const std::vector<std::size_t> expected = plain_stride_hits(content, filter, 1000);
+            for (const bool at_end : {true, false}) {
+                const std::span<const std::uint8_t> bytes =
+                    at_end ? page.at_end(content) : page.at_start(content);
+                ASSERT_EQ(found(ByteRange{bytes.data(), n}, filter, 1000), expected)
+                    << n << " bytes " << (at_end ? "at the end" : "at the start");
+            }
+        }
+    }
+}
+
+QARVO_FOR_EVERY_BACKEND(StrideHits);
 
 }  // namespace
 }  // namespace qarvo::test

@@ -103,7 +103,7 @@ protected:
     // A scan with this variant's byte-set search and bucket filter.
     MultiScan scan_of(const Built& built, ByteRange haystack) const {
         return MultiScan(built.automaton(), haystack, routines().find_any,
-                         routines().find_bucket_hits);
+                         routines().find_bucket_hits, routines().find_stride_hits);
     }
 
     std::vector<Match> scanned(const Built& built, ByteRange haystack, std::size_t batch) const {
@@ -224,7 +224,7 @@ TEST_P(Multi, LargerSetsWithAStartFilterAgainstThePlainModel) {
         }
         const Built built(needles, ignore_case);
         ASSERT_EQ(built.automaton().start_width, shape.start_width) << "round " << round;
-        ASSERT_EQ(built.automaton().stride_width, shape.stride_width) << "round " << round;
+        ASSERT_EQ(built.automaton().stride.width, shape.stride_width) << "round " << round;
         Bytes haystack = random_bytes(rng, rng() % 2000, alphabet);
         for (std::size_t at = rng() % 5; at + 8 < haystack.size(); at += 29 + rng() % 20) {
             const Bytes& planted = needles[rng() % needles.size()];

@@ -14,6 +14,7 @@
 
 #include "qarvo/buckets.hpp"
 #include "qarvo/search.hpp"
+#include "qarvo/stride_keys.hpp"
 
 namespace qarvo {
 
@@ -26,7 +27,7 @@ inline constexpr Backend kAllBackends[] = {Backend::scalar, Backend::sse2, Backe
 // The routines of one variant: the forward searches, then those from the end
 // (rfind_two and rfind_three: the last occurrence of two or three bytes), the
 // count, the byte-set searches, every start of a short needle, the
-// case-insensitive searches, and the bucket filter of a few needles.
+// case-insensitive searches, and the filters of several needles.
 struct SearchRoutines {
     Backend backend;
     SearchResult (*find_one)(ByteRange, std::uint8_t) noexcept;
@@ -51,8 +52,11 @@ struct SearchRoutines {
     // The case-insensitive searches: find_folded, rfind_folded.
     SearchResult (*find_folded)(ByteRange, ByteRange) noexcept;
     SearchResult (*rfind_folded)(ByteRange, ByteRange) noexcept;
-    // The candidates of a few needles at once (qarvo/buckets.hpp).
+    // The candidates of a few needles at once (qarvo/buckets.hpp), and of
+    // many (qarvo/stride_keys.hpp).
     std::size_t (*find_bucket_hits)(ByteRange, const BucketFilter&, std::span<BucketHit>) noexcept;
+    std::size_t (*find_stride_hits)(ByteRange, const StrideFilter&,
+                                    std::span<std::size_t>) noexcept;
 };
 
 // "scalar", "sse2", "neon", "avx2" or "avx512bw".

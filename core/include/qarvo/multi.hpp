@@ -20,6 +20,7 @@
 
 #include "qarvo/buckets.hpp"
 #include "qarvo/search.hpp"
+#include "qarvo/stride_keys.hpp"
 
 namespace qarvo {
 
@@ -82,43 +83,17 @@ struct MultiAutomaton {
     std::uint32_t start_width = 0;
     const std::uint64_t* start_keys = nullptr;   // 1 << kStartKeyBits bits
     const std::uint64_t* start_pairs = nullptr;  // 1 << 16 bits, width 4 only
-    // When every needle has stride_width + 1 bytes or more, the scan tests
-    // every other offset q first: a needle starting at q - 1 or q holds the
-    // stride_width bytes at q from its byte 1 or 0 on, and stride_keys
-    // (indexed by stride_key) holds both of every needle. stride_width is
-    // 2 (the pair itself) or 3 (a hash of three bytes), 0 for no stride.
-    // Pairs are 16 bits of the 64 Ki-bit table; a set of more than
+    // When every needle has stride.width + 1 bytes or more, the scan tests
+    // every other offset q first (find_stride_hits): a needle starting at
+    // q - 1 or q holds the stride.width bytes at q from its byte 1 or 0 on,
+    // and stride.keys holds both keys of every needle. The width is 2 (the
+    // pair itself) or 3 (a hash of three bytes), 0 for no stride. Pairs are
+    // 16 bits of the 64 Ki-bit table; a set of more than
     // kMaxStridePairNeedles needles would set too many of them, and takes
-    // the hash into kStrideKeyBits bits (a table of 128 KiB, held in the
-    // second-level cache, against 8 KiB in the first for pairs).
-    static constexpr std::uint32_t kStrideKeyBits = 20;
+    // the hash into StrideFilter::kHashBits bits (a table of 128 KiB, held
+    // in the second-level cache, against 8 KiB in the first for pairs).
     static constexpr std::size_t kMaxStridePairNeedles = 512;
-    std::uint32_t stride_width = 0;
-    const std::uint64_t* stride_keys = nullptr;  // 1 << kStrideKeyBits bits at most
-    template <std::uint32_t Width>
-    static std::uint32_t stride_key_of(const std::uint8_t* p) noexcept {
-        if constexpr (Width == 2) {
-            return key_of<2>(p);
-        } else {
-            return stride_hash(static_cast<std::uint32_t>(p[0]) << 8 |
-                               static_cast<std::uint32_t>(p[1]) << 16 |
-                               static_cast<std::uint32_t>(p[2]) << 24);
-        }
-    }
-    // The same key of three bytes from one load of four, for scans that may
-    // read a byte past them: the fourth is shifted out.
-    static std::uint32_t stride_key_of_four(const std::uint8_t* p) noexcept {
-        std::uint32_t word;
-        std::memcpy(&word, p, 4);
-        if constexpr (std::endian::native == std::endian::big) {
-            word = __builtin_bswap32(word);
-        }
-        return stride_hash(word << 8);
-    }
-    // The bytes b0, b1, b2 as b0 << 8 | b1 << 16 | b2 << 24.
-    static std::uint32_t stride_hash(std::uint32_t bytes) noexcept {
-        return (bytes * 0x9E3779B1U) >> (32 - kStrideKeyBits);
-    }
+    StrideFilter stride;
     // The key of the `Width` bytes at `p`.
     template <std::uint32_t Width>
     static std::uint32_t key_of(const std::uint8_t* p) noexcept {
@@ -189,6 +164,8 @@ struct MultiMatch {
 using FindAnyRoutine = SearchResult (*)(ByteRange, const ByteSet&) noexcept;
 using FindBucketHitsRoutine = std::size_t (*)(ByteRange, const BucketFilter&,
                                               std::span<BucketHit>) noexcept;
+using FindStrideHitsRoutine = std::size_t (*)(ByteRange, const StrideFilter&,
+                                              std::span<std::size_t>) noexcept;
 
 // The leftmost-first match of the set's non-empty needles in `haystack`
 // starting at or after `from`. Empty needles are not considered here.
@@ -217,7 +194,8 @@ public:
     // unchanged.
     MultiScan(const MultiAutomaton& automaton, ByteRange haystack,
               FindAnyRoutine find_any_routine = &find_any,
-              FindBucketHitsRoutine find_bucket_hits_routine = &find_bucket_hits) noexcept;
+              FindBucketHitsRoutine find_bucket_hits_routine = &find_bucket_hits,
+              FindStrideHitsRoutine find_stride_hits_routine = &find_stride_hits) noexcept;
 
     // Writes up to offsets.size() next matches (offsets.size() ==
     // indices.size()) and returns how many; fewer only when the scan is done.
@@ -248,6 +226,7 @@ private:
     MultiMatch match_at(const BucketHit& hit) noexcept;
     // The same with the start filter, each candidate checked in the trie.
     MultiMatch leftmost_by_start_keys(std::size_t from) noexcept;
+    std::size_t next_by_stride(std::size_t at) noexcept;
 
     const MultiAutomaton* automaton_;
     ByteRange haystack_;
@@ -276,6 +255,13 @@ private:
     std::size_t hit_count_ = 0;
     std::size_t hit_next_ = 0;
     BucketHit hits_[kHitBuffer];
+    // The stride filter's hits, kept as the bucket filter's are.
+    FindStrideHitsRoutine find_stride_hits_;
+    std::size_t stride_from_ = 0;
+    std::size_t stride_to_ = 0;
+    std::size_t stride_count_ = 0;
+    std::size_t stride_next_ = 0;
+    std::size_t stride_hits_[kHitBuffer];
 };
 
 }  // namespace qarvo
