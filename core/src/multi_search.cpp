@@ -38,11 +38,12 @@ constexpr u32 kNoState = MultiAutomaton::kNone;
 constexpr std::size_t kStopsBeforeJudging = 32;
 constexpr std::size_t kSkipPerStop = 8;
 
-// The bucket filter's compares at candidates may cost up to one unit of
-// work per byte it has passed, plus kBucketWorkSlack, before the scan turns
-// to the automaton; a compare of m needle bytes costs 1 + m /
-// kCompareBytesPerWork units.
-constexpr std::size_t kBucketWorkSlack = 1024;
+// A filter's checks at its candidates (the bucket filter's compares, the
+// start filter's trie walks) may cost up to one unit of work per byte it has
+// passed, plus kFilterWorkSlack, before the scan turns to the automaton; a
+// compare of m needle bytes costs 1 + m / kCompareBytesPerWork units, a
+// step of the trie one.
+constexpr std::size_t kFilterWorkSlack = 1024;
 constexpr std::size_t kCompareBytesPerWork = 16;
 
 // The word's ASCII capitals made small, each byte alone.
@@ -347,7 +348,7 @@ MultiMatch MultiScan::leftmost_by_buckets(std::size_t from) noexcept {
         }
         at = hit.offset + 1;
         ++hit_next_;
-        if (bucket_work_ > at + kBucketWorkSlack) {
+        if (filter_work_ > at + kFilterWorkSlack) {
             // Candidates come too thick, or the compares run long: the
             // automaton goes on from here, at its steady rate.
             buckets_on_ = false;
@@ -371,12 +372,12 @@ MultiMatch MultiScan::leftmost_by_start_keys(std::size_t from) noexcept {
         }
         std::size_t work = 1;
         const MultiMatch match = trie_match_at(a, haystack_, candidate, work);
-        bucket_work_ += work;
+        filter_work_ += work;
         if (match.found()) {
             return match;
         }
         at = candidate + 1;
-        if (bucket_work_ > at + kBucketWorkSlack) {
+        if (filter_work_ > at + kFilterWorkSlack) {
             start_keys_on_ = false;  // as leftmost_by_buckets
             return leftmost_by_automaton(at);
         }
@@ -445,7 +446,7 @@ MultiMatch MultiScan::match_at(const BucketHit& hit) noexcept {
                 break;  // the bucket's later needles lose to the one found
             }
             const std::size_t work = 1 + needle.length / kCompareBytesPerWork;
-            bucket_work_ += work;
+            filter_work_ += work;
             QARVO_PROBE_MULTI_STEPS(work);
             if (needle.length > room) {
                 continue;

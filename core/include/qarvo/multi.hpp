@@ -243,13 +243,11 @@ private:
     bool prefilter_on_ = false;
     // The bucket filter's candidates: hits_[hit_next_ .. hit_count_ - 1]
     // are every candidate from hits_from_ up to (not including) hits_to_.
-    // bucket_work_ tallies the needle compares made at candidates.
-    // bucket_work_ also tallies the trie steps at the start filter's
-    // candidates, which share its bound.
+    // filter_work_ tallies the checks made at either filter's candidates.
     FindBucketHitsRoutine find_bucket_hits_;
     bool buckets_on_ = false;
     bool start_keys_on_ = false;
-    std::size_t bucket_work_ = 0;
+    std::size_t filter_work_ = 0;
     std::size_t hits_from_ = 0;
     std::size_t hits_to_ = 0;
     std::size_t hit_count_ = 0;
