@@ -33,7 +33,8 @@ struct BucketFilter {
     alignas(16) std::uint8_t low[kMaxWidth][16] = {};
     alignas(16) std::uint8_t high[kMaxWidth][16] = {};
 
-    // The buckets the `width` bytes at `p` are a candidate for.
+    // The buckets the `width` bytes at `p` are a candidate for. Always
+    // inlined, as SearchResult's members are (tests/core/variant_symbols.sh).
     [[gnu::always_inline]] std::uint8_t buckets_at(const std::uint8_t* p) const noexcept {
         std::uint8_t bits = 0xFF;
         for (std::size_t k = 0; k < width; ++k) {

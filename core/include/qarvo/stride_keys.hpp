@@ -3,12 +3,13 @@
 // q (2: the pair itself; 3: a hash of three bytes) has its bit set in a
 // bitmap the set's needles filled (MultiAutomaton::stride_keys). Variants
 // with vector gathers test eight offsets at once; the others one by one.
+// The members are always inlined, as SearchResult's are and for the same
+// reason: the variants' translation units call them too
+// (tests/core/variant_symbols.sh).
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <span>
 
 #include "qarvo/search.hpp"
@@ -23,12 +24,12 @@ struct StrideFilter {
     std::uint32_t width = 0;              // 2 or 3
 
     // The bytes b0, b1, b2 given as b0 << 8 | b1 << 16 | b2 << 24, hashed.
-    static constexpr std::uint32_t hash(std::uint32_t bytes) noexcept {
+    [[gnu::always_inline]] static constexpr std::uint32_t hash(std::uint32_t bytes) noexcept {
         return (bytes * 0x9E3779B1U) >> (32 - kHashBits);
     }
     // The key of the `Width` bytes at `p`.
     template <std::uint32_t Width>
-    static std::uint32_t key_of(const std::uint8_t* p) noexcept {
+    [[gnu::always_inline]] static std::uint32_t key_of(const std::uint8_t* p) noexcept {
         if constexpr (Width == 2) {
             return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8;
         } else {
@@ -37,17 +38,9 @@ struct StrideFilter {
                         static_cast<std::uint32_t>(p[2]) << 24);
         }
     }
-    // The same key of three bytes from one load of four, for scans that may
-    // read a byte past them: the fourth is shifted out.
-    static std::uint32_t key_of_four(const std::uint8_t* p) noexcept {
-        std::uint32_t word;
-        std::memcpy(&word, p, 4);
-        if constexpr (std::endian::native == std::endian::big) {
-            word = __builtin_bswap32(word);
-        }
-        return hash(word << 8);
+    [[gnu::always_inline]] bool has(std::uint32_t key) const noexcept {
+        return ((keys[key >> 6] >> (key & 63)) & 1) != 0;
     }
-    bool has(std::uint32_t key) const noexcept { return ((keys[key >> 6] >> (key & 63)) & 1) != 0; }
 };
 
 // The candidates of `haystack`, in increasing order, into `out`: the offsets
