@@ -83,8 +83,9 @@ template <u32 Width>
 std::size_t next_start_candidate(const MultiAutomaton& a, const std::uint8_t* p, std::size_t at,
                                  std::size_t n) noexcept {
     const std::uint64_t* const keys = a.start_keys;
+    // As unsigned, to be ORed without a branch.
     const auto passes = [&](std::size_t q) {
-        return has_bit(keys, MultiAutomaton::key_of<Width>(p + q));
+        return static_cast<unsigned>(has_bit(keys, MultiAutomaton::key_of<Width>(p + q)));
     };
     const auto candidate = [&](std::size_t q) {
         if constexpr (Width == 4) {
@@ -101,7 +102,7 @@ std::size_t next_start_candidate(const MultiAutomaton& a, const std::uint8_t* p,
         }
         for (const std::size_t stop = std::min(at + 4, n - std::min<std::size_t>(n, Width - 1));
              at < stop; ++at) {
-            if (passes(at) && candidate(at)) {
+            if (passes(at) != 0 && candidate(at)) {
                 return at;
             }
         }
