@@ -139,10 +139,12 @@ MultiMatch trie_match_at(const MultiAutomaton& a, ByteRange haystack, std::size_
                 break;
             }
         } else {
-            const std::uint8_t* const begin = a.edge_class + a.edge_begin[state];
+            // The edges are sorted by class, as step() reads them.
+            const std::uint8_t* edge = a.edge_class + a.edge_begin[state];
             const std::uint8_t* const end = a.edge_class + a.edge_end[state];
-            const std::uint8_t* const edge =
-                std::lower_bound(begin, end, static_cast<std::uint8_t>(c));
+            while (edge != end && *edge < c) {
+                ++edge;
+            }
             if (edge == end || *edge != c) {
                 break;
             }
