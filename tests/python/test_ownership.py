@@ -424,13 +424,18 @@ def assert_no_reference_leak(run):
     holds cancels out, while a leak of even one reference per call adds LEAK_CALLS on every
     attempt. Each run measured follows a run of the same length, so that whatever a run leaves
     behind (a last loop value, a cache the interpreter fills) is the same before and after it.
+    The interpreter's own bookkeeping can still move the total by a reference or two in one
+    attempt (pickling on a loaded 3.14 debug build: -2, 1, -1), so up to six attempts are
+    made, and the first exact one ends the check.
     """
     extra = []
-    for _ in range(3):
+    for _ in range(6):
         run(LEAK_CALLS)
         once = total_refcount_growth(run, LEAK_CALLS)
         run(2 * LEAK_CALLS)
         extra.append(total_refcount_growth(run, 2 * LEAK_CALLS) - once)
+        if extra[-1] == 0:
+            return
     assert 0 in extra, extra
 
 
@@ -452,7 +457,7 @@ def test_reference_check_catches_one_reference_per_call(frozen_gc):
         with pytest.raises(AssertionError) as info:
             assert_no_reference_leak(leaky)
         # Exactly the leaked references show, on every attempt.
-        assert str([LEAK_CALLS] * 3) in str(info.value)
+        assert str([LEAK_CALLS] * 6) in str(info.value)
     finally:
         for _ in range(sys.getrefcount(kept) - held):
             decref(kept)
