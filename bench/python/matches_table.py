@@ -57,9 +57,11 @@ def summary(result):
     return out
 
 
-def main():
+def print_columns(paths, summary):
+    """One column per interpreter's JSON result in `paths`, one row per key of the
+    dictionaries `summary` makes of them, then the CPU and each interpreter's peers."""
     results = []
-    for path in sys.argv[1:]:
+    for path in paths:
         with open(path) as f:
             results.append(json.load(f))
     labels = [r["environment"]["python"]["version"] for r in results]
@@ -73,6 +75,10 @@ def main():
     print("CPU:", results[0]["environment"]["machine"]["CPU"] if results else "-")
     for r, label in zip(results, labels, strict=True):
         print(f"{label}: peers {r['environment']['peers']}")
+
+
+def main():
+    print_columns(sys.argv[1:], summary)
 
 
 if __name__ == "__main__":

@@ -7,9 +7,10 @@ summarises the sets of 2 to 64 needles and those of 500 and 5,000 apart, as thei
 targets differ, with the lowest row of each and the time to prepare 5,000 needles.
 """
 
-import json
 import math
 import sys
+
+from matches_table import print_columns
 
 
 def geo_mean(values):
@@ -49,21 +50,7 @@ def summary(result):
 
 
 def main():
-    results = []
-    for path in sys.argv[1:]:
-        with open(path) as f:
-            results.append(json.load(f))
-    labels = [r["environment"]["python"]["version"] for r in results]
-    summaries = [summary(r) for r in results]
-    keys = list(dict.fromkeys(k for s in summaries for k in s))
-    print("| | " + " | ".join(labels) + " |")
-    print("|---|" + "---|" * len(labels))
-    for key in keys:
-        print(f"| {key} | " + " | ".join(s.get(key, "-") for s in summaries) + " |")
-    print()
-    print("CPU:", results[0]["environment"]["machine"]["CPU"] if results else "-")
-    for r, label in zip(results, labels, strict=True):
-        print(f"{label}: peers {r['environment']['peers']}")
+    print_columns(sys.argv[1:], summary)
 
 
 if __name__ == "__main__":

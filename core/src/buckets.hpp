@@ -145,9 +145,9 @@ std::size_t bucket_hits_in_steps(const std::uint8_t* data, std::size_t n,
         const bool final = at >= last;
         at = final ? last : at;
         typename Ops::Vec bits = Ops::buckets(load_at<V>(data, n, at), low[0], high[0]);
-        // Unrolled, or GCC keeps `bits` in memory across the byte positions
-        // and the loop runs at a third of the speed (compare_multi.py,
-        // binary, 64 needles).
+        // Unrolled, or GCC keeps `bits` in memory across the byte positions,
+        // a store and a reload per position (compare_multi.py, binary, 64
+        // needles; figures in core/TUNING.md).
 #pragma GCC unroll 4
         for (std::size_t k = 1; k < K; ++k) {
             bits = Ops::and_(bits, Ops::buckets(load_at<V>(data, n, at + k), low[k], high[k]));

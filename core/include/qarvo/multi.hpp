@@ -98,7 +98,7 @@ struct MultiAutomaton {
     template <std::uint32_t Width>
     static std::uint32_t key_of(const std::uint8_t* p) noexcept {
         if constexpr (Width == 2) {
-            return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8;
+            return StrideFilter::key_of<2>(p);  // the pair itself, as the stride keys
         } else {
             std::uint32_t word;
             std::memcpy(&word, p, 4);
