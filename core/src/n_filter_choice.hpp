@@ -177,16 +177,24 @@ std::size_t anchors_to_test_by_rank(const Filter<V>& filter) noexcept {
 // second that would not narrow it much (over one sample byte in
 // kSelectiveShare); two when the two let through about one position in
 // kTwoAnchorShare or fewer; otherwise three.
-template <class V>
-std::size_t anchors_to_test_by_count(const Filter<V>& filter, const ByteCounts& counts,
-                                     bool rare_nearby) noexcept {
+// `first` and `second` are the bytes of the two rarest anchors; rfind_n's
+// counted choice (reverse_n.hpp) takes the same rule.
+inline std::size_t anchors_to_test_by_count(std::uint8_t first_byte, std::uint8_t second_byte,
+                                            const ByteCounts& counts, bool rare_nearby) noexcept {
     constexpr std::size_t S = kSampleBytes;
-    const std::size_t first = counts.of[filter.first.byte_value];
-    const std::size_t second = counts.of[filter.middle.byte_value];
+    const std::size_t first = counts.of[first_byte];
+    const std::size_t second = counts.of[second_byte];
     if (first == 0 && (rare_nearby || second * kSelectiveShare > S)) {
         return 1;
     }
     return first * second * kTwoAnchorShare <= S * S ? 2 : 3;
+}
+
+template <class V>
+std::size_t anchors_to_test_by_count(const Filter<V>& filter, const ByteCounts& counts,
+                                     bool rare_nearby) noexcept {
+    return anchors_to_test_by_count(filter.first.byte_value, filter.middle.byte_value, counts,
+                                    rare_nearby);
 }
 
 // The highest cursor at or before `i` (and above i - W) whose loads of the

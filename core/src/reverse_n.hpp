@@ -30,10 +30,12 @@
 // (VerifyBudget, n.hpp); once they exceed a fixed multiple of the distance
 // covered from the end, the haystack from offset 0 up to the end of the
 // current candidate's window is searched again with anchors chosen by
-// counting the bytes just below it (RechoosingProbe), and when that pass's
-// budget runs out too, goes to the linear-time Two-Way search run from the
-// end (two_way_search_last, worst_case.hpp). Every window above that
-// candidate has been rejected already, so its answer is the last occurrence.
+// counting the bytes just below it (RechoosingProbe; the same when the
+// ranked anchors let through more false alarms than find_n allows its
+// filter), and when that pass's budget runs out too, goes to the linear-time
+// Two-Way search run from the end (two_way_search_last, worst_case.hpp).
+// Every window above that candidate has been rejected already, so its answer
+// is the last occurrence.
 //
 // The verification and the hand-over go through a Probe, so that a test can
 // count the bytes compared, Two-Way's included, on the code that runs here
@@ -41,6 +43,7 @@
 #pragma once
 
 #include <cassert>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <tuple>
@@ -254,6 +257,15 @@ template <class Probe, class T, class... Narrower>
     }
 }
 
+// Whether a probe chooses the anchors again when the filter proves weak by
+// false alarms (RechoosingProbe's weak(h, x): the last occurrence of x in h,
+// every window above h's having been rejected), so that the filter counts
+// them.
+template <class Probe>
+concept rechooses_when_weak = requires(Probe& probe, ByteRange range) {
+    { probe.weak(range, range) } -> std::same_as<SearchResult>;
+};
+
 // The shortest haystack (in windows) whose main loop a wide variant aligns.
 template <class V>
 inline constexpr std::size_t aligned_windows_from = 8 * V::kWidth;
@@ -298,6 +310,8 @@ template <class V, std::size_t kTested, class Probe>
         }
     }
     // Windows end - 4W .. end - 1; the highest byte read is end + m - 2.
+    const std::size_t steps_from = end;
+    std::size_t false_alarms = 0;
     while (end >= 4 * W) {
         const std::size_t b = end - 4 * W;
         Mask c0 = anchor_mask<V, 0, kTested>(data, n, b, a, s);
@@ -305,6 +319,7 @@ template <class V, std::size_t kTested, class Probe>
         Mask c2 = anchor_mask<V, 0, kTested>(data, n, b + 2 * W, a, s);
         Mask c3 = anchor_mask<V, 0, kTested>(data, n, b + 3 * W, a, s);
         if (any_of_four<V>(c0, c1, c2, c3)) [[unlikely]] {
+            const std::size_t compared_before = budget.compared;
             if (verify_last<V>(data, needle, refined(c3, b + 3 * W), b + 3 * W, positions, budget,
                                result, probe) ||
                 verify_last<V>(data, needle, refined(c2, b + 2 * W), b + 2 * W, positions, budget,
@@ -313,6 +328,16 @@ template <class V, std::size_t kTested, class Probe>
                                probe) ||
                 verify_last<V>(data, needle, refined(c0, b), b, positions, budget, result, probe)) {
                 return result;
+            }
+            if constexpr (rechooses_when_weak<Probe>) {
+                // A step that verified nothing is a false alarm, and so is each
+                // window that failed in full.
+                false_alarms += 1 + (budget.compared - compared_before) / needle.size;
+                if (false_alarms >
+                        kFalseAlarmSlack + (steps_from - b) / (4 * W * kFalseAlarmShare) &&
+                    b >= kSampleBytes) {
+                    return probe.weak(ByteRange{data, b + needle.size - 1}, needle);
+                }
             }
         }
         end = b;
@@ -348,31 +373,17 @@ inline std::size_t reverse_rank_limit(std::size_t haystack_size) noexcept {
     return haystack_size / 64 > kLeast ? haystack_size / 64 : kLeast;
 }
 
-// How many of the counted anchors to test at every window, by the counts of
-// a sample, as find_n's anchors_to_test_by_count: one when the first byte is
-// absent from the sample and the second would not narrow it much, two when
-// the two let through about one window in kTwoAnchorShare or fewer.
-inline std::size_t reverse_anchors_to_test(const ReverseAnchors& a,
-                                           const ByteCounts& counts) noexcept {
-    constexpr std::size_t S = kSampleBytes;
-    const std::size_t first = counts.of[a.value[0]];
-    const std::size_t second = counts.of[a.value[1]];
-    if (first == 0 && second * kSelectiveShare > S) {
-        return 1;
-    }
-    return first * second * kTwoAnchorShare <= S * S ? 2 : 3;
-}
-
 // The probe of the first, ranked pass. Ranks describe text; on other data
 // (binaries, Chinese text, where bytes text rarely uses are common) the
 // anchors they pick can pass nearly every window. When the first pass's
-// budget runs out at a candidate p, every window above p has been rejected:
-// the rest, data[0 .. p + m), is searched again with the needle bytes rarest
-// in the kSampleBytes bytes just below p, counted, and only when that pass's
-// budget runs out too does Two-Way take what is left (through `inner`). Each
-// pass compares a bounded number of bytes per window it passes over, so the
-// whole stays linear. (Shown by compare_matches.py's rfind rows of binary
-// and Chinese text, held-out needles.)
+// budget runs out at a candidate p, or its false alarms pile up above a block
+// at p (weak), every window above p has been rejected: the rest,
+// data[0 .. p + m - 1), is searched again with the needle bytes rarest in the
+// kSampleBytes bytes just below p, counted, and only when that pass's budget
+// runs out too does Two-Way take what is left (through `inner`, which never
+// chooses again). Each pass compares a bounded number of bytes per window it
+// passes over, so the whole stays linear. (Shown by compare_matches.py's
+// rfind rows of binary and Chinese text, held-out needles.)
 template <class V, class Probe>
 struct RechoosingProbe {
     Probe& inner;
@@ -380,16 +391,40 @@ struct RechoosingProbe {
     [[gnu::always_inline]] void compared(std::size_t k) noexcept { inner.compared(k); }
 
     SearchResult rest(ByteRange haystack, ByteRange needle) noexcept {
-        const std::size_t n = haystack.size;
-        const std::size_t m = needle.size;
-        assert(m >= 4 && m <= n);
-        const std::size_t positions = n - m + 1;
+        const std::size_t positions = haystack.size - needle.size + 1;
         if (positions < kSampleBytes) {
             return inner.rest(haystack, needle);  // too little left to pay for the count
         }
-        const ByteCounts counts = ByteCounts::of_sample(haystack.data, n, n - kSampleBytes);
+        QARVO_PROBE_PATH(kRecountedAfterSpentBudget);
+        return counted(haystack, needle);
+    }
+
+    // The same, when the ranked anchors let through a false alarm in more
+    // than one step of kFalseAlarmShare before the budget runs out: the
+    // refinement by the other anchors rejects the candidates of a byte common
+    // here (a UTF-8 lead byte in Chinese text, a NUL in a binary) before any
+    // is compared in full, so the budget alone would let the weak filter run
+    // to the start. Precondition: at least kSampleBytes windows.
+    SearchResult weak(ByteRange haystack, ByteRange needle) noexcept {
+        assert(haystack.size - needle.size + 1 >= kSampleBytes);
+        QARVO_PROBE_PATH(kRecountedAfterFalseAlarms);
+        return counted(haystack, needle);
+    }
+
+    SearchResult counted(ByteRange haystack, ByteRange needle) noexcept {
+        const std::size_t n = haystack.size;
+        const std::size_t m = needle.size;
+        assert(m >= 4 && m + kSampleBytes <= n + 1);
+        const ByteCounts counts =
+            needle_counts<V>(haystack.data, n, n - kSampleBytes, needle, needle.size);
         const ReverseAnchors a = ReverseAnchors::at(needle, rarest_in_sample(needle, m, counts).at);
-        switch (reverse_anchors_to_test(a, counts)) {
+        // find_n's rule without its window around the sample (rare_nearby):
+        // a byte the sample lacks is tested alone only when the second would
+        // not narrow it much. Searching down from the end, the bytes rare
+        // just below the cursor were, in the Chinese text of
+        // compare_matches.py, often common a few KiB further down, where a
+        // lone anchor lets most windows through (core/TUNING.md).
+        switch (anchors_to_test_by_count(a.value[0], a.value[1], counts, false)) {
             case 1:
                 return rfind_filtered<V, 1>(haystack.data, n, needle, a, inner);
             case 2:

@@ -1,5 +1,6 @@
-// find_n's choice of filter bytes and its way out of a weak filter, on every
-// variant: haystacks of decoys that steer the search onto each path (the
+// find_n's choice of filter bytes and its way out of a weak filter, and
+// rfind_n's after false alarms, on every variant: haystacks of decoys that
+// steer the search onto each path (the
 // plain prefix giving way; two anchors taking a third; one, two or three
 // anchors chosen by rank; the re-pick from counted haystack bytes after false
 // alarms, after a spent budget, or after the first stretch of a long
@@ -271,6 +272,35 @@ TEST_P(FilterChoice, LongHaystacksChooseAgainByASampleOfTheirStart) {
          p += (p < 200 || p + 200 > n || (p > turn - 200 && p < turn + 200)) ? 1 : 4099) {
         plant(haystack, p, needle);
         ASSERT_EQ(search(haystack), SearchResult::at(p)) << "needle at " << p;
+        std::copy_n(decoys.begin() + static_cast<std::ptrdiff_t>(p), m,
+                    haystack.begin() + static_cast<std::ptrdiff_t>(p));
+    }
+}
+
+TEST_P(FilterChoice, ReverseCountsAfterFalseAlarmsOfALoneRankedAnchor) {
+    // rfind_n, on every variant: the needle's '#' ranks as a byte text does
+    // not use and is tested alone, but here it is every fourth byte. The
+    // other anchors reject each of its windows before any is compared in
+    // full, so only the false alarms show the filter weak; the search counts
+    // the bytes below the cursor and filters on the letters the haystack
+    // lacks. The needle at every position (then every 37th), against the
+    // naive scan: above the count, at it and below.
+    const Bytes decoys = repeated("#abc", 12000);
+    const Bytes needle = bytes_of("#etoinsh");
+    const std::size_t m = needle.size();
+    const auto search = [&](const Bytes& haystack) {
+        return routines().rfind_n(range_of(haystack), range_of(needle));
+    };
+    detail::g_search_probe = {};
+    ASSERT_EQ(search(decoys), SearchResult::not_found());
+    EXPECT_TRUE(detail::g_search_probe.took(SearchPath::kRecountedAfterFalseAlarms))
+        << "paths " << detail::g_search_probe.paths;
+    EXPECT_EQ(detail::g_search_probe.compared, std::size_t{0});
+    Bytes haystack = decoys;
+    for (std::size_t p = 0; p + m <= haystack.size();
+         p += (p < 300 || p + 6000 > haystack.size()) ? std::size_t{1} : std::size_t{37}) {
+        plant(haystack, p, needle);
+        ASSERT_EQ(search(haystack), naive_rfind(haystack, needle)) << "needle at " << p;
         std::copy_n(decoys.begin() + static_cast<std::ptrdiff_t>(p), m,
                     haystack.begin() + static_cast<std::ptrdiff_t>(p));
     }
