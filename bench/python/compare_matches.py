@@ -149,7 +149,12 @@ def measure(qarvo, operation, corpus, haystack, needle, *, budget) -> Row:
         else:
             assert normalise(got) == want, (name, operation, corpus, len(haystack), needle)
         timed[name] = Timed(call, args, elapsed)
-    matches = want if operation == "count" else (len(want) if operation == "find_all" else 1)
+    if operation == "count":
+        matches = want
+    elif operation == "find_all":
+        matches = len(want)
+    else:
+        matches = int(want >= 0)
     return Row(operation, corpus, len(haystack), needle, matches, time_side_by_side(timed, budget))
 
 
@@ -167,10 +172,16 @@ def real_rows(qarvo, classes, sizes, budget):
                 for needle in needles:
                     yield measure(qarvo, operation, corpus, haystack, needle, budget=budget)
                 yield measure(qarvo, operation, corpus, once, sparse, budget=budget)
-            yield measure(qarvo, "rfind", corpus, haystack, sparse, budget=budget)
+            # Absent needles of several lengths: rfind and find both read the
+            # whole range, the rows that compare their throughput.
+            for length in ABSENT_LENGTHS:
+                absent = sparse if length == len(sparse) else realdata.absent(source, length)
+                yield measure(qarvo, "rfind", corpus, haystack, absent, budget=budget)
             for needle in needles:
                 yield measure(qarvo, "rfind", corpus, haystack, needle, budget=budget)
 
+
+ABSENT_LENGTHS = (4, 8, 16, 32)
 
 SOURCES = {
     "english": "english",

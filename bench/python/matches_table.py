@@ -39,10 +39,17 @@ def summary(result):
     if newline:
         gbps = newline[0]["size"] / newline[0]["times_ns"]["qarvo"]
         out["count(h, b'\\n'), 1 MiB, GB/s"] = f"{gbps:.1f}"
-    rfind = [r for r in rows if r["operation"] == "rfind" and r["size"] >= 100 * 1024]
+    # Throughput compares where both read the whole range: absent needles.
+    # Elsewhere find stops at the first match and rfind at the last, at other
+    # distances, and the offsets past 256 that rfind returns cost a new int.
+    rfind = [
+        r
+        for r in rows
+        if r["operation"] == "rfind" and r["size"] >= 100 * 1024 and r["matches"] == 0
+    ]
     if rfind:
         speed = [r["times_ns"]["qarvo.find"] / r["times_ns"]["qarvo"] for r in rfind]
-        out["rfind vs find throughput, ≥ 100 KiB: geo. mean, lowest"] = (
+        out["rfind vs find throughput, absent needles ≥ 100 KiB: geo. mean, lowest"] = (
             f"{geo_mean(speed):.2f}, {min(speed):.2f}"
         )
     calls = result["per_call_ns"]
