@@ -156,12 +156,35 @@ u32 next_state(const MultiAutomaton& a, u32 state, u32 c) noexcept {
     }
 }
 
+// The offset of a needle's fingerprint: the `width` bytes, starting at most
+// kMaxBucketShift bytes in, whose ranks (byte_rank.hpp) add up least, the
+// earliest of equals. A needle of code that opens with its line's
+// indentation is fingerprinted past it, where its letters are, rather than
+// on spaces that every indented line holds (compare_multi.py --data code).
+std::size_t bucket_shift(ByteRange needle, std::size_t width, bool ignore_case) noexcept {
+    const std::size_t last =
+        std::min<std::size_t>(needle.size - width, MultiAutomaton::kMaxBucketShift);
+    std::size_t best = 0;
+    std::size_t best_score = ~std::size_t{0};
+    for (std::size_t shift = 0; shift <= last; ++shift) {
+        std::size_t score = 0;
+        for (std::size_t k = 0; k < width; ++k) {
+            score += detail::kByteRank.of[fold(needle.data[shift + k], ignore_case)];
+        }
+        if (score < best_score) {
+            best = shift;
+            best_score = score;
+        }
+    }
+    return best;
+}
+
 // The bucket filter of a small set (MultiAutomaton::has_buckets): the
-// needles that can win, sorted by their first `width` bytes and cut into
-// up to kBuckets runs of about equal length, so that needles starting
-// alike share a bucket and its nibble tables stay sparse. Each needle's
-// first bytes set its bucket's bit in the tables, both cases of a letter
-// under ignore_case.
+// needles that can win, sorted by their fingerprints (`width` bytes from
+// each one's bucket_shift) and cut into up to kBuckets runs of about equal
+// length, so that alike fingerprints share a bucket and its nibble tables
+// stay sparse. Each fingerprint sets its bucket's bit in the tables, both
+// cases of a letter under ignore_case.
 void build_buckets(MultiAutomaton& a, std::span<const ByteRange> needles, const bool* can_win,
                    bool ignore_case, MultiAutomaton::BucketNeedle* kept,
                    std::uint8_t* bytes) noexcept {
@@ -182,10 +205,16 @@ void build_buckets(MultiAutomaton& a, std::span<const ByteRange> needles, const 
     // several needles pass more nibble pairs, and a fourth byte pays for its
     // extra lookups (compare_multi.py: binary, 64 needles, against text, 2).
     const std::size_t width = std::min(shortest, live > kBuckets ? std::size_t{4} : std::size_t{3});
+    u32 shift_of[MultiAutomaton::kBucketNeedles] = {};
+    u32 max_shift = 0;
+    for (std::size_t e = 0; e < live; ++e) {
+        shift_of[order[e]] = static_cast<u32>(bucket_shift(needles[order[e]], width, ignore_case));
+        max_shift = std::max(max_shift, shift_of[order[e]]);
+    }
     const auto prefix_less = [&](u32 x, u32 y) {
         for (std::size_t k = 0; k < width; ++k) {
-            const std::uint8_t bx = fold(needles[x].data[k], ignore_case);
-            const std::uint8_t by = fold(needles[y].data[k], ignore_case);
+            const std::uint8_t bx = fold(needles[x].data[shift_of[x] + k], ignore_case);
+            const std::uint8_t by = fold(needles[y].data[shift_of[y] + k], ignore_case);
             if (bx != by) {
                 return bx < by;
             }
@@ -213,14 +242,15 @@ void build_buckets(MultiAutomaton& a, std::span<const ByteRange> needles, const 
                     head_mask[k] = 0xFF;
                 }
             }
-            kept[e] =
-                MultiAutomaton::BucketNeedle{order[e], static_cast<u32>(needle.size), stored, 0, 0};
+            const u32 shift = shift_of[order[e]];
+            kept[e] = MultiAutomaton::BucketNeedle{
+                order[e], static_cast<u32>(needle.size), stored, 0, 0, shift};
             std::memcpy(&kept[e].head, head, 4);
             std::memcpy(&kept[e].head_mask, head_mask, 4);
             stored += static_cast<u32>(needle.size);
             const auto bit = static_cast<std::uint8_t>(1U << b);
             for (std::size_t k = 0; k < width; ++k) {
-                const std::uint8_t byte = fold(needle.data[k], ignore_case);
+                const std::uint8_t byte = fold(needle.data[shift + k], ignore_case);
                 filter.low[k][byte & 0x0F] |= bit;
                 filter.high[k][byte >> 4] |= bit;
                 if (ignore_case && byte >= 'a' && byte <= 'z') {
@@ -235,6 +265,7 @@ void build_buckets(MultiAutomaton& a, std::span<const ByteRange> needles, const 
         a.bucket_begin[b] = static_cast<std::uint8_t>(live);
     }
     a.bucket_needles = kept;
+    a.bucket_max_shift = max_shift;
     a.needle_bytes = bytes;
     a.ignore_case = ignore_case;
     a.has_buckets = true;

@@ -316,14 +316,25 @@ MultiMatch MultiScan::leftmost_by_automaton(std::size_t from) noexcept {
     return search(*automaton_, haystack_, from, prefilter_on_ ? &prefilter : nullptr);
 }
 
+// A hit at q stands for starts q - shift, one for each needle of its
+// buckets, so a start found at q may not be the leftmost: hits up to
+// q + bucket_max_shift can still start earlier. The scan keeps the best
+// start so far (leftmost, then first-listed) until the hits pass that.
 MultiMatch MultiScan::leftmost_by_buckets(std::size_t from) noexcept {
     const std::size_t n = haystack_.size;
     const std::size_t width = automaton_->buckets.width;
+    const std::size_t reach = automaton_->bucket_max_shift;
+    MultiMatch best;
     std::size_t at = from;
+    // The last call may have read hits past the start it returned, and so
+    // past `from`: back to the first at or after it.
+    while (hit_next_ > 0 && hit_next_ <= hit_count_ && hits_[hit_next_ - 1].offset >= from) {
+        --hit_next_;
+    }
     for (;;) {
         if (at < hits_from_ || at >= hits_to_) {
             if (at + width > n) {
-                return MultiMatch{};  // no needle fits
+                return best;  // no fingerprint fits
             }
             hit_count_ = find_bucket_hits_(ByteRange{haystack_.data + at, n - at},
                                            automaton_->buckets, std::span<BucketHit>(hits_));
@@ -340,22 +351,26 @@ MultiMatch MultiScan::leftmost_by_buckets(std::size_t from) noexcept {
         }
         if (hit_next_ == hit_count_) {
             if (hits_to_ > n) {
-                return MultiMatch{};
+                return best;
             }
             at = hits_to_;
             continue;
         }
         const BucketHit& hit = hits_[hit_next_];
-        if (const MultiMatch match = match_at(hit); match.found()) {
-            return match;
+        if (best.found() && hit.offset > best.offset + reach) {
+            return best;
         }
+        match_at(hit, from, best);
         at = hit.offset + 1;
         ++hit_next_;
         if (filter_work_ > at + kFilterWorkSlack) {
             // Candidates come too thick, or the compares run long: the
-            // automaton goes on from here, at its steady rate.
+            // automaton goes on, at its steady rate, from the first start
+            // not yet ruled out.
             buckets_on_ = false;
-            return at < n ? leftmost_by_automaton(at) : MultiMatch{};
+            std::size_t restart = at > reach ? at - reach : 0;
+            restart = std::max(from, best.found() ? std::min(restart, best.offset) : restart);
+            return restart < n ? leftmost_by_automaton(restart) : MultiMatch{};
         }
     }
 }
@@ -435,25 +450,31 @@ std::size_t MultiScan::next_by_stride(std::size_t at) noexcept {
     }
 }
 
-// The first-listed needle of the hit's buckets that starts at its offset.
-MultiMatch MultiScan::match_at(const BucketHit& hit) noexcept {
+// The needles of the hit's buckets that start where it says (at its offset
+// less their shift, not before `from`), each compared only when it would
+// better `best`: an earlier start, or the same one and listed first.
+void MultiScan::match_at(const BucketHit& hit, std::size_t from, MultiMatch& best) noexcept {
     const MultiAutomaton& a = *automaton_;
-    const std::uint8_t* const at = haystack_.data + hit.offset;
-    const std::size_t room = haystack_.size - hit.offset;
-    MultiMatch best;
     for (unsigned bits = hit.buckets; bits != 0; bits &= bits - 1) {
         const unsigned bucket = static_cast<unsigned>(__builtin_ctz(bits));
         for (std::size_t e = a.bucket_begin[bucket]; e < a.bucket_begin[bucket + 1]; ++e) {
             const MultiAutomaton::BucketNeedle& needle = a.bucket_needles[e];
-            if (needle.index > best.index && best.found()) {
-                break;  // the bucket's later needles lose to the one found
+            if (needle.shift > hit.offset - from) {
+                continue;  // it would start before `from`
+            }
+            const std::size_t start = hit.offset - needle.shift;
+            if (best.found() &&
+                (start > best.offset || (start == best.offset && needle.index > best.index))) {
+                continue;
             }
             const std::size_t work = 1 + needle.length / kCompareBytesPerWork;
             filter_work_ += work;
             QARVO_PROBE_MULTI_STEPS(work);
+            const std::size_t room = haystack_.size - start;
             if (needle.length > room) {
                 continue;
             }
+            const std::uint8_t* const at = haystack_.data + start;
             if (room >= 4) {
                 std::uint32_t word;
                 std::memcpy(&word, at, 4);
@@ -463,12 +484,10 @@ MultiMatch MultiScan::match_at(const BucketHit& hit) noexcept {
                 }
             }
             if (equal(at, a.needle_bytes + needle.offset, needle.length, a.ignore_case)) {
-                best = MultiMatch{hit.offset, needle.index, needle.length};
-                break;
+                best = MultiMatch{start, needle.index, needle.length};
             }
         }
     }
-    return best;
 }
 
 bool MultiScan::advance(MultiMatch& out) noexcept {

@@ -17,6 +17,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -293,6 +294,35 @@ TEST_P(Multi, TheBucketFilterServesRareNeedlesAndHandsThickCandidatesOver) {
             dense.push_back({static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8)});
         }
         ASSERT_EQ(Built(dense, false).automaton().start_width, 0u);
+    }
+}
+
+TEST_P(Multi, FingerprintsPastACommonOpeningKeepTheLeftmostFirstListedMatch) {
+    // Lines of code: every needle but the last opens with indentation, so
+    // its fingerprint lies past the spaces, and a hit there stands for a
+    // start up to kMaxBucketShift bytes before it. A needle fingerprinted at
+    // its start ("ret", "n x") hits before one that starts earlier but is
+    // fingerprinted later, so the scan must look on past its first match;
+    // and after each match it must go back to hits it had already read.
+    const Needles needles = {bytes_of("    return x"), bytes_of("  return"), bytes_of("        if"),
+                             bytes_of("n x"),          bytes_of("ret"),      bytes_of("if x")};
+    const Built built(needles, false);
+    const MultiAutomaton& a = built.automaton();
+    ASSERT_TRUE(a.has_buckets);
+    EXPECT_GT(a.bucket_max_shift, 0u);
+    std::mt19937 rng(0x73686966);
+    const char* const lines[] = {"    return x\n", "        if x:\n", "  return y\n",
+                                 "    x = ret\n",  "if x\n",          "        return x\n"};
+    for (int round = 0; round < 40; ++round) {
+        Bytes haystack;
+        for (int line = 0; line < 60; ++line) {
+            const std::string_view text = lines[rng() % std::size(lines)];
+            haystack.insert(haystack.end(), text.begin(), text.end());
+        }
+        expect_matches(haystack, needles, false, "round " + std::to_string(round));
+        ASSERT_FALSE(HasFatalFailure());
+        expect_matches(haystack, needles, true, "ignore_case, round " + std::to_string(round));
+        ASSERT_FALSE(HasFatalFailure());
     }
 }
 

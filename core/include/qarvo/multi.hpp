@@ -61,8 +61,17 @@ struct MultiAutomaton {
         // candidates are turned away by one compare of words.
         std::uint32_t head;
         std::uint32_t head_mask;
+        // Where its fingerprint lies: the filter's `width` bytes are its
+        // bytes shift .. shift + width - 1, so a hit at q stands for a start
+        // at q - shift.
+        std::uint32_t shift;
     };
+    // A needle's fingerprint may lie up to kMaxBucketShift bytes into it:
+    // in its likely rarest `width` bytes, past a common opening (the
+    // indentation of a line of code).
+    static constexpr std::uint32_t kMaxBucketShift = 8;
     bool has_buckets = false;
+    std::uint32_t bucket_max_shift = 0;  // the largest shift of the set
     bool ignore_case = false;
     BucketFilter buckets;
     // Bucket b holds bucket_needles[bucket_begin[b] .. bucket_begin[b + 1] - 1],
@@ -223,7 +232,7 @@ private:
     // stops paying it turns itself off and hands the rest to the automaton.
     MultiMatch leftmost_by_buckets(std::size_t from) noexcept;
     MultiMatch leftmost_by_automaton(std::size_t from) noexcept;
-    MultiMatch match_at(const BucketHit& hit) noexcept;
+    void match_at(const BucketHit& hit, std::size_t from, MultiMatch& best) noexcept;
     // The same with the start filter, each candidate checked in the trie.
     MultiMatch leftmost_by_start_keys(std::size_t from) noexcept;
     std::size_t next_by_stride(std::size_t at) noexcept;
