@@ -42,8 +42,11 @@ constexpr std::size_t kSkipPerStop = 8;
 // start filter's trie walks) may cost up to one unit of work per byte it has
 // passed, plus kFilterWorkSlack, before the scan turns to the automaton; a
 // compare of m needle bytes costs 1 + m / kCompareBytesPerWork units, a
-// step of the trie one.
-constexpr std::size_t kFilterWorkSlack = 1024;
+// step of the trie one. The slack is small: a scan of a few KiB whose
+// candidates come thick would otherwise spend it all before turning, and a
+// unit costs about what a byte of the automaton does (compare_multi.py,
+// 64 needles over 1 KiB of text and code; core/TUNING.md).
+constexpr std::size_t kFilterWorkSlack = 128;
 constexpr std::size_t kCompareBytesPerWork = 16;
 
 // The word's ASCII capitals made small, each byte alone.
