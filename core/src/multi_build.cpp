@@ -233,16 +233,16 @@ void build_buckets(MultiAutomaton& a, std::span<const ByteRange> needles, const 
         std::sort(order + begin, order + end);  // by index, for the compares
         for (std::size_t e = begin; e < end; ++e) {
             const ByteRange needle = needles[order[e]];
+            const u32 shift = shift_of[order[e]];
             std::uint8_t head[4] = {};
             std::uint8_t head_mask[4] = {};
             for (std::size_t k = 0; k < needle.size; ++k) {
                 bytes[stored + k] = fold(needle.data[k], ignore_case);
-                if (k < 4) {
-                    head[k] = bytes[stored + k];
-                    head_mask[k] = 0xFF;
+                if (k >= shift && k - shift < 4) {
+                    head[k - shift] = bytes[stored + k];
+                    head_mask[k - shift] = 0xFF;
                 }
             }
-            const u32 shift = shift_of[order[e]];
             kept[e] = MultiAutomaton::BucketNeedle{
                 order[e], static_cast<u32>(needle.size), stored, 0, 0, shift};
             std::memcpy(&kept[e].head, head, 4);

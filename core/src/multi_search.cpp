@@ -454,39 +454,41 @@ std::size_t MultiScan::next_by_stride(std::size_t at) noexcept {
 }
 
 // The needles of the hit's buckets that start where it says (at its offset
-// less their shift, not before `from`), each compared only when it would
-// better `best`: an earlier start, or the same one and listed first.
+// less their shift, not before `from`), each compared only when its head
+// agrees with the word at the hit and it would better `best`: an earlier
+// start, or the same one and listed first.
 void MultiScan::match_at(const BucketHit& hit, std::size_t from, MultiMatch& best) noexcept {
     const MultiAutomaton& a = *automaton_;
+    const std::size_t n = haystack_.size;
+    std::uint32_t word = 0;  // the bytes past the end, if any, as zeros: no needle reaches them
+    if (n - hit.offset >= 4) [[likely]] {
+        std::memcpy(&word, haystack_.data + hit.offset, 4);
+    } else {
+        std::memcpy(&word, haystack_.data + hit.offset, n - hit.offset);
+    }
+    if (a.ignore_case) {
+        word = folded_word(word);
+    }
     for (unsigned bits = hit.buckets; bits != 0; bits &= bits - 1) {
         const unsigned bucket = static_cast<unsigned>(__builtin_ctz(bits));
         for (std::size_t e = a.bucket_begin[bucket]; e < a.bucket_begin[bucket + 1]; ++e) {
             const MultiAutomaton::BucketNeedle& needle = a.bucket_needles[e];
-            if (needle.shift > hit.offset - from) {
-                continue;  // it would start before `from`
+            ++filter_work_;
+            QARVO_PROBE_MULTI_STEPS(1);
+            if ((word & needle.head_mask) != needle.head || needle.shift > hit.offset - from) {
+                continue;  // another needle, or one that would start before `from`
             }
             const std::size_t start = hit.offset - needle.shift;
-            if (best.found() &&
-                (start > best.offset || (start == best.offset && needle.index > best.index))) {
+            if ((best.found() &&
+                 (start > best.offset || (start == best.offset && needle.index > best.index))) ||
+                needle.length > n - start) {
                 continue;
             }
-            const std::size_t work = 1 + needle.length / kCompareBytesPerWork;
+            const std::size_t work = needle.length / kCompareBytesPerWork;
             filter_work_ += work;
             QARVO_PROBE_MULTI_STEPS(work);
-            const std::size_t room = haystack_.size - start;
-            if (needle.length > room) {
-                continue;
-            }
-            const std::uint8_t* const at = haystack_.data + start;
-            if (room >= 4) {
-                std::uint32_t word;
-                std::memcpy(&word, at, 4);
-                if (((a.ignore_case ? folded_word(word) : word) & needle.head_mask) !=
-                    needle.head) {
-                    continue;
-                }
-            }
-            if (equal(at, a.needle_bytes + needle.offset, needle.length, a.ignore_case)) {
+            if (equal(haystack_.data + start, a.needle_bytes + needle.offset, needle.length,
+                      a.ignore_case)) {
                 best = MultiMatch{start, needle.index, needle.length};
             }
         }

@@ -56,9 +56,10 @@ struct MultiAutomaton {
         std::uint32_t index;   // in the set
         std::uint32_t length;  // at least buckets.width
         std::uint32_t offset;  // of its bytes in needle_bytes (folded under ignore_case)
-        // Its first up to four bytes as a word loaded from memory reads
-        // them (head), and the bytes of that word it has (head_mask): most
-        // candidates are turned away by one compare of words.
+        // Its up to four bytes from `shift` on, as a word loaded from memory
+        // reads them (head), and the bytes of that word it has (head_mask):
+        // most of a hit's needles are turned away by one compare of the word
+        // at the hit with this.
         std::uint32_t head;
         std::uint32_t head_mask;
         // Where its fingerprint lies: the filter's `width` bytes are its
