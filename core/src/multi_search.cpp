@@ -286,7 +286,9 @@ MultiMatch multi_find(const MultiAutomaton& automaton, ByteRange haystack,
 MultiScan::MultiScan(const MultiAutomaton& automaton, ByteRange haystack,
                      FindAnyRoutine find_any_routine,
                      FindBucketHitsRoutine find_bucket_hits_routine,
-                     FindStrideHitsRoutine find_stride_hits_routine) noexcept
+                     FindStrideHitsRoutine find_stride_hits_routine,
+                     FindNeedleRoutine find_n_routine,
+                     FindNeedleRoutine find_folded_routine) noexcept
     : automaton_(&automaton),
       haystack_(haystack),
       find_any_(find_any_routine),
@@ -294,7 +296,15 @@ MultiScan::MultiScan(const MultiAutomaton& automaton, ByteRange haystack,
       find_bucket_hits_(find_bucket_hits_routine),
       buckets_on_(automaton.has_buckets),
       start_keys_on_(automaton.start_width != 0),
-      find_stride_hits_(find_stride_hits_routine) {}
+      find_needle_(automaton.ignore_case ? find_folded_routine : find_n_routine),
+      needles_on_(automaton.has_buckets &&
+                  automaton.bucket_begin[BucketFilter::kBuckets] <= kNeedleScans),
+      find_stride_hits_(find_stride_hits_routine) {
+    for (std::size_t e = 0; e < kNeedleScans; ++e) {
+        needle_from_[e] = kNowhere;
+        needle_next_[e] = kNowhere;
+    }
+}
 
 MultiMatch MultiScan::leftmost_from(std::size_t from) noexcept {
     // The last answer holds for any start from cached_from_ up to its offset.
@@ -304,6 +314,8 @@ MultiMatch MultiScan::leftmost_from(std::size_t from) noexcept {
     cached_from_ = from;
     if (from >= haystack_.size || automaton_->state_count <= 1) {
         cached_ = MultiMatch{};
+    } else if (needles_on_) {
+        cached_ = leftmost_by_needles(from);
     } else if (buckets_on_) {
         cached_ = leftmost_by_buckets(from);
     } else if (start_keys_on_) {
@@ -317,6 +329,35 @@ MultiMatch MultiScan::leftmost_from(std::size_t from) noexcept {
 MultiMatch MultiScan::leftmost_by_automaton(std::size_t from) noexcept {
     const Prefilter prefilter{find_any_, &prefilter_stops_, &prefilter_skipped_, &prefilter_on_};
     return search(*automaton_, haystack_, from, prefilter_on_ ? &prefilter : nullptr);
+}
+
+// The earliest of each needle's next start from `from`, the first-listed of
+// equals. A needle's start is searched for again only once the scan has
+// passed it (or when asked from before where it was searched from), so
+// each pass reads a byte at most once, but for the needle's length
+// around each match reported.
+MultiMatch MultiScan::leftmost_by_needles(std::size_t from) noexcept {
+    const MultiAutomaton& a = *automaton_;
+    const std::size_t live = a.bucket_begin[BucketFilter::kBuckets];
+    MultiMatch best;
+    for (std::size_t e = 0; e < live; ++e) {
+        const MultiAutomaton::BucketNeedle& needle = a.bucket_needles[e];
+        if (needle_from_[e] > from || needle_next_[e] < from) {
+            const SearchResult found =
+                find_needle_(ByteRange{haystack_.data + from, haystack_.size - from},
+                             ByteRange{a.needle_bytes + needle.offset, needle.length});
+            needle_from_[e] = from;
+            needle_next_[e] = found.found() ? from + found.offset() : kNowhere;
+            QARVO_PROBE_MULTI_STEPS((found.found() ? found.offset() : haystack_.size - from) /
+                                    kCompareBytesPerWork);
+        }
+        const std::size_t next = needle_next_[e];
+        if (next != kNowhere && (!best.found() || next < best.offset ||
+                                 (next == best.offset && needle.index < best.index))) {
+            best = MultiMatch{next, needle.index, needle.length};
+        }
+    }
+    return best;
 }
 
 // A hit at q stands for starts q - shift, one for each needle of its

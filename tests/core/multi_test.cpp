@@ -104,7 +104,8 @@ protected:
     // A scan with this variant's byte-set search and bucket filter.
     MultiScan scan_of(const Built& built, ByteRange haystack) const {
         return MultiScan(built.automaton(), haystack, routines().find_any,
-                         routines().find_bucket_hits, routines().find_stride_hits);
+                         routines().find_bucket_hits, routines().find_stride_hits,
+                         routines().find_n, routines().find_folded);
     }
 
     std::vector<Match> scanned(const Built& built, ByteRange haystack, std::size_t batch) const {
@@ -294,6 +295,31 @@ TEST_P(Multi, TheBucketFilterServesRareNeedlesAndHandsThickCandidatesOver) {
             dense.push_back({static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8)});
         }
         ASSERT_EQ(Built(dense, false).automaton().start_width, 0u);
+    }
+}
+
+TEST_P(Multi, ThreeNeedlesOrFewerAreSearchedOneAtATime) {
+    // Up to kNeedleScans needles that can win (a needle with an earlier one
+    // as its prefix never does, nor does an empty one) take one search per
+    // needle; one more takes the bucket filter. Overlapping, nested and
+    // repeated needles over runs, where each needle's next start is passed
+    // by the others' matches again and again.
+    const Needles three = {bytes_of("aab"), bytes_of("ab"),  bytes_of("a"),
+                           bytes_of("ab"),  bytes_of("abc"), bytes_of("")};
+    const Needles four = {bytes_of("aab"), bytes_of("ab"), bytes_of("ba"), bytes_of("b")};
+    std::mt19937 rng(0x6f6e65);
+    for (const bool ignore_case : {false, true}) {
+        const Built built_three(three, ignore_case);
+        const Built built_four(four, ignore_case);
+        const Bytes probe_haystack = bytes_of("aab");
+        EXPECT_TRUE(scan_of(built_three, range_of(probe_haystack)).needles_on());
+        EXPECT_FALSE(scan_of(built_four, range_of(probe_haystack)).needles_on());
+        for (int round = 0; round < 60; ++round) {
+            const Bytes haystack = random_bytes(rng, rng() % 400, round % 2 ? "ab" : "aAbBc");
+            expect_matches(haystack, three, ignore_case, "three, round " + std::to_string(round));
+            expect_matches(haystack, four, ignore_case, "four, round " + std::to_string(round));
+            ASSERT_FALSE(HasFatalFailure());
+        }
     }
 }
 

@@ -176,6 +176,8 @@ using FindBucketHitsRoutine = std::size_t (*)(ByteRange, const BucketFilter&,
                                               std::span<BucketHit>) noexcept;
 using FindStrideHitsRoutine = std::size_t (*)(ByteRange, const StrideFilter&,
                                               std::span<std::size_t>) noexcept;
+// A one-needle search: qarvo::find_n or find_folded, or a variant's.
+using FindNeedleRoutine = SearchResult (*)(ByteRange, ByteRange) noexcept;
 
 // The leftmost-first match of the set's non-empty needles in `haystack`
 // starting at or after `from`. Empty needles are not considered here.
@@ -205,7 +207,9 @@ public:
     MultiScan(const MultiAutomaton& automaton, ByteRange haystack,
               FindAnyRoutine find_any_routine = &find_any,
               FindBucketHitsRoutine find_bucket_hits_routine = &find_bucket_hits,
-              FindStrideHitsRoutine find_stride_hits_routine = &find_stride_hits) noexcept;
+              FindStrideHitsRoutine find_stride_hits_routine = &find_stride_hits,
+              FindNeedleRoutine find_n_routine = &find_n,
+              FindNeedleRoutine find_folded_routine = &find_folded) noexcept;
 
     // Writes up to offsets.size() next matches (offsets.size() ==
     // indices.size()) and returns how many; fewer only when the scan is done.
@@ -222,7 +226,17 @@ public:
     // Whether the bucket filter, or the start filter, still serves this
     // scan (tests check the path an input takes).
     bool buckets_on() const noexcept { return buckets_on_; }
+    // Whether each needle is searched for on its own (kNeedleScans or
+    // fewer needles that can win).
+    bool needles_on() const noexcept { return needles_on_; }
     bool start_keys_on() const noexcept { return start_keys_on_; }
+
+    // Sets of at most this many needles that can win are searched for one
+    // needle at a time, each with the one-needle search from where the scan
+    // stands, its next start kept until the scan passes it: a few passes of
+    // the one-needle search cost less than the bucket filter's shuffles, and
+    // a match costs one call, not a vector step and a compare per bucket.
+    static constexpr std::size_t kNeedleScans = 3;
 
 private:
     static constexpr std::size_t kHitBuffer = 32;
@@ -233,6 +247,7 @@ private:
     // stops paying it turns itself off and hands the rest to the automaton.
     MultiMatch leftmost_by_buckets(std::size_t from) noexcept;
     MultiMatch leftmost_by_automaton(std::size_t from) noexcept;
+    MultiMatch leftmost_by_needles(std::size_t from) noexcept;
     void match_at(const BucketHit& hit, std::size_t from, MultiMatch& best) noexcept;
     // The same with the start filter, each candidate checked in the trie.
     MultiMatch leftmost_by_start_keys(std::size_t from) noexcept;
@@ -263,6 +278,13 @@ private:
     std::size_t hit_count_ = 0;
     std::size_t hit_next_ = 0;
     BucketHit hits_[kHitBuffer];
+    // The one-needle searches: bucket needle e next starts at
+    // needle_next_[e] (kNowhere: never) at or after needle_from_[e].
+    static constexpr std::size_t kNowhere = ~std::size_t{0};
+    FindNeedleRoutine find_needle_;
+    bool needles_on_ = false;
+    std::size_t needle_from_[kNeedleScans];
+    std::size_t needle_next_[kNeedleScans];
     // The stride filter's hits, kept as the bucket filter's are.
     FindStrideHitsRoutine find_stride_hits_;
     std::size_t stride_from_ = 0;
