@@ -15,8 +15,10 @@
 //
 // A small set's scan (MultiAutomaton::has_buckets) runs neither while its
 // bucket filter pays: the filter's vector search (find_bucket_hits) lists
-// the offsets where some needle may start, a buffer at a time, and at each
-// the needles of the buckets that hit are compared, first-listed first.
+// the offsets where some needle's fingerprint may lie, a buffer at a time,
+// and at each the needles of the buckets that hit are compared where they
+// would start. A set of at most kNeedleScans needles that can win is
+// searched for one needle at a time instead.
 // Where candidates come thicker than the compares can afford (many
 // needles, or ones common in the text), the automaton takes the rest of
 // the scan.

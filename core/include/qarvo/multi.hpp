@@ -199,7 +199,9 @@ MultiMatch multi_find(const MultiAutomaton& automaton, ByteRange haystack,
 // prefilter on, the skipped bytes are read once by the byte-set search.
 // The bucket filter reads each byte at most four times, and its compares
 // at candidates are bounded by the bytes it has passed (plus a constant):
-// past that bound the scan goes on with the automaton.
+// past that bound the scan goes on with the automaton. Searched one needle
+// at a time, each needle's search reads a byte once, but for the needle's
+// length around each match.
 class MultiScan {
 public:
     // Precondition: the automaton and the haystack outlive the scan,
