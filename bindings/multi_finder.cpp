@@ -165,6 +165,44 @@ void multi_finder_dealloc(PyObject* self) noexcept {
 // cycle, so it leaves the collector's lists now (as the collector itself
 // would untrack it on its first pass): a find_all of many matches then
 // triggers no collections that walk the tuples made so far.
+// The first match in `part` (re's, an empty needle's included), or none.
+MultiMatch first_match_in(const MultiAutomaton& automaton, ByteRange part) noexcept {
+    MultiScan scan(automaton, part);
+    std::uint64_t offset = 0;
+    std::uint32_t index = 0;
+    return scan.next_batch({&offset, 1}, {&index, 1}) == 1 ? MultiMatch{offset, index, 0}
+                                                           : MultiMatch{};
+}
+
+// The first match in `range`. A long range is searched in two parts, as
+// find's: the matches starting in its first kUnlockedFrom bytes with the
+// lock held, since one there is found sooner than giving the lock up and
+// taking it back would take, then the rest with the lock given up. A match
+// starting in the first part ends within its first kUnlockedFrom + longest
+// - 1 bytes, so a scan of those finds the first such match, and with it the
+// first-listed needle at its start. Needles look at no byte before their
+// start, so the rest is a range of its own.
+MultiMatch first_match(const MultiAutomaton& automaton, ByteRange range) noexcept {
+    const std::size_t near_size = kUnlockedFrom + automaton.longest - 1;
+    if (range.size <= near_size) {
+        return first_match_in(automaton, range);
+    }
+    if (const MultiMatch near = first_match_in(automaton, ByteRange{range.data, near_size});
+        near.found() && near.offset < kUnlockedFrom) {
+        return near;
+    }
+    MultiMatch far;
+    {
+        LockGivenUp unlocked;
+        far = first_match_in(automaton,
+                             ByteRange{range.data + kUnlockedFrom, range.size - kUnlockedFrom});
+    }
+    if (far.found()) {
+        far.offset += kUnlockedFrom;
+    }
+    return far;
+}
+
 OwnedRef match_tuple(std::uint64_t offset, std::uint32_t index) {
     OwnedRef first = to_result(SearchResult::at(offset));
     OwnedRef second = to_result(SearchResult::at(index));
@@ -286,17 +324,7 @@ Result<OwnedRef> method_body(PyObject* self, PyObject* const* args, Py_ssize_t n
         const ByteRange range = w.empty_range ? ByteRange{} : w.of(haystack.bytes());
         Result<OwnedRef> result = OwnedRef();
         if constexpr (kQuery == MultiQuery::find) {
-            MultiMatch found;
-            if (!w.empty_range) {
-                search_maybe_unlocked(range.size, [&] {
-                    MultiScan scan(automaton, range);
-                    std::uint64_t offset = 0;
-                    std::uint32_t index = 0;
-                    if (scan.next_batch({&offset, 1}, {&index, 1}) == 1) {
-                        found = MultiMatch{offset, index, 0};
-                    }
-                });
-            }
+            const MultiMatch found = w.empty_range ? MultiMatch{} : first_match(automaton, range);
             result = found.found() ? match_tuple(w.start + found.offset, found.index)
                                    : OwnedRef::borrow(Py_None);
         } else if constexpr (kQuery == MultiQuery::count) {

@@ -200,6 +200,26 @@ def test_long_ranges_searched_without_the_lock_give_the_same_answers():
         assert finder.find(haystack, 2000) == (400_000, 1)
 
 
+@pytest.mark.parametrize("delta", [-8, -5, -4, -1, 0, 1])
+def test_find_answers_on_either_side_of_the_part_searched_with_the_lock_held(delta):
+    """find searches the starts in the first 256 KiB of a long range with the lock held,
+    then the rest without it: needles planted to start just before and just after that
+    part's end, straddling it, with a shorter needle listed later at the same start and a
+    longer one listed later that starts earlier, and within a window that starts
+    elsewhere."""
+    near = 256 * 1024
+    finder = qarvo.MultiFinder([b"xyzwvu", b"yzw", b"x", b"qqqqqqqqxy"])
+    data = bytearray(b"a" * (near + 50_000))
+    at = near + delta
+    data[at : at + 6] = b"xyzwvu"
+    data[at - 8 : at] = b"qqqqqqqq"
+    for haystack in (bytes(data), data, memoryview(data)[3:]):
+        raw = bytes(haystack)
+        for start in (None, 10, at - 9, at - 7, at + 1):
+            want = reference(finder.needles, raw, start)
+            assert finder.find(haystack, start) == (want[0] if want else None), start
+
+
 def test_needles_of_every_accepted_form():
     def generated():
         yield b"ab"
