@@ -161,10 +161,6 @@ void multi_finder_dealloc(PyObject* self) noexcept {
     Py_DECREF(type);
 }
 
-// (offset, index) as a new tuple. A tuple of ints can hold no reference
-// cycle, so it leaves the collector's lists now (as the collector itself
-// would untrack it on its first pass): a find_all of many matches then
-// triggers no collections that walk the tuples made so far.
 // The first match in `part` (re's, an empty needle's included), or none.
 MultiMatch first_match_in(const MultiAutomaton& automaton, ByteRange part) noexcept {
     MultiScan scan(automaton, part);
@@ -203,6 +199,10 @@ MultiMatch first_match(const MultiAutomaton& automaton, ByteRange range) noexcep
     return far;
 }
 
+// (offset, index) as a new tuple. A tuple of ints can hold no reference
+// cycle, so it leaves the collector's lists now (as the collector itself
+// would untrack it on its first pass): a find_all of many matches then
+// triggers no collections that walk the tuples made so far.
 OwnedRef match_tuple(std::uint64_t offset, std::uint32_t index) {
     OwnedRef first = to_result(SearchResult::at(offset));
     OwnedRef second = to_result(SearchResult::at(index));
