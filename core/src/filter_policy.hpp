@@ -150,6 +150,12 @@ inline constexpr std::size_t kRankedPrefix = 16 * 1024;
 inline constexpr std::size_t kFalseAlarmShare = 64;
 inline constexpr std::size_t kFalseAlarmSlack = 16;
 
+// rfind_n counts the haystack (RechoosingProbe) at most this many times: a
+// filter counted from a sample near the end can prove weak further down,
+// where the bytes it found rare are common (a run of escape sequences in one
+// part of a text).
+inline constexpr unsigned kReverseCounts = 2;
+
 // The slack of find_unranked's two anchors before the third joins them: a
 // haystack of 1 KiB has only a few wide steps, so kFalseAlarmSlack would
 // never be reached.

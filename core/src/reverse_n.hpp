@@ -32,8 +32,9 @@
 // current candidate's window is searched again with anchors chosen by
 // counting the bytes just below it (RechoosingProbe; the same when the
 // ranked anchors let through more false alarms than find_n allows its
-// filter), and when that pass's budget runs out too, goes to the linear-time
-// Two-Way search run from the end (two_way_search_last, worst_case.hpp).
+// filter; kReverseCounts times at most), and when the last such pass's
+// budget runs out too, goes to the linear-time Two-Way search run from the
+// end (two_way_search_last, worst_case.hpp).
 // Every window above that candidate has been rejected already, so its answer
 // is the last occurrence.
 //
@@ -379,13 +380,16 @@ inline std::size_t reverse_rank_limit(std::size_t haystack_size) noexcept {
 // budget runs out at a candidate p, or its false alarms pile up above a block
 // at p (weak), every window above p has been rejected: the rest,
 // data[0 .. p + m - 1), is searched again with the needle bytes rarest in the
-// kSampleBytes bytes just below p, counted, and only when that pass's budget
-// runs out too does Two-Way take what is left (through `inner`, which never
-// chooses again). Each pass compares a bounded number of bytes per window it
-// passes over, so the whole stays linear. (Shown by compare_matches.py's
-// rfind rows of binary and Chinese text, held-out needles.)
-template <class V, class Probe>
+// kSampleBytes bytes just below p, counted. The counted pass may prove weak
+// in turn, and count again, kCounts counts in all (kReverseCounts); only
+// when the last pass's budget runs out does Two-Way take what is left
+// (through `inner`, which never chooses again). Each pass compares a bounded
+// number of bytes per window it passes over, so the whole stays linear.
+// (Shown by compare_matches.py's rfind rows of binary and Chinese text,
+// held-out needles, and rfind_vs_find.py.)
+template <class V, class Probe, unsigned kCounts = kReverseCounts>
 struct RechoosingProbe {
+    static_assert(kCounts >= 1);
     Probe& inner;
 
     [[gnu::always_inline]] void compared(std::size_t k) noexcept { inner.compared(k); }
@@ -424,13 +428,25 @@ struct RechoosingProbe {
         // just below the cursor were, in the Chinese text of
         // compare_matches.py, often common a few KiB further down, where a
         // lone anchor lets most windows through (core/TUNING.md).
-        switch (anchors_to_test_by_count(a.value[0], a.value[1], counts, false)) {
+        const std::size_t tested = anchors_to_test_by_count(a.value[0], a.value[1], counts, false);
+        if constexpr (kCounts > 1) {
+            RechoosingProbe<V, Probe, kCounts - 1> next{inner};
+            return filtered_by(tested, haystack, needle, a, next);
+        } else {
+            return filtered_by(tested, haystack, needle, a, inner);
+        }
+    }
+
+    template <class Next>
+    static SearchResult filtered_by(std::size_t tested, ByteRange haystack, ByteRange needle,
+                                    const ReverseAnchors& a, Next& next) noexcept {
+        switch (tested) {
             case 1:
-                return rfind_filtered<V, 1>(haystack.data, n, needle, a, inner);
+                return rfind_filtered<V, 1>(haystack.data, haystack.size, needle, a, next);
             case 2:
-                return rfind_filtered<V, 2>(haystack.data, n, needle, a, inner);
+                return rfind_filtered<V, 2>(haystack.data, haystack.size, needle, a, next);
             default:
-                return rfind_filtered<V, 3>(haystack.data, n, needle, a, inner);
+                return rfind_filtered<V, 3>(haystack.data, haystack.size, needle, a, next);
         }
     }
 };
