@@ -31,12 +31,12 @@ ByteRange needle_of(PyObject* self) noexcept {
                      static_cast<std::size_t>(PyBytes_GET_SIZE(needle))};
 }
 
-constexpr const char* kNewNames[] = {"needle", "ignore_case"};
-constexpr Signature kNew{"Finder()", kNewNames, 1, 1};
+constexpr const char* kFinderNewNames[] = {"needle", "ignore_case"};
+constexpr Signature kFinderNew{"Finder()", kFinderNewNames, 1, 1};
 
 Result<OwnedRef> new_finder(PyTypeObject* type, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames) {
-    Result<Bound> bound = bind(kNew, args, nargs, kwnames);
+    Result<Bound> bound = bind(kFinderNew, args, nargs, kwnames);
     if (!bound) {
         return std::move(bound).error();
     }
@@ -95,35 +95,35 @@ void finder_dealloc(PyObject* self) noexcept {
     Py_DECREF(type);
 }
 
-constexpr const char* kFindNames[] = {"haystack", "start", "end"};
-constexpr const char* kMatchesNames[] = {"haystack", "start", "end", "overlapping"};
+constexpr const char* kFinderFindNames[] = {"haystack", "start", "end"};
+constexpr const char* kFinderMatchesNames[] = {"haystack", "start", "end", "overlapping"};
 
 template <Query kQuery>
 constexpr Signature method_signature(const char* display) {
     if constexpr (kQuery == Query::find || kQuery == Query::rfind) {
-        return Signature{display, kFindNames, 1, 3, 1};
+        return Signature{display, kFinderFindNames, 1, 3, 1};
     } else {
-        return Signature{display, kMatchesNames, 1, 3, 1};
+        return Signature{display, kFinderMatchesNames, 1, 3, 1};
     }
 }
 
 template <Query kQuery>
-constexpr const char* kDisplay = "";
+constexpr const char* kFinderDisplay = "";
 template <>
-constexpr const char* kDisplay<Query::find> = "Finder.find()";
+constexpr const char* kFinderDisplay<Query::find> = "Finder.find()";
 template <>
-constexpr const char* kDisplay<Query::rfind> = "Finder.rfind()";
+constexpr const char* kFinderDisplay<Query::rfind> = "Finder.rfind()";
 template <>
-constexpr const char* kDisplay<Query::count> = "Finder.count()";
+constexpr const char* kFinderDisplay<Query::count> = "Finder.count()";
 template <>
-constexpr const char* kDisplay<Query::finditer> = "Finder.finditer()";
+constexpr const char* kFinderDisplay<Query::finditer> = "Finder.finditer()";
 template <>
-constexpr const char* kDisplay<Query::find_all> = "Finder.find_all()";
+constexpr const char* kFinderDisplay<Query::find_all> = "Finder.find_all()";
 
 template <Query kQuery>
 Result<OwnedRef> method_body(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames) {
-    static constexpr Signature kSignature = method_signature<kQuery>(kDisplay<kQuery>);
+    static constexpr Signature kSignature = method_signature<kQuery>(kFinderDisplay<kQuery>);
     Result<Bound> bound = bind(kSignature, args, nargs, kwnames);
     if (!bound) {
         return std::move(bound).error();

@@ -77,12 +77,12 @@ Result<OwnedRef> needles_tuple(PyObject* needles) {
     return tuple;
 }
 
-constexpr const char* kNewNames[] = {"needles", "ignore_case"};
-constexpr Signature kNew{"MultiFinder()", kNewNames, 1, 1};
+constexpr const char* kMultiNewNames[] = {"needles", "ignore_case"};
+constexpr Signature kMultiNew{"MultiFinder()", kMultiNewNames, 1, 1};
 
 Result<OwnedRef> new_multi_finder(PyTypeObject* type, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames) {
-    Result<Bound> bound = bind(kNew, args, nargs, kwnames);
+    Result<Bound> bound = bind(kMultiNew, args, nargs, kwnames);
     if (!bound) {
         return std::move(bound).error();
     }
@@ -284,15 +284,15 @@ enum class MultiQuery { find, count, finditer, find_all };
 constexpr const char* kMethodNames[] = {"haystack", "start", "end"};
 
 template <MultiQuery kQuery>
-constexpr const char* kDisplay = "";
+constexpr const char* kMultiDisplay = "";
 template <>
-constexpr const char* kDisplay<MultiQuery::find> = "MultiFinder.find()";
+constexpr const char* kMultiDisplay<MultiQuery::find> = "MultiFinder.find()";
 template <>
-constexpr const char* kDisplay<MultiQuery::count> = "MultiFinder.count()";
+constexpr const char* kMultiDisplay<MultiQuery::count> = "MultiFinder.count()";
 template <>
-constexpr const char* kDisplay<MultiQuery::finditer> = "MultiFinder.finditer()";
+constexpr const char* kMultiDisplay<MultiQuery::finditer> = "MultiFinder.finditer()";
 template <>
-constexpr const char* kDisplay<MultiQuery::find_all> = "MultiFinder.find_all()";
+constexpr const char* kMultiDisplay<MultiQuery::find_all> = "MultiFinder.find_all()";
 
 Result<OwnedRef> make_match_iterator(PyObject* self, PyObject* haystack, PyObject* start,
                                      PyObject* end);
@@ -300,7 +300,7 @@ Result<OwnedRef> make_match_iterator(PyObject* self, PyObject* haystack, PyObjec
 template <MultiQuery kQuery>
 Result<OwnedRef> method_body(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames) {
-    static constexpr Signature kSignature{kDisplay<kQuery>, kMethodNames, 1, 3, 1};
+    static constexpr Signature kSignature{kMultiDisplay<kQuery>, kMethodNames, 1, 3, 1};
     Result<Bound> bound = bind(kSignature, args, nargs, kwnames);
     if (!bound) {
         return std::move(bound).error();
@@ -374,8 +374,8 @@ PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 // ---- the iterator finditer returns
 
 // Batches grow from one match, so that next(finditer(...)) searches no
-// further than the first, to kMaxBatch.
-constexpr std::size_t kMaxBatch = 256;
+// further than the first, to kMaxMatchBatch.
+constexpr std::size_t kMaxMatchBatch = 256;
 
 struct MatchIteratorState {
     ByteView haystack;
@@ -383,8 +383,8 @@ struct MatchIteratorState {
     std::size_t base = 0;
     std::size_t length = 0;
     std::optional<MultiScan> scan;
-    std::array<std::uint64_t, kMaxBatch> offsets;
-    std::array<std::uint32_t, kMaxBatch> indices;
+    std::array<std::uint64_t, kMaxMatchBatch> offsets;
+    std::array<std::uint32_t, kMaxMatchBatch> indices;
     std::size_t batch_next = 0;
     std::size_t batch_size = 0;
     std::size_t next_request = 1;
@@ -395,12 +395,12 @@ struct MatchIteratorState {
 
 using MatchIterator = StateObject<MatchIteratorState>;
 
-MatchIteratorState& state_of(PyObject* self) noexcept {
+MatchIteratorState& match_state_of(PyObject* self) noexcept {
     return MatchIterator::of(self);
 }
 
 Result<OwnedRef> next_match(PyObject* self) {
-    MatchIteratorState& state = state_of(self);
+    MatchIteratorState& state = match_state_of(self);
     if (state.batch_next < state.batch_size) {
         const std::size_t k = state.batch_next++;
         return match_tuple(state.base + state.offsets[k], state.indices[k]);
@@ -412,7 +412,7 @@ Result<OwnedRef> next_match(PyObject* self) {
         return PendingError::lazy(exception_type::value_error, messages::kIteratorBusy);
     }
     const std::size_t request = state.next_request;
-    state.next_request = std::min(2 * request, kMaxBatch);
+    state.next_request = std::min(2 * request, kMaxMatchBatch);
     const std::size_t position = state.scan->position();
     const std::size_t left = position < state.length ? state.length - position : 0;
     state.busy = true;
@@ -435,26 +435,26 @@ Result<OwnedRef> next_match(PyObject* self) {
     return match_tuple(state.base + state.offsets[0], state.indices[0]);
 }
 
-PyObject* iterator_next(PyObject* self) noexcept {
+PyObject* match_iterator_next(PyObject* self) noexcept {
     return run_boundary([self] { return next_match(self); });
 }
 
-PyType_Slot iterator_slots[] = {
+PyType_Slot match_iterator_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(&MatchIterator::dealloc)},
     {Py_tp_iter, reinterpret_cast<void*>(&PyObject_SelfIter)},
-    {Py_tp_iternext, reinterpret_cast<void*>(&iterator_next)},
+    {Py_tp_iternext, reinterpret_cast<void*>(&match_iterator_next)},
     {0, nullptr},
 };
 
-PyType_Spec iterator_spec = {
+PyType_Spec match_iterator_spec = {
     .name = "qarvo.MultiMatchIterator",
     .basicsize = static_cast<int>(sizeof(MatchIterator)),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    .slots = iterator_slots,
+    .slots = match_iterator_slots,
 };
 
-LazyType match_iterator_type{iterator_spec};
+LazyType match_iterator_type{match_iterator_spec};
 
 Result<OwnedRef> make_match_iterator(PyObject* self, PyObject* haystack, PyObject* start,
                                      PyObject* end) {
