@@ -276,6 +276,66 @@ void build_buckets(MultiAutomaton& a, std::span<const ByteRange> needles, const 
 // offsets of text would be candidates and the automaton alone is faster.
 constexpr std::size_t kMaxStartKeyShare = 8;
 
+// Calls visit(spelled) for every spelling of the first `count` bytes of
+// `needle` (count <= 5, at most its length) that folds to the needle's: the
+// letters among them in either case under ignore_case.
+template <typename Visit>
+void for_each_spelling(const ByteRange& needle, std::size_t count, bool ignore_case,
+                       Visit visit) noexcept {
+    std::uint8_t start[5] = {};
+    unsigned letters = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        start[k] = fold(needle.data[k], ignore_case);
+        if (ignore_case && start[k] >= 'a' && start[k] <= 'z') {
+            letters |= 1U << k;
+        }
+    }
+    for (unsigned cases = letters;; cases = (cases - 1) & letters) {
+        std::uint8_t spelled[5];
+        for (std::size_t k = 0; k < 5; ++k) {
+            spelled[k] =
+                (cases >> k & 1) != 0 ? static_cast<std::uint8_t>(start[k] - 32) : start[k];
+        }
+        visit(spelled);
+        if (cases == 0) {
+            break;
+        }
+    }
+}
+
+std::size_t bits_set(const std::uint64_t* words, std::size_t count) noexcept {
+    std::size_t set = 0;
+    for (std::size_t w = 0; w < count; ++w) {
+        set += static_cast<std::size_t>(std::popcount(words[w]));
+    }
+    return set;
+}
+
+// Fills `keys`, the bitmap of a stride filter of this width and step (every
+// needle has step + width - 1 bytes or more): the keys of each needle's
+// windows at its bytes 0 .. step - 1. Returns whether it is worth keeping,
+// at most one key in kMaxStartKeyShare set.
+bool fill_stride_keys(std::uint64_t* keys, const StrideFilter& stride,
+                      std::span<const ByteRange> needles, bool ignore_case) noexcept {
+    const std::uint32_t key_bits = stride.width == 3 ? StrideFilter::kHashBits : 16;
+    const std::size_t words = (std::size_t{1} << key_bits) / 64;
+    std::fill_n(keys, words, 0);
+    const std::size_t covered = stride.step + stride.width - 1;
+    for (const ByteRange& needle : needles) {
+        if (needle.size == 0) {
+            continue;
+        }
+        for_each_spelling(needle, covered, ignore_case, [&](const std::uint8_t* spelled) {
+            for (std::size_t k = 0; k < stride.step; ++k) {
+                const u32 key = stride.width == 2 ? StrideFilter::key_of<2>(spelled + k)
+                                                  : StrideFilter::key_of<3>(spelled + k);
+                keys[key >> 6] |= std::uint64_t{1} << (key & 63);
+            }
+        });
+    }
+    return bits_set(keys, words) * kMaxStartKeyShare <= std::size_t{1} << key_bits;
+}
+
 void build_start_keys(MultiAutomaton& a, std::span<const ByteRange> needles, bool ignore_case,
                       std::uint64_t* keys, std::uint64_t* pairs,
                       std::uint64_t* stride_keys) noexcept {
@@ -294,66 +354,45 @@ void build_start_keys(MultiAutomaton& a, std::span<const ByteRange> needles, boo
     a.start_width = shortest >= 4 ? 4 : 2;
     a.start_keys = keys;
     a.start_pairs = a.start_width == 4 ? pairs : nullptr;
-    a.stride.width = shortest < 3                                                               ? 0
-                     : shortest == 3 || needles.size() <= MultiAutomaton::kMaxStridePairNeedles ? 2
-                                                                                                : 3;
-    const std::uint32_t stride_key_bits = a.stride.width == 3 ? StrideFilter::kHashBits : 16;
-    const std::size_t stride_words = (std::size_t{1} << stride_key_bits) / 64;
-    std::fill_n(stride_keys, stride_words, 0);
-    a.stride.keys = a.stride.width != 0 ? stride_keys : nullptr;
     for (const ByteRange& needle : needles) {
         if (needle.size == 0) {
             continue;
         }
-        // Every spelling of the first bytes that folds to the needle's: the
-        // letters among them in either case.
-        std::uint8_t start[4] = {};
-        unsigned letters = 0;
-        for (std::size_t k = 0; k < 4 && k < needle.size; ++k) {
-            start[k] = fold(needle.data[k], ignore_case);
-            if (ignore_case && start[k] >= 'a' && start[k] <= 'z') {
-                letters |= 1U << k;
-            }
-        }
-        for (unsigned cases = letters;; cases = (cases - 1) & letters) {
-            std::uint8_t spelled[4];
-            for (std::size_t k = 0; k < 4; ++k) {
-                spelled[k] =
-                    (cases >> k & 1) != 0 ? static_cast<std::uint8_t>(start[k] - 32) : start[k];
-            }
-            const u32 key = a.start_key(spelled);
-            keys[key >> 6] |= std::uint64_t{1} << (key & 63);
-            const u32 pair = MultiAutomaton::key_of<2>(spelled);
-            pairs[pair >> 6] |= std::uint64_t{1} << (pair & 63);
-            for (std::size_t k = 0; k < 2 && a.stride.width != 0; ++k) {
-                const u32 stride = a.stride.width == 2 ? StrideFilter::key_of<2>(spelled + k)
-                                                       : StrideFilter::key_of<3>(spelled + k);
-                stride_keys[stride >> 6] |= std::uint64_t{1} << (stride & 63);
-            }
-            if (cases == 0) {
-                break;
-            }
-        }
-    }
-    std::size_t set = 0;
-    for (std::size_t w = 0; w < kWords; ++w) {
-        set += static_cast<std::size_t>(std::popcount(keys[w]));
+        for_each_spelling(needle, std::min<std::size_t>(needle.size, 4), ignore_case,
+                          [&](const std::uint8_t* spelled) {
+                              const u32 key = a.start_key(spelled);
+                              keys[key >> 6] |= std::uint64_t{1} << (key & 63);
+                              const u32 pair = MultiAutomaton::key_of<2>(spelled);
+                              pairs[pair >> 6] |= std::uint64_t{1} << (pair & 63);
+                          });
     }
     const std::size_t possible =
         a.start_width == 2 ? std::size_t{1} << 16 : std::size_t{1} << MultiAutomaton::kStartKeyBits;
-    std::size_t stride_set = 0;
-    for (std::size_t w = 0; w < stride_words; ++w) {
-        stride_set += static_cast<std::size_t>(std::popcount(stride_keys[w]));
-    }
-    const std::size_t stride_possible = std::size_t{1} << stride_key_bits;
-    if (stride_set * kMaxStartKeyShare > stride_possible) {
-        a.stride = StrideFilter{};  // most keys set: testing every offset is as quick
-    }
-    if (set * kMaxStartKeyShare > possible) {
+    if (bits_set(keys, kWords) * kMaxStartKeyShare > possible) {
         a.start_width = 0;
         a.start_keys = nullptr;
         a.start_pairs = nullptr;
-        a.stride = StrideFilter{};
+        return;
+    }
+    // The longest grid step the shortest needle allows first: it tests
+    // fewer offsets for as many candidates per byte (each needle sets a key
+    // per step). When its keys come too thick, the shorter step's may not;
+    // when both do, testing every offset is as quick.
+    a.stride = StrideFilter{};
+    if (shortest < 3) {
+        return;
+    }
+    const std::uint32_t width =
+        shortest == 3 || needles.size() <= MultiAutomaton::kMaxStridePairNeedles ? 2 : 3;
+    for (std::uint32_t step = StrideFilter::kMaxStep; step >= 2; --step) {
+        if (step + width - 1 > shortest) {
+            continue;
+        }
+        const StrideFilter stride{stride_keys, width, step};
+        if (fill_stride_keys(stride_keys, stride, needles, ignore_case)) {
+            a.stride = stride;
+            return;
+        }
     }
 }
 

@@ -449,12 +449,13 @@ MultiMatch MultiScan::leftmost_by_start_keys(std::size_t from) noexcept {
 }
 
 // The next offset from `at` that passes the start filter, found by the
-// stride filter's hits, a buffer at a time: a hit q stands for q - 1 (not
-// before `at`) and q, as a needle starting at either holds the bytes at q.
-// Any offset p from `at` on is q - 1 or q for a grid point q >= `at` of any
-// parity, so a buffer filled from an earlier offset serves as well as a new
-// one. Every offset up to n - width - 1, the last a needle can start at, is
-// so covered.
+// stride filter's hits, a buffer at a time: a hit q stands for the starts
+// q - step + 1 .. q (not before `at`), as a needle starting at any of them
+// holds the bytes at q. Any offset p from `at` on is one of these for the
+// first grid point q >= p of a grid from `at` or from any earlier offset,
+// so a buffer filled from an earlier offset serves as well as a new one.
+// Every offset up to n - width - step + 1, the last a needle can start at,
+// is so covered.
 std::size_t MultiScan::next_by_stride(std::size_t at) noexcept {
     const MultiAutomaton& a = *automaton_;
     const std::uint8_t* const p = haystack_.data;
@@ -485,8 +486,12 @@ std::size_t MultiScan::next_by_stride(std::size_t at) noexcept {
             continue;
         }
         const std::size_t q = stride_hits_[stride_next_];
-        for (const std::size_t candidate : {q - 1, q}) {
-            if (candidate + 1 > at && candidate + a.start_width <= n &&
+        for (std::size_t back = a.stride.step; back-- > 0;) {
+            if (back > q) {
+                continue;
+            }
+            const std::size_t candidate = q - back;
+            if (candidate >= at && candidate + a.start_width <= n &&
                 passes_start_filter(a, p, candidate)) {
                 return candidate;
             }

@@ -139,13 +139,15 @@ TEST_P(BucketHits, ReadsNothingOutsideTheRange) {
 QARVO_FOR_EVERY_BACKEND(BucketHits);
 
 // find_stride_hits of every variant against the filter's definition
-// (StrideFilter::key_of at every other offset): pairs and hashed triples,
-// bitmaps from sparse to half full, every length around the gathered steps'
-// 24 bytes, buffers of every size, and guard pages on both sides.
+// (StrideFilter::key_of at every step-th offset): pairs and hashed triples,
+// grids of 2 and 3, bitmaps from sparse to half full, every length around
+// the gathered steps' 24 and 28 bytes, buffers of every size, and guard
+// pages on both sides.
 std::vector<std::size_t> plain_stride_hits(const Bytes& haystack, const StrideFilter& filter,
                                            std::size_t capacity) {
     std::vector<std::size_t> out;
-    for (std::size_t q = 0; q + filter.width <= haystack.size() && out.size() < capacity; q += 2) {
+    for (std::size_t q = 0; q + filter.width <= haystack.size() && out.size() < capacity;
+         q += filter.step) {
         const std::uint32_t key = filter.width == 2 ? StrideFilter::key_of<2>(haystack.data() + q)
                                                     : StrideFilter::key_of<3>(haystack.data() + q);
         if (filter.has(key)) {
@@ -170,7 +172,7 @@ protected:
 TEST_P(StrideHits, EveryWidthLengthAndBufferAgainstThePlainScan) {
     std::mt19937 rng(29);
     std::vector<std::uint64_t> bits((std::size_t{1} << StrideFilter::kHashBits) / 64);
-    for (const std::uint32_t width : {2u, 3u}) {
+    for (const auto& [width, step] : {std::pair{2u, 2u}, {2u, 3u}, {3u, 2u}, {3u, 3u}}) {
         for (const unsigned one_in : {2u, 16u, 1024u}) {
             for (auto& word : bits) {
                 word = 0;
@@ -178,7 +180,7 @@ TEST_P(StrideHits, EveryWidthLengthAndBufferAgainstThePlainScan) {
                     word |= std::uint64_t{rng() % one_in == 0} << b;
                 }
             }
-            const StrideFilter filter{bits.data(), width};
+            const StrideFilter filter{bits.data(), width, step};
             for (std::size_t n = 0; n <= 120; ++n) {
                 Bytes haystack(n);
                 for (auto& b : haystack) {
@@ -187,8 +189,8 @@ TEST_P(StrideHits, EveryWidthLengthAndBufferAgainstThePlainScan) {
                 for (const std::size_t capacity : {1u, 3u, 32u, 1000u}) {
                     ASSERT_EQ(found(range_of(haystack), filter, capacity),
                               plain_stride_hits(haystack, filter, capacity))
-                        << "width " << width << ", one in " << one_in << ", " << n
-                        << " bytes, room for " << capacity;
+                        << "width " << width << ", step " << step << ", one in " << one_in << ", "
+                        << n << " bytes, room for " << capacity;
                 }
             }
         }
@@ -203,8 +205,8 @@ TEST_P(StrideHits, ReadsNothingOutsideTheRange) {
     for (auto& word : bits) {
         word = (std::uint64_t{rng()} << 32 | rng()) & (std::uint64_t{rng()} << 32 | rng());
     }
-    for (const std::uint32_t width : {2u, 3u}) {
-        const StrideFilter filter{bits.data(), width};
+    for (const auto& [width, step] : {std::pair{2u, 2u}, {2u, 3u}, {3u, 2u}, {3u, 3u}}) {
+        const StrideFilter filter{bits.data(), width, step};
         for (std::size_t n = 0; n <= 80; ++n) {
             Bytes content(n);
             for (auto& b : content) {
@@ -215,7 +217,8 @@ TEST_P(StrideHits, ReadsNothingOutsideTheRange) {
                 const std::span<const std::uint8_t> bytes =
                     at_end ? page.at_end(content) : page.at_start(content);
                 ASSERT_EQ(found(ByteRange{bytes.data(), n}, filter, 1000), expected)
-                    << n << " bytes " << (at_end ? "at the end" : "at the start");
+                    << n << " bytes " << (at_end ? "at the end" : "at the start") << ", width "
+                    << width << ", step " << step;
             }
         }
     }

@@ -203,22 +203,23 @@ TEST_P(Multi, SetsSharingBucketsAgainstThePlainModel) {
 
 TEST_P(Multi, LargerSetsWithAStartFilterAgainstThePlainModel) {
     // 65 needles and more, of two bytes or more: the start filter on two
-    // bytes or on a hash of four, every other offset tested first by pairs
-    // (needles of three bytes and more) or by a hash of three (four bytes
-    // and more, in sets too large for pairs); each candidate checked in the
-    // trie.
+    // bytes or on a hash of four, every other or every third offset tested
+    // first (as the shortest needle allows) by pairs (needles of three bytes
+    // and more) or by a hash of three (four bytes and more, in sets too
+    // large for pairs); each candidate checked in the trie.
     std::mt19937 rng(19);
     const std::string alphabets[] = {"abcdefghijklmnopqrstuvwxyz0123456789", "aAbBcCdDeE@`[{xyz"};
     struct Shape {
         std::size_t shortest, fewest, most;
-        std::uint32_t start_width, stride_width;
+        std::uint32_t start_width, stride_width, stride_step;
     };
-    const Shape shapes[] = {
-        {2, 65, 300, 2, 0}, {3, 65, 300, 2, 2}, {4, 65, 300, 4, 2}, {4, 600, 1500, 4, 3}};
-    for (int round = 0; round < 48; ++round) {
-        const Shape& shape = shapes[round % 4];
-        const std::string& alphabet = alphabets[round / 4 % 2];
-        const bool ignore_case = round / 8 % 2 == 1;
+    const Shape shapes[] = {{2, 65, 300, 2, 0, 2},   {3, 65, 300, 2, 2, 2},
+                            {4, 65, 300, 4, 2, 3},   {4, 600, 1500, 4, 3, 2},
+                            {5, 600, 1500, 4, 3, 3}, {5, 65, 300, 4, 2, 3}};
+    for (int round = 0; round < 72; ++round) {
+        const Shape& shape = shapes[round % 6];
+        const std::string& alphabet = alphabets[round / 6 % 2];
+        const bool ignore_case = round / 12 % 2 == 1;
         Needles needles;
         const std::size_t count = shape.fewest + rng() % (shape.most - shape.fewest + 1);
         for (std::size_t k = 0; k < count; ++k) {
@@ -227,6 +228,9 @@ TEST_P(Multi, LargerSetsWithAStartFilterAgainstThePlainModel) {
         const Built built(needles, ignore_case);
         ASSERT_EQ(built.automaton().start_width, shape.start_width) << "round " << round;
         ASSERT_EQ(built.automaton().stride.width, shape.stride_width) << "round " << round;
+        if (shape.stride_width != 0) {
+            ASSERT_EQ(built.automaton().stride.step, shape.stride_step) << "round " << round;
+        }
         Bytes haystack = random_bytes(rng, rng() % 2000, alphabet);
         for (std::size_t at = rng() % 5; at + 8 < haystack.size(); at += 29 + rng() % 20) {
             const Bytes& planted = needles[rng() % needles.size()];

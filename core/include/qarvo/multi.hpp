@@ -94,10 +94,11 @@ struct MultiAutomaton {
     const std::uint64_t* start_keys = nullptr;   // 1 << kStartKeyBits bits
     const std::uint64_t* start_pairs = nullptr;  // 1 << 16 bits, width 4 only
     // When every needle has stride.width + 1 bytes or more, the scan tests
-    // every other offset q first (find_stride_hits): a needle starting at
-    // q - 1 or q holds the stride.width bytes at q from its byte 1 or 0 on,
-    // and stride.keys holds both keys of every needle. The width is 2 (the
-    // pair itself) or 3 (a hash of three bytes), 0 for no stride. Pairs are
+    // every stride.step-th offset q first (find_stride_hits): a needle
+    // starting at q - k (k < step) holds the stride.width bytes at q from its
+    // byte k on, and stride.keys holds the step keys of every needle. The
+    // step is 3 where every needle is long enough, else 2. The width is 2
+    // (the pair itself) or 3 (a hash of three bytes), 0 for no stride. Pairs are
     // 16 bits of the 64 Ki-bit table; a set of more than
     // kMaxStridePairNeedles needles would set too many of them, and takes
     // the hash into StrideFilter::kHashBits bits (a table of 128 KiB, held
