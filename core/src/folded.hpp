@@ -6,8 +6,9 @@
 // (search_set; one member for a non-letter). Longer needles are filtered:
 // two needle bytes, the rarest by the byte-rank table once folded (a
 // letter ranks as its lower case, the more common one in text), are tested
-// at every window, a letter anchor as "either case" (two compares ORed), any
-// other byte exactly. So every occurrence is a candidate. Candidates are
+// at every window, a letter anchor as "either case" (an OR of 0x20 and a compare), any
+// other byte exactly, and a third one too once the two prove weak in this
+// haystack (folded_blocks). So every occurrence is a candidate. Candidates are
 // compared in full, lowest window first (highest, from the end), against
 // the needle's first bytes folded into two words once per call (FoldedNeedle).
 //
@@ -61,8 +62,10 @@ struct FoldedNeedle {
     std::uint64_t lower[2] = {};
     std::uint64_t letters[2] = {};
     std::size_t at[2] = {};
-    // The anchors the filter tests, rarest first.
-    std::size_t anchor[2] = {};
+    // The anchors the filter tests, rarest first: two, and a third once
+    // the two prove weak (widened()).
+    std::size_t anchor[3] = {};
+    std::size_t ranked_end = 0;  // anchors come from bytes 0 .. ranked_end - 1 and the last
 
     static FoldedNeedle of(ByteRange needle, std::size_t scan_limit) noexcept {
         FoldedNeedle f;
@@ -125,6 +128,30 @@ struct FoldedNeedle {
         }
         f.anchor[0] = first;
         f.anchor[1] = second;
+        f.ranked_end = end;
+        return f;
+    }
+
+    // This needle with a third anchor: the rarest by folded rank of the
+    // bytes the first two were chosen from, other than those two.
+    // Precondition: m >= 3.
+    FoldedNeedle widened() const noexcept {
+        assert(bytes.size >= 3);
+        FoldedNeedle f = *this;
+        std::size_t third = bytes.size;
+        std::uint8_t third_rank = 0xFF;
+        const auto consider = [&](std::size_t k) {
+            const std::uint8_t r = kFoldedRank.of[bytes.data[k]];
+            if (k != anchor[0] && k != anchor[1] && (third == bytes.size || r < third_rank)) {
+                third = k;
+                third_rank = r;
+            }
+        };
+        for (std::size_t k = 0; k < ranked_end; ++k) {
+            consider(k);
+        }
+        consider(bytes.size - 1);
+        f.anchor[2] = third;
         return f;
     }
 };
@@ -158,21 +185,22 @@ struct FoldedNeedle {
     return m <= 16 || equal_folded_bytes(window + 16, f.bytes.data + 16, m - 16);
 }
 
-// The two anchors splat into vectors of the type T: each byte lower-cased,
-// and 0x20 for a letter (0 for any other byte), so that a lane x passes
-// where (x | fold) == lower: for a letter, either case and nothing else (the
-// bytes that differ from a letter in the 0x20 bit alone are its other case);
-// for any other byte, that byte. One OR and one compare per anchor, where
-// comparing with both cases costs two compares and an OR of the masks.
-template <class T>
+// The first K anchors splat into vectors of the type T: each byte
+// lower-cased, and 0x20 for a letter (0 for any other byte), so that a lane
+// x passes where (x | fold) == lower: for a letter, either case and nothing
+// else (the bytes that differ from a letter in the 0x20 bit alone are its
+// other case); for any other byte, that byte. One OR and one compare per
+// anchor, where comparing with both cases costs two compares and an OR of
+// the masks.
+template <class T, std::size_t K>
 struct FoldedAnchors {
-    std::size_t offset[2];
-    typename T::Vec lower[2];
-    typename T::Vec fold[2];
+    std::size_t offset[K];
+    typename T::Vec lower[K];
+    typename T::Vec fold[K];
 
     static FoldedAnchors of(const FoldedNeedle& f) noexcept {
         FoldedAnchors a;
-        for (std::size_t k = 0; k < 2; ++k) {
+        for (std::size_t k = 0; k < K; ++k) {
             const std::uint8_t b = f.bytes.data[f.anchor[k]];
             a.offset[k] = f.anchor[k];
             a.lower[k] = T::splat(kFolded.of[b]);
@@ -181,14 +209,21 @@ struct FoldedAnchors {
         return a;
     }
 
-    // Lanes of the block at b whose windows pass both anchors.
+    // Lanes of the block at b whose windows pass every anchor.
     // Precondition: b + W + m - 1 <= n.
     [[gnu::always_inline]] typename T::Mask at_block(const std::uint8_t* data, std::size_t n,
                                                      std::size_t b) const noexcept {
-        const typename T::Vec x = load_at<T>(data, n, b + offset[0]);
-        const typename T::Vec y = load_at<T>(data, n, b + offset[1]);
-        return T::and_(T::eq(T::bits_or(x, fold[0]), lower[0]),
-                       T::eq(T::bits_or(y, fold[1]), lower[1]));
+        typename T::Mask c = passes(data, n, b, 0);
+        for (std::size_t k = 1; k < K; ++k) {
+            c = T::and_(c, passes(data, n, b, k));
+        }
+        return c;
+    }
+
+private:
+    [[gnu::always_inline]] typename T::Mask passes(const std::uint8_t* data, std::size_t n,
+                                                   std::size_t b, std::size_t k) const noexcept {
+        return T::eq(T::bits_or(load_at<T>(data, n, b + offset[k]), fold[k]), lower[k]);
     }
 };
 
@@ -233,28 +268,45 @@ template <bool kBackwards, class T>
     return false;
 }
 
-// The filtered search over blocks of W windows of the type T, from the
-// start (or the end) of the haystack: a first block there, then four blocks
-// per step with one test of their masks ORed together, one block per step
-// while W windows remain, and one more block at the other end, overlapping
-// windows already rejected, which fail again. Precondition: at least W
-// windows (n - m + 1 >= W).
-template <bool kBackwards, class T>
-SearchResult folded_blocks(const std::uint8_t* data, std::size_t n,
-                           const FoldedNeedle& f) noexcept {
+// The filtered search over blocks of W windows of the type T, testing K
+// anchors, from window `from` on (kBackwards: below window `from`): four
+// blocks per step with one test of their masks ORed together, one block per
+// step while W windows remain, and one more block at the far end,
+// overlapping windows already rejected, which fail again. Two anchors
+// chosen by rank may both be common in this haystack (digits in hex
+// digests, NULs in a binary): past find_n's allowance of false alarms
+// (kFalseAlarmSlack, kFalseAlarmShare) the search goes on testing a third
+// anchor, once per call. Precondition: at least W windows (n - m + 1 >= W).
+template <bool kBackwards, class T, std::size_t K>
+SearchResult folded_blocks(const std::uint8_t* data, std::size_t n, const FoldedNeedle& f,
+                           std::size_t from, VerifyBudget& budget) noexcept {
     constexpr std::size_t W = T::kWidth;
-    const std::size_t windows = n - f.bytes.size + 1;
+    const std::size_t m = f.bytes.size;
+    const std::size_t windows = n - m + 1;
     assert(windows >= W);
-    const FoldedAnchors<T> a = FoldedAnchors<T>::of(f);
-    VerifyBudget budget{f.bytes.size};
+    const FoldedAnchors<T, K> a = FoldedAnchors<T, K>::of(f);
+    const std::size_t compared_before = budget.compared;
     SearchResult result = SearchResult::not_found();
     const auto block = [&](std::size_t b) {
         const typename T::Mask c = a.at_block(data, n, b);
         return T::any(c) && verify_folded<kBackwards, T>(data, n, f, c, b, budget, result);
     };
+    // Whether the windows compared since `from` are false alarms enough
+    // to widen the filter, `covered` windows on. Not for three bytes: the
+    // third anchor is then every byte of the needle, and testing it cost
+    // more than the false alarms it saved (compare_ignore_case.py, md5,
+    // b'\nAB').
+    const auto weak = [&](std::size_t covered) {
+        if constexpr (K == 2) {
+            const std::size_t false_alarms = (budget.compared - compared_before) / m;
+            return m >= 4 && false_alarms > kFalseAlarmSlack + covered / (4 * W * kFalseAlarmShare);
+        } else {
+            return false;
+        }
+    };
     if constexpr (kBackwards) {
         // Windows from `end` on are examined.
-        std::size_t end = windows;
+        std::size_t end = from;
         while (end >= 4 * W) {
             const std::size_t b = end - 4 * W;
             const typename T::Mask c0 = a.at_block(data, n, b);
@@ -267,6 +319,12 @@ SearchResult folded_blocks(const std::uint8_t* data, std::size_t n,
                     verify_folded<true, T>(data, n, f, c1, b + W, budget, result) ||
                     verify_folded<true, T>(data, n, f, c0, b, budget, result)) {
                     return result;
+                }
+                if constexpr (K == 2) {
+                    if (weak(from - b) && b >= W) {
+                        QARVO_PROBE_PATH(kFoldedThirdAnchor);
+                        return folded_blocks<true, T, 3>(data, n, f.widened(), b, budget);
+                    }
                 }
             }
             end = b;
@@ -282,7 +340,7 @@ SearchResult folded_blocks(const std::uint8_t* data, std::size_t n,
         }
     } else {
         // Windows before `i` are examined.
-        std::size_t i = 0;
+        std::size_t i = from;
         while (windows - i >= 4 * W) {
             const typename T::Mask c0 = a.at_block(data, n, i);
             const typename T::Mask c1 = a.at_block(data, n, i + W);
@@ -294,6 +352,12 @@ SearchResult folded_blocks(const std::uint8_t* data, std::size_t n,
                     verify_folded<false, T>(data, n, f, c2, i + 2 * W, budget, result) ||
                     verify_folded<false, T>(data, n, f, c3, i + 3 * W, budget, result)) {
                     return result;
+                }
+                if constexpr (K == 2) {
+                    if (weak(i + 4 * W - from) && windows - (i + 4 * W) >= W) {
+                        QARVO_PROBE_PATH(kFoldedThirdAnchor);
+                        return folded_blocks<false, T, 3>(data, n, f.widened(), i + 4 * W, budget);
+                    }
                 }
             }
             i += 4 * W;
@@ -335,7 +399,9 @@ template <bool kBackwards, class T, class... Narrower>
 SearchResult folded_widest(const std::uint8_t* data, std::size_t n,
                            const FoldedNeedle& f) noexcept {
     if (n - f.bytes.size + 1 >= T::kWidth) {
-        return folded_blocks<kBackwards, T>(data, n, f);
+        VerifyBudget budget{f.bytes.size};
+        return folded_blocks<kBackwards, T, 2>(data, n, f, kBackwards ? n - f.bytes.size + 1 : 0,
+                                               budget);
     }
     if constexpr (sizeof...(Narrower) > 0) {
         return folded_widest<kBackwards, Narrower...>(data, n, f);

@@ -32,6 +32,8 @@ enum class SearchPath : unsigned {
     kSieveGuessedLoneByte,  // find_two/three tested a byte text uses alone, on a guess
     kSieveGaveUp,           // a sieve of find_two/three gave up after false alarms
     kCountedPairAnchors,    // the counts chose a rare pair of adjacent needle bytes
+    // find_folded and rfind_folded:
+    kFoldedThirdAnchor,  // the two anchors proved weak by false alarms: a third tested too
 };
 
 #if QARVO_SEARCH_PROBES

@@ -175,6 +175,50 @@ TEST_P(Folded, PlantedInAnotherCaseAtEveryPosition) {
     }
 }
 
+TEST_P(Folded, WeakAnchorsTakeAThirdAndStillFindEveryOccurrence) {
+    // A haystack of the needle's own bytes but one, 'e' (the most common by
+    // rank, so never an anchor), drawn at random: whichever two anchors the
+    // rank chooses pass about one window in nine, each a false alarm, so
+    // the search goes on with a third. The needle then planted in another
+    // case on both sides of where the search widens, and near both ends.
+    std::mt19937 rng(23);
+    constexpr std::string_view kAlphabet = "qQ7xX";
+    for (const std::string_view text : {"q7xe", "xq7Xe7q", "7xqQx7Eq7x"}) {
+        const Bytes needle = bytes_of(text);
+        const std::size_t m = needle.size();
+        for (const std::size_t n : {3000u, 20000u}) {
+            Bytes haystack(n);
+            for (auto& b : haystack) {
+                b = static_cast<std::uint8_t>(kAlphabet[rng() % kAlphabet.size()]);
+            }
+            for (const std::size_t p :
+                 {std::size_t{0}, std::size_t{5}, n / 7, n / 2, n - m - 9, n - m}) {
+                Bytes planted = haystack;
+                plant(planted, p, mixed_case(needle, rng));
+                for (const bool backwards : {false, true}) {
+                    detail::g_search_probe = {};
+                    const SearchResult got =
+                        backwards ? routines().rfind_folded(range_of(planted), range_of(needle))
+                                  : routines().find_folded(range_of(planted), range_of(needle));
+                    ASSERT_EQ(got, backwards ? folded_rfind(planted, needle)
+                                             : folded_find(planted, needle))
+                        << (backwards ? "rfind_folded " : "find_folded ") << text << ", " << n
+                        << " bytes, planted at " << p;
+                    // Far from where the search starts, the two anchors
+                    // have had time to prove weak.
+                    const std::size_t reached = backwards ? n - got.offset() : got.offset();
+                    if (reached > 2000) {
+                        EXPECT_TRUE(
+                            detail::g_search_probe.took(detail::SearchPath::kFoldedThirdAnchor))
+                            << text << ", " << n << " bytes, planted at " << p
+                            << (backwards ? ", backwards" : "");
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST_P(Folded, EmptyAndTooLongNeedles) {
     const Bytes haystack = bytes_of("AbC");
     const Bytes empty;
