@@ -419,6 +419,9 @@ struct RechoosingProbe {
         const std::size_t n = haystack.size;
         const std::size_t m = needle.size;
         assert(m >= 4 && m + kSampleBytes <= n + 1);
+        if constexpr (kCounts < kReverseCounts) {
+            QARVO_PROBE_PATH(kRecountedAgain);
+        }
         const ByteCounts counts =
             needle_counts<V>(haystack.data, n, n - kSampleBytes, needle, needle.size);
         const ReverseAnchors a = ReverseAnchors::at(needle, rarest_in_sample(needle, m, counts).at);

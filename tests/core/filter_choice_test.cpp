@@ -306,6 +306,42 @@ TEST_P(FilterChoice, ReverseCountsAfterFalseAlarmsOfALoneRankedAnchor) {
     }
 }
 
+TEST_P(FilterChoice, ReverseCountsAgainWhereTheCountedBytesTurnCommon) {
+    // rfind_n, on every variant. Above, the ranked filter proves weak as in
+    // the test before, and the count below the cursor finds none of the
+    // needle's letters: they are its new anchors. Below, the needle with its
+    // '#' turned to 'X' repeats, so those letters pass at every period and
+    // each candidate fails only in full: false alarms again, and a second
+    // count finds '#' absent. The needle planted in both parts and at the
+    // border, against the naive scan.
+    const Bytes above = repeated("#abc", 12000);
+    const Bytes below = repeated("Xetoinsh", 12000);
+    Bytes decoys = below;
+    decoys.insert(decoys.end(), above.begin(), above.end());
+    const Bytes needle = bytes_of("#etoinsh");
+    const std::size_t m = needle.size();
+    const auto search = [&](const Bytes& haystack) {
+        return routines().rfind_n(range_of(haystack), range_of(needle));
+    };
+    detail::g_search_probe = {};
+    ASSERT_EQ(search(decoys), SearchResult::not_found());
+    EXPECT_TRUE(detail::g_search_probe.took(SearchPath::kRecountedAfterFalseAlarms))
+        << "paths " << detail::g_search_probe.paths;
+    EXPECT_TRUE(detail::g_search_probe.took(SearchPath::kRecountedAgain))
+        << "paths " << detail::g_search_probe.paths;
+    EXPECT_FALSE(detail::g_search_probe.took(SearchPath::kTwoWay))
+        << "paths " << detail::g_search_probe.paths;
+    Bytes haystack = decoys;
+    for (const std::size_t p :
+         {std::size_t{0}, std::size_t{3}, std::size_t{4000}, below.size() - m - 1, below.size() - 3,
+          below.size(), below.size() + 5000, decoys.size() - m}) {
+        plant(haystack, p, needle);
+        ASSERT_EQ(search(haystack), naive_rfind(haystack, needle)) << "needle at " << p;
+        std::copy_n(decoys.begin() + static_cast<std::ptrdiff_t>(p), m,
+                    haystack.begin() + static_cast<std::ptrdiff_t>(p));
+    }
+}
+
 TEST_P(FilterChoice, PlainPrefixGivesWayAfterItsMisses) {
     // The wide variants first test the needle's first, second and last
     // bytes over a few hundred positions, comparing each candidate in full,
