@@ -10,20 +10,9 @@ lowered over the case-insensitive one (its throughput relative to the case-sensi
 search's).
 """
 
-import math
 import sys
 
-from matches_table import print_columns
-
-
-def geo_mean(values):
-    return math.exp(sum(math.log(v) for v in values) / len(values)) if values else float("nan")
-
-
-def ratio(row):
-    times = row["times_ns"]
-    peers = [t for name, t in times.items() if not name.startswith("qarvo")]
-    return min(peers) / times["qarvo"]
+from matches_table import geo_mean, print_columns, ratio
 
 
 def vs_exact(row):

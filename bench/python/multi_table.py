@@ -7,14 +7,9 @@ summarises the sets of 2 to 64 needles and those of 500 and 5,000 apart, as thei
 targets differ, with the lowest row of each and the time to prepare 5,000 needles.
 """
 
-import math
 import sys
 
-from matches_table import print_columns
-
-
-def geo_mean(values):
-    return math.exp(sum(math.log(v) for v in values) / len(values)) if values else float("nan")
+from matches_table import geo_mean, print_columns
 
 
 def ratio(row):
