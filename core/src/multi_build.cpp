@@ -185,16 +185,25 @@ std::size_t bucket_shift(ByteRange needle, std::size_t width, bool ignore_case) 
 // length, so that alike fingerprints share a bucket and its nibble tables
 // stay sparse. Each fingerprint sets its bucket's bit in the tables, both
 // cases of a letter under ignore_case.
+//
+// Needles shorter than the filter's width do not narrow it for the others:
+// they get buckets of their own (short_buckets), in which every byte passes
+// at the positions past a needle's end. A set of code with one three-byte
+// needle among sixty long ones would otherwise be filtered on three bytes
+// throughout, and hit three times as often (compare_multi.py --data code,
+// 64 needles; core/TUNING.md).
 void build_buckets(MultiAutomaton& a, std::span<const ByteRange> needles, const bool* can_win,
                    bool ignore_case, MultiAutomaton::BucketNeedle* kept,
                    std::uint8_t* bytes) noexcept {
     constexpr std::size_t kBuckets = BucketFilter::kBuckets;
     u32 order[MultiAutomaton::kBucketNeedles];
     std::size_t live = 0;
-    std::size_t shortest = BucketFilter::kMaxWidth;
+    std::size_t longest = 0;
+    std::size_t shortest = ~std::size_t{0};
     for (std::size_t index = 0; index < needles.size(); ++index) {
         if (can_win[index] && needles[index].size != 0) {
             order[live++] = static_cast<u32>(index);
+            longest = std::max(longest, needles[index].size);
             shortest = std::min(shortest, needles[index].size);
         }
     }
@@ -204,33 +213,72 @@ void build_buckets(MultiAutomaton& a, std::span<const ByteRange> needles, const 
     // A needle to a bucket is told apart in three bytes; buckets shared by
     // several needles pass more nibble pairs, and a fourth byte pays for its
     // extra lookups (compare_multi.py: binary, 64 needles, against text, 2).
-    const std::size_t width = std::min(shortest, live > kBuckets ? std::size_t{4} : std::size_t{3});
+    const std::size_t width = std::min(longest, live > kBuckets ? std::size_t{4} : std::size_t{3});
+    const auto is_short = [&](u32 index) { return needles[index].size < width; };
     u32 shift_of[MultiAutomaton::kBucketNeedles] = {};
     u32 max_shift = 0;
+    std::size_t short_count = 0;
     for (std::size_t e = 0; e < live; ++e) {
+        if (is_short(order[e])) {
+            ++short_count;  // fingerprinted from its start, as far as it goes
+            continue;
+        }
         shift_of[order[e]] = static_cast<u32>(bucket_shift(needles[order[e]], width, ignore_case));
         max_shift = std::max(max_shift, shift_of[order[e]]);
     }
-    const auto prefix_less = [&](u32 x, u32 y) {
+    // The short needles first, then by fingerprint (a short one's bytes
+    // past its end count as below every byte).
+    const auto fingerprint_less = [&](u32 x, u32 y) {
+        if (is_short(x) != is_short(y)) {
+            return is_short(x);
+        }
         for (std::size_t k = 0; k < width; ++k) {
-            const std::uint8_t bx = fold(needles[x].data[shift_of[x] + k], ignore_case);
-            const std::uint8_t by = fold(needles[y].data[shift_of[y] + k], ignore_case);
+            const std::size_t kx = shift_of[x] + k;
+            const std::size_t ky = shift_of[y] + k;
+            if (kx >= needles[x].size || ky >= needles[y].size) {
+                if ((kx >= needles[x].size) != (ky >= needles[y].size)) {
+                    return kx >= needles[x].size;
+                }
+                break;
+            }
+            const std::uint8_t bx = fold(needles[x].data[kx], ignore_case);
+            const std::uint8_t by = fold(needles[y].data[ky], ignore_case);
             if (bx != by) {
                 return bx < by;
             }
         }
         return x < y;
     };
-    std::sort(order, order + live, prefix_less);
+    std::sort(order, order + live, fingerprint_less);
+    // Buckets shared out between the two kinds by their numbers, each kind
+    // having at least one when it has needles.
     const std::size_t bucket_count = std::min(kBuckets, live);
+    const std::size_t long_count = live - short_count;
+    std::size_t short_buckets = 0;
+    if (short_count != 0) {
+        short_buckets = long_count == 0 ? bucket_count
+                                        : std::clamp<std::size_t>(
+                                              (bucket_count * short_count + live / 2) / live, 1,
+                                              bucket_count - 1);
+    }
+    const auto first_of_bucket = [&](std::size_t b) -> std::size_t {
+        if (b < short_buckets) {
+            return b * short_count / short_buckets;
+        }
+        return short_count + (b - short_buckets) * long_count / (bucket_count - short_buckets);
+    };
     BucketFilter& filter = a.buckets;
     filter.width = static_cast<u32>(width);
     u32 stored = 0;
     for (std::size_t b = 0; b < bucket_count; ++b) {
-        const std::size_t begin = b * live / bucket_count;
-        const std::size_t end = (b + 1) * live / bucket_count;
+        const std::size_t begin = first_of_bucket(b);
+        const std::size_t end = b + 1 < bucket_count ? first_of_bucket(b + 1) : live;
         a.bucket_begin[b] = static_cast<std::uint8_t>(begin);
         std::sort(order + begin, order + end);  // by index, for the compares
+        const auto bit = static_cast<std::uint8_t>(1U << b);
+        if (b < short_buckets) {
+            a.short_buckets |= bit;
+        }
         for (std::size_t e = begin; e < end; ++e) {
             const ByteRange needle = needles[order[e]];
             const u32 shift = shift_of[order[e]];
@@ -247,9 +295,19 @@ void build_buckets(MultiAutomaton& a, std::span<const ByteRange> needles, const 
                 order[e], static_cast<u32>(needle.size), stored, 0, 0, shift};
             std::memcpy(&kept[e].head, head, 4);
             std::memcpy(&kept[e].head_mask, head_mask, 4);
+            if (width == 4 && b >= short_buckets) {
+                const u32 hash = MultiAutomaton::head_hash(kept[e].head);
+                a.head_hashes[hash / 64] |= std::uint64_t{1} << (hash % 64);
+            }
             stored += static_cast<u32>(needle.size);
-            const auto bit = static_cast<std::uint8_t>(1U << b);
             for (std::size_t k = 0; k < width; ++k) {
+                if (shift + k >= needle.size) {
+                    for (std::size_t nibble = 0; nibble < 16; ++nibble) {
+                        filter.low[k][nibble] |= bit;
+                        filter.high[k][nibble] |= bit;
+                    }
+                    continue;
+                }
                 const std::uint8_t byte = fold(needle.data[shift + k], ignore_case);
                 filter.low[k][byte & 0x0F] |= bit;
                 filter.high[k][byte >> 4] |= bit;
@@ -266,6 +324,8 @@ void build_buckets(MultiAutomaton& a, std::span<const ByteRange> needles, const 
     }
     a.bucket_needles = kept;
     a.bucket_max_shift = max_shift;
+    a.bucket_shortest = static_cast<u32>(shortest);
+    a.heads_hashed = width == 4;
     a.needle_bytes = bytes;
     a.ignore_case = ignore_case;
     a.has_buckets = true;

@@ -15,9 +15,10 @@
 //
 // A small set's scan (MultiAutomaton::has_buckets) runs neither while its
 // bucket filter pays: the filter's vector search (find_bucket_hits) lists
-// the offsets where some needle's fingerprint may lie, a buffer at a time,
-// and at each the needles of the buckets that hit are compared where they
-// would start. A set of at most kNeedleScans needles that can win is
+// the offsets where some needle's fingerprint may lie, a buffer at a time;
+// a four-byte filter's hits are sifted by a bitmap of the needles' heads
+// first, and at each hit left the needles of its buckets are compared where
+// they would start. A set of at most kNeedleScans needles that can win is
 // searched for one needle at a time instead.
 // Where candidates come thicker than the compares can afford (many
 // needles, or ones common in the text), the automaton takes the rest of
@@ -380,7 +381,8 @@ MultiMatch MultiScan::leftmost_by_buckets(std::size_t from) noexcept {
     for (;;) {
         if (at < hits_from_ || at >= hits_to_) {
             if (at + width > n) {
-                return best;  // no fingerprint fits
+                match_tail(at, from, best);  // no fingerprint fits
+                return best;
             }
             hit_count_ = find_bucket_hits_(ByteRange{haystack_.data + at, n - at},
                                            automaton_->buckets, std::span<BucketHit>(hits_));
@@ -389,6 +391,10 @@ MultiMatch MultiScan::leftmost_by_buckets(std::size_t from) noexcept {
             }
             hits_from_ = at;
             hits_to_ = hit_count_ == kHitBuffer ? hits_[kHitBuffer - 1].offset + 1 : n + 1;
+            if (automaton_->heads_hashed) {
+                hit_count_ = automaton_->ignore_case ? sift_by_heads<true>(hit_count_)
+                                                     : sift_by_heads<false>(hit_count_);
+            }
             QARVO_PROBE_MULTI_STEPS(std::min(hits_to_, n) - at);
             hit_next_ = 0;
         }
@@ -397,6 +403,12 @@ MultiMatch MultiScan::leftmost_by_buckets(std::size_t from) noexcept {
         }
         if (hit_next_ == hit_count_) {
             if (hits_to_ > n) {
+                match_tail(at, from, best);
+                return best;
+            }
+            if (best.found() && hits_to_ > best.offset + reach) {
+                // Every later hit stands for a later start: done, keeping
+                // the buffer for the next call, which starts before its end.
                 return best;
             }
             at = hits_to_;
@@ -498,6 +510,50 @@ std::size_t MultiScan::next_by_stride(std::size_t at) noexcept {
         }
         ++stride_next_;
         at = q + 1;
+    }
+}
+
+// Drops from the first `count` hits the buckets of long needles where the
+// word at the hit is no long needle's head (MultiAutomaton::head_hashes),
+// and the hits left with no bucket; returns how many are kept. Without a
+// branch per hit: thick hits are mostly turned away here, and a branch on
+// each would be mispredicted about as often as taken.
+template <bool kFolded>
+std::size_t MultiScan::sift_by_heads(std::size_t count) noexcept {
+    const MultiAutomaton& a = *automaton_;
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        BucketHit hit = hits_[k];
+        std::uint32_t word;  // a hit of a four-byte filter has its four bytes
+        std::memcpy(&word, haystack_.data + hit.offset, 4);
+        if constexpr (kFolded) {
+            word = folded_word(word);
+        }
+        const u32 hash = MultiAutomaton::head_hash(word);
+        const bool known = ((a.head_hashes[hash / 64] >> (hash % 64)) & 1) != 0;
+        hit.buckets &= known ? std::uint8_t{0xFF} : a.short_buckets;
+        hits_[kept] = hit;
+        kept += hit.buckets != 0 ? 1 : 0;
+    }
+    return kept;
+}
+
+// The needles shorter than the filter that start from `at` on where no
+// fingerprint fits: at the last width - bucket_shortest offsets that hold
+// one of them.
+void MultiScan::match_tail(std::size_t at, std::size_t from, MultiMatch& best) noexcept {
+    const MultiAutomaton& a = *automaton_;
+    const std::size_t n = haystack_.size;
+    if (a.short_buckets == 0 || n < a.bucket_shortest) {
+        return;
+    }
+    const std::size_t last = n - a.bucket_shortest;
+    for (std::size_t q = std::max(at, n - std::min<std::size_t>(n, a.buckets.width - 1)); q <= last;
+         ++q) {
+        if (best.found() && q > best.offset) {
+            return;  // short needles start where their hit is
+        }
+        match_at(BucketHit{q, a.short_buckets}, from, best);
     }
 }
 

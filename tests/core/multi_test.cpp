@@ -201,6 +201,45 @@ TEST_P(Multi, SetsSharingBucketsAgainstThePlainModel) {
     }
 }
 
+TEST_P(Multi, NeedlesShorterThanTheFilterKeepItsWidthAndMatchUpToTheEnd) {
+    // One or two short needles among long ones: the filter keeps four
+    // bytes, the short ones get buckets of their own, and where no four
+    // bytes are left (the last three offsets) they are compared apart.
+    std::mt19937 rng(23);
+    const std::string alphabet = "abcdefgh \n";
+    for (int round = 0; round < 90; ++round) {
+        Needles needles;
+        const std::size_t count = 9 + rng() % 50;
+        for (std::size_t k = 0; k < count; ++k) {
+            needles.push_back(random_bytes(rng, 4 + rng() % 8, alphabet));
+        }
+        const auto shorts = static_cast<std::size_t>(1 + round % 3);
+        for (std::size_t k = 0; k < shorts; ++k) {
+            const std::size_t at = rng() % (needles.size() + 1);
+            needles.insert(needles.begin() + static_cast<std::ptrdiff_t>(at),
+                           random_bytes(rng, 1 + rng() % 3, alphabet));
+        }
+        const bool ignore_case = round % 4 == 3;
+        const Built built(needles, ignore_case);
+        ASSERT_EQ(built.automaton().buckets.width, 4u) << "round " << round;
+        ASSERT_NE(built.automaton().short_buckets, 0u) << "round " << round;
+        Bytes haystack = random_bytes(rng, rng() % 120, alphabet);
+        // A short needle ending the haystack, at any of the last offsets.
+        for (const Bytes& needle : needles) {
+            if (needle.size() < 4 && rng() % 2 == 0) {
+                haystack.insert(haystack.end(), needle.begin(), needle.end());
+                break;
+            }
+        }
+        for (std::size_t cut = 0; cut < 4 && cut <= haystack.size(); ++cut) {
+            const Bytes prefix(haystack.begin(), haystack.end() - static_cast<std::ptrdiff_t>(cut));
+            expect_matches(prefix, needles, ignore_case,
+                           "round " + std::to_string(round) + ", cut " + std::to_string(cut));
+            ASSERT_FALSE(HasFatalFailure());
+        }
+    }
+}
+
 TEST_P(Multi, LargerSetsWithAStartFilterAgainstThePlainModel) {
     // 65 needles and more, of two bytes or more: the start filter on two
     // bytes or on a hash of four, every other or every third offset tested
@@ -254,17 +293,21 @@ TEST_P(Multi, TheBucketFilterServesRareNeedlesAndHandsThickCandidatesOver) {
         ASSERT_TRUE(scan.buckets_on());
     }
     {
-        // Runs of 'a', where every needle but one may start anywhere.
-        Bytes runs(50000, 'a');
+        // Needles of a two-letter alphabet over a text of the same two
+        // letters: every bucket's tables pass both letters at every
+        // position, so every offset is a candidate.
+        Bytes runs = random_bytes(rng, 50000, "ab");
         std::copy_n(rare[1].begin(), 3, runs.begin() + 40000);
         Needles thick;
-        for (char c = 'b'; c <= 'z'; ++c) {
-            thick.push_back(bytes_of(std::string("aaa") + c));
+        for (int k = 0; k < 24; ++k) {
+            thick.push_back(random_bytes(rng, 16, "ab"));
         }
         thick.push_back(bytes_of("Z9Z"));
         const Built built(thick, false);
         MultiScan scan = scan_of(built, range_of(runs));
-        ASSERT_EQ(scan.count_rest(), 1u);
+        const std::size_t expected = plain_matches(runs, thick, false).size();
+        ASSERT_GE(expected, 1u);
+        ASSERT_EQ(scan.count_rest(), expected);
         ASSERT_FALSE(scan.buckets_on());
     }
     {

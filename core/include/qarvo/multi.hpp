@@ -54,7 +54,7 @@ struct MultiAutomaton {
     static constexpr std::size_t kBucketNeedles = 64;
     struct BucketNeedle {
         std::uint32_t index;   // in the set
-        std::uint32_t length;  // at least buckets.width
+        std::uint32_t length;  // below buckets.width only in short_buckets
         std::uint32_t offset;  // of its bytes in needle_bytes (folded under ignore_case)
         // Its up to four bytes from `shift` on, as a word loaded from memory
         // reads them (head), and the bytes of that word it has (head_mask):
@@ -73,6 +73,22 @@ struct MultiAutomaton {
     static constexpr std::uint32_t kMaxBucketShift = 8;
     bool has_buckets = false;
     std::uint32_t bucket_max_shift = 0;  // the largest shift of the set
+    // Needles shorter than buckets.width are in the buckets of these bits
+    // only; the filter passes any byte at a position past a needle's end,
+    // but it tests only offsets with all `width` bytes in the haystack, so
+    // the last width - bucket_shortest starts are compared separately.
+    std::uint8_t short_buckets = 0;
+    std::uint32_t bucket_shortest = 0;  // the shortest of the bucket needles
+    // With a filter of four bytes, the heads of the needles outside
+    // short_buckets hashed into a bitmap: a hit whose word's hash is not in
+    // it starts none of them, whatever buckets the nibbles passed. Nibble
+    // tables shared by eight needles pass many words none of them has.
+    static constexpr std::uint32_t kHeadHashBits = 12;
+    bool heads_hashed = false;
+    std::uint64_t head_hashes[(std::size_t{1} << kHeadHashBits) / 64] = {};
+    static std::uint32_t head_hash(std::uint32_t word) noexcept {
+        return (word * 0x9E3779B1U) >> (32 - kHeadHashBits);
+    }
     bool ignore_case = false;
     BucketFilter buckets;
     // Bucket b holds bucket_needles[bucket_begin[b] .. bucket_begin[b + 1] - 1],
@@ -252,6 +268,9 @@ private:
     MultiMatch leftmost_by_automaton(std::size_t from) noexcept;
     MultiMatch leftmost_by_needles(std::size_t from) noexcept;
     void match_at(const BucketHit& hit, std::size_t from, MultiMatch& best) noexcept;
+    void match_tail(std::size_t at, std::size_t from, MultiMatch& best) noexcept;
+    template <bool kFolded>
+    std::size_t sift_by_heads(std::size_t count) noexcept;
     // The same with the start filter, each candidate checked in the trie.
     MultiMatch leftmost_by_start_keys(std::size_t from) noexcept;
     std::size_t next_by_stride(std::size_t at) noexcept;
