@@ -77,8 +77,12 @@ bool equal(const std::uint8_t* at, const std::uint8_t* bytes, std::size_t length
     return true;
 }
 
+unsigned bit_of(const std::uint64_t* bits, u32 index) noexcept {
+    return static_cast<unsigned>((bits[index >> 6] >> (index & 63)) & 1);
+}
+
 bool has_bit(const std::uint64_t* bits, u32 index) noexcept {
-    return ((bits[index >> 6] >> (index & 63)) & 1) != 0;
+    return bit_of(bits, index) != 0;
 }
 
 // The next offset from `at` whose start key is in the set's start filter
@@ -118,13 +122,15 @@ std::size_t next_start_candidate(const MultiAutomaton& a, const std::uint8_t* p,
     }
 }
 
-// Whether offset q, with q + start_width <= n, passes the start filter.
-bool passes_start_filter(const MultiAutomaton& a, const std::uint8_t* p, std::size_t q) noexcept {
+// 1 when offset q, with q + start_width <= n, passes the start filter,
+// else 0; both tables are read, with no branch between them.
+unsigned passes_start_filter(const MultiAutomaton& a, const std::uint8_t* p,
+                             std::size_t q) noexcept {
     if (a.start_width == 2) {
-        return has_bit(a.start_keys, MultiAutomaton::key_of<2>(p + q));
+        return bit_of(a.start_keys, MultiAutomaton::key_of<2>(p + q));
     }
-    return has_bit(a.start_keys, MultiAutomaton::key_of<4>(p + q)) &&
-           has_bit(a.start_pairs, MultiAutomaton::key_of<2>(p + q));
+    return bit_of(a.start_keys, MultiAutomaton::key_of<4>(p + q)) &
+           bit_of(a.start_pairs, MultiAutomaton::key_of<2>(p + q));
 }
 
 // The first-listed needle that starts at `at`, by walking the trie from the
@@ -498,14 +504,28 @@ std::size_t MultiScan::next_by_stride(std::size_t at) noexcept {
             continue;
         }
         const std::size_t q = stride_hits_[stride_next_];
-        for (std::size_t back = a.stride.step; back-- > 0;) {
-            if (back > q) {
-                continue;
+        const std::size_t step = a.stride.step;
+        if (q + 1 >= at + step && q + a.start_width <= n) [[likely]] {
+            // Every start the hit stands for is in range: all of them are
+            // tested without a branch, as most hits pass none (a branch on
+            // each would be mispredicted about as often as taken).
+            unsigned passing = 0;
+            for (std::size_t k = 0; k < step; ++k) {
+                passing |= passes_start_filter(a, p, q + 1 - step + k) << k;
             }
-            const std::size_t candidate = q - back;
-            if (candidate >= at && candidate + a.start_width <= n &&
-                passes_start_filter(a, p, candidate)) {
-                return candidate;
+            if (passing != 0) {
+                return q + 1 - step + static_cast<unsigned>(__builtin_ctz(passing));
+            }
+        } else {
+            for (std::size_t back = step; back-- > 0;) {
+                if (back > q) {
+                    continue;
+                }
+                const std::size_t candidate = q - back;
+                if (candidate >= at && candidate + a.start_width <= n &&
+                    passes_start_filter(a, p, candidate) != 0) {
+                    return candidate;
+                }
             }
         }
         ++stride_next_;

@@ -62,6 +62,7 @@ __m256i window_picks() noexcept {
 template <std::uint32_t Width, std::uint32_t Step>
 std::size_t stride_hits_gathered(const std::uint8_t* data, std::size_t n,
                                  const StrideFilter& filter, std::span<std::size_t> out) noexcept {
+    assert(!out.empty());  // each step writes a slot
     const __m256i picks = window_picks<Width, Step>();
     const __m256i multiplier = _mm256_set1_epi32(static_cast<int>(0x9E3779B1U));
     const __m256i low_five = _mm256_set1_epi32(31);
@@ -84,11 +85,24 @@ std::size_t stride_hits_gathered(const std::uint8_t* data, std::size_t n,
         const __m256i bit = _mm256_srlv_epi32(word, _mm256_and_si256(key, low_five));
         auto hits = static_cast<unsigned>(
             _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(bit, 31))));
-        for (; hits != 0; hits &= hits - 1) {
-            out[got++] = q + Step * static_cast<std::size_t>(__builtin_ctz(hits));
-            if (got == out.size()) {
-                return got;
+        // The first hit of a step is stored without a branch (a step's slot
+        // is written whether it hit or not): a branch taken at one step in
+        // five or six, as on random binary data, is mispredicted often, and
+        // each miss throws away the gathers in flight behind it, which
+        // halved the loop's speed (compare_multi.py --data binary, 500
+        // needles; core/TUNING.md). Steps with two hits or more are rare.
+        out[got] = q + Step * static_cast<std::size_t>(__builtin_ctz(hits | 0x100U));
+        got += (hits + 0xFFU) >> 8;  // 1 for any hit: arithmetic, or GCC branches on it
+        if ((hits & (hits - 1)) != 0) [[unlikely]] {
+            for (hits &= hits - 1; hits != 0; hits &= hits - 1) {
+                if (got == out.size()) {
+                    return got;
+                }
+                out[got++] = q + Step * static_cast<std::size_t>(__builtin_ctz(hits));
             }
+        }
+        if (got == out.size()) {
+            return got;
         }
     }
     return stride_hits_one_by_one<Width, Step>(data, n, q, filter, out, got);
@@ -110,6 +124,9 @@ inline std::size_t stride_hits_of(ByteRange haystack, const StrideFilter& filter
                                   std::span<std::size_t> out) noexcept {
     assert(filter.width == 2 || filter.width == 3);
     assert(filter.step == 2 || filter.step == 3);
+    if (out.empty()) {
+        return 0;
+    }
     const std::uint8_t* const data = haystack.data;
     const std::size_t n = haystack.size;
     if (filter.width == 2) {
