@@ -18,17 +18,21 @@
 namespace qarvo::detail {
 inline namespace QARVO_ISA_NAMESPACE {
 
-// The candidates of `mask` (block offset `base`) of a short haystack compared
+// The candidates `lanes` (block offset `base`) of a short haystack compared
 // in full, lowest first. Out of line, so that a search that finds no
 // candidate never sets up the frame that verification (and its Two-Way
-// fallback) needs. Precondition: as verify.
+// fallback) needs. The candidates come as a lane set, not as the vector
+// mask: GCC did not clear the upper halves of the vector registers on the
+// way out of a function that received one, and the interpreter's next SSE
+// instruction waited on them (tests/core/upper_state_test.cpp).
+// Precondition: as verify.
 template <class V>
 [[gnu::noinline]] SearchResult verify_short(const std::uint8_t* data, std::size_t n,
-                                            ByteRange needle, typename V::Mask mask,
+                                            ByteRange needle, typename V::LaneSet lanes,
                                             std::size_t base) noexcept {
     VerifyBudget budget{needle.size};
     SearchResult result = SearchResult::not_found();
-    verify<V>(data, n, needle, mask, base, budget, result);
+    verify_lanes<V>(data, n, needle, lanes, base, budget, result);
     return result;
 }
 
@@ -45,13 +49,14 @@ template <class N>
     const Filter<N> filter{Anchor<N>::at(needle, 0), second, Anchor<N>::at(needle, needle.size - 1),
                            second};
     if (const auto c = candidates<N>(data, n, 0, filter); N::any(c)) {
-        if (const SearchResult r = verify_short<N>(data, n, needle, c, 0); r.found()) {
+        if (const SearchResult r = verify_short<N>(data, n, needle, N::lanes(c), 0); r.found()) {
             return r;
         }
     }
     const std::size_t last = windows - N::kWidth;
     const auto c = candidates<N>(data, n, last, filter);
-    return N::any(c) ? verify_short<N>(data, n, needle, c, last) : SearchResult::not_found();
+    return N::any(c) ? verify_short<N>(data, n, needle, N::lanes(c), last)
+                     : SearchResult::not_found();
 }
 
 // Below this many windows, find_in_few_windows compares window by window where it
@@ -95,7 +100,7 @@ template <class V, class... Narrower>
         if (const std::size_t p = V::lowest(c); m <= 16 && equal_window(data + p, needle)) {
             return SearchResult::at(p);
         }
-        return verify_short<V>(data, n, needle, c, 0);
+        return verify_short<V>(data, n, needle, V::lanes(c), 0);
     } else {
         if (windows >= V::kWidth) {
             return two_steps_short<V>(data, n, needle, windows);

@@ -81,13 +81,15 @@ struct VerifyBudget {
 // set to the candidate not yet compared, for the caller to pick a better
 // filter from there. Precondition: base + W + m - 1 <= n, so each
 // candidate's m bytes are inside.
+// verify_lanes takes the candidates as the mask's lane set.
 template <class V, bool kStopWhenSpent = false>
-[[gnu::always_inline]] inline bool verify(const std::uint8_t* data, std::size_t n, ByteRange needle,
-                                          typename V::Mask mask, std::size_t base,
-                                          VerifyBudget& budget, SearchResult& result,
-                                          std::size_t* resume = nullptr) noexcept {
+[[gnu::always_inline]] inline bool verify_lanes(const std::uint8_t* data, std::size_t n,
+                                                ByteRange needle, typename V::LaneSet lanes,
+                                                std::size_t base, VerifyBudget& budget,
+                                                SearchResult& result,
+                                                std::size_t* resume = nullptr) noexcept {
     const std::size_t m = needle.size;
-    for (auto lanes = V::lanes(mask); !V::empty(lanes); lanes = V::drop_first(lanes)) {
+    for (; !V::empty(lanes); lanes = V::drop_first(lanes)) {
         const std::size_t p = base + V::first(lanes);
         assert(p <= n && m <= n - p);
         if (budget.exhausted_at(p)) [[unlikely]] {
@@ -107,6 +109,15 @@ template <class V, bool kStopWhenSpent = false>
         }
     }
     return false;
+}
+
+template <class V, bool kStopWhenSpent = false>
+[[gnu::always_inline]] inline bool verify(const std::uint8_t* data, std::size_t n, ByteRange needle,
+                                          typename V::Mask mask, std::size_t base,
+                                          VerifyBudget& budget, SearchResult& result,
+                                          std::size_t* resume = nullptr) noexcept {
+    return verify_lanes<V, kStopWhenSpent>(data, n, needle, V::lanes(mask), base, budget, result,
+                                           resume);
 }
 
 // The windows at i, i + 1, ..., n - m compared one by one, for the few that
