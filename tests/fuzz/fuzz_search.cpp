@@ -239,16 +239,18 @@ void check_folded(const ExactCopy& haystack, const ExactCopy& needle) {
     }
 }
 
-// MultiScan on the needle cut into up to four needles (cut where its
+// MultiScan on the needle cut into up to twelve needles (cut where its
 // bytes are below 4, so empty needles, duplicates and shared prefixes come
-// often), with every table's byte-set search as its prefilter, against
+// often; more than eight take the four-byte bucket filter, its short
+// needles' buckets and the heads' sift), with every table's byte-set search
+// and bucket and stride filters, against
 // re's alternation done plainly: at each offset the first needle listed
 // that occurs there; after an empty match the same offset again, wanting
 // a non-empty one.
 void check_multi(const ExactCopy& haystack, const ExactCopy& needle) {
     std::vector<ByteRange> needles;
     std::size_t begin = 0;
-    for (std::size_t k = 0; k <= needle.size && needles.size() < 4; ++k) {
+    for (std::size_t k = 0; k <= needle.size && needles.size() < 12; ++k) {
         if (k == needle.size || needle.storage[k] < 4) {
             needles.push_back(ByteRange{needle.storage.get() + begin, k - begin});
             begin = k + 1;
@@ -285,7 +287,8 @@ void check_multi(const ExactCopy& haystack, const ExactCopy& needle) {
     std::vector<std::uint64_t> offsets(expected.size() + 1);
     std::vector<std::uint32_t> indices(expected.size() + 1);
     for (const qarvo::SearchRoutines* r : routine_tables()) {
-        qarvo::MultiScan scan(*automaton, haystack.range(), r->find_any);
+        qarvo::MultiScan scan(*automaton, haystack.range(), r->find_any, r->find_bucket_hits,
+                              r->find_stride_hits, r->find_n, r->find_folded);
         const std::size_t got = scan.next_batch(offsets, indices);
         check(got == expected.size() && scan.done());
         check(std::equal(expected.begin(), expected.end(), offsets.begin()));
