@@ -188,10 +188,10 @@ std::size_t bucket_shift(ByteRange needle, std::size_t width, bool ignore_case) 
 //
 // Needles shorter than the filter's width do not narrow it for the others:
 // they get buckets of their own (short_buckets), in which every byte passes
-// at the positions past a needle's end. A set of code with one three-byte
-// needle among sixty long ones would otherwise be filtered on three bytes
-// throughout, and hit three times as often (compare_multi.py --data code,
-// 64 needles; core/TUNING.md).
+// at the positions past a needle's end. A set of code with two three-byte
+// needles among 62 longer ones was otherwise filtered on three bytes
+// throughout, and passed a candidate every three bytes (compare_multi.py
+// --data code, 64 needles; core/TUNING.md).
 void build_buckets(MultiAutomaton& a, std::span<const ByteRange> needles, const bool* can_win,
                    bool ignore_case, MultiAutomaton::BucketNeedle* kept,
                    std::uint8_t* bytes) noexcept {
