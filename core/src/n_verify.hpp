@@ -80,8 +80,8 @@ struct VerifyBudget {
 // Two-Way: the function returns true with `result` not found and `resume`
 // set to the candidate not yet compared, for the caller to pick a better
 // filter from there. Precondition: base + W + m - 1 <= n, so each
-// candidate's m bytes are inside.
-// verify_lanes takes the candidates as the mask's lane set.
+// candidate's m bytes are inside. verify_lanes takes the candidates as a
+// lane set, verify as the mask they come from.
 template <class V, bool kStopWhenSpent = false>
 [[gnu::always_inline]] inline bool verify_lanes(const std::uint8_t* data, std::size_t n,
                                                 ByteRange needle, typename V::LaneSet lanes,

@@ -88,9 +88,9 @@ std::size_t stride_hits_gathered(const std::uint8_t* data, std::size_t n,
         // The first hit of a step is stored without a branch (a step's slot
         // is written whether it hit or not): a branch taken at one step in
         // five or six, as on random binary data, is mispredicted often, and
-        // each miss throws away the gathers in flight behind it, which
-        // halved the loop's speed (compare_multi.py --data binary, 500
-        // needles; core/TUNING.md). Steps with two hits or more are rare.
+        // each miss throws away the gathers in flight behind it
+        // (compare_multi.py --data binary, 500 needles; core/TUNING.md).
+        // Steps with two hits or more are rare.
         out[got] = q + Step * static_cast<std::size_t>(__builtin_ctz(hits | 0x100U));
         got += (hits + 0xFFU) >> 8;  // 1 for any hit: arithmetic, or GCC branches on it
         if ((hits & (hits - 1)) != 0) [[unlikely]] {

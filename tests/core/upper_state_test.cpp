@@ -73,10 +73,6 @@ void check_every_routine(const SearchRoutines& r) {
         buckets.low[k][(0x61 + k) & 0x0F] = 1;
         buckets.high[k][0x6] = 1;
     }
-    const auto check = [](const char* routine, std::size_t size, std::size_t needle) {
-        EXPECT_FALSE(upper_halves_in_use())
-            << routine << ", haystack " << size << " bytes, needle " << needle;
-    };
     // Short and long haystacks, needles absent, at the end, at the start
     // and in the middle, and (where = 4, 5) needles whose every byte but
     // the last fills the haystack, so that candidates fail until the
@@ -108,51 +104,46 @@ void check_every_routine(const SearchRoutines& r) {
                 const std::uint8_t a = needle[0];
                 const std::uint8_t b = needle[length > 1 ? 1 : 0];
                 const std::uint8_t c = needle[length > 2 ? 2 : 0];
-                r.find_one(h, a);
-                check("find_one", size, length);
-                r.find_two(h, a, b);
-                check("find_two", size, length);
-                r.find_three(h, a, b, c);
-                check("find_three", size, length);
-                r.find_n(h, n);
-                check("find_n", size, length);
-                r.rfind_one(h, a);
-                check("rfind_one", size, length);
-                r.rfind_two(h, a, b);
-                check("rfind_two", size, length);
-                r.rfind_three(h, a, b, c);
-                check("rfind_three", size, length);
-                r.rfind_n(h, n);
-                check("rfind_n", size, length);
-                r.count_one(h, a);
-                check("count_one", size, length);
-                r.find_any(h, two_members);
-                check("find_any", size, length);
-                r.rfind_any(h, two_members);
-                check("rfind_any", size, length);
-                r.find_not_any(h, two_members);
-                check("find_not_any", size, length);
-                r.rfind_not_any(h, two_members);
-                check("rfind_not_any", size, length);
-                r.find_folded(h, n);
-                check("find_folded", size, length);
-                r.rfind_folded(h, n);
-                check("rfind_folded", size, length);
+                // Each routine called, then the state read before anything else runs.
+                const auto clean_after = [&](const char* routine, auto&& call) {
+                    call();
+                    EXPECT_FALSE(upper_halves_in_use())
+                        << routine << ", haystack " << size << " bytes, needle " << length;
+                };
+                clean_after("find_one", [&] { r.find_one(h, a); });
+                clean_after("find_two", [&] { r.find_two(h, a, b); });
+                clean_after("find_three", [&] { r.find_three(h, a, b, c); });
+                clean_after("find_n", [&] { r.find_n(h, n); });
+                clean_after("rfind_one", [&] { r.rfind_one(h, a); });
+                clean_after("rfind_two", [&] { r.rfind_two(h, a, b); });
+                clean_after("rfind_three", [&] { r.rfind_three(h, a, b, c); });
+                clean_after("rfind_n", [&] { r.rfind_n(h, n); });
+                clean_after("count_one", [&] { r.count_one(h, a); });
+                clean_after("find_any", [&] { r.find_any(h, two_members); });
+                clean_after("rfind_any", [&] { r.rfind_any(h, two_members); });
+                clean_after("find_not_any", [&] { r.find_not_any(h, two_members); });
+                clean_after("rfind_not_any", [&] { r.rfind_not_any(h, two_members); });
+                clean_after("find_folded", [&] { r.find_folded(h, n); });
+                clean_after("rfind_folded", [&] { r.rfind_folded(h, n); });
                 if (length >= 2 && length <= kShortNeedleMax) {
-                    StartsCursor cursor;
-                    std::array<std::uint64_t, 8> starts{};
-                    r.find_starts(h, n, cursor, starts);
-                    check("find_starts", size, length);
-                    StartsCursor counting;
-                    r.count_starts(h, n, counting);
-                    check("count_starts", size, length);
+                    clean_after("find_starts", [&] {
+                        StartsCursor cursor;
+                        std::array<std::uint64_t, 8> starts{};
+                        r.find_starts(h, n, cursor, starts);
+                    });
+                    clean_after("count_starts", [&] {
+                        StartsCursor cursor;
+                        r.count_starts(h, n, cursor);
+                    });
                 }
-                std::array<BucketHit, 4> hits{};
-                r.find_bucket_hits(h, buckets, hits);
-                check("find_bucket_hits", size, length);
-                std::array<std::size_t, 4> stride_hits{};
-                r.find_stride_hits(h, stride, stride_hits);
-                check("find_stride_hits", size, length);
+                clean_after("find_bucket_hits", [&] {
+                    std::array<BucketHit, 4> hits{};
+                    r.find_bucket_hits(h, buckets, hits);
+                });
+                clean_after("find_stride_hits", [&] {
+                    std::array<std::size_t, 4> hits{};
+                    r.find_stride_hits(h, stride, hits);
+                });
                 ASSERT_FALSE(::testing::Test::HasFailure());
             }
         }
