@@ -5,7 +5,11 @@
 // routine searches for the members of one target set. How a vector's lanes
 // are tested depends on the target's size, decided once per call:
 //   0 or 256 members          no load at all: not found, or the first/last offset
-//   1 to 3 members            compares with each member, ORed (InBytes)
+//   1 to 3 members            compares with each member, ORed (InBytes); on
+//                             backends with byte differences, blocks first
+//                             tested by the differences' minimum, and sets of
+//                             3 by the table lookup below, which takes fewer
+//                             operations per vector there
 //   253 to 255 members        the same for the 1 to 3 non-members, complemented (OutOfBytes)
 //   otherwise                 the backend's table lookup (SetOps::in_table, InTable),
 //                             on x86 a cheaper one when no member (or every
@@ -58,12 +62,21 @@ template <class V, class Match>
 }
 
 // Whether the four vectors at `at` may hold a member: for matchers with
-// hits (SetOps::kHits), the OR of their hits tested once; otherwise true,
-// and the caller's masks decide. Precondition: at + 4 W <= size.
+// hits (SetOps::kHits), the OR of their hits tested once; for matchers with
+// misses (byte differences, zero in the lanes of members), their minimum
+// tested once; otherwise true, and the caller's masks decide.
+// Precondition: at + 4 W <= size.
 template <class V, class Match>
 [[gnu::always_inline]] inline bool may_hold_member(const std::uint8_t* data, std::size_t size,
                                                    std::size_t at, const Match& match) noexcept {
-    if constexpr (requires(typename V::Vec x) { match.hits(x); }) {
+    if constexpr (requires(typename V::Vec x) { match.misses(x); }) {
+        constexpr std::size_t W = V::kWidth;
+        const auto d01 = V::min_diff(match.misses(load_at<V>(data, size, at)),
+                                     match.misses(load_at<V>(data, size, at + W)));
+        const auto d23 = V::min_diff(match.misses(load_at<V>(data, size, at + 2 * W)),
+                                     match.misses(load_at<V>(data, size, at + 3 * W)));
+        return V::any(V::zero_lanes(V::min_diff(d01, d23)));
+    } else if constexpr (requires(typename V::Vec x) { match.hits(x); }) {
         constexpr std::size_t W = V::kWidth;
         using Ops = SetOps<V>;
         const auto h01 = Ops::or_hits(match.hits(load_at<V>(data, size, at)),
@@ -272,7 +285,13 @@ SearchResult search_set(ByteRange haystack, const ByteSet& target) noexcept {
         case 2:
             return run(ByCompare<2>{});
         case 3:
-            return run(ByCompare<3>{});
+            // Three differences and their minimum cost more per vector than
+            // the table lookup where both exist (AVX-512: the core
+            // benchmark's set/k=3 rows).
+            if constexpr (!(has_byte_diff<V> && has_table<V>)) {
+                return run(ByCompare<3>{});
+            }
+            break;
         case 253:
             return run(ByComplementedCompare<3>{});
         case 254:
