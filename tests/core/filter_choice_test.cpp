@@ -99,6 +99,9 @@ protected:
     // ones, which have the pieces of the ranked search).
     bool chooses_bytes() const { return detail::long_parts_for(GetParam())->has_pieces(); }
 
+    // The width of the variant's vectors, in bytes.
+    std::size_t vector_bytes() const { return detail::long_parts_for(GetParam())->vector_bytes; }
+
     // Whether the search of `haystack` for `needle` took `path`.
     bool took(const Bytes& haystack, const Bytes& needle, SearchPath path) const {
         detail::g_search_probe = {};
@@ -172,11 +175,15 @@ TEST_P(FilterChoice, CountedBytesReplaceRankedOnesAfterFalseAlarms) {
     // In a run of 'z' (a rare letter by rank) every position passes the
     // anchors chosen by rank from "z..ze z..z"; the search counts the
     // haystack and filters on the 'e'. The shortest needle gets there by
-    // false alarms, longer ones by spending the budget first.
+    // false alarms where the full compares of one wide step's candidates
+    // fit in the budget (vectors of 32 bytes); longer ones, and every one on
+    // 64-byte vectors (a step of 256 candidates), by spending the budget
+    // first.
     const Bytes run(kRanked, 'z');
     for (const std::size_t k : {2u, 5u, 40u, 150u}) {
-        const SearchPath path = k == 2 ? SearchPath::kRecountedAfterFalseAlarms
-                                       : SearchPath::kRecountedAfterSpentBudget;
+        const SearchPath path = k == 2 && vector_bytes() <= 32
+                                    ? SearchPath::kRecountedAfterFalseAlarms
+                                    : SearchPath::kRecountedAfterSpentBudget;
         Bytes needle(2 * k + 1, 'z');
         needle[k] = 'e';
         expect_path(run, needle, path);
@@ -415,16 +422,24 @@ TEST_P(FilterChoice, ShortHaystacksLeaveTwoAnchorsForThreeAfterFalseAlarms) {
                     decoy[broken[k % 3]] = '#';
                     plant(decoys, at, decoy);
                 }
-                // Sparse decoys, whole and each rejected by the third anchor
-                // or the check, raise a false alarm in every wide step: the
-                // third anchor joins within a few KiB. (Dense ones overlap,
-                // cut short; the third may never be needed.)
-                if (n >= 4095 && every == 60) {
-                    expect_path(decoys, needle, SearchPath::kUnrankedThirdAnchor);
-                }
                 expect_planted_everywhere(decoys, needle, n < 10000 ? n : 600, 97);
                 ASSERT_FALSE(HasFatalFailure())
                     << text << ", " << n << " bytes, a decoy every " << every;
+            }
+            // Decoys one to a wide step (4W candidates), each rejected by the
+            // third anchor or the check, or failing in full: two steps in
+            // three are false alarms, and the third anchor joins within a
+            // few KiB. (A step that also holds a decoy failing in full is
+            // no false alarm; nor is one of dense decoys, which overlap.)
+            if (n >= 4095) {
+                Bytes sparse(n, '.');
+                std::size_t k = 0;
+                for (std::size_t at = 0; at + m <= n; at += 4 * vector_bytes() + 5, ++k) {
+                    Bytes decoy = needle;
+                    decoy[broken[k % 3]] = '#';
+                    plant(sparse, at, decoy);
+                }
+                expect_path(sparse, needle, SearchPath::kUnrankedThirdAnchor);
             }
         }
     }
