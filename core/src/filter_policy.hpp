@@ -29,6 +29,20 @@ inline constexpr std::size_t kRareAnchorsFrom = 16384;
 // common ("y swoope", where the 'y' pairs far better with the 'w').
 inline constexpr std::size_t kPartnerFrom = 4096;
 
+// --- The Zen 4 route (halves.cpp) ---
+
+// From these haystack lengths on, the route of a CPU that executes 512-bit
+// operations as halves runs the 256-bit variant's routine instead of the
+// 512-bit one's: there the AVX2 loops scan faster, while below them the
+// AVX-512 variant's masked loads and single passes answer in fewer steps
+// (core/TUNING.md, "Zen 4 route: every routine by length"). find_n hands
+// over at kRareAnchorsFrom, after the wide variant's plain prefix.
+inline constexpr std::size_t kRouteFindTwoFrom = 512;      // find_two, find_three
+inline constexpr std::size_t kRouteReverseTwoFrom = 512;   // rfind_two, rfind_three
+inline constexpr std::size_t kRouteReverseNFrom = 128;     // rfind_n
+inline constexpr std::size_t kRouteReverseOneFrom = 2048;  // rfind_one
+inline constexpr std::size_t kRouteCountFrom = 2048;       // count_one
+
 // --- The plain prefix (plain_prefix) ---
 
 // Positions that the wide variants search with the plain filter (first,

@@ -65,15 +65,46 @@ SearchResult find_n_handing_over(ByteRange haystack, ByteRange needle) noexcept 
     return hand_over<kWide, kHalf>(haystack, needle);
 }
 
-// The table of kCompiled[kWide] with the hand-over as its find_n: a copy of
+// An entry of the route that runs kCompiled[kWide]'s routine on haystacks
+// below kFrom bytes and kCompiled[kHalf]'s from there on: a compare and a
+// jump through one of the two tables, with no frame of its own.
+template <class Entry, Entry kEntry, std::size_t kFrom, std::size_t kWide, std::size_t kHalf>
+struct ByLength;
+
+template <class R, class... Args, R (*SearchRoutines::*kEntry)(ByteRange, Args...) noexcept,
+          std::size_t kFrom, std::size_t kWide, std::size_t kHalf>
+struct ByLength<R (*SearchRoutines::*)(ByteRange, Args...) noexcept, kEntry, kFrom, kWide, kHalf> {
+    static R route(ByteRange haystack, Args... args) noexcept {
+        if (haystack.size < kFrom) {
+            return (kTables[kWide]->*kEntry)(haystack, args...);
+        }
+        return (kTables[kHalf]->*kEntry)(haystack, args...);
+    }
+};
+
+template <auto kEntry, std::size_t kFrom, std::size_t kWide, std::size_t kHalf>
+constexpr auto by_length() noexcept {
+    return &ByLength<decltype(kEntry), kEntry, kFrom, kWide, kHalf>::route;
+}
+
+// The table of kCompiled[kWide] with the hand-over as its find_n and the
+// entries of RoutedByLength taken by length from both variants: a copy of
 // the whole table, so every other entry is the wide variant's. Made by the
 // first call (a routine's address in another object cannot be read at
 // compile time), under the guard of a function's static.
 template <std::size_t kWide, std::size_t kHalf>
 const SearchRoutines* handing_over_table() noexcept {
     static const SearchRoutines table = [] {
+        using S = SearchRoutines;
         SearchRoutines copy = *kTables[kWide];
         copy.find_n = &find_n_handing_over<kWide, kHalf>;
+        copy.find_two = by_length<&S::find_two, kRouteFindTwoFrom, kWide, kHalf>();
+        copy.find_three = by_length<&S::find_three, kRouteFindTwoFrom, kWide, kHalf>();
+        copy.rfind_one = by_length<&S::rfind_one, kRouteReverseOneFrom, kWide, kHalf>();
+        copy.rfind_two = by_length<&S::rfind_two, kRouteReverseTwoFrom, kWide, kHalf>();
+        copy.rfind_three = by_length<&S::rfind_three, kRouteReverseTwoFrom, kWide, kHalf>();
+        copy.rfind_n = by_length<&S::rfind_n, kRouteReverseNFrom, kWide, kHalf>();
+        copy.count_one = by_length<&S::count_one, kRouteCountFrom, kWide, kHalf>();
         return copy;
     }();
     return &table;

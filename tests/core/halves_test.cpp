@@ -6,9 +6,11 @@
 // with a wide variant, not only where the dispatcher would take it. The
 // hand-over is where a position could be skipped, reported at the wrong
 // offset, or read past: every search here plants around it and compares
-// with the naive scan. Also the composition itself: the composed table is
-// the wide table in every entry but find_n, and the pair the dispatcher
-// joins is chosen by the variants' widths.
+// with the naive scan. The entries routed by length (find_two, find_three,
+// the searches from the end, count_one) are searched on both sides of
+// their lengths. Also the composition itself: the composed table is the
+// wide table in every other entry, and the pair the dispatcher joins is
+// chosen by the variants' widths.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -205,10 +207,11 @@ TEST_P(Halves, FindNOfNeedlesNearlyAsLongAsTheHaystack) {
     }
 }
 
-TEST_P(Halves, ComposedTableIsTheWideTableButFindN) {
+TEST_P(Halves, ComposedTableIsTheWideTableButTheRoutedEntries) {
     // Every entry, whatever SearchRoutines holds, is the wide variant's but
-    // find_n: the table is compared as bytes with the wide one after taking
-    // find_n from it (both are static, so their padding is zero).
+    // find_n and the entries routed by length: the table is compared as
+    // bytes with the wide one after taking those from it (both are static,
+    // so their padding is zero).
     const SearchRoutines* wide = routines_for(GetParam().first);
     ASSERT_NE(wide, nullptr);
     const SearchRoutines& composed = table();
@@ -217,7 +220,21 @@ TEST_P(Halves, ComposedTableIsTheWideTableButFindN) {
     SearchRoutines expected;
     std::memcpy(&expected, wide, sizeof expected);
     expected.find_n = composed.find_n;
+    expected.find_two = composed.find_two;
+    expected.find_three = composed.find_three;
+    expected.rfind_one = composed.rfind_one;
+    expected.rfind_two = composed.rfind_two;
+    expected.rfind_three = composed.rfind_three;
+    expected.rfind_n = composed.rfind_n;
+    expected.count_one = composed.count_one;
     EXPECT_EQ(std::memcmp(&expected, &composed, sizeof expected), 0);
+    for (const auto entry :
+         {composed.find_two == wide->find_two, composed.find_three == wide->find_three,
+          composed.rfind_one == wide->rfind_one, composed.rfind_two == wide->rfind_two,
+          composed.rfind_three == wide->rfind_three, composed.rfind_n == wide->rfind_n,
+          composed.count_one == wide->count_one}) {
+        EXPECT_FALSE(entry) << "a routed entry is the wide variant's own";
+    }
     // Made once: the same table on every call.
     EXPECT_EQ(&composed, routines_handing_over(GetParam().first, GetParam().second));
 }
@@ -241,6 +258,78 @@ TEST_P(Halves, ShortHaystacksAndNeedlesStayWithTheWideVariant) {
                 std::fill_n(haystack.begin() + static_cast<std::ptrdiff_t>(p), m, '.');
             }
         }
+    }
+}
+
+TEST_P(Halves, EntriesRoutedByLengthAnswerAsTheNaiveScanOnBothSides) {
+    // Each entry taken by length runs one variant's routine below its
+    // length and the other's from it on. Haystacks that end at a guard page,
+    // one byte either side of the length and a vector or two past it, with
+    // the needle absent, at the first and last offsets, and twice (the first
+    // and the last occurrence differ); count_one counts a byte planted at
+    // every 7th offset and at both ends.
+    struct Routed {
+        const char* name;
+        std::size_t from;
+        std::size_t m;
+        bool reverse;
+    };
+    const SearchRoutines& composed = table();
+    const Routed routed[] = {{"find_two", detail::kRouteFindTwoFrom, 2, false},
+                             {"find_three", detail::kRouteFindTwoFrom, 3, false},
+                             {"rfind_one", detail::kRouteReverseOneFrom, 1, true},
+                             {"rfind_two", detail::kRouteReverseTwoFrom, 2, true},
+                             {"rfind_three", detail::kRouteReverseTwoFrom, 3, true},
+                             {"rfind_n", detail::kRouteReverseNFrom, 4, true},
+                             {"rfind_n", detail::kRouteReverseNFrom, 17, true}};
+    const Bytes needle = needle_of(17);
+    for (const Routed& r : routed) {
+        const Bytes wanted(needle.begin(), needle.begin() + static_cast<std::ptrdiff_t>(r.m));
+        const auto search = [&](ByteRange h) {
+            const std::uint8_t* b = wanted.data();
+            switch (r.m) {
+                case 1:
+                    return composed.rfind_one(h, b[0]);
+                case 2:
+                    return r.reverse ? composed.rfind_two(h, b[0], b[1])
+                                     : composed.find_two(h, b[0], b[1]);
+                case 3:
+                    return r.reverse ? composed.rfind_three(h, b[0], b[1], b[2])
+                                     : composed.find_three(h, b[0], b[1], b[2]);
+                default:
+                    return composed.rfind_n(h, range_of(wanted));
+            }
+        };
+        for (const std::size_t n : {r.from - 1, r.from, r.from + 1, r.from + 64, r.from + 129}) {
+            GuardedPage page(n / 4096 + 2);
+            ASSERT_TRUE(page.ok());
+            const std::size_t m = r.m;
+            for (const auto& starts : std::vector<std::vector<std::size_t>>{
+                     {}, {0}, {n - m}, {0, n - m}, {n / 2, n / 2 + m + 1}, {n - m - 64}}) {
+                Bytes bytes(n, '.');
+                for (const std::size_t at : starts) {
+                    plant(bytes, at, wanted);
+                }
+                const std::span<const std::uint8_t> haystack = page.at_end(bytes);
+                const SearchResult expected =
+                    r.reverse ? naive_rfind(haystack, wanted) : naive_find(haystack, wanted);
+                ASSERT_EQ(search(range_of(haystack)), expected)
+                    << r.name << " of " << m << " bytes, length " << n;
+            }
+        }
+    }
+    for (const std::size_t n : {detail::kRouteCountFrom - 1, detail::kRouteCountFrom,
+                                detail::kRouteCountFrom + 1, detail::kRouteCountFrom + 65}) {
+        GuardedPage page(n / 4096 + 2);
+        ASSERT_TRUE(page.ok());
+        Bytes bytes(n, '.');
+        for (std::size_t at = 0; at < n; at += 7) {
+            bytes[at] = 'Q';
+        }
+        bytes.back() = 'Q';
+        const std::span<const std::uint8_t> haystack = page.at_end(bytes);
+        ASSERT_EQ(composed.count_one(range_of(haystack), 'Q'), naive_count(haystack, 'Q'))
+            << "count_one, length " << n;
     }
 }
 
