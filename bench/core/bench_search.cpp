@@ -9,8 +9,6 @@
 // Names are "<case>/m=<needle length>/<contender>/n=<haystack bytes>"
 // (and "roof/n=<bytes>"; the byte-set searches: register_sets); bench/core/report_table.py turns
 // the JSON output into the tables of bench/README.md.
-// (and "roof/n=<bytes>"); bench/core/report_table.py turns the JSON output
-// into the tables of bench/README.md.
 //
 // The searches from the end run on the same text: "rfind_no_match" and
 // "rfind_match_at_start" (the needle planted at offset 0, so the whole

@@ -42,6 +42,7 @@ inline constexpr std::size_t kRouteReverseTwoFrom = 512;   // rfind_two, rfind_t
 inline constexpr std::size_t kRouteReverseNFrom = 128;     // rfind_n
 inline constexpr std::size_t kRouteReverseOneFrom = 2048;  // rfind_one
 inline constexpr std::size_t kRouteCountFrom = 2048;       // count_one
+inline constexpr std::size_t kRouteFoldedFrom = 1024;      // find_folded, rfind_folded
 
 // --- The plain prefix (plain_prefix) ---
 

@@ -1,13 +1,16 @@
 // Routes of two variants: one variant's table with its find_n replaced by a
-// hand-over to another variant's ranked search on long haystacks, assembled
+// hand-over to another variant's ranked search on long haystacks, and some
+// of its other entries taken from the other variant by length, assembled
 // from the two variants' tables (variants.hpp). The dispatcher takes one on
 // CPUs that execute 512-bit operations as two 256-bit halves (AMD's Zen 4),
 // where the 256-bit variant's loops scan long haystacks faster than the
 // 512-bit variant's, while the 512-bit variant stays faster on short ones
-// and keeps the matches its plain prefix finds (the real-data cases from
-// 16 KiB on; core/TUNING.md, "Zen 4 hand-over"). find_one, too, ran faster
-// with AVX2 there on very long haystacks, but routing it would cost every
-// short search_one a jump.
+// (its masked loads) and keeps the matches its plain prefix finds
+// (core/TUNING.md, "Zen 4 hand-over" and "Zen 4 route: every routine by
+// length"; the lengths are in filter_policy.hpp). find_one stays with the
+// 512-bit variant at every length: on Zen 4 it is at least as fast there
+// up to the caches' size, and a compare in front of it would cost every
+// short search_one.
 //
 // In a file of its own, compiled without the variants' instruction sets: the
 // hand-over is a compare and a jump through the wide variant's table, so a
@@ -105,6 +108,8 @@ const SearchRoutines* handing_over_table() noexcept {
         copy.rfind_three = by_length<&S::rfind_three, kRouteReverseTwoFrom, kWide, kHalf>();
         copy.rfind_n = by_length<&S::rfind_n, kRouteReverseNFrom, kWide, kHalf>();
         copy.count_one = by_length<&S::count_one, kRouteCountFrom, kWide, kHalf>();
+        copy.find_folded = by_length<&S::find_folded, kRouteFoldedFrom, kWide, kHalf>();
+        copy.rfind_folded = by_length<&S::rfind_folded, kRouteFoldedFrom, kWide, kHalf>();
         return copy;
     }();
     return &table;

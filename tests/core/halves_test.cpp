@@ -7,8 +7,8 @@
 // hand-over is where a position could be skipped, reported at the wrong
 // offset, or read past: every search here plants around it and compares
 // with the naive scan. The entries routed by length (find_two, find_three,
-// the searches from the end, count_one) are searched on both sides of
-// their lengths. Also the composition itself: the composed table is the
+// the searches from the end, count_one, the case-insensitive searches) are
+// searched on both sides of their lengths. Also the composition itself: the composed table is the
 // wide table in every other entry, and the pair the dispatcher joins is
 // chosen by the variants' widths.
 #include <gtest/gtest.h>
@@ -19,6 +19,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -227,13 +228,16 @@ TEST_P(Halves, ComposedTableIsTheWideTableButTheRoutedEntries) {
     expected.rfind_three = composed.rfind_three;
     expected.rfind_n = composed.rfind_n;
     expected.count_one = composed.count_one;
+    expected.find_folded = composed.find_folded;
+    expected.rfind_folded = composed.rfind_folded;
     EXPECT_EQ(std::memcmp(&expected, &composed, sizeof expected), 0);
-    for (const auto entry :
+    for (const bool same :
          {composed.find_two == wide->find_two, composed.find_three == wide->find_three,
           composed.rfind_one == wide->rfind_one, composed.rfind_two == wide->rfind_two,
           composed.rfind_three == wide->rfind_three, composed.rfind_n == wide->rfind_n,
-          composed.count_one == wide->count_one}) {
-        EXPECT_FALSE(entry) << "a routed entry is the wide variant's own";
+          composed.count_one == wide->count_one, composed.find_folded == wide->find_folded,
+          composed.rfind_folded == wide->rfind_folded}) {
+        EXPECT_FALSE(same) << "an entry routed by length is the wide variant's own";
     }
     // Made once: the same table on every call.
     EXPECT_EQ(&composed, routines_handing_over(GetParam().first, GetParam().second));
@@ -330,6 +334,39 @@ TEST_P(Halves, EntriesRoutedByLengthAnswerAsTheNaiveScanOnBothSides) {
         const std::span<const std::uint8_t> haystack = page.at_end(bytes);
         ASSERT_EQ(composed.count_one(range_of(haystack), 'Q'), naive_count(haystack, 'Q'))
             << "count_one, length " << n;
+    }
+    // The case-insensitive searches: the needle planted in the other case,
+    // against the naive scan of both lower-cased.
+    const auto lower = [](Bytes bytes) {
+        for (std::uint8_t& b : bytes) {
+            b = b >= 'A' && b <= 'Z' ? static_cast<std::uint8_t>(b + 32) : b;
+        }
+        return bytes;
+    };
+    const std::string_view text = "eQzEqZe!";
+    const std::string_view other_case = "EqZeQzE!";
+    const Bytes folded(text.begin(), text.end());
+    const Bytes planted(other_case.begin(), other_case.end());
+    const std::size_t m = folded.size();
+    for (const std::size_t n : {detail::kRouteFoldedFrom - 1, detail::kRouteFoldedFrom,
+                                detail::kRouteFoldedFrom + 1, detail::kRouteFoldedFrom + 129}) {
+        GuardedPage page(n / 4096 + 2);
+        ASSERT_TRUE(page.ok());
+        for (const auto& starts : std::vector<std::vector<std::size_t>>{
+                 {}, {0}, {n - m}, {0, n - m}, {n / 2, n / 2 + m + 1}}) {
+            Bytes bytes(n, '.');
+            for (const std::size_t at : starts) {
+                plant(bytes, at, planted);
+            }
+            const std::span<const std::uint8_t> haystack = page.at_end(bytes);
+            const Bytes lowered = lower(bytes);
+            ASSERT_EQ(composed.find_folded(range_of(haystack), range_of(folded)),
+                      naive_find(lowered, lower(folded)))
+                << "find_folded, length " << n;
+            ASSERT_EQ(composed.rfind_folded(range_of(haystack), range_of(folded)),
+                      naive_rfind(lowered, lower(folded)))
+                << "rfind_folded, length " << n;
+        }
     }
 }
 
