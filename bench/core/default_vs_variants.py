@@ -24,7 +24,9 @@ import re
 from collections import defaultdict
 
 SEARCH = re.compile(r"^(?P<case>[a-z_]+)/m=(?P<m>\d+)/(?P<who>qarvo(\.[a-z0-9]+)?)/n=(?P<n>\d+)$")
-SET = re.compile(r"^set/k=(?P<k>\d+)/qarvo\.(?:(?P<variant>[a-z0-9]+)\.)?(?P<routine>[a-z_]+)/n=(?P<n>\d+)$")
+SET = re.compile(
+    r"^set/k=(?P<k>\d+)/qarvo\.(?:(?P<variant>[a-z0-9]+)\.)?(?P<routine>[a-z_]+)/n=(?P<n>\d+)$"
+)
 
 
 def speeds(paths: list[str]) -> dict[str, float]:
@@ -71,7 +73,9 @@ def main() -> None:
     parser.add_argument("--from", dest="least", type=int, default=1024, help="shortest haystack")
     parser.add_argument("--below", type=float, default=1.0, help="print rows below this ratio")
     args = parser.parse_args()
-    table = {k: v for k, v in rows(speeds(args.results), args.against).items() if k[2] >= args.least}
+    table = {
+        k: v for k, v in rows(speeds(args.results), args.against).items() if k[2] >= args.least
+    }
     if not table:
         raise SystemExit(f"no row has both qarvo and qarvo.{args.against}")
     groups: dict[tuple[str, str], list[float]] = defaultdict(list)
@@ -81,15 +85,17 @@ def main() -> None:
         groups[(case, label)].append(ratio)
         if ratio < args.below:
             print(f"  {case}/{label}/n={n}: {ratio:.3f} ({mine:.1f} against {theirs:.1f} GB/s)")
-    print(f"\n| case | needle | lowest | geometric mean |\n|---|---|---|---|")
+    print("\n| case | needle | lowest | geometric mean |\n|---|---|---|---|")
     for (case, label), ratios in sorted(groups.items()):
         mean = math.exp(sum(map(math.log, ratios)) / len(ratios))
         print(f"| {case} | {label} | {min(ratios):.3f} | {mean:.3f} |")
     every = [r for ratios in groups.values() for r in ratios]
     mean = math.exp(sum(map(math.log, every)) / len(every))
     below = sum(r < args.below for r in every)
-    print(f"\n{len(every)} rows from {args.least} B: {below} below {args.below}, "
-          f"lowest {min(every):.3f}, geometric mean {mean:.3f}")
+    print(
+        f"\n{len(every)} rows from {args.least} B: {below} below {args.below}, "
+        f"lowest {min(every):.3f}, geometric mean {mean:.3f}"
+    )
 
 
 if __name__ == "__main__":
