@@ -404,6 +404,8 @@ def test_no_reference_or_memory_leak(name):
         finally:
             tracemalloc.stop()
         # A leak holds at least one 8-byte pointer per call: 8000 bytes per 1000 calls.
-        assert min(python) < 1000, python
+        # Below half of that, what grew is the interpreter's own (pickling under
+        # qemu's aarch64 emulation grew by 1462 to 5898 bytes in three rounds).
+        assert min(python) < 4000, python
     finally:
         gc.unfreeze()
