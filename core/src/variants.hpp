@@ -33,9 +33,12 @@ struct LongSearchParts {
     }
 };
 
-#define QARVO_DECLARE_ROUTINES(name, cpu_check)  \
-    extern const SearchRoutines name##_routines; \
-    extern const LongSearchParts name##_long_parts;
+// Hidden: the library's own, so that a route's jump through a table reads
+// the entry at a fixed offset from the code, not the table's address from
+// the GOT first.
+#define QARVO_DECLARE_ROUTINES(name, cpu_check)                                \
+    [[gnu::visibility("hidden")]] extern const SearchRoutines name##_routines; \
+    [[gnu::visibility("hidden")]] extern const LongSearchParts name##_long_parts;
 QARVO_FOR_EACH_VARIANT(QARVO_DECLARE_ROUTINES)
 #undef QARVO_DECLARE_ROUTINES
 
