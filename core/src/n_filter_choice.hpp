@@ -325,20 +325,24 @@ RarePair rarest_pair(const std::uint8_t* data, std::size_t n, std::size_t from, 
 }
 
 // Positions of the sample of kSampleBytes at `from` where the filter's
-// first three anchors all match: what three anchors let through there,
-// counted rather than estimated from single counts, since in machine-written
-// text the common bytes of a needle come together (a needle cut from a line
-// shares most of its bytes, in place, with the lines around it).
-// Precondition: from + kSampleBytes + m - 1 <= n.
+// first `tested` anchors (two or three) all match: what they let through
+// there, counted rather than estimated from single counts, since in
+// machine-written text the common bytes of a needle come together (a needle
+// cut from a line shares most of its bytes, in place, with the lines around
+// it). Precondition: from + kSampleBytes + m - 1 <= n, tested is 2 or 3.
 template <class V>
-std::size_t three_anchor_count(const std::uint8_t* data, std::size_t n, std::size_t from,
-                               const Filter<V>& filter) noexcept {
+std::size_t anchors_count(const std::uint8_t* data, std::size_t n, std::size_t from,
+                          const Filter<V>& filter, std::size_t tested) noexcept {
+    assert(tested == 2 || tested == 3);
     std::size_t total = 0;
     for (std::size_t at = from; at < from + kSampleBytes; at += V::kWidth) {
-        total += lane_count<V>(V::and_(
+        typename V::Mask m =
             V::and_(V::eq(load_at<V>(data, n, at + filter.first.offset), filter.first.byte),
-                    V::eq(load_at<V>(data, n, at + filter.middle.offset), filter.middle.byte)),
-            V::eq(load_at<V>(data, n, at + filter.last.offset), filter.last.byte)));
+                    V::eq(load_at<V>(data, n, at + filter.middle.offset), filter.middle.byte));
+        if (tested == 3) {
+            m = V::and_(m, V::eq(load_at<V>(data, n, at + filter.last.offset), filter.last.byte));
+        }
+        total += lane_count<V>(m);
     }
     return total;
 }
@@ -351,7 +355,7 @@ std::size_t three_anchor_count(const std::uint8_t* data, std::size_t n, std::siz
 template <class V>
 std::size_t refilter_by_count(const std::uint8_t* data, std::size_t n, ByteRange needle,
                               Filter<V>& filter, std::size_t& i,
-                              bool three_proved_weak = false) noexcept {
+                              bool several_proved_weak = false) noexcept {
     const std::size_t from = i > kSampleBytes ? i - kSampleBytes : 0;
     // Every needle byte: the filter chosen without the data has met data on
     // which it is weak, and a rare byte beyond the limit that ranking keeps
@@ -363,22 +367,24 @@ std::size_t refilter_by_count(const std::uint8_t* data, std::size_t n, ByteRange
     const bool rare_nearby =
         counts.of[filter.first.byte_value] == 0 && rare_in_window<V>(data, n, i, filter.first);
     std::size_t tested = anchors_to_test_by_count(filter, counts, rare_nearby);
-    // Three common bytes: a pair of adjacent needle bytes may still be rare
-    // where each byte is common (the "lt" of "nstalted" among lines of
-    // "installed", the log rows of compare_real.py). Two anchors on that
-    // pair when it lets through fewer positions of the sample than the
-    // three do: one load less per block, and fewer false candidates.
-    // Only after three anchors proved weak (`three_proved_weak`: the single
-    // bytes come together), and where three let some of the sample through
-    // (kPairFrom): elsewhere, as in hex digits, the pairs are as common as
-    // the bytes and counting them is lost time, as is the three anchors'
-    // count after a single anchor proved weak (the 16 KiB rows of md5 and
-    // binary in compare_real.py).
-    if (three_proved_weak && tested == 3 && n - from >= kSampleBytes + needle.size - 1) {
-        const std::size_t three = three_anchor_count<V>(data, n, from, filter);
-        const RarePair pair =
-            three >= kPairFrom ? rarest_pair<V>(data, n, from, needle, three) : RarePair{0, three};
-        if (pair.count < three) {
+    // Two or three common bytes: a pair of adjacent needle bytes may still
+    // be rare where each byte is common (the "lt" of "nstalted" among lines
+    // of "installed", the log rows of compare_real.py; the "40" of
+    // "4025-01-03T0" among timestamps of 2025, near_miss_sweep.py). Two
+    // anchors on that pair when it lets through fewer positions of the
+    // sample than the counted anchors do: fewer false candidates, and with
+    // three, one load less per block. Only after two or three anchors
+    // proved weak (`several_proved_weak`: the single bytes come together),
+    // and where the counted ones let some of the sample through (kPairFrom):
+    // elsewhere, as in hex digits, the pairs are as common as the bytes and
+    // counting them is lost time, as is the anchors' count after a single
+    // anchor proved weak (the 16 KiB rows of md5 and binary in
+    // compare_real.py).
+    if (several_proved_weak && tested >= 2 && n - from >= kSampleBytes + needle.size - 1) {
+        const std::size_t passed = anchors_count<V>(data, n, from, filter, tested);
+        const RarePair pair = passed >= kPairFrom ? rarest_pair<V>(data, n, from, needle, passed)
+                                                  : RarePair{0, passed};
+        if (pair.count < passed) {
             QARVO_PROBE_PATH(kCountedPairAnchors);
             // The rarest single bytes outside the pair are checked on the
             // candidates; two of the four are.

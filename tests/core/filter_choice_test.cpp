@@ -198,20 +198,25 @@ TEST_P(FilterChoice, CountedBytesReplaceRankedOnesAfterFalseAlarms) {
     }
 }
 
-TEST_P(FilterChoice, TwoWayFinishesWhenNoByteIsRareInTheHaystack) {
+TEST_P(FilterChoice, TwoWayOrARarePairWhenNoByteIsRareInTheHaystack) {
     // Every needle byte is as common as the others in "qazqaz...": the
+    // needles break the period late, after the bytes any filter tests (all
+    // in step with the period), so candidates at every third position fail
+    // late; they are long enough (over four bytes compared per position)
+    // for the budget to run out. The 16-byte variants, whose filter is
+    // fixed, hand over to Two-Way. The wide ones count the haystack after
+    // false alarms and filter on the pair the break makes ("zz" and "za",
+    // which the haystack never holds) where it lies among the pairs they
+    // count (kPairsCounted); past them, as in the longest needle, the
     // counted filter is as weak as the ranked one, and once the budget is
-    // spent a second time Two-Way answers for the rest. The 16-byte
-    // variants, whose filter is fixed, hand over to Two-Way too.
-    // The needles break the period late, after the bytes any filter tests
-    // (all in step with the period), so candidates at every third position
-    // fail late; they are long enough (over four bytes compared per
-    // position) for the budget to run out.
+    // spent a second time Two-Way answers for the rest.
     const Bytes decoys = repeated("qaz", kRanked);
     for (const std::size_t m : {14u, 32u, 50u}) {
         Bytes needle = repeated("qaz", m);
         needle[m - 2] = 'z';
-        expect_path(decoys, needle, SearchPath::kTwoWay, true);
+        const bool pair_counted = chooses_bytes() && m - 2 < detail::kPairsCounted;
+        expect_path(decoys, needle,
+                    pair_counted ? SearchPath::kCountedPairAnchors : SearchPath::kTwoWay, true);
         expect_planted_everywhere(decoys, needle, 400, 37);
         ASSERT_FALSE(HasFatalFailure()) << "needle of " << m;
     }
