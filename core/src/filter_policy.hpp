@@ -137,13 +137,13 @@ inline constexpr std::size_t kSelectiveShare = 8;
 inline constexpr std::size_t kLoneWindow = 4096;
 inline constexpr std::size_t kLoneLimit = 8;
 
-// Pairs of adjacent needle bytes counted in the sample when three single
-// bytes would be tested (refilter_by_count): the first ones, since counting
+// Pairs of adjacent needle bytes counted in the sample when two or three
+// single bytes would be tested (refilter_by_count): the first ones, since counting
 // each costs two compares per vector of the sample, and the search has
 // already spent a few hundred bytes' worth of steps on the weak filter.
 inline constexpr std::size_t kPairsCounted = 32;
 
-// ...and only when the three single bytes chosen let at least this many
+// ...and only when the single bytes chosen let at least this many
 // positions of the sample through together.
 inline constexpr std::size_t kPairFrom = 2;
 
