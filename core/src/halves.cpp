@@ -91,8 +91,8 @@ constexpr auto by_length() noexcept {
 }
 
 // The table of kCompiled[kWide] with the hand-over as its find_n and the
-// entries of RoutedByLength taken by length from both variants: a copy of
-// the whole table, so every other entry is the wide variant's. Made by the
+// entries below taken by length from both variants: a copy of the whole
+// table, so every other entry is the wide variant's. Made by the
 // first call (a routine's address in another object cannot be read at
 // compile time), under the guard of a function's static.
 template <std::size_t kWide, std::size_t kHalf>
