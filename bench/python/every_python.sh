@@ -57,12 +57,22 @@ if [ -d "$sid_root" ] && root_ready "$sid_stamp" "${sid_packages[@]}"; then
   trap 'remove_tree "$dest"' EXIT
   chmod 755 "$dest"
   copy_tree "$dest"
+  # pip inside the root verifies PyPI's certificate against the host's CA
+  # bundle: where the host reaches PyPI through a certificate of its own,
+  # the root's bundle lacks it and every peer install fails.
+  host_ca=/etc/ssl/certs/ca-certificates.crt
+  pip_cert=()
+  if [ -r "$host_ca" ]; then
+    mkdir -p "$dest/build"
+    cp "$host_ca" "$dest/build/host-ca.crt"
+    pip_cert=(PIP_CERT="$inner/build/host-ca.crt")
+  fi
   for py in "${sid_pythons[@]}"; do
     echo "$bench: sid $py" >&2
     # A private mount namespace takes /proc and /dev with it when it ends.
     unshare --mount --propagation private -- "$repo/.ci/sid-chroot.sh" "$sid_root" \
       /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/root LANG=C.UTF-8 \
-      CXXFLAGS=-fno-canonical-system-headers \
+      CXXFLAGS=-fno-canonical-system-headers "${pip_cert[@]}" \
       bash "$inner/bench/python/one_python.sh" "$bench" "$py" "$inner/build/$py" \
       "$inner/build/$py.json" "$@"
     label=${py#python}
