@@ -97,7 +97,7 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--classes", default="log,csv,json")
     parser.add_argument("--sizes", default="65536,1048576,8388608")
-    parser.add_argument("--needles", type=int, default=51, help="needles per class and size")
+    parser.add_argument("--needles", type=int, default=153, help="needles per class and size")
     parser.add_argument("--flag", type=float, default=0.9, help="print needles below this ratio")
     parser.add_argument("--quick", action="store_true", help="short samples")
     parser.add_argument("--json", help="write every row here")
