@@ -37,6 +37,7 @@ inline constexpr std::size_t kPartnerFrom = 4096;
 // AVX-512 variant's masked loads and single passes answer in fewer steps
 // (core/TUNING.md, "Zen 4 route: every routine by length"). find_n hands
 // over at kRareAnchorsFrom, after the wide variant's plain prefix.
+inline constexpr std::size_t kRouteOneFrom = 2 << 20;      // find_one: past the L2 cache
 inline constexpr std::size_t kRouteFindTwoFrom = 512;      // find_two, find_three
 inline constexpr std::size_t kRouteReverseTwoFrom = 512;   // rfind_two, rfind_three
 inline constexpr std::size_t kRouteReverseNFrom = 128;     // rfind_n

@@ -8,9 +8,10 @@
 // (its masked loads) and keeps the matches its plain prefix finds
 // (core/TUNING.md, "Zen 4 hand-over" and "Zen 4 route: every routine by
 // length"; the lengths are in filter_policy.hpp). find_one stays with the
-// 512-bit variant at every length: on Zen 4 it is at least as fast there
-// up to the caches' size, and a compare in front of it would cost every
-// short search_one.
+// 512-bit variant up to the size of the L2 cache and hands over past it,
+// where the 256-bit loop keeps more of the memory's bandwidth; the compare
+// in front of it costs a short search_one less than the spread of its own
+// timings (core/TUNING.md, "find_one past the L2 cache").
 //
 // In a file of its own, compiled without the variants' instruction sets: the
 // hand-over is a compare and a jump through the wide variant's table, so a
@@ -101,6 +102,7 @@ const SearchRoutines* handing_over_table() noexcept {
         using S = SearchRoutines;
         SearchRoutines copy = *kTables[kWide];
         copy.find_n = &find_n_handing_over<kWide, kHalf>;
+        copy.find_one = by_length<&S::find_one, kRouteOneFrom, kWide, kHalf>();
         copy.find_two = by_length<&S::find_two, kRouteFindTwoFrom, kWide, kHalf>();
         copy.find_three = by_length<&S::find_three, kRouteFindTwoFrom, kWide, kHalf>();
         copy.rfind_one = by_length<&S::rfind_one, kRouteReverseOneFrom, kWide, kHalf>();

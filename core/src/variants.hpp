@@ -48,14 +48,13 @@ const LongSearchParts* long_parts_for(Backend backend) noexcept;
 // The table of `wide` with find_n replaced by a hand-over: haystacks below
 // kRareAnchorsFrom bytes, and needles of fewer than 4 bytes, go to `wide`'s
 // own find_n; longer ones get `wide`'s plain prefix, then `half`'s ranked
-// search from where the prefix stopped. find_two, find_three, rfind_one,
-// rfind_two, rfind_three, rfind_n, count_one, find_folded and rfind_folded
-// run `wide`'s routine below a
-// haystack length of their own (kRoute*From, filter_policy.hpp) and
-// `half`'s from it on. Every other entry is `wide`'s, so a routine added to
-// SearchRoutines is inherited. Null unless both variants
-// are compiled in and have the pieces (the caller checks that the CPU runs
-// them). Built on first use, then fixed.
+// search from where the prefix stopped. find_one, find_two, find_three,
+// rfind_one, rfind_two, rfind_three, rfind_n, count_one, find_folded and
+// rfind_folded run `wide`'s routine below a haystack length of their own
+// (kRoute*From, filter_policy.hpp) and `half`'s from it on. Every other
+// entry is `wide`'s, so a routine added to SearchRoutines is inherited. Null
+// unless both variants are compiled in and have the pieces (the caller
+// checks that the CPU runs them). Built on first use, then fixed.
 const SearchRoutines* routines_handing_over(Backend wide, Backend half) noexcept;
 
 // Which pair of variants a CPU that executes 512-bit operations as two

@@ -6,7 +6,7 @@
 // with a wide variant, not only where the dispatcher would take it. The
 // hand-over is where a position could be skipped, reported at the wrong
 // offset, or read past: every search here plants around it and compares
-// with the naive scan. The entries routed by length (find_two, find_three,
+// with the naive scan. The entries routed by length (find_one, find_two, find_three,
 // the searches from the end, count_one, the case-insensitive searches) are
 // searched on both sides of their lengths. Also the composition itself: the composed table is the
 // wide table in every other entry, and the pair the dispatcher joins is
@@ -221,6 +221,7 @@ TEST_P(Halves, ComposedTableIsTheWideTableButTheRoutedEntries) {
     SearchRoutines expected;
     std::memcpy(&expected, wide, sizeof expected);
     expected.find_n = composed.find_n;
+    expected.find_one = composed.find_one;
     expected.find_two = composed.find_two;
     expected.find_three = composed.find_three;
     expected.rfind_one = composed.rfind_one;
@@ -232,11 +233,11 @@ TEST_P(Halves, ComposedTableIsTheWideTableButTheRoutedEntries) {
     expected.rfind_folded = composed.rfind_folded;
     EXPECT_EQ(std::memcmp(&expected, &composed, sizeof expected), 0);
     for (const bool same :
-         {composed.find_two == wide->find_two, composed.find_three == wide->find_three,
-          composed.rfind_one == wide->rfind_one, composed.rfind_two == wide->rfind_two,
-          composed.rfind_three == wide->rfind_three, composed.rfind_n == wide->rfind_n,
-          composed.count_one == wide->count_one, composed.find_folded == wide->find_folded,
-          composed.rfind_folded == wide->rfind_folded}) {
+         {composed.find_one == wide->find_one, composed.find_two == wide->find_two,
+          composed.find_three == wide->find_three, composed.rfind_one == wide->rfind_one,
+          composed.rfind_two == wide->rfind_two, composed.rfind_three == wide->rfind_three,
+          composed.rfind_n == wide->rfind_n, composed.count_one == wide->count_one,
+          composed.find_folded == wide->find_folded, composed.rfind_folded == wide->rfind_folded}) {
         EXPECT_FALSE(same) << "an entry routed by length is the wide variant's own";
     }
     // Made once: the same table on every call.
@@ -279,7 +280,8 @@ TEST_P(Halves, EntriesRoutedByLengthAnswerAsTheNaiveScanOnBothSides) {
         bool reverse;
     };
     const SearchRoutines& composed = table();
-    const Routed routed[] = {{"find_two", detail::kRouteFindTwoFrom, 2, false},
+    const Routed routed[] = {{"find_one", detail::kRouteOneFrom, 1, false},
+                             {"find_two", detail::kRouteFindTwoFrom, 2, false},
                              {"find_three", detail::kRouteFindTwoFrom, 3, false},
                              {"rfind_one", detail::kRouteReverseOneFrom, 1, true},
                              {"rfind_two", detail::kRouteReverseTwoFrom, 2, true},
@@ -293,7 +295,7 @@ TEST_P(Halves, EntriesRoutedByLengthAnswerAsTheNaiveScanOnBothSides) {
             const std::uint8_t* b = wanted.data();
             switch (r.m) {
                 case 1:
-                    return composed.rfind_one(h, b[0]);
+                    return r.reverse ? composed.rfind_one(h, b[0]) : composed.find_one(h, b[0]);
                 case 2:
                     return r.reverse ? composed.rfind_two(h, b[0], b[1])
                                      : composed.find_two(h, b[0], b[1]);
