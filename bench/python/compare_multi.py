@@ -287,14 +287,24 @@ def main():
         help="comma-separated: text (English-like), binary, and the real-data classes "
         + ", ".join(REAL_DATA),
     )
+    parser.add_argument(
+        "--sizes", help="comma-separated haystack sizes in bytes (instead of --quick's or all)"
+    )
+    parser.add_argument(
+        "--sets",
+        default=",".join(map(str, SET_SIZES)),
+        help="comma-separated numbers of needles",
+    )
     args = parser.parse_args()
     import qarvo
 
     budget = QUICK if args.short else FULL
     sizes = QUICK_SIZES if args.quick else SIZES
+    if args.sizes:
+        sizes = tuple(int(s) for s in args.sizes.split(","))
     rows = []
     for data_name in args.data.split(","):
-        for count in SET_SIZES:
+        for count in map(int, args.sets.split(",")):
             data, needles = data_and_needles(data_name, count, max(sizes))
             for size in sizes:
                 haystack = data[:size]

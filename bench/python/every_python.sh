@@ -5,6 +5,7 @@
 #   bench/python/every_python.sh matches [compare_matches.py args...]
 #   bench/python/every_python.sh multi [compare_multi.py args...]
 #   bench/python/every_python.sh ignore_case [compare_ignore_case.py args...]
+#   bench/python/every_python.sh byte_sets [compare_byte_sets.py args...]
 # Interpreters: pyenv's 3.11, 3.12 and 3.13 (the newest patch release of each
 # under ~/.pyenv/versions), then python3.14 and python3.15 in the cached
 # Debian sid root (see .ci/sid-root.sh), where the module is built with sid's
@@ -17,11 +18,11 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
-bench=${1:?which benchmark: percall, matches, multi or ignore_case}
+bench=${1:?which benchmark: percall, matches, multi, ignore_case or byte_sets}
 shift
 case "$bench" in
-  percall | matches | multi | ignore_case) ;;
-  *) echo "every_python: no benchmark '$bench' (percall, matches, multi, ignore_case)" >&2 && exit 2 ;;
+  percall | matches | multi | ignore_case | byte_sets) ;;
+  *) echo "every_python: no benchmark '$bench' (percall, matches, multi, ignore_case, byte_sets)" >&2 && exit 2 ;;
 esac
 out="$repo/build/$bench"
 mkdir -p "$out"

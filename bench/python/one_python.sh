@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds qarvo (Release, as the wheel is built) for one interpreter and runs
-# one Python benchmark on it, writing its JSON result. For `matches`, `multi`
-# and `ignore_case` the peers (StringZilla and hyperscan; hyperscan,
-# pyahocorasick and ahocorasick-rs; hyperscan) are installed into a virtual
-# environment first, where the interpreter has wheels for them (or, but for
-# hyperscan, builds them); a peer that cannot be installed is left out.
-#   bench/python/one_python.sh percall|matches|multi|ignore_case <python> <build-dir> <out.json> [args...]
+# one Python benchmark on it, writing its JSON result. For `matches`, `multi`,
+# `ignore_case` and `byte_sets` the peers (StringZilla and hyperscan;
+# hyperscan, pyahocorasick and ahocorasick-rs; hyperscan; StringZilla) are
+# installed into a virtual environment first, where the interpreter has
+# wheels for them (or builds them from source where it can); a peer that
+# cannot be installed is left out.
+#   bench/python/one_python.sh percall|matches|multi|ignore_case|byte_sets <python> <build-dir> <out.json> [args...]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
@@ -48,7 +49,16 @@ case "$bench" in
     "$py" -m venv --system-site-packages "$build/venv" >/dev/null
     py="$build/venv/bin/python"
     "$py" -m pip install --quiet --disable-pip-version-check --only-binary=:all: hyperscan \
-      2>/dev/null || echo "one_python: no hyperscan for $("$py" -V)" >&2
+      2>/dev/null ||
+      "$py" -m pip install --quiet --disable-pip-version-check hyperscan 2>/dev/null ||
+      echo "one_python: no hyperscan for $("$py" -V)" >&2
+    ;;
+  byte_sets)
+    script=compare_byte_sets.py
+    "$py" -m venv --system-site-packages "$build/venv" >/dev/null
+    py="$build/venv/bin/python"
+    "$py" -m pip install --quiet --disable-pip-version-check stringzilla 2>/dev/null ||
+      echo "one_python: no stringzilla for $("$py" -V)" >&2
     ;;
   *) echo "one_python: no benchmark '$bench'" >&2 && exit 2 ;;
 esac
