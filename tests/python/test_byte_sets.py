@@ -129,6 +129,21 @@ def test_long_ranges_answer_on_either_side_of_the_part_searched_with_the_lock_he
     check(memoryview(data)[10:], data[10:], b"<")
 
 
+@pytest.mark.parametrize("n", [(2 << 20) - 1, 2 << 20, (2 << 20) + 65])
+def test_a_set_of_one_byte_is_searched_as_that_byte_on_either_side_of_two_mebibytes(n):
+    """A set given as one byte takes the byte search, whose loop changes at 2 MiB on
+    some CPUs; a set of the same byte given twice, and one of two bytes, keep the set
+    search. The member absent, at either end, in the middle and in the last vector."""
+    for places in ([], [0], [n - 1], [n // 2, n - 40], [n - 64]):
+        data = bytearray(b"." * n)
+        for at in places:
+            data[at] = ord("<")
+        data = bytes(data)
+        for byteset in (b"<", b"<<", b"<>", bytearray(b"<")):
+            check(data, data, byteset)
+        check(memoryview(data)[1:], data[1:], b"<", 0, -1)
+
+
 def find_any(haystack, byteset, start=None, end=None):
     """A Python function of the same signature, for its binding messages."""
 
