@@ -80,13 +80,19 @@ int main(int argc, char** argv) {
     const auto range = [](const auto& bytes) {
         return qarvo::ByteRange{reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
     };
-    // Sets of bytes the text never holds: two take the compares, three the
-    // table lookup on AVX-512.
+    // Sets of bytes the text never holds: one and two take the compares,
+    // three and the ten digits the table lookup on AVX-512.
+    qarvo::ByteSet one_mark;
+    one_mark.add('|');
     qarvo::ByteSet two_marks;
     two_marks.add('|');
     two_marks.add('#');
     qarvo::ByteSet three_marks = two_marks;
     three_marks.add('@');
+    qarvo::ByteSet digits;
+    for (char c = '0'; c <= '9'; ++c) {
+        digits.add(static_cast<std::uint8_t>(c));
+    }
     const std::vector<std::pair<const char*, Search>> searches = {
         {"find_one", [](auto& t, auto h) { return offset_of(t.find_one(h, '|')); }},
         {"find_two", [&](auto& t, auto h) { return offset_of(t.find_two(h, n2[0], n2[1])); }},
@@ -102,7 +108,9 @@ int main(int argc, char** argv) {
         {"rfind_n m=4", [&](auto& t, auto h) { return offset_of(t.rfind_n(h, range(n4))); }},
         {"rfind_n m=16", [&](auto& t, auto h) { return offset_of(t.rfind_n(h, range(n16))); }},
         {"count_one", [](auto& t, auto h) { return t.count_one(h, 'e'); }},
+        {"find_any k=1", [&](auto& t, auto h) { return offset_of(t.find_any(h, one_mark)); }},
         {"find_any k=2", [&](auto& t, auto h) { return offset_of(t.find_any(h, two_marks)); }},
+        {"find_any k=10", [&](auto& t, auto h) { return offset_of(t.find_any(h, digits)); }},
         {"rfind_any k=3", [&](auto& t, auto h) { return offset_of(t.rfind_any(h, three_marks)); }},
         {"find_folded m=16",
          [&](auto& t, auto h) { return offset_of(t.find_folded(h, range(folded))); }},
