@@ -19,6 +19,7 @@ namespace {
 struct FinderObject {
     PyObject_HEAD PyObject* needle;  // an exact bytes object, owned
     bool ignore_case;
+    bool folds;  // ignore_case, and the needle holds a letter (has_ascii_letter)
 };
 
 bool ignores_case(PyObject* self) noexcept {
@@ -60,6 +61,8 @@ Result<OwnedRef> new_finder(PyTypeObject* type, PyObject* const* args, Py_ssize_
     }
     reinterpret_cast<FinderObject*>(finder.get())->needle = stored.release();
     reinterpret_cast<FinderObject*>(finder.get())->ignore_case = ignore_case.value();
+    reinterpret_cast<FinderObject*>(finder.get())->folds =
+        ignore_case.value() && has_ascii_letter(ByteRange{bytes.data(), bytes.size()});
     return finder;
 }
 
@@ -168,7 +171,7 @@ template <bool kReverse>
     const ByteRange needle = needle_of(self);
     if (needle.size > haystack.size) {
         found = SearchResult::not_found();
-    } else if (ignores_case(self)) {
+    } else if (reinterpret_cast<FinderObject*>(self)->folds) {
         found = kReverse ? rfind_folded(haystack, needle) : find_folded(haystack, needle);
     } else {
         found = kReverse ? rfind_n(haystack, needle) : find_n(haystack, needle);

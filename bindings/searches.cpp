@@ -81,6 +81,16 @@ OwnedRef count_object(std::size_t count) {
 
 }  // namespace
 
+bool has_ascii_letter(ByteRange needle) noexcept {
+    for (std::size_t i = 0; i < needle.size; ++i) {
+        const unsigned lower = needle.data[i] | 0x20u;
+        if (lower >= 'a' && lower <= 'z') {
+            return true;
+        }
+    }
+    return false;
+}
+
 Result<bool> truth_of(PyObject* flag) {
     if (flag == nullptr || flag == Py_False) {
         return false;
@@ -106,6 +116,7 @@ Result<Matching> matching_of(PyObject* overlapping, PyObject* ignore_case) {
 
 Result<OwnedRef> answer(Query query, ByteRange haystack, Window window, ByteRange needle,
                         Matching matching) {
+    matching.ignore_case = matching.ignore_case && has_ascii_letter(needle);
     switch (query) {
         case Query::find:
         case Query::rfind: {
@@ -256,6 +267,7 @@ struct PlainCall {
     } else {
         return false;
     }
+    call.ignore_case = call.ignore_case && has_ascii_letter(call.needle);
     Py_ssize_t start = 0;
     Py_ssize_t end = PY_SSIZE_T_MAX;
     if (nargs > 2 && (!plain_bound(args[2], start) || (nargs > 3 && !plain_bound(args[3], end)))) {

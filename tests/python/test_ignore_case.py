@@ -151,6 +151,20 @@ def test_non_letters_match_only_themselves():
         assert qarvo.find(b"x" + a + b"Y", b"X" + b + b"y", ignore_case=True) is None
     assert qarvo.find(b"..\xc9..", b"\xe9", ignore_case=True) is None
     assert qarvo.find(b"..Hello..", b"hELLO", ignore_case=True) == 2
+    # A needle with no letter is searched exactly, by every function and a Finder,
+    # beside its bit-5 twins; one letter in it makes the whole search fold again.
+    twins = b"@[`{\xc1\xe1" * 30
+    data = twins + b"`{\xe1" + twins + b"`{\xe1"
+    finder = qarvo.Finder(b"`{\xe1", ignore_case=True)
+    both = [len(twins), 2 * len(twins) + 3]
+    assert list(qarvo.find_all(data, b"`{\xe1", ignore_case=True)) == both
+    assert list(qarvo.finditer(data, b"`{\xe1", ignore_case=True)) == both
+    assert qarvo.rfind(data, b"`{\xe1", ignore_case=True) == both[1]
+    assert list(finder.find_all(data)) == both
+    assert [finder.find(data), finder.rfind(data), finder.count(data)] == [*both, 2]
+    assert qarvo.count(data, b"\x00\x00", ignore_case=True) == 0
+    assert qarvo.find(b"@@`{Z", b"`{z", ignore_case=True) == 2
+    assert qarvo.Finder(b"`{z", ignore_case=True).find(b"@@`{Z") == 2
 
 
 def test_long_ranges_searched_without_the_lock():
