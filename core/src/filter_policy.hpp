@@ -172,6 +172,16 @@ inline constexpr std::size_t kFalseAlarmSlack = 16;
 // part of a text).
 inline constexpr unsigned kReverseCounts = 2;
 
+// find_folded and rfind_folded choose their anchors by counts at most this
+// many times per call: each count costs a sample and, for a byte absent
+// from it, a wider window; a haystack whose parts differ (a file of prose
+// and then code) needs a few.
+inline constexpr unsigned kFoldedCounts = 4;
+
+// ...and give up a counted choice when it lets through more than one false
+// alarm in this many windows (plus kFalseAlarmSlack).
+inline constexpr std::size_t kCountedAlarmWindows = 512;
+
 // The slack of find_unranked's two anchors before the third joins them: a
 // haystack of 1 KiB has only a few wide steps, so kFalseAlarmSlack would
 // never be reached.

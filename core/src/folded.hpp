@@ -6,9 +6,12 @@
 // (search_set; one member for a non-letter). Longer needles are filtered:
 // two needle bytes, the rarest by the byte-rank table once folded (a
 // letter ranks as its lower case, the more common one in text), are tested
-// at every window, a letter anchor as "either case" (an OR of 0x20 and a compare), any
-// other byte exactly, and a third one too once the two prove weak in this
-// haystack (folded_blocks). So every occurrence is a candidate. Candidates are
+// at every window, a letter anchor as "either case" (an OR of 0x20 and a
+// compare), any other byte exactly. When the two prove weak in this haystack
+// (false alarms), or after the first kRankedPrefix bytes of a long one, the
+// anchors are chosen again from counts of a sample of the haystack with
+// letters folded, and one to three of them are tested from there on
+// (folded_blocks). So every occurrence is a candidate. Candidates are
 // compared in full, lowest window first (highest, from the end), against
 // the needle's first bytes folded into two words once per call (FoldedNeedle).
 //
@@ -32,6 +35,7 @@
 #include "n_verify.hpp"
 #include "probe.hpp"
 #include "qarvo/search.hpp"
+#include "rare_bytes.hpp"
 #include "vector.hpp"
 #include "worst_case.hpp"
 
@@ -62,10 +66,9 @@ struct FoldedNeedle {
     std::uint64_t lower[2] = {};
     std::uint64_t letters[2] = {};
     std::size_t at[2] = {};
-    // The anchors the filter tests, rarest first: two, and a third once
-    // the two prove weak (widened()).
+    // The anchors the filter tests, rarest first: two by rank, and one to
+    // three once chosen again by counts (counted()).
     std::size_t anchor[3] = {};
-    std::size_t ranked_end = 0;  // anchors come from bytes 0 .. ranked_end - 1 and the last
 
     static FoldedNeedle of(ByteRange needle, std::size_t scan_limit) noexcept {
         FoldedNeedle f;
@@ -128,30 +131,23 @@ struct FoldedNeedle {
         }
         f.anchor[0] = first;
         f.anchor[1] = second;
-        f.ranked_end = end;
         return f;
     }
 
-    // This needle with a third anchor: the rarest by folded rank of the
-    // bytes the first two were chosen from, other than those two.
-    // Precondition: m >= 3.
-    FoldedNeedle widened() const noexcept {
-        assert(bytes.size >= 3);
+    // This needle with its anchors chosen again by the counts of a sample
+    // of the haystack (`counts`, letters folded: folded_counts), ties broken
+    // by folded rank: the rarest three of every needle byte, since the
+    // ranked choice has met data on which it is weak. Precondition: m >= 4.
+    FoldedNeedle counted(const ByteCounts& counts) const noexcept {
+        assert(bytes.size >= 4);
         FoldedNeedle f = *this;
-        std::size_t third = bytes.size;
-        std::uint8_t third_rank = 0xFF;
-        const auto consider = [&](std::size_t k) {
-            const std::uint8_t r = kFoldedRank.of[bytes.data[k]];
-            if (k != anchor[0] && k != anchor[1] && (third == bytes.size || r < third_rank)) {
-                third = k;
-                third_rank = r;
-            }
-        };
-        for (std::size_t k = 0; k < ranked_end; ++k) {
-            consider(k);
+        const RareOffsets rarest =
+            rarest_offsets(bytes, bytes.size, [&counts](std::uint8_t b) noexcept -> std::uint32_t {
+                return std::uint32_t{counts.of[b]} << 8 | kFoldedRank.of[b];
+            });
+        for (std::size_t k = 0; k < 3; ++k) {
+            f.anchor[k] = rarest.at[k];
         }
-        consider(bytes.size - 1);
-        f.anchor[2] = third;
         return f;
     }
 };
@@ -220,12 +216,126 @@ struct FoldedAnchors {
         return c;
     }
 
+    // The lanes of the four blocks from b on that pass every anchor, into
+    // c; whether any does. With byte differences (has_byte_diff), two or
+    // three anchors are tested as (x | fold) ^ lower, ORed: zero where every
+    // anchor passes, and four blocks folded into one vector and one mask, as
+    // find_n's wide steps do and for the same reason (mask compares, ANDs
+    // and ORs cost more than vector operations on Zen 4: `python` and
+    // `chinese` of compare_ignore_case.py --sustained). One anchor keeps
+    // its compare. Precondition: b + 4W + m - 1 <= n.
+    [[gnu::always_inline]] bool at_four_blocks(const std::uint8_t* data, std::size_t n,
+                                               std::size_t b,
+                                               typename T::Mask (&c)[4]) const noexcept {
+        constexpr std::size_t W = T::kWidth;
+        if constexpr (has_byte_diff<T> && K >= 2) {
+            const typename T::Vec d0 = diff_at_block(data, n, b);
+            const typename T::Vec d1 = diff_at_block(data, n, b + W);
+            const typename T::Vec d2 = diff_at_block(data, n, b + 2 * W);
+            const typename T::Vec d3 = diff_at_block(data, n, b + 3 * W);
+            if (!T::any(T::zero_lanes(T::min_diff(T::min_diff(d0, d1), T::min_diff(d2, d3)))))
+                [[likely]] {
+                return false;
+            }
+            c[0] = T::zero_lanes(d0);
+            c[1] = T::zero_lanes(d1);
+            c[2] = T::zero_lanes(d2);
+            c[3] = T::zero_lanes(d3);
+            return true;
+        } else {
+            for (std::size_t k = 0; k < 4; ++k) {
+                c[k] = at_block(data, n, b + k * W);
+            }
+            return any_of_four<T>(c[0], c[1], c[2], c[3]);
+        }
+    }
+
 private:
+    [[gnu::always_inline]] typename T::Vec folded_load(const std::uint8_t* data, std::size_t n,
+                                                       std::size_t b,
+                                                       std::size_t k) const noexcept {
+        return T::bits_or(load_at<T>(data, n, b + offset[k]), fold[k]);
+    }
+
     [[gnu::always_inline]] typename T::Mask passes(const std::uint8_t* data, std::size_t n,
                                                    std::size_t b, std::size_t k) const noexcept {
-        return T::eq(T::bits_or(load_at<T>(data, n, b + offset[k]), fold[k]), lower[k]);
+        return T::eq(folded_load(data, n, b, k), lower[k]);
+    }
+
+    // Zero in the lanes of the block at b that pass every anchor.
+    [[gnu::always_inline]] typename T::Vec diff_at_block(const std::uint8_t* data, std::size_t n,
+                                                         std::size_t b) const noexcept {
+        typename T::Vec d = T::diff(folded_load(data, n, b, 0), lower[0]);
+        for (std::size_t k = 1; k < K; ++k) {
+            d = T::bits_or(d, T::diff(folded_load(data, n, b, k), lower[k]));
+        }
+        return d;
     }
 };
+
+// The counts of a sample of the haystack with letters folded: each letter's
+// count is that of both its cases.
+inline ByteCounts folded_counts(ByteCounts counts) noexcept {
+    for (unsigned b = 'a'; b <= 'z'; ++b) {
+        const auto both = static_cast<std::uint16_t>(counts.of[b] + counts.of[b - 0x20]);
+        counts.of[b] = both;
+        counts.of[b - 0x20] = both;
+    }
+    return counts;
+}
+
+// Whether the needle byte at `offset`, folded, occurs at most kLoneLimit
+// times in the kLoneWindow bytes from `from` on. Stops at the occurrence
+// past the limit. Precondition: from + kLoneWindow <= n.
+template <class T>
+bool rare_in_window_folded(const std::uint8_t* data, std::size_t n, std::size_t from,
+                           std::uint8_t byte) noexcept {
+    static_assert(kLoneWindow % T::kWidth == 0);
+    assert(from + kLoneWindow <= n);
+    const typename T::Vec lower = T::splat(kFolded.of[byte]);
+    const typename T::Vec fold = T::splat(is_ascii_letter(byte) ? 0x20 : 0);
+    std::size_t seen = 0;
+    for (std::size_t b = from; b < from + kLoneWindow; b += T::kWidth) {
+        const typename T::Mask hits = T::eq(T::bits_or(load_at<T>(data, n, b), fold), lower);
+        for (auto lanes = T::lanes(hits); !T::empty(lanes); lanes = T::drop_first(lanes)) {
+            if (++seen > kLoneLimit) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// The needle's anchors chosen again from the haystack around `at`: a sample
+// of kSampleBytes before it (forward) or from it on (kBackwards), counted
+// with letters folded, and how many anchors to test by find_n's rule
+// (anchors_to_test_by_count). Precondition: m >= 4.
+struct FoldedChoice {
+    FoldedNeedle needle;
+    std::size_t tested;
+};
+
+template <bool kBackwards, class T>
+FoldedChoice choose_folded_by_count(const std::uint8_t* data, std::size_t n, const FoldedNeedle& f,
+                                    std::size_t at) noexcept {
+    const std::size_t S = kSampleBytes;
+    std::size_t from;
+    if constexpr (kBackwards) {
+        from = n - at >= S ? at : (n > S ? n - S : 0);
+    } else {
+        from = at > S ? at - S : 0;
+    }
+    const ByteCounts counts = folded_counts(ByteCounts::of_sample(data, n, from));
+    const FoldedNeedle counted = f.counted(counts);
+    const std::uint8_t first = f.bytes.data[counted.anchor[0]];
+    bool rare_nearby = false;
+    if (counts.of[first] == 0 && n >= kLoneWindow) {
+        const std::size_t window = from + kLoneWindow <= n ? from : n - kLoneWindow;
+        rare_nearby = rare_in_window_folded<T>(data, n, window, first);
+    }
+    return FoldedChoice{counted, anchors_to_test_by_count(first, f.bytes.data[counted.anchor[1]],
+                                                          counts, rare_nearby)};
+}
 
 // Compares the needle at each candidate window of `mask` (block offset
 // `base`), lowest first, or highest first with kBackwards. Returns true with
@@ -268,19 +378,51 @@ template <bool kBackwards, class T>
     return false;
 }
 
-// The filtered search over blocks of W windows of the type T, testing K
-// anchors, from window `from` on (kBackwards: below window `from`): four
-// blocks per step with one test of their masks ORed together, one block per
-// step while W windows remain, and one more block at the far end,
-// overlapping windows already rejected, which fail again. Two anchors
-// chosen by rank may both be common in this haystack (digits in hex
-// digests, NULs in a binary): past find_n's allowance of false alarms
-// (kFalseAlarmSlack, kFalseAlarmShare) the search goes on testing a third
-// anchor, once per call. Precondition: at least W windows (n - m + 1 >= W).
 template <bool kBackwards, class T, std::size_t K>
 SearchResult folded_blocks(const std::uint8_t* data, std::size_t n, const FoldedNeedle& f,
-                           std::size_t from, VerifyBudget& budget) noexcept {
+                           std::size_t from, VerifyBudget& budget, unsigned counts) noexcept;
+
+// The search from window `from` on (below it, kBackwards) with the anchors
+// of the counts'th counted choice.
+template <bool kBackwards, class T>
+SearchResult folded_blocks_counted(const std::uint8_t* data, std::size_t n,
+                                   const FoldedChoice& choice, std::size_t from,
+                                   VerifyBudget& budget, unsigned counts) noexcept {
+    switch (choice.tested) {
+        case 1:
+            return folded_blocks<kBackwards, T, 1>(data, n, choice.needle, from, budget, counts);
+        case 2:
+            return folded_blocks<kBackwards, T, 2>(data, n, choice.needle, from, budget, counts);
+        default:
+            return folded_blocks<kBackwards, T, 3>(data, n, choice.needle, from, budget, counts);
+    }
+}
+
+// The filtered search over blocks of W windows of the type T, testing K
+// anchors, from window `from` on (kBackwards: below window `from`): four
+// blocks per step with one test of their masks together, one block per
+// step while W windows remain, and one more block at the far end,
+// overlapping windows already rejected, which fail again.
+//
+// The anchors chosen by rank (`counts` 0) may be common in this haystack
+// (digits in hex digests, NULs in a binary, the spaces and escape sequences
+// of a text): past find_n's allowance of false alarms (kFalseAlarmSlack,
+// kFalseAlarmShare) the anchors are chosen again by counts of the haystack
+// around the cursor (choose_folded_by_count). So are counted ones that
+// prove weak further on (a byte absent from one part of a file and common
+// in the next: `python` of compare_ignore_case.py on 3.15's standard
+// library), up to kFoldedCounts counts per call. And a long haystack
+// (kCountFrom windows ahead) is counted after its first kRankedPrefix
+// bytes whatever the false alarms: where one needle byte is absent from
+// the data, testing it alone takes one load per block instead of two
+// (`python` of compare_ignore_case.py --sustained). Needles of two and three
+// bytes keep their anchors: the count could only choose among the same
+// bytes. Precondition: at least W windows (n - m + 1 >= W).
+template <bool kBackwards, class T, std::size_t K>
+SearchResult folded_blocks(const std::uint8_t* data, std::size_t n, const FoldedNeedle& f,
+                           std::size_t from, VerifyBudget& budget, unsigned counts) noexcept {
     constexpr std::size_t W = T::kWidth;
+    const bool may_count = f.bytes.size >= 4 && counts < kFoldedCounts;
     const std::size_t m = f.bytes.size;
     const std::size_t windows = n - m + 1;
     assert(windows >= W);
@@ -291,43 +433,69 @@ SearchResult folded_blocks(const std::uint8_t* data, std::size_t n, const Folded
         const typename T::Mask c = a.at_block(data, n, b);
         return T::any(c) && verify_folded<kBackwards, T>(data, n, f, c, b, budget, result);
     };
-    // Whether the windows compared since `from` are false alarms enough
-    // to widen the filter, `covered` windows on. Not for three bytes: the
-    // third anchor is then every byte of the needle, and testing it cost
-    // more than the false alarms it saved (compare_ignore_case.py, md5,
-    // b'\nAB').
+    // Whether the windows compared since `from` are false alarms enough to
+    // choose again, `covered` windows on: find_n's allowance for a ranked
+    // choice, a wider one for a counted choice, which only a byte far more
+    // common than in its sample should give up: one in 800 windows of a
+    // lone anchor cost less than the second load of a pair (`binary` of
+    // compare_ignore_case.py --sustained).
+    const std::size_t allowance = counts == 0 ? 4 * W * kFalseAlarmShare : kCountedAlarmWindows;
     const auto weak = [&](std::size_t covered) {
-        if constexpr (K == 2) {
-            const std::size_t false_alarms = (budget.compared - compared_before) / m;
-            return m >= 4 && false_alarms > kFalseAlarmSlack + covered / (4 * W * kFalseAlarmShare);
-        } else {
-            return false;
-        }
+        const std::size_t false_alarms = (budget.compared - compared_before) / m;
+        return false_alarms > kFalseAlarmSlack + covered / allowance;
     };
+    // Whether to count once the ranked prefix has been searched, when
+    // `count_when_left` windows remain.
+    bool count_pending = false;
+    std::size_t count_when_left = 0;
+    if (K == 2 && counts == 0 && may_count) {
+        const std::size_t ahead = kBackwards ? from : windows - from;
+        count_pending = ahead >= kCountFrom;
+        count_when_left = ahead - kRankedPrefix;
+    }
+    // The misalignment of the first anchor's loads from window p: the wide
+    // types start with one block where that is not 0, then step on from the
+    // window whose loads are aligned. A load across two cache lines costs two
+    // (`python` and `chinese` of compare_ignore_case.py --sustained, whose
+    // haystacks are bytes objects, 16 bytes past a line).
+    const auto misalignment = [&](std::size_t p) -> std::size_t {
+        return is_wide<T> ? reinterpret_cast<std::uintptr_t>(data + p + f.anchor[0]) % W : 0;
+    };
+    typename T::Mask c[4];
     if constexpr (kBackwards) {
         // Windows from `end` on are examined.
         std::size_t end = from;
+        if (const std::size_t off = misalignment(end); off != 0 && end >= 5 * W) {
+            if (block(end - W)) {
+                return result;
+            }
+            end -= off;
+        }
         while (end >= 4 * W) {
             const std::size_t b = end - 4 * W;
-            const typename T::Mask c0 = a.at_block(data, n, b);
-            const typename T::Mask c1 = a.at_block(data, n, b + W);
-            const typename T::Mask c2 = a.at_block(data, n, b + 2 * W);
-            const typename T::Mask c3 = a.at_block(data, n, b + 3 * W);
-            if (any_of_four<T>(c0, c1, c2, c3)) [[unlikely]] {
-                if (verify_folded<true, T>(data, n, f, c3, b + 3 * W, budget, result) ||
-                    verify_folded<true, T>(data, n, f, c2, b + 2 * W, budget, result) ||
-                    verify_folded<true, T>(data, n, f, c1, b + W, budget, result) ||
-                    verify_folded<true, T>(data, n, f, c0, b, budget, result)) {
+            if (a.at_four_blocks(data, n, b, c)) [[unlikely]] {
+                if (verify_folded<true, T>(data, n, f, c[3], b + 3 * W, budget, result) ||
+                    verify_folded<true, T>(data, n, f, c[2], b + 2 * W, budget, result) ||
+                    verify_folded<true, T>(data, n, f, c[1], b + W, budget, result) ||
+                    verify_folded<true, T>(data, n, f, c[0], b, budget, result)) {
                     return result;
                 }
-                if constexpr (K == 2) {
-                    if (weak(from - b) && b >= W) {
-                        QARVO_PROBE_PATH(kFoldedThirdAnchor);
-                        return folded_blocks<true, T, 3>(data, n, f.widened(), b, budget);
-                    }
+                if (may_count && weak(from - b)) {
+                    QARVO_PROBE_PATH(kFoldedRecounted);
+                    return folded_blocks_counted<true, T>(
+                        data, n, choose_folded_by_count<true, T>(data, n, f, b), b, budget,
+                        counts + 1);
                 }
             }
             end = b;
+            if (count_pending && end <= count_when_left) [[unlikely]] {
+                count_pending = false;
+                const FoldedChoice choice = choose_folded_by_count<true, T>(data, n, f, end);
+                if (choice.tested < K) {
+                    QARVO_PROBE_PATH(kFoldedCountedAfterRankedPrefix);
+                    return folded_blocks_counted<true, T>(data, n, choice, end, budget, 1);
+                }
+            }
         }
         while (end >= W) {
             end -= W;
@@ -341,26 +509,36 @@ SearchResult folded_blocks(const std::uint8_t* data, std::size_t n, const Folded
     } else {
         // Windows before `i` are examined.
         std::size_t i = from;
+        if (const std::size_t off = misalignment(i); off != 0 && windows - i >= 5 * W) {
+            if (block(i)) {
+                return result;
+            }
+            i += W - off;
+        }
         while (windows - i >= 4 * W) {
-            const typename T::Mask c0 = a.at_block(data, n, i);
-            const typename T::Mask c1 = a.at_block(data, n, i + W);
-            const typename T::Mask c2 = a.at_block(data, n, i + 2 * W);
-            const typename T::Mask c3 = a.at_block(data, n, i + 3 * W);
-            if (any_of_four<T>(c0, c1, c2, c3)) [[unlikely]] {
-                if (verify_folded<false, T>(data, n, f, c0, i, budget, result) ||
-                    verify_folded<false, T>(data, n, f, c1, i + W, budget, result) ||
-                    verify_folded<false, T>(data, n, f, c2, i + 2 * W, budget, result) ||
-                    verify_folded<false, T>(data, n, f, c3, i + 3 * W, budget, result)) {
+            if (a.at_four_blocks(data, n, i, c)) [[unlikely]] {
+                if (verify_folded<false, T>(data, n, f, c[0], i, budget, result) ||
+                    verify_folded<false, T>(data, n, f, c[1], i + W, budget, result) ||
+                    verify_folded<false, T>(data, n, f, c[2], i + 2 * W, budget, result) ||
+                    verify_folded<false, T>(data, n, f, c[3], i + 3 * W, budget, result)) {
                     return result;
                 }
-                if constexpr (K == 2) {
-                    if (weak(i + 4 * W - from) && windows - (i + 4 * W) >= W) {
-                        QARVO_PROBE_PATH(kFoldedThirdAnchor);
-                        return folded_blocks<false, T, 3>(data, n, f.widened(), i + 4 * W, budget);
-                    }
+                if (may_count && weak(i + 4 * W - from)) {
+                    QARVO_PROBE_PATH(kFoldedRecounted);
+                    return folded_blocks_counted<false, T>(
+                        data, n, choose_folded_by_count<false, T>(data, n, f, i + 4 * W), i + 4 * W,
+                        budget, counts + 1);
                 }
             }
             i += 4 * W;
+            if (count_pending && windows - i <= count_when_left) [[unlikely]] {
+                count_pending = false;
+                const FoldedChoice choice = choose_folded_by_count<false, T>(data, n, f, i);
+                if (choice.tested < K) {
+                    QARVO_PROBE_PATH(kFoldedCountedAfterRankedPrefix);
+                    return folded_blocks_counted<false, T>(data, n, choice, i, budget, 1);
+                }
+            }
         }
         while (windows - i >= W) {
             if (block(i)) {
@@ -400,8 +578,20 @@ SearchResult folded_widest(const std::uint8_t* data, std::size_t n,
                            const FoldedNeedle& f) noexcept {
     if (n - f.bytes.size + 1 >= T::kWidth) {
         VerifyBudget budget{f.bytes.size};
-        return folded_blocks<kBackwards, T, 2>(data, n, f, kBackwards ? n - f.bytes.size + 1 : 0,
-                                               budget);
+        const std::size_t from = kBackwards ? n - f.bytes.size + 1 : 0;
+        // A rarest byte that text does not use (a control byte, most bytes
+        // of 0x80 and above) is tested alone in a long haystack, as
+        // find_n's ranked choice does: one load per block (`binary` of
+        // compare_ignore_case.py --sustained), and where the guess is
+        // wrong the false alarms soon choose again by counts. Not in a
+        // short one: there the false alarms of a wrong guess cost more
+        // than the second load (the same needle at 1 KiB). A needle of at
+        // least four bytes only, which can choose again.
+        if (f.bytes.size >= 4 && n - f.bytes.size + 1 >= kCountFrom &&
+            kFoldedRank.of[f.bytes.data[f.anchor[0]]] < kAlienRank) {
+            return folded_blocks<kBackwards, T, 1>(data, n, f, from, budget, 0);
+        }
+        return folded_blocks<kBackwards, T, 2>(data, n, f, from, budget, 0);
     }
     if constexpr (sizeof...(Narrower) > 0) {
         return folded_widest<kBackwards, Narrower...>(data, n, f);

@@ -34,7 +34,8 @@ enum class SearchPath : unsigned {
     kSieveGaveUp,           // a sieve of find_two/three gave up after false alarms
     kCountedPairAnchors,    // the counts chose a rare pair of adjacent needle bytes
     // find_folded and rfind_folded:
-    kFoldedThirdAnchor,  // the two anchors proved weak by false alarms: a third tested too
+    kFoldedRecounted,                 // the ranked anchors proved weak: chosen again by counts
+    kFoldedCountedAfterRankedPrefix,  // the counts after kRankedPrefix bytes chose one anchor
 };
 
 #if QARVO_SEARCH_PROBES

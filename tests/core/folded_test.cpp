@@ -175,12 +175,13 @@ TEST_P(Folded, PlantedInAnotherCaseAtEveryPosition) {
     }
 }
 
-TEST_P(Folded, WeakAnchorsTakeAThirdAndStillFindEveryOccurrence) {
+TEST_P(Folded, WeakAnchorsAreChosenAgainByCountAndStillFindEveryOccurrence) {
     // A haystack of the needle's own bytes but one, 'e' (the most common by
-    // rank, so never an anchor), drawn at random: whichever two anchors the
-    // rank chooses pass about one window in nine, each a false alarm, so
-    // the search goes on with a third. The needle then planted in another
-    // case on both sides of where the search widens, and near both ends.
+    // rank, so never a ranked anchor), drawn at random: whichever two
+    // anchors the rank chooses pass about one window in nine, each a false
+    // alarm, so the search counts the haystack and goes on testing 'e'. The
+    // needle then planted in another case on both sides of where the search
+    // chooses again, and near both ends.
     std::mt19937 rng(23);
     constexpr std::string_view kAlphabet = "qQ7xX";
     for (const std::string_view text : {"q7xe", "xq7Xe7q", "7xqQx7Eq7x"}) {
@@ -209,11 +210,72 @@ TEST_P(Folded, WeakAnchorsTakeAThirdAndStillFindEveryOccurrence) {
                     const std::size_t reached = backwards ? n - got.offset() : got.offset();
                     if (reached > 2000) {
                         EXPECT_TRUE(
-                            detail::g_search_probe.took(detail::SearchPath::kFoldedThirdAnchor))
+                            detail::g_search_probe.took(detail::SearchPath::kFoldedRecounted))
                             << text << ", " << n << " bytes, planted at " << p
                             << (backwards ? ", backwards" : "");
                     }
                 }
+            }
+        }
+    }
+}
+
+TEST_P(Folded, ALongHaystackIsCountedAfterItsRankedPrefix) {
+    // Random letters a to m: the needle's ranked anchors never occur, so
+    // they never prove weak, but after the ranked prefix the count finds
+    // a needle byte absent and tests it alone. Planted in another case
+    // before and after that point and near both ends; found from either end.
+    std::mt19937 rng(31);
+    const std::size_t n = 320 * 1024;
+    Bytes haystack(n);
+    for (auto& b : haystack) {
+        b = static_cast<std::uint8_t>('a' + rng() % 13);
+    }
+    const Bytes needle = bytes_of("zQxjWv");
+    const std::size_t m = needle.size();
+    for (const std::size_t p : {std::size_t{100}, std::size_t{17000}, n / 2, n - 20000, n - m}) {
+        Bytes planted = haystack;
+        plant(planted, p, mixed_case(needle, rng));
+        for (const bool backwards : {false, true}) {
+            detail::g_search_probe = {};
+            const SearchResult got =
+                backwards ? routines().rfind_folded(range_of(planted), range_of(needle))
+                          : routines().find_folded(range_of(planted), range_of(needle));
+            ASSERT_EQ(got, SearchResult::at(p))
+                << (backwards ? "rfind_folded" : "find_folded") << ", planted at " << p;
+            const std::size_t reached = backwards ? n - p : p;
+            if (reached > 24 * 1024) {
+                EXPECT_TRUE(detail::g_search_probe.took(
+                    detail::SearchPath::kFoldedCountedAfterRankedPrefix))
+                    << "planted at " << p << (backwards ? ", backwards" : "");
+            }
+        }
+    }
+}
+
+TEST_P(Folded, EveryAlignmentOfTheHaystack) {
+    // The wide variants step from the first window whose loads of the first
+    // anchor are aligned, after one block from where they start: every
+    // misalignment of the haystack's start and end, with the needle planted
+    // in the first and last blocks and just past them.
+    std::mt19937 rng(41);
+    Bytes filler(1200 + 64);
+    for (auto& b : filler) {
+        b = static_cast<std::uint8_t>(kTricky[rng() % kTricky.size()]);
+    }
+    Bytes buffer(filler.size());
+    for (const std::string_view text : {"Qj", "qJ@", "xQ7jz", "zx`QJ[{qj~"}) {
+        const Bytes needle = bytes_of(text);
+        const std::size_t m = needle.size();
+        for (std::size_t skew = 0; skew < 64; ++skew) {
+            const std::span<std::uint8_t> haystack(buffer.data() + skew, 1200 - skew % 7);
+            const std::size_t n = haystack.size();
+            for (std::size_t p = 0; p + m <= n; p += p < 140 || p + m + 140 > n ? 1 : 97) {
+                std::copy(filler.begin(), filler.end(), buffer.begin());
+                plant(haystack, p, mixed_case(needle, rng));
+                expect_both(haystack, needle,
+                            std::string(text) + ", skew " + std::to_string(skew) + ", planted at " +
+                                std::to_string(p));
             }
         }
     }
