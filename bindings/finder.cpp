@@ -136,7 +136,9 @@ Result<OwnedRef> method_body(PyObject* self, PyObject* const* args, Py_ssize_t n
     if (!overlapping) {
         return std::move(overlapping).error();
     }
-    const Matching matching{overlapping.value(), ignores_case(self)};
+    // `folds`, not `ignore_case`: a needle without a letter was found to be
+    // searched exactly once, when the Finder was made.
+    const Matching matching{overlapping.value(), reinterpret_cast<FinderObject*>(self)->folds};
     // The needle object stays alive with the Finder, which the caller holds.
     const ByteRange needle = needle_of(self);
     if constexpr (kQuery == Query::finditer) {
