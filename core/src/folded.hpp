@@ -21,7 +21,6 @@
 // two_way_search_last_folded, worst_case.hpp), so every search is O(n + m).
 #pragma once
 
-#include <bit>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
@@ -53,6 +52,45 @@ inline constexpr ByteRanks kFoldedRank = [] {
     return ranks;
 }();
 
+// 0x20 in each byte of `word` that is an ASCII letter, 0 in the others,
+// eight bytes at a time: a byte is a letter when, with 0x20 set, it lies in
+// 'a' to 'z' and below 0x80. Adding 0x80 - 'a' (and 0x80 - '{') to its low
+// seven bits carries into the top bit exactly when it reaches 'a' (or
+// passes 'z'), and no carry crosses into the next byte. Replaces a table
+// lookup per byte, a tenth of a 1 KiB search (`chinese` of
+// compare_ignore_case.py at 1 KiB).
+[[gnu::always_inline]] constexpr std::uint64_t letter_bits(std::uint64_t word) noexcept {
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kHigh = 0x80 * kOnes;
+    const std::uint64_t cased = word | 0x20 * kOnes;
+    const std::uint64_t low = cased & ~kHigh;
+    const std::uint64_t from_a = low + (0x80 - 'a') * kOnes;
+    const std::uint64_t past_z = low + (0x80 - 'z' - 1) * kOnes;
+    return (from_a & ~past_z & ~cased & kHigh) >> 2;
+}
+
+// Every byte value, in every position of a word of otherwise other bytes.
+static_assert([] {
+    for (unsigned b = 0; b < 256; ++b) {
+        for (unsigned at = 0; at < 8; ++at) {
+            const std::uint64_t filler = 0x7B5A40605B7A41FF;  // '{' 'Z' '@' '`' '[' 'z' 'A' 0xFF
+            const std::uint64_t word =
+                (filler & ~(std::uint64_t{0xFF} << 8 * at)) | std::uint64_t{b} << 8 * at;
+            std::uint64_t want = 0;
+            for (unsigned k = 0; k < 8; ++k) {
+                want |=
+                    std::uint64_t{is_ascii_letter(static_cast<std::uint8_t>(word >> 8 * k)) ? 0x20u
+                                                                                            : 0u}
+                    << 8 * k;
+            }
+            if (letter_bits(word) != want) {
+                return false;
+            }
+        }
+    }
+    return true;
+}());
+
 // A needle prepared for folded comparisons: its first bytes as two words,
 // each with its letters lower-cased (`lower`) and a 0x20 in each letter's
 // byte (`letters`), so that a window word x agrees with the needle there
@@ -69,6 +107,7 @@ struct FoldedNeedle {
     // The anchors the filter tests, rarest first: two by rank, and one to
     // three once chosen again by counts (counted()).
     std::size_t anchor[3] = {};
+    std::size_t ranked_end = 0;  // ranked from bytes 0 .. ranked_end - 1 and the last
 
     static FoldedNeedle of(ByteRange needle, std::size_t scan_limit) noexcept {
         FoldedNeedle f;
@@ -78,18 +117,19 @@ struct FoldedNeedle {
         if (m >= 4) {
             const std::size_t width = m >= 8 ? 8 : 4;
             f.at[1] = m >= 16 ? 8 : m - width;
-            // Assembled in registers, in the order a load of the window
-            // puts its bytes: bytes stored one by one and then loaded as a
-            // word cost a store-forwarding stall each, which showed in the
-            // short rows of compare_ignore_case.py.
+            // Each word loaded as the window's bytes will be (so in the
+            // same byte order), its letters found eight at a time.
             for (std::size_t w = 0; w < 2; ++w) {
-                for (std::size_t k = 0; k < width; ++k) {
-                    const std::uint8_t b = needle.data[f.at[w] + k];
-                    const std::size_t shift =
-                        8 * (std::endian::native == std::endian::little ? k : width - 1 - k);
-                    f.lower[w] |= std::uint64_t{kFolded.of[b]} << shift;
-                    f.letters[w] |= std::uint64_t{is_ascii_letter(b) ? 0x20u : 0u} << shift;
+                std::uint64_t word = 0;
+                if (width == 8) {
+                    std::memcpy(&word, needle.data + f.at[w], 8);
+                } else {
+                    std::uint32_t half;
+                    std::memcpy(&half, needle.data + f.at[w], 4);
+                    word = half;
                 }
+                f.letters[w] = letter_bits(word);
+                f.lower[w] = word | f.letters[w];
             }
         }
         // The anchors: by folded rank, the two rarest of the first
@@ -131,6 +171,30 @@ struct FoldedNeedle {
         }
         f.anchor[0] = first;
         f.anchor[1] = second;
+        f.ranked_end = end;
+        return f;
+    }
+
+    // This needle with a third anchor by rank: the rarest by folded rank of
+    // the bytes the first two were chosen from, other than those two.
+    // Precondition: m >= 3.
+    FoldedNeedle widened() const noexcept {
+        assert(bytes.size >= 3);
+        FoldedNeedle f = *this;
+        std::size_t third = bytes.size;
+        std::uint8_t third_rank = 0xFF;
+        const auto consider = [&](std::size_t k) {
+            const std::uint8_t r = kFoldedRank.of[bytes.data[k]];
+            if (k != anchor[0] && k != anchor[1] && (third == bytes.size || r < third_rank)) {
+                third = k;
+                third_rank = r;
+            }
+        };
+        for (std::size_t k = 0; k < ranked_end; ++k) {
+            consider(k);
+        }
+        consider(bytes.size - 1);
+        f.anchor[2] = third;
         return f;
     }
 
@@ -408,7 +472,10 @@ SearchResult folded_blocks_counted(const std::uint8_t* data, std::size_t n,
 // (digits in hex digests, NULs in a binary, the spaces and escape sequences
 // of a text): past find_n's allowance of false alarms (kFalseAlarmSlack,
 // kFalseAlarmShare) the anchors are chosen again by counts of the haystack
-// around the cursor (choose_folded_by_count). So are counted ones that
+// around the cursor (choose_folded_by_count), or, with fewer than
+// kRareAnchorsFrom windows left, a third anchor by rank joins them, once:
+// there the count and its scan of a wider window cost more than the false
+// alarms they save (`chinese` of compare_ignore_case.py at 4 KiB). So are counted ones that
 // prove weak further on (a byte absent from one part of a file and common
 // in the next: `python` of compare_ignore_case.py on 3.15's standard
 // library), up to kFoldedCounts counts per call. And a long haystack
@@ -481,6 +548,11 @@ SearchResult folded_blocks(const std::uint8_t* data, std::size_t n, const Folded
                     return result;
                 }
                 if (may_count && weak(from - b)) {
+                    if (b < kRareAnchorsFrom) {
+                        QARVO_PROBE_PATH(kFoldedThirdByRank);
+                        return folded_blocks<true, T, 3>(data, n, f.widened(), b, budget,
+                                                         kFoldedCounts);
+                    }
                     QARVO_PROBE_PATH(kFoldedRecounted);
                     return folded_blocks_counted<true, T>(
                         data, n, choose_folded_by_count<true, T>(data, n, f, b), b, budget,
@@ -524,6 +596,11 @@ SearchResult folded_blocks(const std::uint8_t* data, std::size_t n, const Folded
                     return result;
                 }
                 if (may_count && weak(i + 4 * W - from)) {
+                    if (windows - (i + 4 * W) < kRareAnchorsFrom) {
+                        QARVO_PROBE_PATH(kFoldedThirdByRank);
+                        return folded_blocks<false, T, 3>(data, n, f.widened(), i + 4 * W, budget,
+                                                          kFoldedCounts);
+                    }
                     QARVO_PROBE_PATH(kFoldedRecounted);
                     return folded_blocks_counted<false, T>(
                         data, n, choose_folded_by_count<false, T>(data, n, f, i + 4 * W), i + 4 * W,

@@ -34,7 +34,8 @@ enum class SearchPath : unsigned {
     kSieveGaveUp,           // a sieve of find_two/three gave up after false alarms
     kCountedPairAnchors,    // the counts chose a rare pair of adjacent needle bytes
     // find_folded and rfind_folded:
-    kFoldedRecounted,                 // the ranked anchors proved weak: chosen again by counts
+    kFoldedRecounted,                 // the anchors proved weak: chosen again by counts
+    kFoldedThirdByRank,               // ...near the end of the range: a third anchor by rank
     kFoldedCountedAfterRankedPrefix,  // the counts after kRankedPrefix bytes chose one anchor
 };
 
