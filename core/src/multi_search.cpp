@@ -307,7 +307,8 @@ MultiScan::MultiScan(const MultiAutomaton& automaton, ByteRange haystack,
       start_keys_on_(automaton.start_width != 0),
       find_needle_(automaton.ignore_case ? find_folded_routine : find_n_routine),
       needles_on_(automaton.has_buckets &&
-                  automaton.bucket_begin[BucketFilter::kBuckets] <= kNeedleScans),
+                  automaton.bucket_begin[BucketFilter::kBuckets] <= kNeedleScans &&
+                  haystack.size < kBucketsFrom),
       find_stride_hits_(find_stride_hits_routine) {
     for (std::size_t e = 0; e < kNeedleScans; ++e) {
         needle_from_[e] = kNowhere;
@@ -352,6 +353,9 @@ MultiMatch MultiScan::leftmost_by_needles(std::size_t from) noexcept {
     for (std::size_t e = 0; e < live; ++e) {
         const MultiAutomaton::BucketNeedle& needle = a.bucket_needles[e];
         if (needle_from_[e] > from || needle_next_[e] < from) {
+            if (needle_calls_++ == 0) {
+                needle_start_ = from;
+            }
             const SearchResult found =
                 find_needle_(ByteRange{haystack_.data + from, haystack_.size - from},
                              ByteRange{a.needle_bytes + needle.offset, needle.length});
@@ -365,6 +369,13 @@ MultiMatch MultiScan::leftmost_by_needles(std::size_t from) noexcept {
                                  (next == best.offset && needle.index < best.index))) {
             best = MultiMatch{next, needle.index, needle.length};
         }
+    }
+    // Dense matches in a long haystack: the bucket filter from the next
+    // call on (this answer stands).
+    if (haystack_.size >= kDenseFrom && needle_calls_ >= kCallsBeforeJudging &&
+        from >= needle_start_ && from - needle_start_ < needle_calls_ * kDenseCallBytes &&
+        buckets_on_) {
+        needles_on_ = false;
     }
     return best;
 }

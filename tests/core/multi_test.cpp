@@ -370,6 +370,48 @@ TEST_P(Multi, ThreeNeedlesOrFewerAreSearchedOneAtATime) {
     }
 }
 
+TEST_P(Multi, LongOrDenseScansOfFewNeedlesTakeTheBucketFilter) {
+    // Two needles over letters that never form them, planted alternately
+    // every `gap` bytes: the matches are exactly the planted ones. Dense
+    // matches in a long haystack hand the scan from one search per needle to
+    // the bucket filter after a few searches; sparse ones keep it; a
+    // haystack of kBucketsFrom bytes starts with the bucket filter.
+    const Needles needles = {bytes_of("Qz7#"), bytes_of("k%Vb")};
+    const Built built(needles, false);
+    std::mt19937 rng(0x64656e);
+    struct Case {
+        std::size_t size;
+        std::size_t gap;
+        bool needles_at_start;
+        bool needles_at_end;
+    };
+    for (const Case c : {Case{MultiScan::kDenseFrom, 4096, true, false},
+                         Case{MultiScan::kDenseFrom, 64 * 1024, true, true},
+                         Case{MultiScan::kDenseFrom - 1, 4096, true, true},
+                         Case{MultiScan::kBucketsFrom, 1 << 20, false, false}}) {
+        Bytes haystack = random_bytes(rng, c.size, "abcdefghijklmnop");
+        std::vector<Match> planted;
+        for (std::size_t at = 1000, k = 0; at + 4 <= c.size; at += c.gap, ++k) {
+            std::copy(needles[k % 2].begin(), needles[k % 2].end(),
+                      haystack.begin() + static_cast<std::ptrdiff_t>(at));
+            planted.emplace_back(at, static_cast<std::uint32_t>(k % 2));
+        }
+        MultiScan scan = scan_of(built, range_of(haystack));
+        EXPECT_EQ(scan.needles_on(), c.needles_at_start) << c.size << " bytes";
+        std::vector<Match> got;
+        std::vector<std::uint64_t> offsets(97);
+        std::vector<std::uint32_t> indices(97);
+        for (std::size_t n; (n = scan.next_batch(offsets, indices)) > 0;) {
+            for (std::size_t k = 0; k < n; ++k) {
+                got.emplace_back(offsets[k], indices[k]);
+            }
+        }
+        ASSERT_EQ(got, planted) << c.size << " bytes, a match every " << c.gap;
+        EXPECT_EQ(scan.needles_on(), c.needles_at_end)
+            << c.size << " bytes, a match every " << c.gap;
+    }
+}
+
 TEST_P(Multi, FingerprintsPastACommonOpeningKeepTheLeftmostFirstListedMatch) {
     // Lines of code: every needle but the last opens with indentation, so
     // its fingerprint lies past the spaces, and a hit there stands for a

@@ -257,6 +257,20 @@ public:
     // a match costs one call, not a vector step and a compare per bucket.
     static constexpr std::size_t kNeedleScans = 3;
 
+    // ...unless the haystack spans kBucketsFrom bytes or more: then each
+    // needle's search reads from memory what the others' have read before it
+    // and the cache no longer holds, where the bucket filter reads it once
+    // (the 32 and 64 MiB rows of compare_multi.py's binary class and
+    // bench/results/multi; core/TUNING.md). And from kDenseFrom bytes on, a
+    // scan whose searches cover fewer than kDenseCallBytes bytes each, over
+    // its first kCallsBeforeJudging of them or later, goes over to the
+    // bucket filter too: each search costs a plan of its own, and with a
+    // match every few KiB those cost more than the filter's pass.
+    static constexpr std::size_t kBucketsFrom = std::size_t{16} << 20;
+    static constexpr std::size_t kDenseFrom = std::size_t{2} << 20;
+    static constexpr std::size_t kDenseCallBytes = 16 * 1024;
+    static constexpr std::size_t kCallsBeforeJudging = 8;
+
 private:
     static constexpr std::size_t kHitBuffer = 32;
 
@@ -307,6 +321,8 @@ private:
     bool needles_on_ = false;
     std::size_t needle_from_[kNeedleScans];
     std::size_t needle_next_[kNeedleScans];
+    std::size_t needle_calls_ = 0;  // searches made, and from where the first was
+    std::size_t needle_start_ = 0;
     // The stride filter's hits, kept as the bucket filter's are.
     FindStrideHitsRoutine find_stride_hits_;
     std::size_t stride_from_ = 0;
