@@ -307,11 +307,11 @@ MultiScan::MultiScan(const MultiAutomaton& automaton, ByteRange haystack,
       start_keys_on_(automaton.start_width != 0),
       find_needle_(automaton.ignore_case ? find_folded_routine : find_n_routine),
       needles_on_(automaton.has_buckets &&
-                  automaton.bucket_begin[BucketFilter::kBuckets] <= kNeedleScans &&
-                  haystack.size < kBucketsFrom),
+                  automaton.bucket_begin[BucketFilter::kBuckets] <= kNeedleScans),
       find_stride_hits_(find_stride_hits_routine) {
     for (std::size_t e = 0; e < kNeedleScans; ++e) {
         needle_from_[e] = kNowhere;
+        needle_to_[e] = kNowhere;
         needle_next_[e] = kNowhere;
     }
 }
@@ -342,42 +342,75 @@ MultiMatch MultiScan::leftmost_by_automaton(std::size_t from) noexcept {
 }
 
 // The earliest of each needle's next start from `from`, the first-listed of
-// equals. A needle's start is searched for again only once the scan has
-// passed it (or when asked from before where it was searched from), so
-// each pass reads a byte at most once, but for the needle's length
-// around each match reported.
+// equals. Each needle's starts are known over a range of windows: its first
+// start there, or none. A range is searched on a chunk (kNeedleChunk) at a
+// time, the needle known least far first, and only while it could still
+// hold a start at or before the best found: so the searches of every needle
+// move through the haystack together, each reading a chunk the others have
+// just brought into the cache, and a needle's start is searched for again
+// only once the scan has passed it (or when asked from before its range).
 MultiMatch MultiScan::leftmost_by_needles(std::size_t from) noexcept {
     const MultiAutomaton& a = *automaton_;
     const std::size_t live = a.bucket_begin[BucketFilter::kBuckets];
-    MultiMatch best;
+    const std::size_t n = haystack_.size;
     for (std::size_t e = 0; e < live; ++e) {
-        const MultiAutomaton::BucketNeedle& needle = a.bucket_needles[e];
-        if (needle_from_[e] > from || needle_next_[e] < from) {
-            if (needle_calls_++ == 0) {
-                needle_start_ = from;
-            }
-            const SearchResult found =
-                find_needle_(ByteRange{haystack_.data + from, haystack_.size - from},
-                             ByteRange{a.needle_bytes + needle.offset, needle.length});
+        const bool passed =
+            needle_next_[e] != kNowhere ? needle_next_[e] < from : needle_to_[e] < from;
+        if (needle_from_[e] > from || passed) {
             needle_from_[e] = from;
-            needle_next_[e] = found.found() ? from + found.offset() : kNowhere;
-            QARVO_PROBE_MULTI_STEPS((found.found() ? found.offset() : haystack_.size - from) /
-                                    kCompareBytesPerWork);
-        }
-        const std::size_t next = needle_next_[e];
-        if (next != kNowhere && (!best.found() || next < best.offset ||
-                                 (next == best.offset && needle.index < best.index))) {
-            best = MultiMatch{next, needle.index, needle.length};
+            needle_to_[e] = from;
+            needle_next_[e] = kNowhere;
         }
     }
-    // Dense matches in a long haystack: the bucket filter from the next
-    // call on (this answer stands).
-    if (haystack_.size >= kDenseFrom && needle_calls_ >= kCallsBeforeJudging &&
-        from >= needle_start_ && from - needle_start_ < needle_calls_ * kDenseCallBytes &&
-        buckets_on_) {
-        needles_on_ = false;
+    for (;;) {
+        MultiMatch best;
+        for (std::size_t e = 0; e < live; ++e) {
+            const std::size_t next = needle_next_[e];
+            const MultiAutomaton::BucketNeedle& needle = a.bucket_needles[e];
+            if (next != kNowhere && (!best.found() || next < best.offset ||
+                                     (next == best.offset && needle.index < best.index))) {
+                best = MultiMatch{next, needle.index, needle.length};
+            }
+        }
+        // The needle known least far that could still start at or before
+        // the best: windows from needle_to_ on are unknown.
+        std::size_t lagging = live;
+        for (std::size_t e = 0; e < live; ++e) {
+            const std::size_t length = a.bucket_needles[e].length;
+            const std::size_t to = needle_to_[e];
+            const bool exhausted = length > n || to > n - length;
+            if (needle_next_[e] == kNowhere && !exhausted && (!best.found() || to <= best.offset) &&
+                (lagging == live || to < needle_to_[lagging])) {
+                lagging = e;
+            }
+        }
+        if (lagging == live) {
+            // Dense matches in a long haystack: the bucket filter from the
+            // next call on (this answer stands).
+            if (n >= kDenseFrom && needle_calls_ >= kCallsBeforeJudging && from >= needle_start_ &&
+                from - needle_start_ < needle_calls_ * kDenseCallBytes && buckets_on_) {
+                needles_on_ = false;
+            }
+            return best;
+        }
+        const MultiAutomaton::BucketNeedle& needle = a.bucket_needles[lagging];
+        const std::size_t at = needle_to_[lagging];
+        const std::size_t windows_left = n - needle.length + 1 - at;
+        const std::size_t windows = windows_left < kNeedleChunk ? windows_left : kNeedleChunk;
+        if (needle_calls_++ == 0) {
+            needle_start_ = from;
+        }
+        const SearchResult found =
+            find_needle_(ByteRange{haystack_.data + at, windows + needle.length - 1},
+                         ByteRange{a.needle_bytes + needle.offset, needle.length});
+        if (found.found()) {
+            needle_next_[lagging] = at + found.offset();
+            needle_to_[lagging] = at + found.offset() + 1;
+        } else {
+            needle_to_[lagging] = at + windows;
+        }
+        QARVO_PROBE_MULTI_STEPS((found.found() ? found.offset() : windows) / kCompareBytesPerWork);
     }
-    return best;
 }
 
 // A hit at q stands for starts q - shift, one for each needle of its

@@ -370,34 +370,45 @@ TEST_P(Multi, ThreeNeedlesOrFewerAreSearchedOneAtATime) {
     }
 }
 
-TEST_P(Multi, LongOrDenseScansOfFewNeedlesTakeTheBucketFilter) {
-    // Two needles over letters that never form them, planted alternately
-    // every `gap` bytes: the matches are exactly the planted ones. Dense
-    // matches in a long haystack hand the scan from one search per needle to
-    // the bucket filter after a few searches; sparse ones keep it; a
-    // haystack of kBucketsFrom bytes starts with the bucket filter.
+// Needles over letters that never form them, planted in turn at `at`: the
+// haystack, and its matches, exactly the planted ones.
+std::pair<Bytes, std::vector<Match>> planted_among_letters(const Needles& needles, std::size_t size,
+                                                           const std::vector<std::size_t>& at,
+                                                           std::mt19937& rng) {
+    Bytes haystack = random_bytes(rng, size, "abcdefghijklmnop");
+    std::vector<Match> planted;
+    for (std::size_t k = 0; k < at.size(); ++k) {
+        const Bytes& needle = needles[k % needles.size()];
+        std::copy(needle.begin(), needle.end(),
+                  haystack.begin() + static_cast<std::ptrdiff_t>(at[k]));
+        planted.emplace_back(at[k], static_cast<std::uint32_t>(k % needles.size()));
+    }
+    return {std::move(haystack), std::move(planted)};
+}
+
+TEST_P(Multi, DenseScansOfFewNeedlesInALongHaystackTakeTheBucketFilter) {
+    // Two needles planted alternately every `gap` bytes: dense matches in a
+    // long haystack hand the scan from one search per needle to the bucket
+    // filter after a few searches; sparse ones, or a shorter haystack, keep
+    // the searches.
     const Needles needles = {bytes_of("Qz7#"), bytes_of("k%Vb")};
     const Built built(needles, false);
     std::mt19937 rng(0x64656e);
     struct Case {
         std::size_t size;
         std::size_t gap;
-        bool needles_at_start;
         bool needles_at_end;
     };
-    for (const Case c : {Case{MultiScan::kDenseFrom, 4096, true, false},
-                         Case{MultiScan::kDenseFrom, 64 * 1024, true, true},
-                         Case{MultiScan::kDenseFrom - 1, 4096, true, true},
-                         Case{MultiScan::kBucketsFrom, 1 << 20, false, false}}) {
-        Bytes haystack = random_bytes(rng, c.size, "abcdefghijklmnop");
-        std::vector<Match> planted;
-        for (std::size_t at = 1000, k = 0; at + 4 <= c.size; at += c.gap, ++k) {
-            std::copy(needles[k % 2].begin(), needles[k % 2].end(),
-                      haystack.begin() + static_cast<std::ptrdiff_t>(at));
-            planted.emplace_back(at, static_cast<std::uint32_t>(k % 2));
+    for (const Case c :
+         {Case{MultiScan::kDenseFrom, 4096, false}, Case{MultiScan::kDenseFrom, 64 * 1024, true},
+          Case{MultiScan::kDenseFrom - 1, 4096, true}}) {
+        std::vector<std::size_t> at;
+        for (std::size_t p = 1000; p + 4 <= c.size; p += c.gap) {
+            at.push_back(p);
         }
+        const auto [haystack, planted] = planted_among_letters(needles, c.size, at, rng);
         MultiScan scan = scan_of(built, range_of(haystack));
-        EXPECT_EQ(scan.needles_on(), c.needles_at_start) << c.size << " bytes";
+        EXPECT_TRUE(scan.needles_on());
         std::vector<Match> got;
         std::vector<std::uint64_t> offsets(97);
         std::vector<std::uint32_t> indices(97);
@@ -409,6 +420,31 @@ TEST_P(Multi, LongOrDenseScansOfFewNeedlesTakeTheBucketFilter) {
         ASSERT_EQ(got, planted) << c.size << " bytes, a match every " << c.gap;
         EXPECT_EQ(scan.needles_on(), c.needles_at_end)
             << c.size << " bytes, a match every " << c.gap;
+    }
+}
+
+TEST_P(Multi, OneSearchPerNeedleAcrossItsChunks) {
+    // Each needle's search covers kNeedleChunk windows at a time: matches
+    // just before, across and after the chunks' ends, of needles listed in
+    // another order than they occur, and a needle whose next match lies
+    // chunks past the others'.
+    const Needles needles = {bytes_of("Qz7#"), bytes_of("k%Vb"), bytes_of("Y&Y")};
+    constexpr std::size_t c = MultiScan::kNeedleChunk;
+    const std::size_t size = 3 * c + 100;
+    std::mt19937 rng(0x63686b);
+    for (const std::vector<std::size_t>& at :
+         {std::vector<std::size_t>{c - 8, c - 3, c + 1, 2 * c - 2, 2 * c + 5, size - 4},
+          std::vector<std::size_t>{5, 2 * c - 1, 2 * c + 3, 3 * c - 3, 3 * c + 90},
+          std::vector<std::size_t>{c - 4}}) {
+        const auto [haystack, planted] = planted_among_letters(needles, size, at, rng);
+        const Built built(needles, false);
+        ASSERT_TRUE(scan_of(built, range_of(haystack)).needles_on());
+        for (const std::size_t batch : {1u, 256u}) {
+            ASSERT_EQ(scanned(built, range_of(haystack), batch), planted)
+                << "first planted at " << at.front() << ", batch " << batch;
+        }
+        MultiScan counter = scan_of(built, range_of(haystack));
+        EXPECT_EQ(counter.count_rest(), planted.size());
     }
 }
 

@@ -257,16 +257,18 @@ public:
     // a match costs one call, not a vector step and a compare per bucket.
     static constexpr std::size_t kNeedleScans = 3;
 
-    // ...unless the haystack spans kBucketsFrom bytes or more: then each
-    // needle's search reads from memory what the others' have read before it
-    // and the cache no longer holds, where the bucket filter reads it once
-    // (the 32 and 64 MiB rows of compare_multi.py's binary class and
-    // bench/results/multi; core/TUNING.md). And from kDenseFrom bytes on, a
-    // scan whose searches cover fewer than kDenseCallBytes bytes each, over
-    // its first kCallsBeforeJudging of them or later, goes over to the
-    // bucket filter too: each search costs a plan of its own, and with a
-    // match every few KiB those cost more than the filter's pass.
-    static constexpr std::size_t kBucketsFrom = std::size_t{16} << 20;
+    // Windows each of those searches covers at most: within the L2 cache, so
+    // that every needle's search reads the chunk the first one brought in
+    // and the haystack comes from memory once (64 MiB of code with two or
+    // three needles, compare_multi.py; core/TUNING.md).
+    static constexpr std::size_t kNeedleChunk = 512 * 1024;
+
+    // From kDenseFrom bytes on, a scan whose searches cover fewer than
+    // kDenseCallBytes bytes each, over its first kCallsBeforeJudging of them
+    // or later, goes over to the bucket filter: each search costs a plan of
+    // its own, and with a match every few KiB those cost more than the
+    // filter's one pass (two binary needles planted every 4 KiB in 64 MiB,
+    // compare_multi.py; core/TUNING.md).
     static constexpr std::size_t kDenseFrom = std::size_t{2} << 20;
     static constexpr std::size_t kDenseCallBytes = 16 * 1024;
     static constexpr std::size_t kCallsBeforeJudging = 8;
@@ -314,12 +316,14 @@ private:
     std::size_t hit_count_ = 0;
     std::size_t hit_next_ = 0;
     BucketHit hits_[kHitBuffer];
-    // The one-needle searches: bucket needle e next starts at
-    // needle_next_[e] (kNowhere: never) at or after needle_from_[e].
+    // The one-needle searches: bucket needle e's windows from
+    // needle_from_[e] up to (not including) needle_to_[e] are known, and
+    // its first start there is needle_next_[e] (kNowhere: none).
     static constexpr std::size_t kNowhere = ~std::size_t{0};
     FindNeedleRoutine find_needle_;
     bool needles_on_ = false;
     std::size_t needle_from_[kNeedleScans];
+    std::size_t needle_to_[kNeedleScans];
     std::size_t needle_next_[kNeedleScans];
     std::size_t needle_calls_ = 0;  // searches made, and from where the first was
     std::size_t needle_start_ = 0;
