@@ -67,6 +67,15 @@ constexpr std::string_view kTricky = "aAbBzZ@`[{^~]}\\|_\x7f\xc1\xe1\xdf\xff\x80
 
 class Folded : public EveryBackend {
 protected:
+    // find_folded, or rfind_folded with `backwards`, with the probe reset
+    // first so that it shows this search's path alone.
+    SearchResult probed(std::span<const std::uint8_t> h, std::span<const std::uint8_t> x,
+                        bool backwards) const {
+        detail::g_search_probe = {};
+        return backwards ? routines().rfind_folded(range_of(h), range_of(x))
+                         : routines().find_folded(range_of(h), range_of(x));
+    }
+
     void expect_both(std::span<const std::uint8_t> h, std::span<const std::uint8_t> x,
                      const std::string& what) const {
         ASSERT_EQ(routines().find_folded(range_of(h), range_of(x)), folded_find(h, x))
@@ -198,10 +207,7 @@ TEST_P(Folded, WeakAnchorsAreChosenAgainByCountAndStillFindEveryOccurrence) {
                 Bytes planted = haystack;
                 plant(planted, p, mixed_case(needle, rng));
                 for (const bool backwards : {false, true}) {
-                    detail::g_search_probe = {};
-                    const SearchResult got =
-                        backwards ? routines().rfind_folded(range_of(planted), range_of(needle))
-                                  : routines().find_folded(range_of(planted), range_of(needle));
+                    const SearchResult got = probed(planted, needle, backwards);
                     ASSERT_EQ(got, backwards ? folded_rfind(planted, needle)
                                              : folded_find(planted, needle))
                         << (backwards ? "rfind_folded " : "find_folded ") << text << ", " << n
@@ -241,10 +247,7 @@ TEST_P(Folded, ALongHaystackIsCountedAfterItsRankedPrefix) {
         Bytes planted = haystack;
         plant(planted, p, mixed_case(needle, rng));
         for (const bool backwards : {false, true}) {
-            detail::g_search_probe = {};
-            const SearchResult got =
-                backwards ? routines().rfind_folded(range_of(planted), range_of(needle))
-                          : routines().find_folded(range_of(planted), range_of(needle));
+            const SearchResult got = probed(planted, needle, backwards);
             ASSERT_EQ(got, SearchResult::at(p))
                 << (backwards ? "rfind_folded" : "find_folded") << ", planted at " << p;
             const std::size_t reached = backwards ? n - p : p;
