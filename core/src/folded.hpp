@@ -348,8 +348,8 @@ inline ByteCounts folded_counts(ByteCounts counts) noexcept {
     return counts;
 }
 
-// Whether the needle byte at `offset`, folded, occurs at most kLoneLimit
-// times in the kLoneWindow bytes from `from` on. Stops at the occurrence
+// Whether `byte`, either case of it for a letter, occurs at most kLoneLimit
+// times in the kLoneWindow bytes from `from` on (rare_in_window, folded). Stops at the occurrence
 // past the limit. Precondition: from + kLoneWindow <= n.
 template <class T>
 bool rare_in_window_folded(const std::uint8_t* data, std::size_t n, std::size_t from,
@@ -470,15 +470,15 @@ SearchResult folded_blocks_counted(const std::uint8_t* data, std::size_t n,
 //
 // The anchors chosen by rank (`counts` 0) may be common in this haystack
 // (digits in hex digests, NULs in a binary, the spaces and escape sequences
-// of a text): past find_n's allowance of false alarms (kFalseAlarmSlack,
-// kFalseAlarmShare) the anchors are chosen again by counts of the haystack
-// around the cursor (choose_folded_by_count), or, with fewer than
-// kRareAnchorsFrom windows left, a third anchor by rank joins them, once:
-// there the count and its scan of a wider window cost more than the false
-// alarms they save (`chinese` of compare_ignore_case.py at 4 KiB). So are counted ones that
-// prove weak further on (a byte absent from one part of a file and common
-// in the next: `python` of compare_ignore_case.py on 3.15's standard
-// library), up to kFoldedCounts counts per call. And a long haystack
+// of a text). Past find_n's allowance of false alarms (kFalseAlarmSlack,
+// kFalseAlarmShare) they are chosen again by counts of the haystack around
+// the cursor (choose_folded_by_count); so are counted ones that prove weak
+// further on (a byte absent from one part of a file and common in the next:
+// `python` of compare_ignore_case.py on 3.15's standard library), up to
+// kFoldedCounts counts per call. With fewer than kRareAnchorsFrom windows
+// left a third anchor by rank joins instead, once: there the count and its
+// scan of a wider window cost more than the false alarms they save
+// (`chinese` of compare_ignore_case.py at 4 KiB). And a long haystack
 // (kCountFrom windows ahead) is counted after its first kRankedPrefix
 // bytes whatever the false alarms: where one needle byte is absent from
 // the data, testing it alone takes one load per block instead of two
