@@ -199,8 +199,13 @@ inline constexpr std::size_t kShortFalseAlarmSlack = 4;
 // faster where matches are rare; the first match is searched that way too
 // (a short haystack with no match then costs what find_n costs). The scan
 // of starts takes over again once find_n found a match within kSparseGap
-// positions of where it began.
+// positions of where it began, and when the positions left hold at least
+// kStartsAhead more gaps like the one it crossed: a scan of starts costs a
+// plan and a pass of masked loads over what is left, which a match near the
+// end of a short haystack does not repay (one needle planted in 1 KiB,
+// compare_matches.py's count rows).
 inline constexpr std::size_t kStartsChunk = 4096;
+inline constexpr std::size_t kStartsAhead = 4;
 inline constexpr std::size_t kStartsChunkMost = 64 * 1024;
 inline constexpr std::size_t kSparseGap = 2048;
 

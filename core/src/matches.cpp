@@ -113,8 +113,10 @@ SearchResult MatchScan::jump(std::size_t horizon) noexcept {
     const SearchResult found = advance(horizon);
     // The chain of a periodic needle is left to the starts that follow.
     chained_ = false;
-    if (found.found() && found.offset() - from < detail::kSparseGap) {
-        jumping_ = false;
+    if (found.found()) {
+        const std::size_t gap = found.offset() - from;
+        const std::size_t left = done() ? 0 : haystack_.size - next_;
+        jumping_ = gap >= detail::kSparseGap || left / detail::kStartsAhead <= gap;
     }
     return found;
 }

@@ -207,6 +207,25 @@ TEST(MatchScan, SparseMatchesAreSearchedWithFindN) {
                   haystack == &sparse);
     }
 }
+
+// A first match that leaves fewer than four gaps like its own before the end
+// is followed by one more find_n, not by a scan of starts: one match near
+// the end of 1 KiB, and the same with the last match some way before it.
+TEST(MatchScan, AMatchNearTheEndLeavesTheRestToFindN) {
+    const Bytes needle{'l', 'i', 'v', 'e', 'r', ' ', 'a', 'n', 'd'};
+    for (const std::size_t at : {std::size_t{976}, std::size_t{700}, std::size_t{100}}) {
+        Bytes haystack(1024, '.');
+        plant(haystack, at, needle);
+        plant(haystack, 1024 - needle.size(), needle);
+        detail::g_search_probe = {};
+        MatchScan scan(range_of(haystack), range_of(needle), false);
+        EXPECT_EQ(scan.count_rest(), plain_matches(haystack, needle, false).size());
+        // From 100, the 900-odd bytes left hold four gaps of 100: a scan of
+        // starts is worth its plan.
+        EXPECT_EQ(detail::g_search_probe.took(detail::SearchPath::kShortStarts), at == 100)
+            << "first match at " << at;
+    }
+}
 #endif
 
 }  // namespace
