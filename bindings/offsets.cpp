@@ -1,5 +1,6 @@
 #include "offsets.hpp"
 
+#include <cstring>
 #include <limits>
 #include <string>
 #include <utility>
@@ -11,9 +12,11 @@ namespace qarvo::py {
 namespace {
 
 struct OffsetsObject {
-    PyObject_HEAD std::int64_t* items;  // owned, from PyMem_RawMalloc; immutable once made
+    // in_place, or owned memory from PyMem_RawMalloc; immutable once made
+    PyObject_HEAD std::int64_t* items;
     Py_ssize_t length;
     Py_ssize_t stride;  // sizeof(std::int64_t), for the exported buffer's strides
+    std::int64_t in_place[kInlineOffsets];
 };
 
 OffsetsObject* as_offsets(PyObject* self) noexcept {
@@ -22,7 +25,10 @@ OffsetsObject* as_offsets(PyObject* self) noexcept {
 
 void offsets_dealloc(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
-    PyMem_RawFree(as_offsets(self)->items);
+    OffsetsObject* offsets = as_offsets(self);
+    if (offsets->items != offsets->in_place) {
+        PyMem_RawFree(offsets->items);
+    }
     type->tp_free(self);
     Py_DECREF(type);
 }
@@ -149,7 +155,9 @@ LazyType offsets_type{offsets_spec};
 }  // namespace
 
 OffsetBuffer::~OffsetBuffer() {
-    PyMem_RawFree(data_);
+    if (!in_place()) {
+        PyMem_RawFree(data_);
+    }
 }
 
 std::span<std::uint64_t> OffsetBuffer::room(std::size_t wanted) noexcept {
@@ -165,10 +173,14 @@ std::span<std::uint64_t> OffsetBuffer::room(std::size_t wanted) noexcept {
             failed_ = true;
             return {};
         }
-        void* grown = PyMem_RawRealloc(data_, capacity * sizeof(std::uint64_t));
+        void* grown = in_place() ? PyMem_RawMalloc(capacity * sizeof(std::uint64_t))
+                                 : PyMem_RawRealloc(data_, capacity * sizeof(std::uint64_t));
         if (grown == nullptr) {
             failed_ = true;
             return {};
+        }
+        if (in_place()) {
+            std::memcpy(grown, in_place_, size_ * sizeof(std::uint64_t));
         }
         data_ = static_cast<std::uint64_t*>(grown);
         capacity_ = capacity;
@@ -177,9 +189,6 @@ std::span<std::uint64_t> OffsetBuffer::room(std::size_t wanted) noexcept {
 }
 
 Result<OwnedRef> make_offsets(OffsetBuffer& buffer, std::uint64_t base) {
-    if (buffer.data_ == nullptr) {
-        static_cast<void>(buffer.room(1));  // an empty result still exports a valid pointer
-    }
     if (buffer.failed_) {
         static_cast<void>(PyErr_NoMemory());
         return fetch_error();
@@ -199,10 +208,16 @@ Result<OwnedRef> make_offsets(OffsetBuffer& buffer, std::uint64_t base) {
             buffer.data_[i] += base;
         }
     }
-    offsets->items = reinterpret_cast<std::int64_t*>(std::exchange(buffer.data_, nullptr));
+    if (buffer.in_place()) {
+        std::memcpy(offsets->in_place, buffer.in_place_, buffer.size_ * sizeof(std::uint64_t));
+        offsets->items = offsets->in_place;
+    } else {
+        offsets->items = reinterpret_cast<std::int64_t*>(buffer.data_);
+    }
     offsets->length = static_cast<Py_ssize_t>(std::exchange(buffer.size_, 0));
     offsets->stride = static_cast<Py_ssize_t>(sizeof(std::int64_t));
-    buffer.capacity_ = 0;
+    buffer.data_ = buffer.in_place_;
+    buffer.capacity_ = kInlineOffsets;
     return object;
 }
 

@@ -4,6 +4,7 @@
 // buffer, which needs no interpreter lock, and the object adopts it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -11,8 +12,15 @@
 
 namespace qarvo::py {
 
-// A growing run of offsets in memory from PyMem_RawMalloc: usable with the
-// interpreter lock given up. Freed unless adopted by make_offsets.
+// Offsets held in place, by the buffer before it grows and by the object
+// that takes them: a result of a few matches, the common answer of a short
+// haystack, costs no allocation beside the object's own (find_all's 32-byte
+// rows of compare_matches.py).
+inline constexpr std::size_t kInlineOffsets = 8;
+
+// A growing run of offsets, in place up to kInlineOffsets and then in memory
+// from PyMem_RawMalloc: usable with the interpreter lock given up. Freed
+// unless adopted by make_offsets.
 class OffsetBuffer {
 public:
     OffsetBuffer() = default;
@@ -32,9 +40,12 @@ public:
 private:
     friend Result<OwnedRef> make_offsets(OffsetBuffer& buffer, std::uint64_t base);
 
-    std::uint64_t* data_ = nullptr;
+    bool in_place() const noexcept { return data_ == in_place_; }
+
+    std::uint64_t in_place_[kInlineOffsets];
+    std::uint64_t* data_ = in_place_;
     std::size_t size_ = 0;
-    std::size_t capacity_ = 0;
+    std::size_t capacity_ = kInlineOffsets;
     bool failed_ = false;
 };
 

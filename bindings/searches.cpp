@@ -16,7 +16,8 @@ namespace {
 // Every occurrence's offset, left to right, into `buffer`.
 void collect_offsets(ByteRange range, ByteRange needle, Matching matching, OffsetBuffer& buffer) {
     MatchScan scan(range, needle, matching.overlapping, matching.ignore_case);
-    for (std::size_t wanted = 64;; wanted = wanted < 65536 ? 2 * wanted : wanted) {
+    // The first batch fills the buffer's place for a few; the next grow.
+    for (std::size_t wanted = kInlineOffsets;; wanted = wanted < 65536 ? 2 * wanted : wanted) {
         const std::span<std::uint64_t> room = buffer.room(wanted);
         if (room.empty()) {
             return;  // out of memory: make_offsets raises MemoryError
@@ -322,7 +323,19 @@ Result<OwnedRef> count_body(PyObject* const* args, Py_ssize_t nargs, PyObject* k
 Result<OwnedRef> finditer_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return search_body<Query::finditer>(kFinditer, args, nargs, kwnames);
 }
+// A plain call (PlainCall) skips the parse of every parameter; the rest
+// take the body of the other searches.
 Result<OwnedRef> find_all_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    if (PlainCall call; plain_call(args, nargs, kwnames, call)) {
+        OffsetBuffer offsets;
+        if (!call.window.empty_range) {
+            search_maybe_unlocked(call.range.size, [&] {
+                collect_offsets(call.range, call.needle, Matching{false, call.ignore_case},
+                                offsets);
+            });
+        }
+        return make_offsets(offsets, call.window.start);
+    }
     return search_body<Query::find_all>(kFindAll, args, nargs, kwnames);
 }
 

@@ -279,6 +279,27 @@ def test_find_all_returns_a_sequence_that_exports_int64():
         type(got)()
 
 
+@pytest.mark.parametrize("kind", [bytes, bytearray, memoryview])
+def test_find_all_results_on_both_sides_of_the_room_in_the_result(kind):
+    # Up to eight offsets live in the result itself, more in memory of their own; the
+    # plain call, a start and a keyword (the general steps) give the same offsets.
+    for count in range(20):
+        data = kind(b"." * 40 + b"ab." * count + b"." * 7)
+        want = [40 + 3 * k for k in range(count)]
+        calls = (
+            qarvo.find_all(data, b"ab"),
+            qarvo.find_all(data, b"ab", 3, None),
+            qarvo.find_all(data, b"ab", overlapping=False),
+            qarvo.find_all(data, b"ab")[:],
+        )
+        for got in calls:
+            assert list(got) == want
+            assert np.frombuffer(got, dtype=np.int64).tolist() == want
+        view = memoryview(qarvo.find_all(data, b"ab"))  # holds the result it views
+        assert view.tolist() == want
+        view.release()
+
+
 UNLOCKED_FROM = 256 * 1024  # where long searches split into a locked and an unlocked part
 
 
