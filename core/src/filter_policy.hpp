@@ -40,10 +40,21 @@ inline constexpr std::size_t kPartnerFrom = 4096;
 inline constexpr std::size_t kRouteOneFrom = 2 << 20;      // find_one: past the L2 cache
 inline constexpr std::size_t kRouteFindTwoFrom = 512;      // find_two, find_three
 inline constexpr std::size_t kRouteReverseTwoFrom = 512;   // rfind_two, rfind_three
-inline constexpr std::size_t kRouteReverseNFrom = 128;     // rfind_n
+inline constexpr std::size_t kRouteReverseNFrom = 1024;    // rfind_n
 inline constexpr std::size_t kRouteReverseOneFrom = 2048;  // rfind_one
 inline constexpr std::size_t kRouteCountFrom = 2048;       // count_one
 inline constexpr std::size_t kRouteFoldedFrom = 1024;      // find_folded, rfind_folded
+
+// --- The edge anchors of rfind_n ---
+
+// Below this many windows rfind_n tests the needle's first, last and second
+// bytes at every window and its second-to-last on the candidates, with no
+// ranking: the rank network is a chain of dependent selects whose latency
+// (about 10 ns) doubled the search of a few hundred bytes, and up to 1 KiB
+// the edges pass few enough windows to stay ahead (compare_matches.py's
+// 1 KiB rfind rows; core/TUNING.md). A filter that proves weak is chosen
+// again by counts as the ranked one is.
+inline constexpr std::size_t kReverseEdgeAnchorsBelow = 1024;
 
 // --- The plain prefix (plain_prefix) ---
 

@@ -25,6 +25,7 @@ enum class SearchPath : unsigned {
     kRecountedAfterFalseAlarms,  // the ranked filter proved weak by false alarms: recounted
     kRecountedAfterSpentBudget,  // the ranked filter spent the budget: recounted
     kRecountedAgain,             // rfind_n: the counted filter proved weak too: counted again
+    kReverseEdgeAnchors,         // rfind_n tested the needle's edges, unranked
     kTwoWay,                     // Two-Way searched the rest
     // MatchScan (matches.cpp):
     kShortStarts,         // a chunk of a short needle's starts (find_starts, count_starts)

@@ -9,7 +9,10 @@
 // first one, two or three are tested at every window (one when the rarest is a
 // byte text does not use, two when the second is rare too, as find_n's
 // anchors_to_test_by_rank), the others refine a block's candidates before any
-// is compared in full. Candidates are compared highest window first, so the
+// is compared in full. Below kReverseEdgeAnchorsBelow windows the anchors are
+// the needle's edges instead, unranked (the first, last and second bytes
+// tested, the second-to-last refining): the ranking would cost more than it
+// saves there. Candidates are compared highest window first, so the
 // first that verifies is the last occurrence. With W-byte vectors:
 //   main loop, while 4W windows remain below the cursor: four blocks, one test
 //     of their candidate masks ORed together;
@@ -48,6 +51,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <tuple>
+#include <utility>
 
 #include "byte_rank.hpp"
 #include "n.hpp"
@@ -201,11 +205,20 @@ template <class Probe>
 }
 
 // The anchors of a short haystack: the first, last, second and second-to-last
-// needle bytes (four offsets, distinct since m >= 4), with no ranking, whose
-// cost would exceed the search's.
+// needle bytes (four offsets, distinct since m >= 4), without the ranking of
+// the whole needle, whose cost would exceed the search's. The commonest of
+// the four by rank comes last, so that a filter testing three leaves it to
+// the candidates (a Cyrillic lead byte at either end of a Russian needle).
 inline ReverseAnchors edge_anchors(ByteRange needle) noexcept {
     const std::size_t m = needle.size;
-    const std::size_t offsets[ReverseAnchors::kCount] = {0, m - 1, 1, m - 2};
+    std::size_t offsets[ReverseAnchors::kCount] = {0, m - 1, 1, m - 2};
+    std::size_t commonest = ReverseAnchors::kCount - 1;
+    for (std::size_t k = 0; k + 1 < ReverseAnchors::kCount; ++k) {
+        const bool more =
+            kByteRank.of[needle.data[offsets[k]]] > kByteRank.of[needle.data[offsets[commonest]]];
+        commonest = more ? k : commonest;
+    }
+    std::swap(offsets[commonest], offsets[ReverseAnchors::kCount - 1]);
     return ReverseAnchors::at(needle, offsets);
 }
 
@@ -271,13 +284,15 @@ concept rechooses_when_weak = requires(Probe& probe, ByteRange range) {
 template <class V>
 inline constexpr std::size_t aligned_windows_from = 8 * V::kWidth;
 
-// The filtered search with the first kTested anchors tested at every window.
+// The filtered search with the first kTested anchors tested at every window;
+// inlined where the anchors are chosen, which a call through memory made
+// wait for them (rfind_filtered_long).
 // Precondition: 4 <= m <= n; for a wide V, more windows than
 // short_windows_last_max<V>.
 template <class V, std::size_t kTested, class Probe>
-[[gnu::noinline]] SearchResult rfind_filtered(const std::uint8_t* data, std::size_t n,
-                                              ByteRange needle, const ReverseAnchors& a,
-                                              Probe& probe) noexcept {
+[[gnu::always_inline]] inline SearchResult rfind_filtered(const std::uint8_t* data, std::size_t n,
+                                                          ByteRange needle, const ReverseAnchors& a,
+                                                          Probe& probe) noexcept {
     using Mask = typename V::Mask;
     constexpr std::size_t W = V::kWidth;
     constexpr std::size_t K = ReverseAnchors::kCount;
@@ -454,30 +469,47 @@ struct RechoosingProbe {
     }
 };
 
+// The filtered search of more windows than the short path takes: edge
+// anchors below kReverseEdgeAnchorsBelow windows, ranked ones from there.
+// One function with the filter's loop inlined, so that the anchors stay in
+// registers on the way in.
+template <class V, class Probe>
+[[gnu::noinline]] SearchResult rfind_filtered_long(ByteRange haystack, ByteRange needle,
+                                                   Probe& probe) noexcept {
+    const std::uint8_t* const data = haystack.data;
+    const std::size_t n = haystack.size;
+    const std::size_t positions = n - needle.size + 1;
+    RechoosingProbe<V, Probe> rechoosing{probe};
+    if (positions < kReverseEdgeAnchorsBelow) {
+        QARVO_PROBE_PATH(kReverseEdgeAnchors);
+        return rfind_filtered<V, 3>(data, n, needle, edge_anchors(needle), rechoosing);
+    }
+    const RareOffsets rarest = rarest_by_rank(needle, reverse_rank_limit(n));
+    const ReverseAnchors a = ReverseAnchors::at(needle, rarest.at);
+    if (kByteRank.of[a.value[0]] < kAlienRank) {
+        return rfind_filtered<V, 1>(data, n, needle, a, rechoosing);
+    }
+    if (kByteRank.of[a.value[1]] <= kTwoAnchorRank) {
+        return rfind_filtered<V, 2>(data, n, needle, a, rechoosing);
+    }
+    return rfind_filtered<V, 3>(data, n, needle, a, rechoosing);
+}
+
 // rfind_n for needles of 4 bytes or more, with the probe of the caller's
 // choice. Precondition: 4 <= m <= n.
 template <class V, class Probe, class... Narrower>
 SearchResult rfind_long_with(ByteRange haystack, ByteRange needle, Probe& probe) noexcept {
-    const std::uint8_t* const data = haystack.data;
     const std::size_t n = haystack.size;
     const std::size_t m = needle.size;
-    assert(m >= 4 && m <= n && data != nullptr && needle.data != nullptr);
-    const std::size_t positions = n - m + 1;
+    assert(m >= 4 && m <= n && haystack.data != nullptr && needle.data != nullptr);
     if constexpr (is_wide<V>) {
+        const std::size_t positions = n - m + 1;
         if (positions <= short_windows_last_max<V>) {
-            return short_windows_last<Probe, V, Narrower...>(data, n, needle, positions, probe);
+            return short_windows_last<Probe, V, Narrower...>(haystack.data, n, needle, positions,
+                                                             probe);
         }
     }
-    const RareOffsets rarest = rarest_by_rank(needle, reverse_rank_limit(n));
-    const ReverseAnchors a = ReverseAnchors::at(needle, rarest.at);
-    RechoosingProbe<V, Probe> ranked{probe};
-    if (kByteRank.of[a.value[0]] < kAlienRank) {
-        return rfind_filtered<V, 1>(data, n, needle, a, ranked);
-    }
-    if (kByteRank.of[a.value[1]] <= kTwoAnchorRank) {
-        return rfind_filtered<V, 2>(data, n, needle, a, ranked);
-    }
-    return rfind_filtered<V, 3>(data, n, needle, a, ranked);
+    return rfind_filtered_long<V>(haystack, needle, probe);
 }
 
 template <class V, class... Narrower>

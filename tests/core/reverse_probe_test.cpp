@@ -116,6 +116,28 @@ TYPED_TEST(ReverseProbe, PeriodicInputsHandOverAndStayLinear) {
     }
 }
 
+// Below kReverseEdgeAnchorsBelow windows the needle's edges are tested,
+// unranked; a needle broken in the middle passes them at every other window
+// and must still hand over. Longer haystacks rank their anchors.
+TYPED_TEST(ReverseProbe, ShortHaystacksTestTheEdgesAndStayLinear) {
+    for (const std::size_t n : {std::size_t{600}, kReverseEdgeAnchorsBelow + 300}) {
+        const Bytes haystack = periodic(n);
+        for (const std::size_t half : {8u, 50u}) {
+            Bytes needle = broken_periodic_needle(half);
+            needle[needle.size() - 2] = 'a';
+            needle[half] = needle[half] == 'a' ? 'b' : 'a';
+            g_search_probe = {};
+            const CountingProbe probe = this->run(haystack, needle);
+            ASSERT_FALSE(this->HasFailure());
+            EXPECT_TRUE(probe.handed_over) << "n " << n << ", half " << half;
+#if QARVO_SEARCH_PROBES
+            const bool edges = n - needle.size() + 1 < kReverseEdgeAnchorsBelow;
+            EXPECT_EQ(g_search_probe.took(SearchPath::kReverseEdgeAnchors), edges) << "n " << n;
+#endif
+        }
+    }
+}
+
 TYPED_TEST(ReverseProbe, RandomNearMissesStayLinear) {
     // Haystacks over two bytes and needles cut from them with one byte
     // changed: many windows agree on the anchors.
