@@ -343,12 +343,13 @@ MultiMatch MultiScan::leftmost_by_automaton(std::size_t from) noexcept {
 
 // The earliest of each needle's next start from `from`, the first-listed of
 // equals. Each needle's starts are known over a range of windows: its first
-// start there, or none. A range is searched on a chunk (kNeedleChunk) at a
-// time, the needle known least far first, and only while it could still
-// hold a start at or before the best found: so the searches of every needle
-// move through the haystack together, each reading a chunk the others have
-// just brought into the cache, and a needle's start is searched for again
-// only once the scan has passed it (or when asked from before its range).
+// start there, or none. A range is searched on a chunk (a share of
+// kNeedleChunkBytes) at a time, the needle known least far first, and only
+// while it could still hold a start at or before the best found: so the
+// searches of every needle move through the haystack together, each reading
+// a chunk the others have just brought into the cache, and a needle's start
+// is searched for again only once the scan has passed it (or when asked
+// from before its range).
 MultiMatch MultiScan::leftmost_by_needles(std::size_t from) noexcept {
     const MultiAutomaton& a = *automaton_;
     const std::size_t live = a.bucket_begin[BucketFilter::kBuckets];
@@ -396,7 +397,8 @@ MultiMatch MultiScan::leftmost_by_needles(std::size_t from) noexcept {
         const MultiAutomaton::BucketNeedle& needle = a.bucket_needles[lagging];
         const std::size_t at = needle_to_[lagging];
         const std::size_t windows_left = n - needle.length + 1 - at;
-        const std::size_t windows = windows_left < kNeedleChunk ? windows_left : kNeedleChunk;
+        const std::size_t chunk = kNeedleChunkBytes / live;
+        const std::size_t windows = windows_left < chunk ? windows_left : chunk;
         if (needle_calls_++ == 0) {
             needle_start_ = from;
         }

@@ -424,12 +424,12 @@ TEST_P(Multi, DenseScansOfFewNeedlesInALongHaystackTakeTheBucketFilter) {
 }
 
 TEST_P(Multi, OneSearchPerNeedleAcrossItsChunks) {
-    // Each needle's search covers kNeedleChunk windows at a time: matches
-    // just before, across and after the chunks' ends, of needles listed in
-    // another order than they occur, and a needle whose next match lies
-    // chunks past the others'.
+    // Each of three needles' searches covers a third of kNeedleChunkBytes
+    // windows at a time: matches just before, across and after the chunks'
+    // ends, of needles listed in another order than they occur, and a needle
+    // whose next match lies chunks past the others'.
     const Needles needles = {bytes_of("Qz7#"), bytes_of("k%Vb"), bytes_of("Y&Y")};
-    constexpr std::size_t c = MultiScan::kNeedleChunk;
+    constexpr std::size_t c = MultiScan::kNeedleChunkBytes / 3;
     const std::size_t size = 3 * c + 100;
     std::mt19937 rng(0x63686b);
     for (const std::vector<std::size_t>& at :

@@ -257,11 +257,13 @@ public:
     // a match costs one call, not a vector step and a compare per bucket.
     static constexpr std::size_t kNeedleScans = 3;
 
-    // Windows each of those searches covers at most: within the L2 cache, so
-    // that every needle's search reads the chunk the first one brought in
-    // and the haystack comes from memory once (64 MiB of code with two or
-    // three needles, compare_multi.py; core/TUNING.md).
-    static constexpr std::size_t kNeedleChunk = 512 * 1024;
+    // Windows those searches cover at most, together: each of the k needles
+    // searches kNeedleChunkBytes / k at a time, within the L2 cache, so that
+    // every needle's search reads the chunk the first one brought in and the
+    // haystack comes from memory once. A chunk is not smaller, since each
+    // search chooses its filter again (64 MiB of code with two or three
+    // needles, compare_multi.py; core/TUNING.md).
+    static constexpr std::size_t kNeedleChunkBytes = std::size_t{1} << 20;
 
     // From kDenseFrom bytes on, a scan whose searches cover fewer than
     // kDenseCallBytes bytes each, over its first kCallsBeforeJudging of them
