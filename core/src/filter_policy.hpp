@@ -50,7 +50,7 @@ inline constexpr std::size_t kRouteFoldedFrom = 1024;      // find_folded, rfind
 // Below this many windows rfind_n tests the needle's first, last and second
 // bytes at every window and its second-to-last on the candidates, with no
 // ranking: the rank network is a chain of dependent selects whose latency
-// (about 10 ns) doubled the search of a few hundred bytes, and up to 1 KiB
+// doubled the search of a few hundred bytes, and up to 1 KiB
 // the edges pass few enough windows to stay ahead (compare_matches.py's
 // 1 KiB rfind rows; core/TUNING.md). A filter that proves weak is chosen
 // again by counts as the ranked one is.
@@ -216,8 +216,8 @@ inline constexpr std::size_t kShortFalseAlarmSlack = 4;
 // end of a short haystack does not repay (one needle planted in 1 KiB,
 // compare_matches.py's count rows).
 inline constexpr std::size_t kStartsChunk = 4096;
-inline constexpr std::size_t kStartsAhead = 4;
 inline constexpr std::size_t kStartsChunkMost = 64 * 1024;
 inline constexpr std::size_t kSparseGap = 2048;
+inline constexpr std::size_t kStartsAhead = 4;
 
 }  // namespace qarvo::detail

@@ -43,14 +43,30 @@ constexpr std::size_t kSkipPerStop = 8;
 
 // A filter's checks at its candidates (the bucket filter's compares, the
 // start filter's trie walks) may cost up to one unit of work per byte it has
-// passed, plus kFilterWorkSlack, before the scan turns to the automaton; a
-// compare of m needle bytes costs 1 + m / kCompareBytesPerWork units, a
-// step of the trie one. The slack is small: a scan of a few KiB whose
-// candidates come thick would otherwise spend it all before turning, and a
-// unit costs about what a byte of the automaton does (compare_multi.py,
-// 64 needles over 1 KiB of text and code; core/TUNING.md).
+// passed (the bucket filter less, below), plus kFilterWorkSlack, before the
+// scan turns to the automaton; a compare of m needle bytes costs
+// 1 + m / kCompareBytesPerWork units, a step of the trie one. The slack is
+// small: a scan of a few KiB whose candidates come thick would otherwise
+// spend it all before turning, and a unit costs about what a byte of the
+// automaton does (compare_multi.py, 64 needles over 1 KiB of text and code;
+// core/TUNING.md).
 constexpr std::size_t kFilterWorkSlack = 128;
 constexpr std::size_t kCompareBytesPerWork = 16;
+
+// The bucket filter's units run dearer: each is a needle tried at a hit,
+// a branch on its head that the text makes hard to predict. Its checks may
+// cost two thirds of a unit per byte passed (kBucketWorkShare*), the slack
+// alike: at a whole unit the filter went on where the automaton read nearly
+// twice as fast (64 needles cut from the standard library's code, a match
+// every few hundred bytes: compare_multi.py at 64 MiB; core/TUNING.md).
+constexpr std::size_t kBucketWorkShareNumerator = 2;
+constexpr std::size_t kBucketWorkShareDenominator = 3;
+
+// Whether the bucket filter's checks have outrun their share of the bytes
+// up to `at`.
+bool buckets_outran(std::size_t work, std::size_t at) noexcept {
+    return work * kBucketWorkShareDenominator > (at + kFilterWorkSlack) * kBucketWorkShareNumerator;
+}
 
 // The word's ASCII capitals made small, each byte alone.
 std::uint32_t folded_word(std::uint32_t x) noexcept {
@@ -473,7 +489,7 @@ MultiMatch MultiScan::leftmost_by_buckets(std::size_t from) noexcept {
         match_at(hit, from, best);
         at = hit.offset + 1;
         ++hit_next_;
-        if (filter_work_ > at + kFilterWorkSlack) {
+        if (buckets_outran(filter_work_, at)) {
             // Candidates come too thick, or the compares run long: the
             // automaton goes on, at its steady rate, from the first start
             // not yet ruled out.
