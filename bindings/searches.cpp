@@ -30,6 +30,18 @@ void collect_offsets(ByteRange range, ByteRange needle, Matching matching, Offse
     }
 }
 
+// find_all's answer: every offset in `range`, the window's bytes (none
+// read when the window is empty), as an Offsets counted from the haystack's
+// start.
+Result<OwnedRef> all_offsets(ByteRange range, Window window, ByteRange needle, Matching matching) {
+    OffsetBuffer offsets;
+    if (!window.empty_range) {
+        search_maybe_unlocked(range.size,
+                              [&] { collect_offsets(range, needle, matching, offsets); });
+    }
+    return make_offsets(offsets, window.start);
+}
+
 // The first (or, kReverse, the last) occurrence in `range`. A long range is
 // searched in two parts: the first kUnlockedFrom bytes (the last, in
 // reverse) with the lock held, since a match there is found sooner than
@@ -144,15 +156,9 @@ Result<OwnedRef> answer(Query query, ByteRange haystack, Window window, ByteRang
             });
             return count_object(count);
         }
-        case Query::find_all: {
-            OffsetBuffer offsets;
-            if (!window.empty_range) {
-                const ByteRange range = window.of(haystack);
-                search_maybe_unlocked(range.size,
-                                      [&] { collect_offsets(range, needle, matching, offsets); });
-            }
-            return make_offsets(offsets, window.start);
-        }
+        case Query::find_all:
+            return all_offsets(window.empty_range ? ByteRange{} : window.of(haystack), window,
+                               needle, matching);
         case Query::finditer:
             break;
     }
@@ -327,14 +333,7 @@ Result<OwnedRef> finditer_body(PyObject* const* args, Py_ssize_t nargs, PyObject
 // take the body of the other searches.
 Result<OwnedRef> find_all_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     if (PlainCall call; plain_call(args, nargs, kwnames, call)) {
-        OffsetBuffer offsets;
-        if (!call.window.empty_range) {
-            search_maybe_unlocked(call.range.size, [&] {
-                collect_offsets(call.range, call.needle, Matching{false, call.ignore_case},
-                                offsets);
-            });
-        }
-        return make_offsets(offsets, call.window.start);
+        return all_offsets(call.range, call.window, call.needle, Matching{false, call.ignore_case});
     }
     return search_body<Query::find_all>(kFindAll, args, nargs, kwnames);
 }

@@ -349,8 +349,8 @@ inline ByteCounts folded_counts(ByteCounts counts) noexcept {
 }
 
 // Whether `byte`, either case of it for a letter, occurs at most kLoneLimit
-// times in the kLoneWindow bytes from `from` on (rare_in_window, folded). Stops at the occurrence
-// past the limit. Precondition: from + kLoneWindow <= n.
+// times in the kLoneWindow bytes from `from` on (rare_in_window, folded).
+// Stops at the occurrence past the limit. Precondition: from + kLoneWindow <= n.
 template <class T>
 bool rare_in_window_folded(const std::uint8_t* data, std::size_t n, std::size_t from,
                            std::uint8_t byte) noexcept {
