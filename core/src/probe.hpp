@@ -21,7 +21,8 @@ enum class SearchPath : unsigned {
     kRankedOneAnchor,            // the ranked search tested one anchor by rank
     kRankedTwoAnchors,           // two by rank
     kRankedThreeAnchors,         // three by rank
-    kCountedAfterRankedPrefix,   // the counts after kRankedPrefix bytes chose fewer anchors
+    kCountedAfterRankedPrefix,   // the counts after kRankedPrefix bytes (rfind_n: windows from
+                                 // the end) chose fewer anchors
     kRecountedAfterFalseAlarms,  // the ranked filter proved weak by false alarms: recounted
     kRecountedAfterSpentBudget,  // the ranked filter spent the budget: recounted
     kRecountedAgain,             // rfind_n: the counted filter proved weak too: counted again

@@ -12,8 +12,11 @@
 // is compared in full. Below kReverseEdgeAnchorsBelow windows the anchors are
 // the needle's edges instead, unranked (the first, last and second bytes
 // tested, the second-to-last refining): the ranking would cost more than it
-// saves there. Candidates are compared highest window first, so the
-// first that verifies is the last occurrence. With W-byte vectors:
+// saves there. From kCountFrom windows, the ranked anchors search the last
+// kRankedPrefix windows, and the rest takes anchors chosen by counting the
+// bytes below them when those test fewer (as find_n's wide phase does from
+// its start) and the ranked ones did not prove weak there. Candidates are compared highest window
+// first, so the first that verifies is the last occurrence. With W-byte vectors:
 //   main loop, while 4W windows remain below the cursor: four blocks, one test
 //     of their candidate masks ORed together;
 //   one block per step while W windows remain;
@@ -389,6 +392,33 @@ inline std::size_t reverse_rank_limit(std::size_t haystack_size) noexcept {
     return haystack_size / 64 > kLeast ? haystack_size / 64 : kLeast;
 }
 
+// Anchors chosen from counts, and how many of them to test at every window.
+struct ReverseChoice {
+    ReverseAnchors anchors;
+    std::size_t tested;
+};
+
+// The needle bytes rarest in the last kSampleBytes bytes of `haystack` (the
+// next ones a search down from its end meets), and how many to test, by
+// find_n's rule (anchors_to_test_by_count). With `lone_if_rare_below`, a
+// byte the sample lacks is also tested alone when it is rare in the
+// kLoneWindow bytes below the sample, as find_n's rare_nearby.
+// Precondition: 4 <= m and m + kSampleBytes <= n + 1.
+template <class V>
+ReverseChoice counted_choice(ByteRange haystack, ByteRange needle,
+                             bool lone_if_rare_below) noexcept {
+    const std::size_t n = haystack.size;
+    const std::size_t m = needle.size;
+    assert(m >= 4 && m + kSampleBytes <= n + 1);
+    const std::size_t from = n - kSampleBytes;
+    const ByteCounts counts = needle_counts<V>(haystack.data, n, from, needle, m);
+    const ReverseAnchors a = ReverseAnchors::at(needle, rarest_in_sample(needle, m, counts).at);
+    const bool rare_below =
+        lone_if_rare_below && counts.of[a.value[0]] == 0 && from >= kLoneWindow &&
+        rare_in_window<V>(haystack.data, n, from, Anchor<V>::at(needle, a.offset[0]));
+    return {a, anchors_to_test_by_count(a.value[0], a.value[1], counts, rare_below)};
+}
+
 // The probe of the first, ranked pass. Ranks describe text; on other data
 // (binaries, Chinese text, where bytes text rarely uses are common) the
 // anchors they pick can pass nearly every window. When the first pass's
@@ -406,10 +436,14 @@ template <class V, class Probe, unsigned kCounts = kReverseCounts>
 struct RechoosingProbe {
     static_assert(kCounts >= 1);
     Probe& inner;
+    // Whether the filter this probe serves met data it is weak on: its
+    // budget ran out or its false alarms piled up.
+    bool proved_weak = false;
 
     [[gnu::always_inline]] void compared(std::size_t k) noexcept { inner.compared(k); }
 
     SearchResult rest(ByteRange haystack, ByteRange needle) noexcept {
+        proved_weak = true;
         const std::size_t positions = haystack.size - needle.size + 1;
         if (positions < kSampleBytes) {
             return inner.rest(haystack, needle);  // too little left to pay for the count
@@ -426,32 +460,27 @@ struct RechoosingProbe {
     // to the start. Precondition: at least kSampleBytes windows.
     SearchResult weak(ByteRange haystack, ByteRange needle) noexcept {
         assert(haystack.size - needle.size + 1 >= kSampleBytes);
+        proved_weak = true;
         QARVO_PROBE_PATH(kRecountedAfterFalseAlarms);
         return counted(haystack, needle);
     }
 
     SearchResult counted(ByteRange haystack, ByteRange needle) noexcept {
-        const std::size_t n = haystack.size;
-        const std::size_t m = needle.size;
-        assert(m >= 4 && m + kSampleBytes <= n + 1);
         if constexpr (kCounts < kReverseCounts) {
             QARVO_PROBE_PATH(kRecountedAgain);
         }
-        const ByteCounts counts =
-            needle_counts<V>(haystack.data, n, n - kSampleBytes, needle, needle.size);
-        const ReverseAnchors a = ReverseAnchors::at(needle, rarest_in_sample(needle, m, counts).at);
-        // find_n's rule without its window around the sample (rare_nearby):
-        // a byte the sample lacks is tested alone only when the second would
-        // not narrow it much. Searching down from the end, the bytes rare
-        // just below the cursor were, in the Chinese text of
-        // compare_matches.py, often common a few KiB further down, where a
-        // lone anchor lets most windows through (core/TUNING.md).
-        const std::size_t tested = anchors_to_test_by_count(a.value[0], a.value[1], counts, false);
+        // find_n's rule without its window below the sample: a byte the
+        // sample lacks is tested alone only when the second would not
+        // narrow it much. Searching down from the end after a filter proved
+        // weak, the bytes rare just below the cursor were, in the Chinese
+        // text of compare_matches.py, often common a few KiB further down,
+        // where a lone anchor lets most windows through (core/TUNING.md).
+        const ReverseChoice c = counted_choice<V>(haystack, needle, false);
         if constexpr (kCounts > 1) {
             RechoosingProbe<V, Probe, kCounts - 1> next{inner};
-            return filtered_by(tested, haystack, needle, a, next);
+            return filtered_by(c.tested, haystack, needle, c.anchors, next);
         } else {
-            return filtered_by(tested, haystack, needle, a, inner);
+            return filtered_by(c.tested, haystack, needle, c.anchors, inner);
         }
     }
 
@@ -485,14 +514,57 @@ template <class V, class Probe>
         return rfind_filtered<V, 3>(data, n, needle, edge_anchors(needle), rechoosing);
     }
     const RareOffsets rarest = rarest_by_rank(needle, reverse_rank_limit(n));
-    const ReverseAnchors a = ReverseAnchors::at(needle, rarest.at);
-    if (kByteRank.of[a.value[0]] < kAlienRank) {
-        return rfind_filtered<V, 1>(data, n, needle, a, rechoosing);
+    ReverseAnchors a = ReverseAnchors::at(needle, rarest.at);
+    std::size_t tested = kByteRank.of[a.value[0]] < kAlienRank        ? 1
+                         : kByteRank.of[a.value[1]] <= kTwoAnchorRank ? 2
+                                                                      : 3;
+    // A long haystack searches its last kRankedPrefix windows with the
+    // ranked anchors, then counts the bytes just below them and takes the
+    // counted anchors when they test fewer, as find_n does from its start
+    // (rare_wide_phase): a byte that ranks as used by text and that this
+    // data lacks (0xFF in UTF-8) is then tested alone. A match near the end
+    // never pays for the count.
+    std::size_t low = positions >= kCountFrom && tested >= 2 ? positions - kRankedPrefix : 0;
+    std::size_t size = n;  // the windows searched are those from `low` in data[0 .. size)
+    for (;;) {
+        SearchResult found = SearchResult::not_found();
+        const std::uint8_t* const from = data + low;
+        switch (tested) {
+            case 1:
+                found = rfind_filtered<V, 1>(from, size - low, needle, a, rechoosing);
+                break;
+            case 2:
+                found = rfind_filtered<V, 2>(from, size - low, needle, a, rechoosing);
+                break;
+            default:
+                found = rfind_filtered<V, 3>(from, size - low, needle, a, rechoosing);
+                break;
+        }
+        if (found.found()) {
+            return SearchResult::at(low + found.offset());
+        }
+        if (low == 0) {
+            return found;
+        }
+        // Every window from `low` up is rejected.
+        size = low + needle.size - 1;
+        low = 0;
+        // Only where the ranked anchors passed the last windows without
+        // proving weak: where they did, they were chosen again there from a
+        // sample that no longer reaches the windows below, and one more
+        // sample is as poor a guide (rfind_vs_find.py, Russian, 12 bytes: a
+        // byte rare below the last windows, tested alone, led to a pair of
+        // tabs, which every attribution line holds). The ranked anchors then
+        // go on, and are counted again if they prove weak below too.
+        if (!rechoosing.proved_weak) {
+            const ReverseChoice counted = counted_choice<V>(ByteRange{data, size}, needle, true);
+            if (counted.tested < tested) {
+                QARVO_PROBE_PATH(kCountedAfterRankedPrefix);
+                a = counted.anchors;
+                tested = counted.tested;
+            }
+        }
     }
-    if (kByteRank.of[a.value[1]] <= kTwoAnchorRank) {
-        return rfind_filtered<V, 2>(data, n, needle, a, rechoosing);
-    }
-    return rfind_filtered<V, 3>(data, n, needle, a, rechoosing);
 }
 
 // rfind_n for needles of 4 bytes or more, with the probe of the caller's

@@ -189,5 +189,75 @@ TYPED_TEST(ReverseProbe, AnchorsRankedRareButCommonHereAreChosenAgainByCount) {
     }
 }
 
+// A long haystack searches its last kRankedPrefix windows with the ranked
+// anchors and then, with no match there, counts the bytes below them: the
+// needle's bytes rank as common text (three anchors tested) but are absent
+// here, so one anchor is tested from there down. A match in the last windows
+// answers before the count; a shorter haystack never counts.
+TYPED_TEST(ReverseProbe, ALongHaystackCountsBelowItsRankedSuffix) {
+    std::mt19937_64 rng(0x7375'6666'6978ULL);
+    const char rare[] = {'z', 'q', 'x', 'j', 'k', 'v'};
+    const Bytes needle = {'e', 't', 'a', 'o', 'n', 'e'};
+    const std::size_t long_n = kCountFrom + 4096;
+    for (const std::size_t n : {kCountFrom / 2, long_n}) {
+        Bytes haystack(n);
+        for (auto& byte : haystack) {
+            byte = static_cast<std::uint8_t>(rare[rng() % 6]);
+        }
+        for (const std::size_t at : {std::size_t{0}, std::size_t{100}, n - 5000, n - 6}) {
+            Bytes planted = haystack;
+            if (at != 0) {
+                std::copy(needle.begin(), needle.end(),
+                          planted.begin() + static_cast<std::ptrdiff_t>(at));
+            }
+#if QARVO_SEARCH_PROBES
+            g_search_probe = {};
+#endif
+            const CountingProbe probe = this->run(planted, needle);
+            ASSERT_FALSE(this->HasFailure()) << "n " << n << ", at " << at;
+            EXPECT_FALSE(probe.handed_over);
+#if QARVO_SEARCH_PROBES
+            const bool in_suffix = at != 0 && n - at < kRankedPrefix;
+            EXPECT_EQ(g_search_probe.took(SearchPath::kCountedAfterRankedPrefix),
+                      n == long_n && !in_suffix)
+                << "n " << n << ", at " << at;
+#endif
+        }
+    }
+}
+
+// Where the ranked anchors prove weak in the last windows (chosen again there
+// by counts), the windows below go on with them rather than with one more
+// count. The same needle over a haystack without that top takes the count.
+TYPED_TEST(ReverseProbe, RankedAnchorsWeakInTheLastWindowsAreNotCountedAgainBelow) {
+    std::mt19937_64 rng(0x7765'616b'746fULL);
+    const char rare[] = {'z', 'q', 'x', 'j', 'k', 'v'};
+    const std::string text = "etaoinshrdlu";
+    const Bytes needle(text.begin(), text.end());
+    const std::size_t n = kCountFrom + 4096;
+    for (const bool weak_top : {false, true}) {
+        Bytes haystack(n);
+        for (auto& byte : haystack) {
+            byte = static_cast<std::uint8_t>(rare[rng() % 6]);
+        }
+        if (weak_top) {
+            // Every twelfth window agrees with the needle but for its 'e'.
+            for (std::size_t i = n - 2 * kRankedPrefix; i < n; ++i) {
+                const std::size_t k = i % needle.size();
+                haystack[i] = k == 0 ? 'X' : needle[k];
+            }
+        }
+#if QARVO_SEARCH_PROBES
+        g_search_probe = {};
+#endif
+        this->run(haystack, needle);
+        ASSERT_FALSE(this->HasFailure()) << "weak top " << weak_top;
+#if QARVO_SEARCH_PROBES
+        EXPECT_EQ(g_search_probe.took(SearchPath::kRecountedAfterFalseAlarms), weak_top);
+        EXPECT_EQ(g_search_probe.took(SearchPath::kCountedAfterRankedPrefix), !weak_top);
+#endif
+    }
+}
+
 }  // namespace
 }  // namespace qarvo::detail

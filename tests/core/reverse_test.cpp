@@ -13,6 +13,7 @@
 #include <string>
 
 #include "backend_fixture.hpp"
+#include "filter_policy.hpp"
 #include "planting.hpp"
 
 namespace qarvo::test {
@@ -243,6 +244,40 @@ TEST_P(Reverse, SparseRandomDifferential) {
         }
         expect_reverse_match_naive(haystack, needle);
         ASSERT_FALSE(HasFatalFailure()) << "round " << round;
+    }
+}
+
+TEST_P(Reverse, FindsTheMatchOnEitherSideOfTheLastRankedWindows) {
+    // From kCountFrom windows the last kRankedPrefix are searched with ranked
+    // anchors and the rest with anchors counted below them: a match just
+    // above the cut, one whose window crosses it, and one below it, at
+    // several start addresses. The needle's bytes rank as common text and
+    // the haystack lacks them, so the count tests a single anchor.
+    const Bytes needle{'e', 't', 'a', 'o', 'n', 'e'};
+    const std::size_t m = needle.size();
+    const std::size_t n = detail::kCountFrom + 8192;
+    const std::size_t cut = n - m + 1 - detail::kRankedPrefix;  // the lowest ranked window
+    std::mt19937_64 rng(0x6375'7473ULL);
+    Bytes storage(n + 64);
+    for (auto& byte : storage) {
+        byte = static_cast<std::uint8_t>("zqxjkv"[rng() % 6]);
+    }
+    for (const std::size_t start : {0u, 1u, 17u, 40u}) {
+        const std::span<std::uint8_t> haystack(storage.data() + start, n);
+        for (const std::size_t p :
+             {n - m, cut, cut - 1, cut - 3, cut - m, std::size_t{5000}, std::size_t{0}}) {
+            const Bytes saved(haystack.begin() + static_cast<std::ptrdiff_t>(p),
+                              haystack.begin() + static_cast<std::ptrdiff_t>(p + m));
+            plant(haystack, p, needle);
+            const ByteRange h{haystack.data(), n};
+            ASSERT_EQ(routines().rfind_n(h, range_of(needle)), SearchResult::at(p))
+                << "start " << start << ", match at " << p;
+            std::copy(saved.begin(), saved.end(),
+                      haystack.begin() + static_cast<std::ptrdiff_t>(p));
+        }
+        ASSERT_EQ(routines().rfind_n(ByteRange{haystack.data(), n}, range_of(needle)),
+                  naive_rfind(haystack, needle))
+            << "start " << start;
     }
 }
 
