@@ -1,5 +1,6 @@
 #include "searches.hpp"
 
+#include <array>
 #include <cstring>
 #include <span>
 
@@ -220,7 +221,7 @@ Result<OwnedRef> search_body(const Signature& signature, PyObject* const* args, 
 }
 
 // The arguments of a plain call of find, rfind or count: a haystack read in
-// place, an exact `bytes` or small int needle (`byte` holds the latter),
+// place, an exact `bytes` or small int needle (one of kByteValues),
 // start and end absent, None or small ints. A window long enough to give the
 // interpreter lock up only in an exact `bytes`, which is immutable and which
 // the caller's reference keeps alive: a bytearray or memoryview read in
@@ -232,9 +233,22 @@ struct PlainCall {
     ByteRange range;  // the window's bytes
     ByteRange needle;
     Window window;
-    std::uint8_t byte = 0;
     bool ignore_case = false;
 };
+
+// Every byte value at its own index: an int needle points into it, so that
+// no PlainCall member's address is taken and the compiler can keep the call
+// in registers. (With a member holding the byte, GCC 16 kept the whole call
+// on the stack and read the needle back as one 16-byte load from two 8-byte
+// stores, which stalled rfind's plain lane: percall.py-style loops on
+// CPython 3.14.)
+constexpr auto kByteValues = [] {
+    std::array<std::uint8_t, 256> values{};
+    for (std::size_t b = 0; b < values.size(); ++b) {
+        values[b] = static_cast<std::uint8_t>(b);
+    }
+    return values;
+}();
 
 // Whether a keyword's name is "ignore_case": compared in place, as the
 // interpreter's own keyword names are ASCII strings.
@@ -269,8 +283,7 @@ struct PlainCall {
         call.needle = ByteRange{reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(args[1])),
                                 static_cast<std::size_t>(PyBytes_GET_SIZE(args[1]))};
     } else if (const int small = compat::small_byte(args[1]); small >= 0) {
-        call.byte = static_cast<std::uint8_t>(small);
-        call.needle = ByteRange{&call.byte, 1};
+        call.needle = ByteRange{&kByteValues[static_cast<std::size_t>(small)], 1};
     } else {
         return false;
     }
