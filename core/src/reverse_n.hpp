@@ -15,8 +15,9 @@
 // saves there. From kCountFrom windows, the ranked anchors search the last
 // kRankedPrefix windows, and the rest takes anchors chosen by counting the
 // bytes below them when those test fewer (as find_n's wide phase does from
-// its start) and the ranked ones did not prove weak there. Candidates are compared highest window
-// first, so the first that verifies is the last occurrence. With W-byte vectors:
+// its start) and the ranked ones did not prove weak there. Candidates are
+// compared highest window first, so the first that verifies is the last
+// occurrence. With W-byte vectors:
 //   main loop, while 4W windows remain below the cursor: four blocks, one test
 //     of their candidate masks ORed together;
 //   one block per step while W windows remain;
