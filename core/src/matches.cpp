@@ -114,9 +114,11 @@ SearchResult MatchScan::jump(std::size_t horizon) noexcept {
     // The chain of a periodic needle is left to the starts that follow.
     chained_ = false;
     if (found.found()) {
+        // The scan moved gap + step_ bytes for this match: the positions
+        // left hold about left / (gap + step_) more like it.
         const std::size_t gap = found.offset() - from;
         const std::size_t left = done() ? 0 : haystack_.size - next_;
-        jumping_ = gap >= detail::kSparseGap || left / detail::kStartsAhead <= gap;
+        jumping_ = gap >= detail::kSparseGap || left / detail::kStartsAhead <= gap + step_;
     }
     return found;
 }

@@ -258,11 +258,24 @@ template <class V, class Load>
 // Positions i .. n - m, those before sink.next skipped. Returns false when
 // the sink filled; true when every position was examined.
 template <bool kCount, class V, class... Narrower>
-bool scan_starts(const std::uint8_t* data, std::size_t n, std::size_t i,
-                 const StartsNeedle& caller_needle, StartsSink<kCount>& caller_sink) noexcept {
-    // Copies, so that no offset stored to the sink's span can be taken for
-    // a store to them: the caller's would be loaded again after each.
-    const StartsNeedle needle = caller_needle;
+bool scan_starts(const std::uint8_t* data, std::size_t n, std::size_t i, ByteRange needle_bytes,
+                 StartsSink<kCount>& caller_sink) noexcept {
+    using Mask = typename V::Mask;
+    using Vec = typename V::Vec;
+    constexpr std::size_t W = V::kWidth;
+    assert(needle_bytes.size <= n && i <= n - needle_bytes.size + 1);
+    const std::size_t end = n - needle_bytes.size + 1;  // one past the last window's offset
+    if constexpr (is_wide<V> && !has_masked_load<V>) {
+        static_assert(sizeof...(Narrower) > 0);
+        if (end - i < W) {
+            return scan_starts<kCount, Narrower...>(data, n, i, needle_bytes, caller_sink);
+        }
+    }
+    // The plan is made here, not by the caller: a plan passed in memory was
+    // copied with vector loads from the scalar stores that had just written
+    // it, a store forward that fails, which cost a short scan (a count of a
+    // few dozen bytes) more than the scan itself.
+    const StartsNeedle needle = plan_starts_needle(needle_bytes, caller_sink.step);
     // A copy in registers, not the caller's in memory: each match's count
     // would otherwise wait on the store of the one before.
     StartsSink<kCount> sink = caller_sink;
@@ -270,18 +283,6 @@ bool scan_starts(const std::uint8_t* data, std::size_t n, std::size_t i,
         caller_sink = sink;
         return examined;
     };
-    using Mask = typename V::Mask;
-    using Vec = typename V::Vec;
-    constexpr std::size_t W = V::kWidth;
-    assert(needle.m <= n && i <= n - needle.m + 1);
-    const std::size_t end = n - needle.m + 1;  // one past the last window's offset
-    if constexpr (is_wide<V> && !has_masked_load<V>) {
-        static_assert(sizeof...(Narrower) > 0);
-        if (end - i < W) {
-            const bool examined = scan_starts<kCount, Narrower...>(data, n, i, needle, sink);
-            return finish(examined);
-        }
-    }
     const Vec at_a = V::splat(needle.bytes[needle.a]);
     const Vec at_b = V::splat(needle.bytes[needle.b]);
     const auto anchors = [&](std::size_t at) {
@@ -351,7 +352,7 @@ bool scan_starts(const std::uint8_t* data, std::size_t n, std::size_t i,
         return finish(report_lanes<V>(
             last, static_cast<LaneSet>(lanes & (~LaneSet{0} << (i - last))), needle, sink));
     } else if constexpr (sizeof...(Narrower) > 0) {
-        const bool examined = scan_starts<kCount, Narrower...>(data, n, i, needle, sink);
+        const bool examined = scan_starts<kCount, Narrower...>(data, n, i, needle_bytes, sink);
         return finish(examined);
     } else {
         for (; i < end; ++i) {
@@ -382,9 +383,8 @@ std::size_t starts(ByteRange haystack, ByteRange needle, StartsCursor& cursor, s
     if (m > n || cursor.next > n - m || (!kCount && room == 0)) {
         return 0;
     }
-    const StartsNeedle plan = plan_starts_needle(needle, cursor.step);
     StartsSink<kCount> sink{out, room, cursor.step, cursor.next};
-    if (scan_starts<kCount, V, Narrower...>(haystack.data, n, cursor.next, plan, sink)) {
+    if (scan_starts<kCount, V, Narrower...>(haystack.data, n, cursor.next, needle, sink)) {
         sink.next = sink.next > n - m + 1 ? sink.next : n - m + 1;
     }
     cursor.next = sink.next;
