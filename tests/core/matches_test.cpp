@@ -226,6 +226,25 @@ TEST(MatchScan, AMatchNearTheEndLeavesTheRestToFindN) {
             << "first match at " << at;
     }
 }
+
+// Two adjacent matches move the scan by the needle's length each: 16 bytes
+// left then hold at most four more, which find_n finds sooner than a scan
+// of starts is planned; 200 bytes of the same spacing are worth the plan.
+TEST(MatchScan, AdjacentMatchesCountTheStepTowardWhatIsLeft) {
+    const Bytes needle{'a', 'b', 'c', 'd'};
+    for (const std::size_t size : {std::size_t{32}, std::size_t{224}}) {
+        Bytes haystack(size, '.');
+        for (std::size_t p = 8; p + needle.size() <= size; p += needle.size()) {
+            plant(haystack, p, needle);
+            p += p == 12 ? 11 : 0;  // one gap after the first two
+        }
+        detail::g_search_probe = {};
+        MatchScan scan(range_of(haystack), range_of(needle), false);
+        EXPECT_EQ(scan.count_rest(), plain_matches(haystack, needle, false).size());
+        EXPECT_EQ(detail::g_search_probe.took(detail::SearchPath::kShortStarts), size > 32)
+            << size << " bytes";
+    }
+}
 #endif
 
 }  // namespace
