@@ -159,6 +159,17 @@ inline constexpr std::size_t kPairsCounted = 32;
 // positions of the sample through together.
 inline constexpr std::size_t kPairFrom = 2;
 
+// Windows of the sample that counted anchors let through, compared in full
+// to find where the needle departs from the haystack's lines
+// (departure_offset): a sample of kSampleBytes holds a line or two of
+// machine-written text.
+inline constexpr std::size_t kDepartureWindows = 8;
+
+// ...looked for only while this many haystack bytes are left: a scan of the
+// sample that finds nothing, as in hex digits or Chinese text, cost a 16 KiB
+// search several percent (compare_real.py).
+inline constexpr std::size_t kDepartureFrom = 32 * 1024;
+
 // From this many haystack bytes left, the ranked search scans its first
 // kRankedPrefix bytes with the ranked filter, then counts a sample of them
 // and takes the counted choice if it tests fewer anchors: a byte the table

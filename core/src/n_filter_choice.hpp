@@ -209,28 +209,6 @@ std::size_t aligned_at_or_before(const std::uint8_t* data, std::size_t i,
     return misalignment <= i ? i - misalignment : i;
 }
 
-// Whether the anchor's byte occurs at most kLoneLimit times in the
-// kLoneWindow bytes that end at `i` (or, nearer the start, the first
-// kLoneWindow bytes). Stops at the occurrence past the limit, so a common
-// byte costs no more than a rare one. Precondition: n >= kLoneWindow.
-template <class V>
-bool rare_in_window(const std::uint8_t* data, std::size_t n, std::size_t i,
-                    const Anchor<V>& anchor) noexcept {
-    static_assert(kLoneWindow % V::kWidth == 0);
-    assert(n >= kLoneWindow);
-    const std::size_t to = i > kLoneWindow && i <= n ? i : kLoneWindow;
-    std::size_t seen = 0;
-    for (std::size_t b = to - kLoneWindow; b < to; b += V::kWidth) {
-        const typename V::Mask hits = V::eq(load_at<V>(data, n, b), anchor.byte);
-        for (auto lanes = V::lanes(hits); !V::empty(lanes); lanes = V::drop_first(lanes)) {
-            if (++seen > kLoneLimit) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
 // The lanes set in a mask.
 template <class V>
 [[gnu::always_inline]] inline std::size_t lane_count(typename V::Mask mask) noexcept {
@@ -244,6 +222,37 @@ template <class V>
         }
         return count;
     }
+}
+
+// Whether the anchor's byte occurs at most kLoneLimit times in the
+// kLoneWindow bytes that end at `i` (or, nearer the start, the first
+// kLoneWindow bytes). Stops at the occurrence past the limit, so a common
+// byte costs no more than a rare one. Precondition: n >= kLoneWindow.
+template <class V>
+bool rare_in_window(const std::uint8_t* data, std::size_t n, std::size_t i,
+                    const Anchor<V>& anchor) noexcept {
+    constexpr std::size_t W = V::kWidth;
+    static_assert(kLoneWindow % (4 * W) == 0);
+    assert(n >= kLoneWindow);
+    const std::size_t to = i > kLoneWindow && i <= n ? i : kLoneWindow;
+    std::size_t seen = 0;
+    // Four vectors per test: the byte is absent from most of them, and a
+    // branch per vector made this loop a large part of a 16 KiB search
+    // whose lone anchor proved weak (binary data, compare_real.py).
+    for (std::size_t b = to - kLoneWindow; b < to; b += 4 * W) {
+        const typename V::Mask h0 = V::eq(load_at<V>(data, n, b), anchor.byte);
+        const typename V::Mask h1 = V::eq(load_at<V>(data, n, b + W), anchor.byte);
+        const typename V::Mask h2 = V::eq(load_at<V>(data, n, b + 2 * W), anchor.byte);
+        const typename V::Mask h3 = V::eq(load_at<V>(data, n, b + 3 * W), anchor.byte);
+        if (!V::any(V::or_(V::or_(h0, h1), V::or_(h2, h3)))) {
+            continue;
+        }
+        seen += lane_count<V>(h0) + lane_count<V>(h1) + lane_count<V>(h2) + lane_count<V>(h3);
+        if (seen > kLoneLimit) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Needles with at most this many bytes to score have them counted with
@@ -347,40 +356,78 @@ std::size_t anchors_count(const std::uint8_t* data, std::size_t n, std::size_t f
     return total;
 }
 
-// Filters on the needle bytes rarest in a sample of the haystack around the
-// cursor `i` (the bytes just before it, where there are enough), and moves
-// the cursor back to the block offset whose loads of the new first anchor
-// are aligned: the fewer than W positions examined again are known not to
-// match. Returns how many anchors to test.
+// Where the needle departs from the windows of [from, to) that the
+// filter's first `tested` anchors (two or three) let through: of the first
+// kDepartureWindows of them, the one that differs from the needle in the
+// fewest bytes (a line of the haystack that the needle copies with a byte
+// changed differs in that byte only), and the first offset where it
+// differs; m when none passes there (positions whose window would leave the
+// haystack are not looked at). The search has rejected every position below
+// `to`, so such a window does differ.
 template <class V>
-std::size_t refilter_by_count(const std::uint8_t* data, std::size_t n, ByteRange needle,
-                              Filter<V>& filter, std::size_t& i,
-                              bool several_proved_weak = false) noexcept {
-    const std::size_t from = i > kSampleBytes ? i - kSampleBytes : 0;
-    // Every needle byte: the filter chosen without the data has met data on
-    // which it is weak, and a rare byte beyond the limit that ranking keeps
-    // to (the 'e' of a long needle of 'z' in a run of 'z') spares a Two-Way
-    // search of the rest. Scoring a byte costs a few cycles, and m <= n.
-    const std::size_t scan_limit = needle.size;
-    const ByteCounts counts = needle_counts<V>(data, n, from, needle, scan_limit);
-    filter = rare_filter<V>(needle, rarest_in_sample(needle, scan_limit, counts));
-    const bool rare_nearby =
-        counts.of[filter.first.byte_value] == 0 && rare_in_window<V>(data, n, i, filter.first);
-    std::size_t tested = anchors_to_test_by_count(filter, counts, rare_nearby);
-    // Two or three common bytes: a pair of adjacent needle bytes may still
-    // be rare where each byte is common (the "lt" of "nstalted" among lines
-    // of "installed", the log rows of compare_real.py; the "40" of
-    // "4025-01-03T0" among timestamps of 2025, near_miss_sweep.py). Two
-    // anchors on that pair when it lets through fewer positions of the
-    // sample than the counted anchors do: fewer false candidates, and with
-    // three, one load less per block. Only after two or three anchors
-    // proved weak (`several_proved_weak`: the single bytes come together),
-    // and where the counted ones let some of the sample through (kPairFrom):
-    // elsewhere, as in hex digits, the pairs are as common as the bytes and
-    // counting them is lost time, as is the anchors' count after a single
-    // anchor proved weak (the 16 KiB rows of md5 and binary in
-    // compare_real.py).
-    if (several_proved_weak && tested >= 2 && n - from >= kSampleBytes + needle.size - 1) {
+std::size_t departure_offset(const std::uint8_t* data, std::size_t n, std::size_t from,
+                             std::size_t to, ByteRange needle, const Filter<V>& filter,
+                             std::size_t tested) noexcept {
+    assert(tested == 2 || tested == 3);
+    constexpr std::size_t W = V::kWidth;
+    const std::size_t m = needle.size;
+    std::size_t departs = m;
+    std::size_t fewest = m + 1;
+    std::size_t looked = 0;
+    for (std::size_t at = from; at + W <= to && n - at >= W + m - 1; at += W) {
+        typename V::Mask pass =
+            V::and_(V::eq(load_at<V>(data, n, at + filter.first.offset), filter.first.byte),
+                    V::eq(load_at<V>(data, n, at + filter.middle.offset), filter.middle.byte));
+        if (tested == 3) {
+            pass = V::and_(pass,
+                           V::eq(load_at<V>(data, n, at + filter.last.offset), filter.last.byte));
+        }
+        for (auto lanes = V::lanes(pass); !V::empty(lanes); lanes = V::drop_first(lanes)) {
+            const std::uint8_t* const window = data + at + V::first(lanes);
+            std::size_t first = m;
+            std::size_t differing = 0;
+            for (std::size_t k = 0; k < m; ++k) {
+                if (window[k] != needle.data[k]) {
+                    first = differing == 0 ? k : first;
+                    ++differing;
+                }
+            }
+            if (differing != 0 && differing < fewest) {
+                fewest = differing;
+                departs = first;
+            }
+            if (++looked == kDepartureWindows) {
+                return departs;
+            }
+        }
+    }
+    return departs;
+}
+
+// The counted filter (two or three common bytes) of a search whose ranked
+// anchors proved weak, narrowed where its single bytes come together.
+//
+// A pair of adjacent needle bytes may still be rare where each byte is
+// common (the "lt" of "nstalted" among lines of "installed", the log rows
+// of compare_real.py; the "40" of "4025-01-03T0" among timestamps of 2025,
+// near_miss_sweep.py). Two anchors on that pair when it lets through fewer
+// positions of the sample than the counted anchors do: fewer false
+// candidates, and with three, one load less per block. Only after two or
+// three anchors proved weak (`several`: the single bytes come together),
+// and where the counted ones let some of the sample through (kPairFrom):
+// elsewhere, as in hex digits, the pairs are as common as the bytes and
+// counting them is lost time, as is the anchors' count after a single
+// anchor proved weak (the 16 KiB rows of md5 and binary in
+// compare_real.py).
+//
+// Returns how many anchors to test. Precondition: tested >= 2,
+// from <= i <= n, every position below i rejected.
+template <class V>
+std::size_t narrow_weak_filter(const std::uint8_t* data, std::size_t n, std::size_t from,
+                               std::size_t i, ByteRange needle, Filter<V>& filter,
+                               std::size_t tested, bool several) noexcept {
+    bool paired = false;
+    if (several && n - from >= kSampleBytes + needle.size - 1) {
         const std::size_t passed = anchors_count<V>(data, n, from, filter, tested);
         const RarePair pair = passed >= kPairFrom ? rarest_pair<V>(data, n, from, needle, passed)
                                                   : RarePair{0, passed};
@@ -399,8 +446,69 @@ std::size_t refilter_by_count(const std::uint8_t* data, std::size_t n, ByteRange
             filter = Filter<V>{Anchor<V>::at(needle, pair.offset),
                                Anchor<V>::at(needle, pair.offset + 1), others[0], others[1]};
             tested = 2;
+            paired = true;
         }
     }
+    if (!paired && n - i >= kDepartureFrom) {
+        // The counted anchors also come together where the needle copies a
+        // line of the haystack with a byte changed: every line passes them
+        // and fails only in full, and no pair need be rarer (the changed
+        // byte between two common ones: `, "user", {"na` cut from
+        // `}, "user": {"name"`, near_miss_sweep.py's JSON). The byte where
+        // such a line departs from the needle rejects them all; it is tested
+        // with the rarest counted one, the others checked. Only on a long
+        // rest: a scan of the sample that finds no such line is lost time.
+        const std::size_t departs = departure_offset<V>(data, n, from, i, needle, filter, tested);
+        if (departs < needle.size) {
+            QARVO_PROBE_PATH(kDepartureAnchor);
+            const Anchor<V> singles[4] = {filter.first, filter.middle, filter.last, filter.check};
+            Anchor<V> others[3] = {singles[0], singles[0], singles[0]};
+            std::size_t found = 0;
+            for (const Anchor<V>& single : singles) {
+                if (found < 3 && single.offset != departs) {
+                    others[found++] = single;
+                }
+            }
+            filter = Filter<V>{Anchor<V>::at(needle, departs), others[0], others[1], others[2]};
+            tested = 2;
+        }
+    }
+    return tested;
+}
+
+// What proved weak before a count, which decides whether it counts pairs.
+enum class ProvedWeak {
+    kNothing,         // the ranked prefix passed without a false alarm
+    kLoneAnchor,      // one anchor by rank
+    kSeveralAnchors,  // two or three by rank
+};
+
+// Filters on the needle bytes rarest in a sample of the haystack around the
+// cursor `i` (the bytes just before it, where there are enough), and moves
+// the cursor back to the block offset whose loads of the new first anchor
+// are aligned: the fewer than W positions examined again are known not to
+// match. Returns how many anchors to test.
+template <class V>
+std::size_t refilter_by_count(const std::uint8_t* data, std::size_t n, ByteRange needle,
+                              Filter<V>& filter, std::size_t& i,
+                              ProvedWeak weak = ProvedWeak::kNothing) noexcept {
+    const std::size_t from = i > kSampleBytes ? i - kSampleBytes : 0;
+    // Every needle byte: the filter chosen without the data has met data on
+    // which it is weak, and a rare byte beyond the limit that ranking keeps
+    // to (the 'e' of a long needle of 'z' in a run of 'z') spares a Two-Way
+    // search of the rest. Scoring a byte costs a few cycles, and m <= n.
+    const std::size_t scan_limit = needle.size;
+    const ByteCounts counts = needle_counts<V>(data, n, from, needle, scan_limit);
+    filter = rare_filter<V>(needle, rarest_in_sample(needle, scan_limit, counts));
+    const bool rare_nearby =
+        counts.of[filter.first.byte_value] == 0 && rare_in_window<V>(data, n, i, filter.first);
+    std::size_t tested = anchors_to_test_by_count(filter, counts, rare_nearby);
+    if (tested < 2 || weak == ProvedWeak::kNothing) {
+        i = aligned_at_or_before<V>(data, i, filter.first.offset);
+        return tested;
+    }
+    tested = narrow_weak_filter<V>(data, n, from, i, needle, filter, tested,
+                                   weak == ProvedWeak::kSeveralAnchors);
     i = aligned_at_or_before<V>(data, i, filter.first.offset);
     return tested;
 }

@@ -251,7 +251,8 @@ template <class V>
     } else {
         QARVO_PROBE_PATH(kRecountedAfterSpentBudget);
     }
-    tested = refilter_by_count(data, n, needle, filter, i, tested >= 2);
+    tested = refilter_by_count(data, n, needle, filter, i,
+                               tested < 2 ? ProvedWeak::kLoneAnchor : ProvedWeak::kSeveralAnchors);
     budget.restart_at(i);
     return wide_steps_testing<V, false, false>(tested, data, n, needle, filter, i, budget, result);
 }

@@ -4,7 +4,8 @@
 // plain prefix giving way; two anchors taking a third; one, two or three
 // anchors chosen by rank; the re-pick from counted haystack bytes after false
 // alarms, after a spent budget, or after the first stretch of a long
-// haystack, on single bytes or on a rare pair of adjacent ones; Two-Way when
+// haystack, on single bytes, on a rare pair of adjacent ones or on the byte
+// where the haystack's lines depart from the needle; Two-Way when
 // the re-picked filter is weak too), with the needle
 // planted at every position among them, against the naive scan. Each input
 // also checks, through the path probe of the core's test build (probe.hpp),
@@ -17,11 +18,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <random>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "backend_fixture.hpp"
+#include "guarded_page.hpp"
 #include "n.hpp"
 #include "planting.hpp"
 #include "probe.hpp"
@@ -245,6 +248,40 @@ TEST_P(FilterChoice, CountedPairOfAdjacentBytesWhereEachByteIsCommon) {
         EXPECT_FALSE(took(digits, digest, SearchPath::kCountedPairAnchors));
     }
     expect_planted_everywhere(digits, digest, 300, 29);
+}
+
+TEST_P(FilterChoice, TheByteWhereTheLinesDepartFromTheNeedleWhenNoPairIsRare) {
+    // Records of one shape, and a needle cut from one with its ':' changed
+    // to ',': every single byte and every adjacent pair of it occurs on
+    // each line, so the counted anchors pass once a line and fail in full.
+    // The lines depart from the needle at that byte; filtered on it, the
+    // search compares far fewer windows than one per line. A haystack that
+    // leaves less than kDepartureFrom bytes after the recount is not worth
+    // the look.
+    const std::string_view line = R"({"id": 7, "user": {"name": "ann", "city": "Rome"}, )"
+                                  R"("level": "info"})"
+                                  "\n";
+    const Bytes needle = bytes_of(R"(, "user", {"na)");
+    const Bytes records = repeated(line, kRanked + detail::kDepartureFrom + 4096);
+    const std::size_t lines = records.size() / line.size();
+    detail::g_search_probe = {};
+    EXPECT_EQ(routines().find_n(range_of(records), range_of(needle)), SearchResult::not_found());
+    if (chooses_bytes()) {
+        EXPECT_TRUE(detail::g_search_probe.took(SearchPath::kDepartureAnchor))
+            << "paths " << detail::g_search_probe.paths;
+        EXPECT_LT(detail::g_search_probe.compared, lines * needle.size() / 8);
+        EXPECT_FALSE(took(repeated(line, kRanked), needle, SearchPath::kDepartureAnchor));
+    }
+    // The windows compared to find the departure stay inside the range: the
+    // records end at an inaccessible page, the needle planted at their end.
+    GuardedPage page(records.size() / 4096 + 1);
+    ASSERT_TRUE(page.ok());
+    Bytes last_planted = records;
+    plant(last_planted, last_planted.size() - needle.size(), needle);
+    const std::span<const std::uint8_t> guarded = page.at_end(last_planted);
+    EXPECT_EQ(routines().find_n(ByteRange{guarded.data(), guarded.size()}, range_of(needle)),
+              SearchResult::at(guarded.size() - needle.size()));
+    expect_planted_everywhere(records, needle, 300, 997);
 }
 
 TEST_P(FilterChoice, ResultsStayExactAcrossTheRepick) {
