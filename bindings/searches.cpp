@@ -152,8 +152,7 @@ Result<OwnedRef> answer(Query query, ByteRange haystack, Window window, ByteRang
             }
             const ByteRange range = window.of(haystack);
             const std::size_t count = search_maybe_unlocked(range.size, [&] {
-                return MatchScan(range, needle, matching.overlapping, matching.ignore_case)
-                    .count_rest();
+                return count_matches(range, needle, matching.overlapping, matching.ignore_case);
             });
             return count_object(count);
         }
@@ -325,7 +324,7 @@ bool plain_count(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
     }
     found = SearchResult::at(
         call.window.empty_range ? 0 : search_maybe_unlocked<PlainLockGivenUp>(call.range.size, [&] {
-            return MatchScan(call.range, call.needle, false, call.ignore_case).count_rest();
+            return count_matches(call.range, call.needle, false, call.ignore_case);
         }));
     return true;
 }

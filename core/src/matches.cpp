@@ -245,4 +245,23 @@ std::size_t MatchScan::count_rest() noexcept {
     return count;
 }
 
+std::size_t count_matches(ByteRange haystack, ByteRange needle, bool overlapping,
+                          bool ignore_case) noexcept {
+    // (A one-byte needle is counted by count_one, with no search first; an
+    // overlapping count would step past the first match by the period.)
+    if (overlapping || needle.size < 2 || needle.size > haystack.size) {
+        return MatchScan(haystack, needle, overlapping, ignore_case).count_rest();
+    }
+    const SearchResult first =
+        ignore_case ? find_folded(haystack, needle) : find_n(haystack, needle);
+    if (!first.found()) {
+        return 0;
+    }
+    // Occurrences that do not overlap are counted greedily from the left:
+    // those after the first are the rest's own.
+    const std::size_t after = first.offset() + needle.size;
+    const ByteRange rest{haystack.data + after, haystack.size - after};
+    return 1 + MatchScan(rest, needle, false, ignore_case).count_rest();
+}
+
 }  // namespace qarvo

@@ -485,6 +485,9 @@ TEST(FoldedMatchScan, EveryOccurrenceAndTheCount) {
         ASSERT_EQ(MatchScan(range_of(haystack), range_of(needle), overlapping, true).count_rest(),
                   want.size())
             << "round " << round;
+        ASSERT_EQ(count_matches(range_of(haystack), range_of(needle), overlapping, true),
+                  want.size())
+            << "round " << round;
     }
 }
 

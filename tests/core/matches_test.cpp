@@ -79,6 +79,7 @@ TEST(MatchScan, EveryOccurrenceInBatchesAndHorizons) {
 
         MatchScan counter(range_of(haystack), range_of(needle), overlapping);
         ASSERT_EQ(counter.count_rest(), want.size());
+        ASSERT_EQ(count_matches(range_of(haystack), range_of(needle), overlapping), want.size());
     }
 }
 
@@ -121,6 +122,8 @@ TEST(MatchScan, ShortNeedlesThroughDenseAndSparseStretches) {
                                  << overlapping;
             MatchScan counter(range_of(haystack), range_of(needle), overlapping);
             ASSERT_EQ(counter.count_rest(), want.size());
+            ASSERT_EQ(count_matches(range_of(haystack), range_of(needle), overlapping),
+                      want.size());
             MatchScan batches(range_of(haystack), range_of(needle), overlapping);
             std::vector<std::uint64_t> all(want.size() + 1);
             ASSERT_EQ(batches.next_batch(all), want.size());

@@ -103,6 +103,14 @@ private:
     bool folded_ = false;
 };
 
+// The number of occurrences MatchScan(haystack, needle, overlapping,
+// ignore_case).count_rest() counts. A non-overlapping count of a needle of
+// two bytes or more searches for the first occurrence before it sets up a
+// scan: a haystack without one (most short ones) then costs what find_n
+// costs.
+std::size_t count_matches(ByteRange haystack, ByteRange needle, bool overlapping,
+                          bool ignore_case = false) noexcept;
+
 // The smallest period of `needle` when it is at most half its length (the
 // needle then repeats a shorter block: "abcabc" has 3), else 0. With
 // `folded`, the period of the needle with its ASCII letters folded
