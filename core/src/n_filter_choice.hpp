@@ -226,8 +226,9 @@ template <class V>
 
 // Whether the anchor's byte occurs at most kLoneLimit times in the
 // kLoneWindow bytes that end at `i` (or, nearer the start, the first
-// kLoneWindow bytes). Stops at the occurrence past the limit, so a common
-// byte costs no more than a rare one. Precondition: n >= kLoneWindow.
+// kLoneWindow bytes). Stops at the four vectors where the count passes the
+// limit, so a common byte costs no more than a rare one.
+// Precondition: n >= kLoneWindow.
 template <class V>
 bool rare_in_window(const std::uint8_t* data, std::size_t n, std::size_t i,
                     const Anchor<V>& anchor) noexcept {
@@ -416,8 +417,8 @@ std::size_t departure_offset(const std::uint8_t* data, std::size_t n, std::size_
 // three anchors proved weak (`several`: the single bytes come together),
 // and where the counted ones let some of the sample through (kPairFrom):
 // elsewhere, as in hex digits, the pairs are as common as the bytes and
-// counting them is lost time, as is the anchors' count after a single
-// anchor proved weak (the 16 KiB rows of md5 and binary in
+// counting them is lost time, as is counting the anchors' passes after a
+// single anchor proved weak (the 16 KiB rows of md5 and binary in
 // compare_real.py).
 //
 // Returns how many anchors to test. Precondition: tested >= 2,
