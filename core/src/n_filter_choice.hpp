@@ -363,8 +363,7 @@ std::size_t anchors_count(const std::uint8_t* data, std::size_t n, std::size_t f
 // fewest bytes (a line of the haystack that the needle copies with a byte
 // changed differs in that byte only), and the first offset where it
 // differs; m when none passes there (positions whose window would leave the
-// haystack are not looked at). The search has rejected every position below
-// `to`, so such a window does differ.
+// haystack are not looked at; a window equal to the needle is passed over).
 template <class V>
 std::size_t departure_offset(const std::uint8_t* data, std::size_t n, std::size_t from,
                              std::size_t to, ByteRange needle, const Filter<V>& filter,

@@ -420,6 +420,39 @@ ReverseChoice counted_choice(ByteRange haystack, ByteRange needle,
     return {a, anchors_to_test_by_count(a.value[0], a.value[1], counts, rare_below)};
 }
 
+// The counted choice `c` narrowed, as find_n's narrow_weak_filter does, to
+// the needle byte where the windows of the sample (the kSampleBytes
+// positions below the end of `haystack`) that its anchors let through
+// depart from the needle, tested with its rarest anchor: where the needle
+// copies a line of the haystack with a byte changed, every line passes the
+// counted anchors (near_miss_sweep.py's JSON, searched in reverse). `c` as
+// it was when none passes there. Precondition: 4 <= m, m + kSampleBytes <=
+// n + 1, c.tested >= 2.
+template <class V>
+ReverseChoice departed_choice(ByteRange haystack, ByteRange needle, ReverseChoice c) noexcept {
+    const std::size_t m = needle.size;
+    assert(m >= 4 && m + kSampleBytes <= haystack.size + 1 && c.tested >= 2);
+    const ReverseAnchors& a = c.anchors;
+    const Filter<V> filter{Anchor<V>::at(needle, a.offset[0]), Anchor<V>::at(needle, a.offset[1]),
+                           Anchor<V>::at(needle, a.offset[2]), Anchor<V>::at(needle, a.offset[3])};
+    const std::size_t to = haystack.size - m + 1;  // one past the last window's position
+    const std::size_t departs =
+        departure_offset<V>(haystack.data, haystack.size, to - kSampleBytes, to, needle, filter,
+                            c.tested < 3 ? c.tested : 3);
+    if (departs == m) {
+        return c;
+    }
+    QARVO_PROBE_PATH(kDepartureAnchor);
+    std::size_t offsets[ReverseAnchors::kCount] = {departs, departs, departs, departs};
+    std::size_t found = 1;
+    for (std::size_t k = 0; k < ReverseAnchors::kCount; ++k) {
+        if (found < ReverseAnchors::kCount && a.offset[k] != departs) {
+            offsets[found++] = a.offset[k];
+        }
+    }
+    return {ReverseAnchors::at(needle, offsets), 2};
+}
+
 // The probe of the first, ranked pass. Ranks describe text; on other data
 // (binaries, Chinese text, where bytes text rarely uses are common) the
 // anchors they pick can pass nearly every window. When the first pass's
@@ -476,7 +509,10 @@ struct RechoosingProbe {
         // weak, the bytes rare just below the cursor were, in the Chinese
         // text of compare_matches.py, often common a few KiB further down,
         // where a lone anchor lets most windows through (core/TUNING.md).
-        const ReverseChoice c = counted_choice<V>(haystack, needle, false);
+        ReverseChoice c = counted_choice<V>(haystack, needle, false);
+        if (c.tested >= 2 && haystack.size >= kDepartureFrom) {
+            c = departed_choice<V>(haystack, needle, c);
+        }
         if constexpr (kCounts > 1) {
             RechoosingProbe<V, Probe, kCounts - 1> next{inner};
             return filtered_by(c.tested, haystack, needle, c.anchors, next);

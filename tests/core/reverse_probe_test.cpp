@@ -259,5 +259,35 @@ TYPED_TEST(ReverseProbe, RankedAnchorsWeakInTheLastWindowsAreNotCountedAgainBelo
     }
 }
 
+// Records of one shape, searched from the end for a needle cut from one
+// with its ':' changed to ',': every single byte and every adjacent pair of
+// it occurs on each line, so counted anchors pass once a line and fail in
+// full. The recount filters on the byte where the lines depart from the
+// needle, and compares far fewer windows than one per line.
+TYPED_TEST(ReverseProbe, TheByteWhereTheLinesDepartFromTheNeedle) {
+    const std::string line =
+        "{\"id\": 7, \"user\": {\"name\": \"ann\", \"city\": \"Rome\"}, \"level\": \"info\"}\n";
+    const std::string text = ", \"user\", {\"na";
+    const Bytes needle(text.begin(), text.end());
+    Bytes haystack;
+    while (haystack.size() < kDepartureFrom + 8192) {
+        haystack.insert(haystack.end(), line.begin(), line.end());
+    }
+    const std::size_t lines = haystack.size() / line.size();
+#if QARVO_SEARCH_PROBES
+    g_search_probe = {};
+#endif
+    const CountingProbe probe = this->run(haystack, needle);
+    ASSERT_FALSE(this->HasFailure());
+#if QARVO_SEARCH_PROBES
+    EXPECT_TRUE(g_search_probe.took(SearchPath::kDepartureAnchor)) << g_search_probe.paths;
+#endif
+    EXPECT_LT(probe.verified, lines * needle.size() / 8);
+    // The needle near the start, below every line that departs from it.
+    Bytes planted = haystack;
+    std::copy(needle.begin(), needle.end(), planted.begin() + 100);
+    this->run(planted, needle);
+}
+
 }  // namespace
 }  // namespace qarvo::detail
