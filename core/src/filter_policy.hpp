@@ -165,6 +165,10 @@ inline constexpr std::size_t kPairFrom = 2;
 // machine-written text.
 inline constexpr std::size_t kDepartureWindows = 8;
 
+// ...the closest of which must agree with the needle in all but one byte in
+// this many (a needle of m < 2 * kDepartureShare bytes: all but one).
+inline constexpr std::size_t kDepartureShare = 4;
+
 // ...looked for only while this many haystack bytes are left: a scan of the
 // sample that finds nothing, as in hex digits or Chinese text, cost a 16 KiB
 // search several percent (compare_real.py).

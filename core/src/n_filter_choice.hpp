@@ -362,7 +362,8 @@ std::size_t anchors_count(const std::uint8_t* data, std::size_t n, std::size_t f
 // kDepartureWindows of them, the one that differs from the needle in the
 // fewest bytes (a line of the haystack that the needle copies with a byte
 // changed differs in that byte only), and the first offset where it
-// differs; m when none passes there (positions whose window would leave the
+// differs; m when none passes there, or when the closest differs in more
+// than one byte in kDepartureShare (positions whose window would leave the
 // haystack are not looked at; a window equal to the needle is passed over).
 template <class V>
 std::size_t departure_offset(const std::uint8_t* data, std::size_t n, std::size_t from,
@@ -397,11 +398,18 @@ std::size_t departure_offset(const std::uint8_t* data, std::size_t n, std::size_
                 departs = first;
             }
             if (++looked == kDepartureWindows) {
-                return departs;
+                break;
             }
         }
+        if (looked == kDepartureWindows) {
+            break;
+        }
     }
-    return departs;
+    // A window that differs in more than a quarter of its bytes is no copy of
+    // the needle's line, and the byte where it departs says nothing of the
+    // rest (in prose the counted anchors pass such windows by chance: the
+    // Russian rows of compare_matches.py's rfind).
+    return fewest * kDepartureShare <= m ? departs : m;
 }
 
 // The counted filter (two or three common bytes) of a search whose ranked
