@@ -35,8 +35,8 @@ enum class SearchPath : unsigned {
     kSieveGuessedLoneByte,  // find_two/three tested a byte text uses alone, on a guess
     kSieveGaveUp,           // a sieve of find_two/three gave up after false alarms
     kCountedPairAnchors,    // the counts chose a rare pair of adjacent needle bytes
-    kDepartureAnchor,       // counted anchors proved weak: the byte where a window they
-                            // let through departs from the needle
+    kDepartureAnchor,       // a recount after weak anchors: the byte where a window the
+                            // counted ones let through departs from the needle
     // find_folded and rfind_folded:
     kFoldedRecounted,                 // the anchors proved weak: chosen again by counts
     kFoldedThirdByRank,               // ...near the end of the range: a third anchor by rank
