@@ -59,6 +59,18 @@ struct SieveLanes {
     }
     using Lanes = decltype(of(Vec{}, Vec{}, Vec{}, Vec{}));
 
+    // Lanes where x == a. Written apart from of(x, a, x, a): the compiler
+    // kept both halves of that pair's difference, a second load and a
+    // ternary logic operation per vector, in find_two's loop of a lone byte
+    // on AVX-512.
+    [[gnu::always_inline]] static Lanes of(Vec x, Vec a) noexcept {
+        if constexpr (has_byte_diff<V>) {
+            return V::diff(x, a);
+        } else {
+            return V::eq(x, a);
+        }
+    }
+
     // Lanes where x == a, y == b and z == c.
     [[gnu::always_inline]] static auto of(Vec x, Vec a, Vec y, Vec b, Vec z, Vec c) noexcept {
         if constexpr (has_byte_diff<V>) {
@@ -157,7 +169,7 @@ template <class V, std::size_t kTested, std::size_t kChecked>
     const auto lanes_at = [&](std::size_t at) noexcept -> Lanes {
         const Vec x = load_at<V>(data, n, at + tested.at[0].offset);
         if constexpr (kTested == 1) {
-            return S::of(x, a, x, a);
+            return S::of(x, a);
         } else if constexpr (kTested == 2) {
             return S::of(x, a, load_at<V>(data, n, at + tested.at[1].offset), b);
         } else {
