@@ -124,7 +124,14 @@ def install_missing(classes: list[str]) -> None:
         return
     print(f"installing {' '.join(missing)}", file=sys.stderr)
     env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
-    subprocess.run(["apt-get", "install", "-y", "-qq", *missing], env=env, check=False)
+    # apt-get's progress goes to stderr: the harnesses print their results,
+    # JSON among them, on stdout.
+    subprocess.run(
+        ["apt-get", "install", "-y", "-qq", *missing],
+        env=env,
+        check=False,
+        stdout=sys.stderr,
+    )
 
 
 SOURCES = {
