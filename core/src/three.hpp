@@ -20,8 +20,8 @@
 // A wide variant's range too short for one pass takes short_three before any
 // setup: masked loads on AVX-512; on AVX2 overlapping 16-byte passes, and
 // below 16 positions one pass of exact loads.
-// The wide variants start their sieves as find_two does: one W-position
-// pass at 0, then loads of the rarest byte W-aligned.
+// The wide variants start their sieves as find_two does: two W-position
+// passes at 0 and W, then loads of the rarest byte W-aligned.
 // Positions are tested in increasing blocks and the lowest lane of the first
 // block with a match wins, so the result is the first occurrence.
 #pragma once
@@ -182,9 +182,9 @@ template <class V>
     }
 }
 
-// A wide variant's range of at least 5W + 2 bytes whose positions 0 .. W - 1
-// do not match: the sieves from the first offset at which the rarest byte's
-// loads are W-aligned, then the rest. Out of line and reached by a tail
+// A wide variant's range of at least 5W + 2 bytes whose positions 0 .. 2W - 1
+// do not match: the sieves from the first offset after them at which the
+// rarest byte's loads are W-aligned, then the rest. Out of line and reached by a tail
 // call, as find_two_long; so is its copy for a guessed lone byte (kGuess).
 template <class V, bool kGuess = false>
 [[gnu::noinline]] SearchResult find_three_long(const std::uint8_t* data, std::size_t n,
@@ -212,7 +212,7 @@ template <class V, bool kGuess = false>
     const NeedleByte by_rank[3] = {byte_of(lowest), byte_of(k0 ^ k1 ^ k2 ^ lowest ^ highest),
                                    byte_of(highest)};
     const std::uint32_t rank = lowest / 4;
-    std::size_t i = aligned_restart<V>(data + by_rank[0].offset);
+    std::size_t i = V::kWidth + aligned_restart<V>(data + by_rank[0].offset);
     SearchResult found = SearchResult::not_found();
     if constexpr (kGuess) {
         QARVO_PROBE_PATH(kSieveGuessedLoneByte);
@@ -256,13 +256,17 @@ SearchResult find_three(ByteRange haystack, std::uint8_t b0, std::uint8_t b1,
 
     std::size_t i = 0;
     if constexpr (is_wide<V>) {
-        // Long enough for one sieve pass from any restart offset: one
-        // W-position pass at 0, then sieves that test the rarest byte alone
-        // (when text does not use it), then the two rarer bytes, each
-        // checking the others; the loop below only when both gave up.
+        // Long enough for one sieve pass from any restart offset: two
+        // W-position passes at 0 and W (as find_two's), then sieves that
+        // test the rarest byte alone (when text does not use it), then the
+        // two rarer bytes, each checking the others; the loop below only
+        // when both gave up.
         if (n >= 5 * W + 2) {
             if (const Mask m = triple_mask_at<V>(data, n, 0, first, second, third); V::any(m)) {
                 return SearchResult::at(V::lowest(m));
+            }
+            if (const Mask m = triple_mask_at<V>(data, n, W, first, second, third); V::any(m)) {
+                return SearchResult::at(W + V::lowest(m));
             }
             if (n >= kLoneGuessFrom) {
                 const std::uint8_t r01 =
