@@ -88,8 +88,9 @@ struct ReverseAnchors {
     // Each offset passes through a register the compiler cannot see into.
     // Left to itself, GCC copied the four offsets with one 32-byte load from
     // the 8-byte stores that had just written them (rarest_offsets' result),
-    // a store forward that fails: a match in the last windows of 100 KiB
-    // took 24 ns instead of 14 (core/TUNING.md, 2026-12-11).
+    // a store forward that fails and stalls every long rfind_n at its start
+    // (compare_matches.py's rfind of four NULs in 100 KiB of a binary,
+    // found in the last windows; core/TUNING.md).
     static ReverseAnchors at(ByteRange needle, const std::size_t (&offsets)[kCount]) noexcept {
         ReverseAnchors a;
         for (std::size_t k = 0; k < kCount; ++k) {

@@ -191,8 +191,9 @@ SearchResult find_two(ByteRange haystack, std::uint8_t b0, std::uint8_t b1) noex
         // W-position passes at 0 and W here, the rest out of line. The
         // second keeps a match in the first 2W positions from paying for
         // the call and the sieve's setup, whose block of 4W positions is
-        // then located through mask registers: a digit pair 65 bytes into
-        // hex digests took 7 ns on AVX-512 against AVX2's 5 (core/TUNING.md).
+        // then located through mask registers, slower on AVX-512 than
+        // AVX2's (a digit pair 65 bytes into hex digests, the real-data
+        // case md5_common; core/TUNING.md).
         if (n >= 5 * W + 1) {
             if (const Mask m = pair_mask_at<V>(data, n, 0, first, second); V::any(m)) {
                 return SearchResult::at(V::lowest(m));
