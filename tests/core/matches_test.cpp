@@ -131,6 +131,39 @@ TEST(MatchScan, ShortNeedlesThroughDenseAndSparseStretches) {
     }
 }
 
+// A scan told that it starts among dense matches begins with a chunk of
+// starts instead of a search: the same occurrences either way, for short
+// needles (which scan starts) and long ones (which search match by match),
+// from offsets in sparse and in dense stretches.
+TEST(MatchScan, StartingDenseFindsTheSameOccurrences) {
+    std::mt19937 rng(91);
+    for (int round = 0; round < 40; ++round) {
+        const std::size_t m = 2 + rng() % (2 * kShortNeedleMax);
+        Bytes needle(m);
+        for (auto& b : needle) {
+            b = static_cast<std::uint8_t>('a' + rng() % 2);
+        }
+        Bytes haystack(6000 + rng() % 6000, '.');
+        for (std::size_t p = rng() % 50; p + m <= haystack.size();
+             p += p < 3000 ? 1 + rng() % (2 * m) : 1500 + rng() % 3000) {
+            plant(haystack, p, needle);
+        }
+        const std::size_t from = rng() % haystack.size();
+        const ByteRange rest{haystack.data() + from, haystack.size() - from};
+        const std::vector<std::uint64_t> want = plain_matches(
+            Bytes(haystack.begin() + static_cast<std::ptrdiff_t>(from), haystack.end()), needle,
+            false);
+        MatchScan dense(rest, range_of(needle), false);
+        dense.start_dense();
+        std::vector<std::uint64_t> got(want.size() + 1);
+        got.resize(dense.next_batch(got));
+        ASSERT_EQ(got, want) << "round " << round << ", m " << m << ", from " << from;
+        MatchScan counted(rest, range_of(needle), false);
+        counted.start_dense();
+        ASSERT_EQ(counted.count_rest(), want.size()) << "round " << round;
+    }
+}
+
 TEST(MatchScan, ShortPeriods) {
     EXPECT_EQ(short_period(range_of(Bytes{'a', 'a', 'a', 'a'})), 1u);
     EXPECT_EQ(short_period(range_of(Bytes{'a', 'b', 'a', 'b', 'a'})), 2u);
