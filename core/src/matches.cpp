@@ -11,6 +11,18 @@
 #include "worst_case.hpp"
 
 namespace qarvo {
+namespace {
+
+// Whether the next match is better searched than found by a scan of starts,
+// after one `gap` bytes past the last (which the scan then stepped `step`
+// past) with `left` bytes still to go: matches far apart, or too few
+// positions left to repay a plan and a pass of starts (kSparseGap,
+// kStartsAhead).
+bool search_next(std::size_t gap, std::size_t step, std::size_t left) noexcept {
+    return gap >= detail::kSparseGap || left / detail::kStartsAhead <= gap + step;
+}
+
+}  // namespace
 
 std::size_t short_period(ByteRange needle, bool folded) noexcept {
     if (needle.size < 2) {
@@ -118,7 +130,7 @@ SearchResult MatchScan::jump(std::size_t horizon) noexcept {
         // left hold about left / (gap + step_) more like it.
         const std::size_t gap = found.offset() - from;
         const std::size_t left = done() ? 0 : haystack_.size - next_;
-        jumping_ = gap >= detail::kSparseGap || left / detail::kStartsAhead <= gap + step_;
+        jumping_ = search_next(gap, step_, left);
     }
     return found;
 }
@@ -250,11 +262,11 @@ namespace {
 // count_matches of two or more bytes, not overlapping. Occurrences that do
 // not overlap are counted greedily from the left: those after one are the
 // rest's own. While they lie far apart they are searched one by one here, by
-// the rule MatchScan's jumps follow (a gap of kSparseGap or more, or too few
-// positions left to repay a scan of starts), without its bookkeeping per
-// match (two sparse matches in 1 KiB of Russian, compare_matches.py's count
-// rows); the first closer one hands the rest to a MatchScan that goes on as
-// a dense one. Out of line: its frame would otherwise slow the count of one
+// the rule MatchScan's jumps follow (search_next), without its bookkeeping
+// per match (two sparse matches in 1 KiB of Russian, compare_matches.py's
+// count rows); from the second on, as a MatchScan set up after the first
+// match would, the first closer one hands the rest to a MatchScan that goes
+// on as a dense one. Out of line: its frame would otherwise slow the count of one
 // byte, which takes no search (the one-byte count rows).
 // Precondition: 2 <= m <= n.
 [[gnu::noinline]] std::size_t count_apart(ByteRange haystack, ByteRange needle,
@@ -274,8 +286,7 @@ namespace {
         next += found.offset() + needle.size;
         const std::size_t gap = found.offset();
         const std::size_t left = haystack.size - next;
-        if (count > 1 && gap < detail::kSparseGap &&
-            left / detail::kStartsAhead > gap + needle.size) {
+        if (count > 1 && !search_next(gap, needle.size, left)) {
             break;
         }
     }
