@@ -346,25 +346,41 @@ def test_release_on_a_foreign_thread_waits_for_the_next_entry(hooks, next_entry)
 
 @pytest.mark.parametrize("kind", [bytes, bytearray, memoryview], ids=lambda k: k.__name__)
 @pytest.mark.parametrize(
-    ("name", "needle"),
-    [("search_one", 0x64), ("search_two", b"cd"), ("search_three", b"bcd"), ("search_n", b"abcd")],
+    ("name", "needle", "expected"),
+    [
+        ("search_one", 0x64, 5),
+        ("search_two", b"cd", 4),
+        ("search_three", b"bcd", 3),
+        ("search_n", b"abcd", 2),
+        # f(bytes, bytes) of the later functions has a lane ahead of the
+        # plain call's own; an int needle takes the plain call's.
+        ("find", b"d", 5),
+        ("find", b"cd", 4),
+        ("rfind", b"x", 1),
+        ("rfind", b"xxa", 0),
+        ("rfind", 0x78, 1),
+        ("count", b"x", 2),
+        ("count", b"cd", 1),
+    ],
 )
-def test_a_plain_call_drains_releases_waiting_from_a_foreign_thread(hooks, kind, name, needle):
+def test_a_plain_call_drains_releases_waiting_from_a_foreign_thread(
+    hooks, kind, name, needle, expected
+):
     # The plain call f(haystack, needle) has a lane of its own past the
     # boundary's bookkeeping; with a release waiting it must still drain it.
     module = types.ModuleType("plain_calls")
     hooks.populate_module(module)
     search = getattr(module, name)
     haystack = kind(b"xxabcd")
-    # The first result 4 or 5 is converted inside the boundary (which drains);
-    # from then on the int is kept and the lane alone answers.
-    assert search(haystack, needle) == b"xxabcd".find(needle)
+    # The first result is converted inside the boundary (which drains); from
+    # then on the int is kept and the lane alone answers.
+    assert search(haystack, needle) == expected
     tracked = Tracked()
     alive = weakref.ref(tracked)
     assert hooks.release_from_foreign_thread(tracked) == 1
     del tracked
     assert alive() is not None
-    assert search(haystack, needle) == b"xxabcd".find(needle)
+    assert search(haystack, needle) == expected
     assert alive() is None
     assert hooks.deferred_count() == 0
 
