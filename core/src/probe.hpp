@@ -27,6 +27,7 @@ enum class SearchPath : unsigned {
     kRecountedAfterSpentBudget,  // the ranked filter spent the budget: recounted
     kRecountedAgain,             // rfind_n: the counted filter proved weak too: counted again
     kReverseEdgeAnchors,         // rfind_n tested the needle's edges, unranked
+    kPlainSuffixGaveWay,         // rfind_n: the plain suffix stopped at its misses (plain_suffix)
     kTwoWay,                     // Two-Way searched the rest
     // MatchScan (matches.cpp):
     kShortStarts,         // a chunk of a short needle's starts (find_starts, count_starts)

@@ -24,11 +24,13 @@
 //   the fewer than W windows left: for W = 16 compared one by one, from the
 //     highest; a wider variant (is_wide) takes one more block over the first
 //     W windows, with the lanes of windows already examined cleared.
-// A wide variant starts with one block over the last W windows and, in a
-// long haystack, goes on from the highest block offset below them whose loads
-// of the rarest anchor are W-aligned (as rfind_one). A haystack with fewer
-// windows than one block (a whole block, with masked loads) takes
-// short_windows_last before any ranking: the first, second, last and
+// A wide variant with kReverseEdgeAnchorsBelow windows or more first
+// searches the last 4W with the edge anchors, in one step, ahead of any setup
+// (plain_suffix), and searches the whole haystack where that found nothing. The filtered search
+// starts with one block over its last W windows and, in a long haystack, goes on from the highest
+// block offset below them whose loads of the rarest anchor are W-aligned (as rfind_one). A haystack
+// with fewer windows than one block (a whole block, with masked loads), or with that few below the
+// last block, takes short_windows_last before any ranking: the first, second, last and
 // second-to-last bytes tested at once, with the narrower step types as the
 // forward short_long.
 //
@@ -612,6 +614,82 @@ template <class V, class Probe>
     }
 }
 
+// The plain suffix, the reverse of find_n's plain prefix (plain_prefix): the
+// last 4W windows in one step of four blocks, tested on the edge anchors,
+// and the candidates compared in full, highest first, ahead of any setup of
+// the filtered search (its frame, its ranking, its loop). A word found in the
+// last few hundred bytes, the last line or record holding it, then never
+// pays for that setup (rfind_vs_find.py's last-line and common-word cases).
+// It gives way after kPlainMisses failed candidates or kPlainBytes bytes
+// compared by them, which bounds its extra work. Returns the match, or not
+// found. Precondition: positions = n - m + 1 >= 4W.
+template <class V, class Probe>
+[[gnu::always_inline]] inline SearchResult plain_suffix(const std::uint8_t* data, std::size_t n,
+                                                        ByteRange needle, std::size_t positions,
+                                                        Probe& probe) noexcept {
+    constexpr std::size_t W = V::kWidth;
+    assert(positions == n - needle.size + 1 && positions >= 4 * W);
+    const std::size_t m = needle.size;
+    // The four edges as plain values, not as ReverseAnchors: its arrays sent
+    // the whole frame to memory (rfind_vs_find.py's absent needles in 1 KiB).
+    const std::size_t last = m - 1;
+    const typename V::Vec first_byte = V::splat(needle.data[0]);
+    const typename V::Vec second_byte = V::splat(needle.data[1]);
+    const typename V::Vec next_to_last_byte = V::splat(needle.data[last - 1]);
+    const typename V::Vec last_byte = V::splat(needle.data[last]);
+    const auto block = [&](std::size_t b) {
+        return V::and_(V::and_(V::eq(load_at<V>(data, n, b), first_byte),
+                               V::eq(load_at<V>(data, n, b + last), last_byte)),
+                       V::and_(V::eq(load_at<V>(data, n, b + 1), second_byte),
+                               V::eq(load_at<V>(data, n, b + last - 1), next_to_last_byte)));
+    };
+    const std::size_t base = positions - 4 * W;
+    const typename V::Mask c[4] = {block(base), block(base + W), block(base + 2 * W),
+                                   block(base + 3 * W)};
+    if (!any_of_four<V>(c[0], c[1], c[2], c[3])) {
+        return SearchResult::not_found();
+    }
+    std::size_t misses = 0;
+    for (std::size_t k = 4; k-- > 0;) {
+        const std::size_t b = base + k * W;
+        for (auto lanes = V::lanes(c[k]); !V::empty(lanes); lanes = V::drop_last(lanes)) {
+            const std::size_t p = b + V::last(lanes);
+            probe.compared(m);
+            if (equal_window(data + p, needle)) {
+                return SearchResult::at(p);
+            }
+            ++misses;
+            if (misses == kPlainMisses || misses * m > kPlainBytes) {
+                QARVO_PROBE_PATH(kPlainSuffixGaveWay);
+                return SearchResult::not_found();
+            }
+        }
+    }
+    return SearchResult::not_found();
+}
+
+// A wide variant's search of kReverseEdgeAnchorsBelow windows or more: the
+// plain suffix, then, where it found nothing, the filtered search of the whole
+// haystack. Taking only the windows the suffix left would move where the
+// filtered search ranks, counts and aligns, and its choices there swing a
+// long search either way by a third (rfind_vs_find.py: a Chinese needle of
+// 64 bytes in 1 MiB, a CSV needle absent from 100 KiB); repeating one step
+// of blocks costs a few nanoseconds. Shorter haystacks go straight to the
+// filtered search, which tests the same edge anchors there.
+template <class V, class Probe>
+[[gnu::noinline]] SearchResult rfind_suffixed(ByteRange haystack, ByteRange needle,
+                                              Probe& probe) noexcept {
+    const std::size_t positions = haystack.size - needle.size + 1;
+    static_assert(kReverseEdgeAnchorsBelow > 8 * V::kWidth);
+    assert(positions >= kReverseEdgeAnchorsBelow);
+    if (const SearchResult found =
+            plain_suffix<V>(haystack.data, haystack.size, needle, positions, probe);
+        found.found()) {
+        return found;
+    }
+    return rfind_filtered_long<V>(haystack, needle, probe);
+}
+
 // rfind_n for needles of 4 bytes or more, with the probe of the caller's
 // choice. Precondition: 4 <= m <= n.
 template <class V, class Probe, class... Narrower>
@@ -624,6 +702,9 @@ SearchResult rfind_long_with(ByteRange haystack, ByteRange needle, Probe& probe)
         if (positions <= short_windows_last_max<V>) {
             return short_windows_last<Probe, V, Narrower...>(haystack.data, n, needle, positions,
                                                              probe);
+        }
+        if (positions >= kReverseEdgeAnchorsBelow) {
+            return rfind_suffixed<V>(haystack, needle, probe);
         }
     }
     return rfind_filtered_long<V>(haystack, needle, probe);

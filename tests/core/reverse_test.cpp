@@ -281,6 +281,41 @@ TEST_P(Reverse, FindsTheMatchOnEitherSideOfTheLastRankedWindows) {
     }
 }
 
+TEST_P(Reverse, FindsTheMatchInAndBelowTheLastStepPastDecoys) {
+    // From kReverseEdgeAnchorsBelow windows the wide variants first test the
+    // last four blocks on the needle's edges, comparing each candidate in
+    // full, and give way to the filtered search of the whole haystack after
+    // a few that fail. Decoys that pass the edges and fail inside, none to
+    // more than the suffix takes, above a match at every position of the
+    // last few hundred windows and at the start; haystacks of exactly that
+    // many windows and more.
+    const Bytes needle{'q', 'r', 's', 't', 'u', 'v', 'w'};
+    const Bytes decoy{'q', 'r', 's', '.', 'u', 'v', 'w'};
+    const std::size_t m = needle.size();
+    for (const std::size_t n : {detail::kReverseEdgeAnchorsBelow + m - 1, std::size_t{5000}}) {
+        for (const std::size_t decoys : {0u, 3u, 8u, 12u}) {
+            Bytes haystack(n, '.');
+            for (std::size_t k = 0; k < decoys; ++k) {
+                plant(haystack, n - m - k * m, decoy);
+            }
+            const std::size_t highest = n - m - decoys * m;  // the first window clear of them
+            for (std::size_t p = highest + 1; p-- > 0;) {
+                if (highest - p > 330 && p != 0) {
+                    continue;
+                }
+                plant(haystack, p, needle);
+                ASSERT_EQ(routines().rfind_n(range_of(haystack), range_of(needle)),
+                          SearchResult::at(p))
+                    << n << " bytes, " << decoys << " decoys, match at " << p;
+                std::fill_n(haystack.begin() + static_cast<std::ptrdiff_t>(p), m, '.');
+            }
+            ASSERT_EQ(routines().rfind_n(range_of(haystack), range_of(needle)),
+                      SearchResult::not_found())
+                << n << " bytes, " << decoys << " decoys";
+        }
+    }
+}
+
 TEST_P(Reverse, CountsEveryLengthAtEveryStartAddress) {
     // Every length up to 300 from every start address modulo 64 (so the
     // wide variants' aligned head and their last overlapping vector take
