@@ -26,11 +26,12 @@
 //     W windows, with the lanes of windows already examined cleared.
 // A wide variant with kReverseEdgeAnchorsBelow windows or more first
 // searches the last 4W with the edge anchors, in one step, ahead of any setup
-// (plain_suffix), and searches the whole haystack where that found nothing. The filtered search
-// starts with one block over its last W windows and, in a long haystack, goes on from the highest
-// block offset below them whose loads of the rarest anchor are W-aligned (as rfind_one). A haystack
-// with fewer windows than one block (a whole block, with masked loads), or with that few below the
-// last block, takes short_windows_last before any ranking: the first, second, last and
+// (plain_suffix), and searches the whole haystack where that found nothing.
+// The filtered search starts with one block over the last W windows and, in
+// a long haystack, goes on from the highest block offset below them whose
+// loads of the rarest anchor are W-aligned (as rfind_one). A haystack with
+// fewer windows than one block (a whole block, with masked loads) takes
+// short_windows_last before any ranking: the first, second, last and
 // second-to-last bytes tested at once, with the narrower step types as the
 // forward short_long.
 //

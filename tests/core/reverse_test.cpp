@@ -15,6 +15,8 @@
 #include "backend_fixture.hpp"
 #include "filter_policy.hpp"
 #include "planting.hpp"
+#include "probe.hpp"
+#include "variants.hpp"
 
 namespace qarvo::test {
 namespace {
@@ -304,8 +306,16 @@ TEST_P(Reverse, FindsTheMatchInAndBelowTheLastStepPastDecoys) {
                     continue;
                 }
                 plant(haystack, p, needle);
+                detail::g_search_probe = {};
                 ASSERT_EQ(routines().rfind_n(range_of(haystack), range_of(needle)),
                           SearchResult::at(p))
+                    << n << " bytes, " << decoys << " decoys, match at " << p;
+                // It gives way at its kPlainMisses-th decoy, on the wide
+                // variants only (the rest have no suffix).
+                const bool gives_way =
+                    detail::long_parts_for(GetParam())->has_pieces() && decoys >= 8;
+                EXPECT_EQ(detail::g_search_probe.took(detail::SearchPath::kPlainSuffixGaveWay),
+                          gives_way)
                     << n << " bytes, " << decoys << " decoys, match at " << p;
                 std::fill_n(haystack.begin() + static_cast<std::ptrdiff_t>(p), m, '.');
             }
