@@ -188,7 +188,7 @@ public:
     friend constexpr bool operator==(const ByteSet&, const ByteSet&) = default;
 
 private:
-    static constexpr std::size_t kAddedOneByOne = 12;
+    static constexpr std::size_t kAddedOneByOne = 2;
     // of() for more than kAddedOneByOne bytes, into an empty set; defined
     // once, in byte_set.cpp, compiled for the baseline CPU.
     void add_many(ByteRange bytes) noexcept;
