@@ -125,10 +125,10 @@ public:
     [[gnu::always_inline]] constexpr ByteSet() noexcept = default;
 
     // The set of the bytes in `bytes` (repeats allowed; empty: no members).
-    // Short lists are added a byte at a time; longer ones (add_many) have
-    // their 256-bit map gathered in registers and the nibble rows derived
-    // from it once: add()'s read-modify-writes of memory form a chain that
-    // a large set pays in full on each call (compare_byte_sets.py, 32-byte
+    // Lists of one or two bytes are added a byte at a time; longer ones
+    // (add_many) are gathered in registers from a table of each byte's own
+    // set: add()'s read-modify-writes of memory form a chain that a large
+    // set pays in full on each call (compare_byte_sets.py, 32-byte
     // haystacks; figures in core/TUNING.md).
     // One object returned on both paths, so that it is built in place:
     // a copy would load it right after its bytes were stored, which stalls.
