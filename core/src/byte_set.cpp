@@ -16,11 +16,12 @@ namespace {
 
 // One member's set as ByteSet holds it (the map's four words, then the 32
 // nibble rows), 64 bytes: four loads and four ORs a member. Selecting the
-// member's word by compares took four compares and four selects, about 1 ns
-// a member, and deriving the nibble rows from the map took 12 ns more
-// (compare_byte_sets.py's 32-byte haystacks with 16 and 64 members, and
-// find_not_any's sets of every byte a text holds). GCC's vector extension:
-// SSE2 or Advanced SIMD, as the baseline has, and pairs of words elsewhere.
+// member's word by compares took four compares and four selects a member,
+// and deriving the nibble rows from the map a fixed cost larger than the
+// search of a short haystack (compare_byte_sets.py's 32-byte haystacks with
+// 16 and 64 members, and find_not_any's sets of every byte a text holds;
+// figures in core/TUNING.md). GCC's vector extension: SSE2 or Advanced SIMD,
+// as the baseline has, and pairs of words elsewhere.
 using Lanes = std::uint64_t __attribute__((vector_size(16)));
 struct alignas(64) Member {
     std::uint64_t word[4];
@@ -52,10 +53,9 @@ constexpr std::array<std::uint64_t, 256> kSpread = [] {
     return table;
 }();
 
-// Members up to which the table's nibble rows are gathered too: two more
-// loads and ORs a member cost less than the fixed steps of deriving them
-// (about 0.25 ns a member against 12 ns, on the Intel Xeon of
-// core/TUNING.md's 2026-12-11 entry).
+// Members up to which the table's nibble rows are gathered too: up to about
+// here two more loads and ORs a member cost less than the fixed steps of
+// deriving them (the crossing measured in core/TUNING.md, 2026-12-11).
 constexpr std::size_t kRowsGatheredUpTo = 48;
 
 // The 16 bytes of `member` from byte 16 k on.
