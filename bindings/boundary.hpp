@@ -77,9 +77,9 @@ template <SearchBody Body>
 // A plain lane's offset without a kept int. Beyond the kept ones the
 // interpreter's conversion is called straight: it cannot run Python code or
 // release a reference, so the boundary has nothing to count or drain for it,
-// and entering it costs a nanosecond of a call of 20 (compare_matches.py:
-// rfind of one byte near the end of 1 KiB and more). A kept one's first
-// conversion fills the table inside the boundary.
+// and entering it was a visible share of a short call (compare_matches.py:
+// rfind of one byte near the end of 1 KiB and more; core/TUNING.md). A kept
+// one's first conversion fills the table inside the boundary.
 [[gnu::always_inline]] inline PyObject* box_plain(std::uint64_t offset) noexcept {
     if (offset >= kSmallOffsets) [[likely]] {
         if (PyObject* boxed = PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(offset)))

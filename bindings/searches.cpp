@@ -327,8 +327,7 @@ template <bool kReverse>
 
 [[gnu::noinline]] std::size_t long_count(ByteRange haystack, ByteRange needle) noexcept {
     PlainLockGivenUp unlocked;
-    return needle.size == 1 ? count_one(haystack, needle.data[0])
-                            : count_matches(haystack, needle, false, false);
+    return count_matches(haystack, needle, false, false);
 }
 
 // The rest of plain_find, out of line, so that a call bytes_pair takes does
@@ -397,8 +396,7 @@ bool plain_count(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
     if (haystack.size >= kUnlockedFrom) [[unlikely]] {
         found = SearchResult::at(long_count(haystack, needle));
     } else {
-        found = SearchResult::at(needle.size == 1 ? count_one(haystack, needle.data[0])
-                                                  : count_matches(haystack, needle, false, false));
+        found = SearchResult::at(count_matches(haystack, needle, false, false));
     }
     return true;
 }
