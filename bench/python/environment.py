@@ -6,6 +6,7 @@ import re
 import sys
 from pathlib import Path
 
+import placement
 from contenders import describe_qarvo, hyperscan, stringzilla
 
 CPUINFO = Path("/proc/cpuinfo")
@@ -61,6 +62,7 @@ def describe(qarvo) -> dict[str, dict[str, str]]:
             "system": f"{platform.system()} {platform.release()} {platform.machine()}",
         },
         "python": {"version": sys.version.split()[0], "executable": sys.executable},
+        "haystacks": {"placement": placement.describe()},
         "qarvo": describe_qarvo(qarvo),
         "peers": peers,
     }

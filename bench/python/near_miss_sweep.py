@@ -110,6 +110,8 @@ def main() -> int:
         described["machine"]["CPU"],
         "| Python",
         described["python"]["version"],
+        "| haystacks",
+        described["haystacks"]["placement"],
         "| load",
         environment.load_average(),
         file=sys.stderr,

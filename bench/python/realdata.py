@@ -18,6 +18,10 @@ frequent words whose first occurrence comes early. Machine-written text's
 absent needles are near misses instead: a window of a held-out line with one
 byte changed to another the text uses, 2 to 64 bytes; its common needles
 are field names and separators.
+
+A haystack lies where CPython's allocator puts it, unless QARVO_BENCH_PHASE=N
+asks for a copy whose first byte lies N bytes past a 64-byte boundary
+(placement.py: a peer's speed can depend on it).
 """
 
 import os
@@ -29,6 +33,7 @@ from collections.abc import Iterator
 from pathlib import Path
 
 import machine_text
+import placement
 from workloads import KIB, MIB, Case, make_case
 
 FORTUNES = Path("/usr/share/games/fortunes")
@@ -164,7 +169,9 @@ class Source:
 
     def haystack(self, size: int) -> bytes:
         repeats = -(-size // len(self.body))
-        return (self.body * repeats)[:size]
+        data = (self.body * repeats)[:size]
+        phase = placement.requested_phase()
+        return data if phase is None else placement.placed(data, phase)
 
     def occurs(self, needle: bytes) -> bool:
         return needle in self._doubled
