@@ -68,12 +68,15 @@ if [ -d "$sid_root" ] && root_ready "$sid_stamp" "${sid_packages[@]}"; then
     cp "$host_ca" "$dest/build/host-ca.crt"
     pip_cert=(PIP_CERT="$inner/build/host-ca.crt")
   fi
+  # The haystacks' placement (bench/python/placement.py) goes in with them.
+  phase=()
+  [ -n "${QARVO_BENCH_PHASE:-}" ] && phase=(QARVO_BENCH_PHASE="$QARVO_BENCH_PHASE")
   for py in "${sid_pythons[@]}"; do
     echo "$bench: sid $py" >&2
     # A private mount namespace takes /proc and /dev with it when it ends.
     unshare --mount --propagation private -- "$repo/.ci/sid-chroot.sh" "$sid_root" \
       /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/root LANG=C.UTF-8 \
-      CXXFLAGS=-fno-canonical-system-headers "${pip_cert[@]}" \
+      CXXFLAGS=-fno-canonical-system-headers "${pip_cert[@]}" "${phase[@]}" \
       bash "$inner/bench/python/one_python.sh" "$bench" "$py" "$inner/build/$py" \
       "$inner/build/$py.json" "$@"
     label=${py#python}
