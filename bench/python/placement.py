@@ -33,11 +33,12 @@ def requested_phase() -> int | None:
 
 
 def describe() -> str:
-    """The placement a run's haystacks take, for its environment record."""
+    """The placement a run's haystacks take, for its environment record (the
+    real-data sources' haystacks; constructed inputs lie where allocated)."""
     phase = requested_phase()
     if phase is None:
         return "as allocated by CPython"
-    return f"{phase} bytes past a 64-byte boundary (QARVO_BENCH_PHASE)"
+    return f"real-data haystacks {phase} bytes past a 64-byte boundary (QARVO_BENCH_PHASE)"
 
 
 def data_address(data: bytes) -> int:
