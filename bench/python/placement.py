@@ -7,8 +7,7 @@ where a straddling load costs more (StringZilla's find on the Intel Xeon of
 core/TUNING.md, 2026-12-11 third session). CPython puts a `bytes` object's
 data 32 bytes past the start of its allocation, so a haystack of the harness
 starts on a 64-byte boundary only now and then (never when glibc maps its
-block on its own), while `mmap` and NumPy hand out page- or 64-byte-aligned
-memory. A harness
+block on its own), while a region mapped with `mmap` starts on a page. A harness
 that names the placement it timed (and can ask for one) makes rows
 comparable from one run to the next.
 """
