@@ -545,7 +545,7 @@ constexpr std::string_view kSetBytes =
 static_assert(kSetBytes.size() == 64);
 constexpr std::size_t kSetSizes[] = {1, 2, 3, 4, 8, 16, 64};
 constexpr std::size_t kSetHaystackSizes[] = {std::size_t{64}, std::size_t{4} << 10,
-                                             std::size_t{1} << 20};
+                                             std::size_t{1} << 20, std::size_t{64} << 20};
 
 enum class SetSearch { find_any, rfind_any };
 
