@@ -89,6 +89,7 @@ std::size_t count_one(ByteRange haystack, std::uint8_t needle) noexcept {
             Vec t2 = t0;
             Vec t3 = t0;
             for (std::size_t s = 0; s < steps; ++s) {
+                prefetch_ahead(data, n, i);
                 t0 = V::tally(t0, V::eq(load_at<V>(data, n, i), splat));
                 t1 = V::tally(t1, V::eq(load_at<V>(data, n, i + W), splat));
                 t2 = V::tally(t2, V::eq(load_at<V>(data, n, i + 2 * W), splat));
@@ -99,6 +100,7 @@ std::size_t count_one(ByteRange haystack, std::uint8_t needle) noexcept {
         }
     } else {
         while (n - i >= 4 * W) {
+            prefetch_ahead(data, n, i);
             const Mask m0 = V::eq(load_at<V>(data, n, i), splat);
             const Mask m1 = V::eq(load_at<V>(data, n, i + W), splat);
             const Mask m2 = V::eq(load_at<V>(data, n, i + 2 * W), splat);

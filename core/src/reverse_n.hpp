@@ -345,6 +345,7 @@ template <class V, std::size_t kTested, class Probe>
     std::size_t false_alarms = 0;
     while (end >= 4 * W) {
         const std::size_t b = end - 4 * W;
+        prefetch_behind(data, n, b);
         Mask c0 = anchor_mask<V, 0, kTested>(data, n, b, a, s);
         Mask c1 = anchor_mask<V, 0, kTested>(data, n, b + W, a, s);
         Mask c2 = anchor_mask<V, 0, kTested>(data, n, b + 2 * W, a, s);

@@ -197,6 +197,7 @@ template <class V, std::size_t kTested, std::size_t kChecked>
     };
     const std::size_t reach = sieve_reach<V, kTested>(span);
     while (n - i >= reach) {
+        prefetch_ahead(data, n, i);
         const Lanes l0 = lanes_at(i);
         const Lanes l1 = lanes_at(i + W);
         const Lanes l2 = lanes_at(i + 2 * W);
