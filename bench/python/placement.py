@@ -62,6 +62,10 @@ def _keep_large_blocks_on_the_heap() -> None:
         _heap_for_large.append(True)
 
 
+# What placed() may hold in failed copies of a small haystack before it gives up.
+_HELD_BYTES = 1 << 20
+
+
 def placed(data: bytes, phase: int, alignment: int = 64) -> bytes:
     """An equal copy of `data` whose first byte lies `phase` bytes past a
     multiple of `alignment`, as CPython's allocator hands one out; raises
@@ -73,8 +77,12 @@ def placed(data: bytes, phase: int, alignment: int = 64) -> bytes:
     # each is carved after the last, so their phases step through the
     # multiples of 16 (malloc's grain) unless a copy's block is a multiple of
     # the alignment long, which the spacers between them break.
+    # Small copies may first come from a free list whose blocks all sit at
+    # other phases (pymalloc's pools hand freed blocks out first): they get
+    # more attempts, up to about _HELD_BYTES held at once.
+    attempts = max(alignment // 4, min(1024, _HELD_BYTES // max(len(data), 1)))
     held = []
-    for attempt in range(alignment // 4):
+    for attempt in range(attempts):
         copy = bytes(memoryview(data))
         if phase_of(copy, alignment) == phase:
             return copy
