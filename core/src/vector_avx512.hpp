@@ -100,9 +100,9 @@ struct Avx512 : BitLanes<Avx512MoveMask> {
         const auto* below =
             reinterpret_cast<const std::uint8_t*>(reinterpret_cast<std::uintptr_t>(p) - shift);
         const Vec loaded = _mm512_maskz_loadu_epi8(first_lanes(count) << shift, below);
-        // Word i of `low` is word i + shift / 2 of `loaded`, of `high` the
-        // word after it (indices wrap; the lanes they bring round are cleared
-        // at the end).
+        // Word i of `moved` is word i + shift / 2 of `loaded`, and of `high`
+        // the word after that (indices wrap; the lanes they bring round are
+        // cleared at the end).
         const Vec index = _mm512_add_epi16(
             _mm512_set_epi16(31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14,
                              13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0),
