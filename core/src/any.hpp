@@ -267,11 +267,12 @@ SearchResult last_in(const std::uint8_t* data, std::size_t n, const ByteSet& tar
 }
 
 // Whether a forward loop of this kind asks for the lines ahead of a long
-// range. The compares do, and read 64 MiB a third faster for it; the table
-// lookups, several operations per vector, did not gain, and lost up to a
-// tenth (set/k=3/qarvo.find_any/n=67108864): going up through memory at
-// their pace, the hardware's own prefetch keeps ahead of them. Going down,
-// every kind gains (set/k=3/qarvo.rfind_any/n=67108864).
+// range. The compares do, and read 64 MiB faster for it
+// (set/k=2/qarvo.find_any/n=67108864); the table lookups, several
+// operations per vector, did not gain, and lost some
+// (set/k=3/qarvo.find_any/n=67108864): going up through memory at their
+// pace, the hardware's own prefetch keeps ahead of them. Going down, every
+// kind gains (set/k=3/qarvo.rfind_any/n=67108864).
 template <class Kind>
 inline constexpr bool prefetches_forward = false;
 template <std::size_t K>

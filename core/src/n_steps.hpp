@@ -105,7 +105,7 @@ enum class WideExit {
 // kStopWhenSpent, a spent budget returns kSpent (see verify). With
 // kPrefetch (the ranked search, whose haystacks are long), each step asks for
 // the lines ahead (prefetch_ahead); the shorter haystacks' loops keep their
-// code as it was (no_match/m=64/qarvo/n=4096 lost a tenth to the test).
+// code as it was (no_match/m=64/qarvo/n=4096 lost time to the test).
 template <class V, bool kStopWhenWeak, bool kStopWhenSpent = false, std::size_t kTested = 3,
           std::size_t kSlack = kFalseAlarmSlack, bool kPrefetch = false>
 [[gnu::always_inline]] inline WideExit wide_steps(const std::uint8_t* data, std::size_t n,

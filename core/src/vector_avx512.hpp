@@ -73,9 +73,10 @@ struct Avx512 : BitLanes<Avx512MoveMask> {
         return _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(count));
     }
     // A masked-off lane on a page that is not mapped costs the load a
-    // microcode assist on Intel: about 100 ns where the load takes 2, for a
-    // short range that ends within 64 bytes of the end of a mapping (the last
-    // block of a pymalloc arena, the last page of a file under mmap). Where
+    // microcode assist on Intel, many times the load itself, for a short
+    // range that ends within 64 bytes of the end of a mapping (the last block
+    // of a pymalloc arena, the last page of a file under mmap; compare_real.py's
+    // 32-byte English row, and core/TUNING.md for the figures). Where
     // the 64 bytes at p run onto the next page and the range does not, the
     // lanes are loaded from the 64 bytes that end where p's page ends, the
     // range's bytes only, and moved down (lanes_from_page_end).
