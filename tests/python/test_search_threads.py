@@ -106,7 +106,11 @@ def test_the_four_first_occurrence_functions_keep_the_lock(no_forced_switches):
 
 
 def test_a_second_thread_stepping_a_busy_iterator_is_refused(no_forced_switches):
-    haystack = bytes(LONG) + b"needle"
+    # The other thread must be woken and scheduled while the first step searches;
+    # on a loaded machine that takes longer than a search of LONG bytes, so this
+    # step searches four times as much.
+    far = 4 * LONG
+    haystack = bytes(far) + b"needle"
 
     def attempt():
         iterator = qarvo.finditer(haystack, b"needle")
@@ -124,7 +128,7 @@ def test_a_second_thread_stepping_a_busy_iterator_is_refused(no_forced_switches)
         other = threading.Thread(target=step_meanwhile)
         other.start()
         started.append(True)
-        assert next(iterator) == LONG
+        assert next(iterator) == far
         other.join()
         assert list(iterator) == []
         # It stepped either during the first step's search, or (on a busy machine,
