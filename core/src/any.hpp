@@ -11,6 +11,8 @@
 //                             3 by the table lookup below, which takes fewer
 //                             operations per vector there
 //   253 to 255 members        the same for the 1 to 3 non-members, complemented (OutOfBytes)
+//   members (or non-members)  on backends with a bit lookup (SetOps::kWindow),
+//   within 64 values          that lookup (InWindow, InFirstWindow; OutOf them)
 //   otherwise                 the backend's table lookup (SetOps::in_table, InTable),
 //                             on x86 a cheaper one when no member (or every
 //                             byte) is from 0x80 up (in_low_table, InLowTable);
@@ -271,85 +273,70 @@ SearchResult last_in(const std::uint8_t* data, std::size_t n, const ByteSet& tar
 // (set/k=2/qarvo.find_any/n=67108864); the table lookups, several
 // operations per vector, did not gain, and lost some
 // (set/k=3/qarvo.find_any/n=67108864): going up through memory at their
-// pace, the hardware's own prefetch keeps ahead of them. Going down, every
-// kind gains (set/k=3/qarvo.rfind_any/n=67108864).
+// pace, the hardware's own prefetch keeps ahead of them. The bit lookups of
+// windows, two or three operations a vector, gain as the compares do
+// (set/window/k=16/qarvo.find_any/n=67108864). Going down, every kind gains
+// (set/k=3/qarvo.rfind_any/n=67108864).
 template <class Kind>
 inline constexpr bool prefetches_forward = false;
 template <std::size_t K>
 inline constexpr bool prefetches_forward<ByCompare<K>> = true;
 template <std::size_t K>
 inline constexpr bool prefetches_forward<ByComplementedCompare<K>> = true;
+template <>
+inline constexpr bool prefetches_forward<ByWindow> = true;
+template <>
+inline constexpr bool prefetches_forward<ByFirstWindow> = true;
+template <>
+inline constexpr bool prefetches_forward<ByComplementedWindow> = true;
+template <>
+inline constexpr bool prefetches_forward<ByComplementedFirstWindow> = true;
 
-// The search for the members of `target`, forwards or backwards, with the
-// test its size calls for.
+// The loop of one kind of test over data[0 .. n - 1], forwards or
+// backwards. A long range takes the loop that asks for the lines ahead where
+// that gains; the test inside a shorter range's loop cost it
+// (set/k=2/qarvo.rfind_any/n=4096).
+template <class Kind, bool kBackwards, class V, class... Narrower>
+[[gnu::always_inline]] inline SearchResult run_set(const std::uint8_t* data, std::size_t n,
+                                                   const ByteSet& target) noexcept {
+    if constexpr (kBackwards) {
+        return n >= kPrefetchFrom ? last_in<Kind, true, V, Narrower...>(data, n, target)
+                                  : last_in<Kind, false, V, Narrower...>(data, n, target);
+    } else if constexpr (prefetches_forward<Kind>) {
+        return n >= kPrefetchFrom ? first_in<Kind, true, V, Narrower...>(data, n, target)
+                                  : first_in<Kind, false, V, Narrower...>(data, n, target);
+    } else {
+        return first_in<Kind, false, V, Narrower...>(data, n, target);
+    }
+}
+
+// The search for a target of 3 to 252 members (or, where compares take 3,
+// 4 to 252): the backend's table lookup, or what stands in for it.
 template <bool kBackwards, class V, class... Narrower>
-SearchResult search_set(ByteRange haystack, const ByteSet& target) noexcept {
-    const std::uint8_t* const data = haystack.data;
-    const std::size_t n = haystack.size;
-    assert(data != nullptr || n == 0);
-    const std::size_t members = target.size();
-    if (n == 0 || members == 0) {
-        return SearchResult::not_found();
-    }
-    if (members == 256) {
-        return SearchResult::at(kBackwards ? n - 1 : 0);
-    }
-    // A long range takes the loop that asks for the lines ahead where that
-    // gains; the test inside a shorter range's loop cost it
-    // (set/k=2/qarvo.rfind_any/n=4096).
-    auto run = [&]<class Kind>(Kind) {
-        if constexpr (kBackwards) {
-            return n >= kPrefetchFrom ? last_in<Kind, true, V, Narrower...>(data, n, target)
-                                      : last_in<Kind, false, V, Narrower...>(data, n, target);
-        } else if constexpr (prefetches_forward<Kind>) {
-            return n >= kPrefetchFrom ? first_in<Kind, true, V, Narrower...>(data, n, target)
-                                      : first_in<Kind, false, V, Narrower...>(data, n, target);
-        } else {
-            return first_in<Kind, false, V, Narrower...>(data, n, target);
-        }
-    };
-    switch (members) {
-        case 1:
-            return run(ByCompare<1>{});
-        case 2:
-            return run(ByCompare<2>{});
-        case 3:
-            // Three differences and their minimum cost more per vector than
-            // the table lookup where both exist (AVX-512: the core
-            // benchmark's set/k=3 rows).
-            if constexpr (!(has_byte_diff<V> && has_table<V>)) {
-                return run(ByCompare<3>{});
-            }
-            break;
-        case 253:
-            return run(ByComplementedCompare<3>{});
-        case 254:
-            return run(ByComplementedCompare<2>{});
-        case 255:
-            return run(ByComplementedCompare<1>{});
-        default:
-            break;
-    }
+[[gnu::always_inline]] inline SearchResult search_set_by_table(const std::uint8_t* data,
+                                                               std::size_t n,
+                                                               const ByteSet& target) noexcept {
     if constexpr (has_low_table<V>) {
         // Sets of ASCII bytes (and their complements, the "not" forms' usual
         // targets) skip the half of the lookup for the bytes from 0x80.
         if ((target.word(2) | target.word(3)) == 0) {
-            return run(ByLowTable{});
+            return run_set<ByLowTable, kBackwards, V, Narrower...>(data, n, target);
         }
         if ((target.word(2) & target.word(3)) == ~std::uint64_t{0}) {
-            return run(ByComplementedLowTable{});
+            return run_set<ByComplementedLowTable, kBackwards, V, Narrower...>(data, n, target);
         }
     }
     if constexpr (has_table<V>) {
-        return run(ByTable{});
+        return run_set<ByTable, kBackwards, V, Narrower...>(data, n, target);
     } else {
         // No byte shuffle (plain SSE2): a compare per member (or non-member)
         // where they are few, else the set's 256-bit map, byte by byte.
+        const std::size_t members = target.size();
         if (members <= kMaxListed) {
-            return run(ByList{});
+            return run_set<ByList, kBackwards, V, Narrower...>(data, n, target);
         }
         if (256 - members <= kMaxListed) {
-            return run(ByComplementedList{});
+            return run_set<ByComplementedList, kBackwards, V, Narrower...>(data, n, target);
         }
         if constexpr (kBackwards) {
             for (std::size_t i = n; i > 0; --i) {
@@ -366,6 +353,77 @@ SearchResult search_set(ByteRange haystack, const ByteSet& target) noexcept {
         }
         return SearchResult::not_found();
     }
+}
+
+// The shortest range whose sets are tested for a window (SetOps::kWindow).
+template <class V>
+inline constexpr std::size_t window_from = 8 * V::kWidth;
+
+// The same on backends with a bit lookup (SetOps::kWindow), for ranges of
+// at least window_from bytes: that lookup where the members (or, for the
+// usual targets of the "not" forms, the non-members) lie within 64
+// consecutive values (whitespace, digits, punctuation, the letters of one
+// case), else the table. Out of line: inlined, the test of the set cost
+// search_set's short ranges a frame (set/k=4/qarvo.find_any/n=64), and on
+// a range this long the call is nothing.
+template <bool kBackwards, class V, class... Narrower>
+[[gnu::noinline]] SearchResult search_long_set(const std::uint8_t* data, std::size_t n,
+                                               const ByteSet& target) noexcept {
+    if (fits_window(target)) {
+        return (target.word(1) | target.word(2) | target.word(3)) == 0
+                   ? run_set<ByFirstWindow, kBackwards, V, Narrower...>(data, n, target)
+                   : run_set<ByWindow, kBackwards, V, Narrower...>(data, n, target);
+    }
+    if (complement_fits_window(target)) {
+        return (~target.word(1) | ~target.word(2) | ~target.word(3)) == 0
+                   ? run_set<ByComplementedFirstWindow, kBackwards, V, Narrower...>(data, n, target)
+                   : run_set<ByComplementedWindow, kBackwards, V, Narrower...>(data, n, target);
+    }
+    return search_set_by_table<kBackwards, V, Narrower...>(data, n, target);
+}
+
+// The search for the members of `target`, forwards or backwards, with the
+// test its size calls for.
+template <bool kBackwards, class V, class... Narrower>
+SearchResult search_set(ByteRange haystack, const ByteSet& target) noexcept {
+    const std::uint8_t* const data = haystack.data;
+    const std::size_t n = haystack.size;
+    assert(data != nullptr || n == 0);
+    const std::size_t members = target.size();
+    if (n == 0 || members == 0) {
+        return SearchResult::not_found();
+    }
+    if (members == 256) {
+        return SearchResult::at(kBackwards ? n - 1 : 0);
+    }
+    switch (members) {
+        case 1:
+            return run_set<ByCompare<1>, kBackwards, V, Narrower...>(data, n, target);
+        case 2:
+            return run_set<ByCompare<2>, kBackwards, V, Narrower...>(data, n, target);
+        case 3:
+            // Three differences and their minimum cost more per vector than
+            // the table lookup where both exist (AVX-512: the core
+            // benchmark's set/k=3 rows).
+            if constexpr (!(has_byte_diff<V> && has_table<V>)) {
+                return run_set<ByCompare<3>, kBackwards, V, Narrower...>(data, n, target);
+            }
+            break;
+        case 253:
+            return run_set<ByComplementedCompare<3>, kBackwards, V, Narrower...>(data, n, target);
+        case 254:
+            return run_set<ByComplementedCompare<2>, kBackwards, V, Narrower...>(data, n, target);
+        case 255:
+            return run_set<ByComplementedCompare<1>, kBackwards, V, Narrower...>(data, n, target);
+        default:
+            break;
+    }
+    if constexpr (has_window<V>) {
+        if (n >= window_from<V>) {
+            return search_long_set<kBackwards, V, Narrower...>(data, n, target);
+        }
+    }
+    return search_set_by_table<kBackwards, V, Narrower...>(data, n, target);
 }
 
 template <class V, class... Narrower>

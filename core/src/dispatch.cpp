@@ -62,7 +62,8 @@ const SearchRoutines* compiled_routines(Backend backend) noexcept {
 // What a value of the variable asks for: the widest supported variant when
 // it is unset or empty (where the CPU runs 512-bit operations as halves,
 // the route of that variant and the one of 256-bit vectors that
-// route_on_halves assembles, halves.cpp), the named one when that is
+// route_on_halves assembles, halves.cpp; elsewhere with the byte-set searches
+// of its extension where the CPU runs them), the named one when that is
 // supported; otherwise no routines, and `known` says whether the value names
 // a variant at all.
 struct Choice {
@@ -77,6 +78,13 @@ Choice choose(const char* requested) noexcept {
             if (const SearchRoutines* route = detail::route_on_halves(supported)) {
                 return {route, true};
             }
+        } else if (const SearchRoutines* extended =
+                       detail::routines_with_set_extension(supported.back())) {
+            // Elsewhere the widest variant, with the byte-set searches of its
+            // extension where the CPU runs them (set_extensions.cpp); not on
+            // CPUs that run 512-bit operations as halves, where it was never
+            // measured.
+            return {extended, true};
         }
         return {compiled_routines(supported.back()), true};
     }

@@ -7,6 +7,7 @@
 // Reached through vector.hpp, which checks QARVO_ISA_NAMESPACE first.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 
@@ -119,6 +120,101 @@ struct OutOfLowTable {
     }
 };
 
+// The lowest and the highest byte of a 256-bit map held in four words
+// (bit b of words[k] is byte 64 k + b). Precondition: some word is nonzero.
+inline std::uint8_t lowest_in(const std::uint64_t (&words)[4]) noexcept {
+    const std::size_t k = words[0] != 0 ? 0 : words[1] != 0 ? 1 : words[2] != 0 ? 2 : 3;
+    return static_cast<std::uint8_t>(64 * k + static_cast<std::size_t>(__builtin_ctzll(words[k])));
+}
+
+inline std::uint8_t highest_in(const std::uint64_t (&words)[4]) noexcept {
+    const std::size_t k = words[3] != 0 ? 3 : words[2] != 0 ? 2 : words[1] != 0 ? 1 : 0;
+    return static_cast<std::uint8_t>(64 * k + 63 -
+                                     static_cast<std::size_t>(__builtin_clzll(words[k])));
+}
+
+// Whether the map's bytes lie within 64 consecutive values (and there is at
+// least one).
+inline bool words_fit_window(const std::uint64_t (&words)[4]) noexcept {
+    return (words[0] | words[1] | words[2] | words[3]) != 0 &&
+           highest_in(words) - lowest_in(words) < 64;
+}
+
+inline std::uint8_t lowest_member(const ByteSet& set) noexcept {
+    const std::uint64_t words[4] = {set.word(0), set.word(1), set.word(2), set.word(3)};
+    return lowest_in(words);
+}
+
+// Whether every member (fits_window), or every non-member
+// (complement_fits_window), lies within 64 consecutive byte values, and
+// there is at least one. Read from the words: a ByteSet's complement also
+// builds its nibble rows, which the short searches would pay for.
+inline bool fits_window(const ByteSet& set) noexcept {
+    const std::uint64_t words[4] = {set.word(0), set.word(1), set.word(2), set.word(3)};
+    return words_fit_window(words);
+}
+
+inline bool complement_fits_window(const ByteSet& set) noexcept {
+    const std::uint64_t words[4] = {~set.word(0), ~set.word(1), ~set.word(2), ~set.word(3)};
+    return words_fit_window(words);
+}
+
+// The members low to low + 63 as a map: bit i is byte low + i.
+inline std::uint64_t window_bits(const ByteSet& set, std::uint8_t low) noexcept {
+    const std::size_t k = low / 64;
+    const std::size_t shift = low % 64;
+    std::uint64_t bits = set.word(k) >> shift;
+    if (shift != 0 && k < 3) {
+        bits |= set.word(k + 1) << (64 - shift);
+    }
+    return bits;
+}
+
+// Lanes whose byte is a member, for a target within a window of 64 values
+// from its lowest member (SetOps::in_window).
+// Precondition: fits_window(target).
+template <class V>
+struct InWindow {
+    typename SetOps<V>::Window window;
+
+    explicit InWindow(const ByteSet& target) noexcept : InWindow(target, lowest_member(target)) {}
+    InWindow(const ByteSet& target, std::uint8_t low) noexcept
+        : window(SetOps<V>::window(window_bits(target, low), low)) {
+        assert(fits_window(target));
+    }
+    [[gnu::always_inline]] typename V::Mask operator()(typename V::Vec x) const noexcept {
+        return SetOps<V>::in_window(x, window);
+    }
+};
+
+// The same for a target whose members all lie below 64, which needs no
+// offset from the window's start (SetOps::in_first_window).
+// Precondition: target.word(1), word(2) and word(3) are 0.
+template <class V>
+struct InFirstWindow {
+    typename SetOps<V>::Window window;
+
+    explicit InFirstWindow(const ByteSet& target) noexcept
+        : window(SetOps<V>::window(target.word(0), 0)) {
+        assert((target.word(1) | target.word(2) | target.word(3)) == 0);
+    }
+    [[gnu::always_inline]] typename V::Mask operator()(typename V::Vec x) const noexcept {
+        return SetOps<V>::in_first_window(x, window);
+    }
+};
+
+// Lanes whose byte is not in the window matcher M's set: for a target whose
+// complement fits a window (the "not" forms of small sets).
+template <class V, template <class> class M>
+struct OutOf {
+    M<V> excluded;
+
+    explicit OutOf(const ByteSet& target) noexcept : excluded(target.complement()) {}
+    [[gnu::always_inline]] typename V::Mask operator()(typename V::Vec x) const noexcept {
+        return SetOps<V>::not_(excluded(x));
+    }
+};
+
 // Lanes equal to one of the target's members, up to kMaxListed of them, for
 // backends without a table lookup (plain SSE2): a compare per member.
 inline constexpr std::size_t kMaxListed = 16;
@@ -188,6 +284,22 @@ struct ByLowTable {
 struct ByComplementedLowTable {
     template <class V>
     using M = OutOfLowTable<V>;
+};
+struct ByWindow {
+    template <class V>
+    using M = InWindow<V>;
+};
+struct ByFirstWindow {
+    template <class V>
+    using M = InFirstWindow<V>;
+};
+struct ByComplementedWindow {
+    template <class V>
+    using M = OutOf<V, InWindow>;
+};
+struct ByComplementedFirstWindow {
+    template <class V>
+    using M = OutOf<V, InFirstWindow>;
 };
 
 }  // namespace QARVO_ISA_NAMESPACE

@@ -13,6 +13,12 @@
 //   kHits (optional)         table_hits(x, t), low_table_hits(x, t): a vector
 //                            nonzero in the lanes of members; or_hits(a, b);
 //                            any_hit(h), whether a lane is nonzero
+//   kWindow (optional)       for a set whose members lie within 64 consecutive
+//                            byte values from `low` (a window): Window,
+//                            window(bits, low), built once per call from the
+//                            window's 64-bit map (bit i: member low + i);
+//                            in_window(x, w), the lanes of members;
+//                            in_first_window(x, w), the same for low = 0
 // Reached through vector.hpp, which checks QARVO_ISA_NAMESPACE first.
 #pragma once
 
@@ -46,6 +52,13 @@ inline constexpr bool has_table = requires {
 template <class V>
 inline constexpr bool has_low_table = requires {
     SetOps<V>::kLowTable;
+};
+
+// Whether SetOps<V> tests sets within a window of 64 byte values by a bit
+// lookup (kWindow).
+template <class V>
+inline constexpr bool has_window = requires {
+    SetOps<V>::kWindow;
 };
 
 // Whether SetOps<V> tests blocks by hits (kHits).
@@ -226,11 +239,40 @@ struct SetOps<Avx512> {
         return _mm512_test_epi8_mask(row, bit);
     }
 
+#if defined(__AVX512BITALG__)
+    // A window's map in every 64-bit lane: vpshufbitqmb gives lane i the bit
+    // of its lane's map that the low 6 bits of index byte i select, under a
+    // mask of the lanes whose offset from the window's low byte is below 64.
+    // Two operations a vector (one from byte 0), where the nibble lookups
+    // above take five; the core benchmark's set/k=4 to k=64 rows, whose
+    // members lie below 64, and set/window rows show it.
+    static constexpr bool kWindow = true;
+    struct Window {
+        __m512i map;
+        __m512i low;
+    };
+    static Window window(std::uint64_t bits, std::uint8_t low) noexcept {
+        return {_mm512_set1_epi64(static_cast<long long>(bits)),
+                _mm512_set1_epi8(static_cast<char>(low))};
+    }
+    static Mask in_window(__m512i x, const Window& w) noexcept {
+        const __m512i offset = _mm512_sub_epi8(x, w.low);
+        const Mask inside = _mm512_cmplt_epu8_mask(offset, _mm512_set1_epi8(64));
+        return _mm512_mask_bitshuffle_epi64_mask(inside, w.map, offset);
+    }
+    static Mask in_first_window(__m512i x, const Window& w) noexcept {
+        const Mask inside = _mm512_cmplt_epu8_mask(x, _mm512_set1_epi8(64));
+        return _mm512_mask_bitshuffle_epi64_mask(inside, w.map, x);
+    }
+#endif
+
 private:
     // x in each 128-bit quarter. The zero-masking form with every lane kept
     // is the plain vbroadcasti32x4; the unmasked intrinsic trips
     // -Wmaybe-uninitialized on its internal "undefined" source operand.
-    static __m512i quarters(__m128i x) noexcept { return _mm512_maskz_broadcast_i32x4(0xFFFF, x); }
+    static __m512i quarters(__m128i x) noexcept {
+        return _mm512_maskz_broadcast_i32x4(0xFFFF, x);
+    }
 };
 #endif
 

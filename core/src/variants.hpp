@@ -79,4 +79,22 @@ const SearchRoutines* route_on_halves(std::span<const Backend> supported) noexce
 // AVX-512). Always false off x86-64.
 bool runs_512_bits_as_halves() noexcept;
 
+// The byte-set searches of a variant built again with more of the CPU's
+// instructions (qarvo_set_extension in core/CMakeLists.txt).
+struct SetRoutines {
+    SearchResult (*find_any)(ByteRange, const ByteSet&) noexcept;
+    SearchResult (*rfind_any)(ByteRange, const ByteSet&) noexcept;
+    SearchResult (*find_not_any)(ByteRange, const ByteSet&) noexcept;
+    SearchResult (*rfind_not_any)(ByteRange, const ByteSet&) noexcept;
+};
+#if QARVO_HAVE_AVX512BW_BITALG_SETS
+[[gnu::visibility("hidden")]] extern const SetRoutines avx512bw_bitalg_set_routines;
+#endif
+
+// The table of `backend` with its four byte-set searches taken from its
+// extension, where this build has one for it and the CPU runs both; null
+// otherwise. Every other entry is the variant's own. Built on first use,
+// then fixed.
+const SearchRoutines* routines_with_set_extension(Backend backend) noexcept;
+
 }  // namespace qarvo::detail

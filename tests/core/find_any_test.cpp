@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <numeric>
 #include <random>
 #include <span>
@@ -18,6 +19,7 @@
 
 #include "backend_fixture.hpp"
 #include "guarded_page.hpp"
+#include "variants.hpp"
 
 namespace qarvo::test {
 namespace {
@@ -99,6 +101,18 @@ std::vector<ByteSet> structured_sets() {
         set_of({0x05, 0x85, 0x15}),
         set_of({0x05, 0x15, 0x25, 0x35}),
         set_of({0x00, 0x80, 0xFF, 0x7F, 0x01}),
+        // Windows of 64 values (a bit lookup where the CPU has one): at the
+        // start, at each end of the byte range, across a 64-byte boundary;
+        // one from 0xF0, whose offsets wrap for the bytes below 0x30; and
+        // spans of 65, one too many.
+        set_of({0x00, 0x20, 0x3F}),
+        set_of({0x40, 0x55, 0x7F}),
+        set_of({0xC0, 0xD1, 0xFF}),
+        set_of({0x30, 0x41, 0x6F}),
+        set_of({0xF0, 0xF7, 0xFF}),
+        set_of({'a', 'e', 'i', 'o', 'u'}),
+        set_of({0x00, 0x20, 0x40}),
+        set_of({0x30, 0x41, 0x70}),
     };
     // Every byte with low nibble L; with high nibble H; the first half of
     // those (H below 8, or L below 8).
@@ -159,9 +173,19 @@ class FindAny : public EveryBackend {
 protected:
     // All four routines on `h` against the plain scans; false (with the
     // failure reported) on the first that differs.
+    // The variant's table and, where the CPU runs one, the table with its
+    // byte-set extension (set_extensions.cpp), which the dispatcher takes.
     bool all_four_match(std::span<const std::uint8_t> h, const ByteSet& set,
                         const std::string& what) const {
-        const SearchRoutines& r = routines();
+        if (!all_four_match_in(routines(), h, set, what)) {
+            return false;
+        }
+        const SearchRoutines* extended = detail::routines_with_set_extension(GetParam());
+        return extended == nullptr || all_four_match_in(*extended, h, set, what + ", extended");
+    }
+
+    bool all_four_match_in(const SearchRoutines& r, std::span<const std::uint8_t> h,
+                           const ByteSet& set, const std::string& what) const {
         const ByteRange range = range_of(h);
         const struct {
             const char* name;
@@ -357,6 +381,43 @@ TEST_P(FindAny, EmptyRangeIsNotFoundEvenWithoutData) {
 }
 
 QARVO_FOR_EVERY_BACKEND(FindAny);
+
+TEST(SetExtension, IsTheVariantsTableButTheFourByteSetSearches) {
+    // Compared as bytes with the variant's table after taking the four
+    // entries from it (both are static, so their padding is zero). Where the
+    // CPU has the features, the AVX-512BW variant of an x86-64 build has one.
+    bool any = false;
+    for (const Backend backend : supported_backends()) {
+        const SearchRoutines* extended = detail::routines_with_set_extension(backend);
+        if (extended == nullptr) {
+            continue;
+        }
+        any = true;
+        const SearchRoutines* own = routines_for(backend);
+        ASSERT_NE(own, nullptr);
+        EXPECT_NE(extended, own);
+        EXPECT_NE(extended->find_any, own->find_any);
+        EXPECT_NE(extended->rfind_any, own->rfind_any);
+        EXPECT_NE(extended->find_not_any, own->find_not_any);
+        EXPECT_NE(extended->rfind_not_any, own->rfind_not_any);
+        SearchRoutines expected;
+        std::memcpy(&expected, own, sizeof expected);
+        expected.find_any = extended->find_any;
+        expected.rfind_any = extended->rfind_any;
+        expected.find_not_any = extended->find_not_any;
+        expected.rfind_not_any = extended->rfind_not_any;
+        EXPECT_EQ(std::memcmp(&expected, extended, sizeof expected), 0) << backend_name(backend);
+        EXPECT_EQ(detail::routines_with_set_extension(backend), extended) << "built once";
+    }
+#if defined(__x86_64__) && QARVO_HAVE_AVX512BW_BITALG_SETS
+    __builtin_cpu_init();
+    const bool expected =
+        routines_for(Backend::avx512bw) != nullptr && __builtin_cpu_supports("avx512bitalg");
+    EXPECT_EQ(any, expected);
+#else
+    EXPECT_FALSE(any);
+#endif
+}
 
 // The set itself: membership, size, complement, and the by-nibble copy that
 // the table lookups read agreeing with the map.

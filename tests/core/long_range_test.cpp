@@ -17,6 +17,7 @@
 #include "backend_fixture.hpp"
 #include "guarded_page.hpp"
 #include "naive.hpp"
+#include "variants.hpp"
 
 namespace qarvo::test {
 namespace {
@@ -61,10 +62,20 @@ protected:
         text_ = letters(page_.size());
     }
 
-    // The four set searches on `contents` placed at both ends of the pages.
+    // The four set searches on `contents` placed at both ends of the pages,
+    // of the variant's table and, where the CPU runs one, of the table with
+    // its byte-set extension.
     void expect_sets_match_naive(const Bytes& contents, const ByteSet& set,
                                  const std::string& what) {
-        const SearchRoutines& r = routines();
+        ASSERT_NO_FATAL_FAILURE(expect_sets_match_naive_in(routines(), contents, set, what));
+        if (const SearchRoutines* extended = detail::routines_with_set_extension(GetParam())) {
+            ASSERT_NO_FATAL_FAILURE(
+                expect_sets_match_naive_in(*extended, contents, set, what + ", extended"));
+        }
+    }
+
+    void expect_sets_match_naive_in(const SearchRoutines& r, const Bytes& contents,
+                                    const ByteSet& set, const std::string& what) {
         for (const bool at_end : {true, false}) {
             const auto h = at_end ? page_.at_end(contents) : page_.at_start(contents);
             const ByteRange range = range_of(h);
@@ -103,6 +114,9 @@ TEST_P(LongRange, ByteSetsOfEveryKindAgreeWithTheNaiveScan) {
         {'|', '<', '&'},
         {'|', '<', '&', '#', '@', '0', '1', '2'},
         {0x80, 0xC3, 0xFF, '|', '<'},
+        // Within 64 values: from 0, and from '@' (bit lookups of windows).
+        {'<', '>', '&', '"', '\''},
+        {'@', 'A', 'Q', 'Z', '_'},
     };
     for (const auto& members : member_lists) {
         ByteSet set;
@@ -127,6 +141,23 @@ TEST_P(LongRange, ByteSetsOfEveryKindAgreeWithTheNaiveScan) {
     }
     ASSERT_NO_FATAL_FAILURE(
         expect_sets_match_naive(text_, alphabet.complement(), "outside the alphabet"));
+    // And outside the lower-case letters alone, whose complement is a window.
+    alphabet = ByteSet();
+    for (std::uint8_t b = 'a'; b <= 'z'; ++b) {
+        alphabet.add(b);
+    }
+    Bytes spaced = text_;
+    for (std::size_t i = 0; i < spaced.size(); ++i) {
+        spaced[i] = spaced[i] == ' ' ? 'e' : spaced[i];
+    }
+    ASSERT_NO_FATAL_FAILURE(
+        expect_sets_match_naive(spaced, alphabet.complement(), "outside the letters"));
+    for (const std::size_t at : plant_offsets(spaced.size(), 1)) {
+        Bytes planted = spaced;
+        planted[at] = ' ';
+        ASSERT_NO_FATAL_FAILURE(expect_sets_match_naive(
+            planted, alphabet.complement(), "outside the letters, one at " + std::to_string(at)));
+    }
 }
 
 TEST_P(LongRange, NeedlesOfEveryLengthAgreeWithTheNaiveScans) {

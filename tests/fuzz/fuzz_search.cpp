@@ -125,7 +125,8 @@ SearchResult windows_compared_last(std::span<const std::uint8_t> haystack,
 }
 #endif
 
-// The routine tables to check: every supported variant's, and every route of
+// The routine tables to check: every supported variant's, with its byte-set
+// extension where the CPU runs one (set_extensions.cpp), and every route of
 // two of them (routines_handing_over, halves.cpp: one variant's find_n
 // handing long haystacks to another's ranked search), among them the one
 // AMD's Zen 4 runs by default, whichever CPU this is.
@@ -135,6 +136,10 @@ std::vector<const qarvo::SearchRoutines*> tables() {
         const qarvo::SearchRoutines* r = qarvo::routines_for(backend);
         check(r != nullptr);
         out.push_back(r);
+        if (const qarvo::SearchRoutines* extended =
+                qarvo::detail::routines_with_set_extension(backend)) {
+            out.push_back(extended);
+        }
     }
     for (const qarvo::Backend wide : qarvo::supported_backends()) {
         for (const qarvo::Backend half : qarvo::supported_backends()) {
