@@ -549,9 +549,18 @@ constexpr std::size_t kSetHaystackSizes[] = {std::size_t{64}, std::size_t{4} << 
 
 enum class SetSearch { find_any, rfind_any };
 
-void run_set_search(benchmark::State& state, std::span<const std::uint8_t> haystack, std::size_t k,
-                    SetSearch which, const qarvo::SearchRoutines* variant) {
-    const std::string_view members = kSetBytes.substr(0, k);
+// The sets of the window rows, "set/first_window/k=<members>/..." and
+// "set/window/k=<members>/...": members within
+// 64 consecutive byte values that the text never holds, which the bit
+// lookup of a set extension tests (SetOps::kWindow): punctuation and digits
+// below 0x40, then the capitals and the signs beside them from 0x40.
+constexpr std::string_view kFirstWindowBytes = "<>&\"'#!$%()*+-/:;=?0123456789";
+constexpr std::string_view kWindowBytes = "ABCDEFGHIJKLMNOPQRSTUVWXYZ@[]^_";
+constexpr std::size_t kWindowSetSizes[] = {4, 16};
+
+void run_set_search(benchmark::State& state, std::span<const std::uint8_t> haystack,
+                    std::string_view members, SetSearch which,
+                    const qarvo::SearchRoutines* variant) {
     const qarvo::ByteSet set =
         qarvo::ByteSet::of({reinterpret_cast<const std::uint8_t*>(members.data()), members.size()});
     auto search = [&](const std::uint8_t* h) {
@@ -575,8 +584,7 @@ void run_set_search(benchmark::State& state, std::span<const std::uint8_t> hayst
 }
 
 void run_find_first_of(benchmark::State& state, std::span<const std::uint8_t> haystack,
-                       std::size_t k) {
-    const std::string_view members = kSetBytes.substr(0, k);
+                       std::string_view members) {
     for (auto _ : state) {
         const std::uint8_t* h = haystack.data();
         benchmark::DoNotOptimize(h);
@@ -587,27 +595,37 @@ void run_find_first_of(benchmark::State& state, std::span<const std::uint8_t> ha
                             static_cast<std::int64_t>(haystack.size()));
 }
 
-void register_sets(Inputs& in) {
-    for (const std::size_t k : kSetSizes) {
-        for (const std::size_t n : kSetHaystackSizes) {
-            const std::span<const std::uint8_t> haystack = in.text.first(n);
-            const std::string suffix = "/" + size_name(n);
-            const std::string prefix = "set/k=" + std::to_string(k) + "/";
-            benchmark::RegisterBenchmark((prefix + "find_first_of" + suffix).c_str(),
-                                         run_find_first_of, haystack, k);
-            for (const SetSearch which : {SetSearch::find_any, SetSearch::rfind_any}) {
-                const std::string routine = which == SetSearch::find_any ? "find_any" : "rfind_any";
-                benchmark::RegisterBenchmark((prefix + "qarvo." + routine + suffix).c_str(),
-                                             run_set_search, haystack, k, which, nullptr);
-                for (const qarvo::Backend b : qarvo::supported_backends()) {
-                    benchmark::RegisterBenchmark(
-                        (prefix + "qarvo." + std::string(qarvo::backend_name(b)) + "." + routine +
-                         suffix)
-                            .c_str(),
-                        run_set_search, haystack, k, which, qarvo::routines_for(b));
-                }
+// The rows of one set: find_first_of, then find_any and rfind_any of the
+// public entry points and of each variant, at every size.
+void register_set(Inputs& in, const std::string& prefix, std::string_view members) {
+    for (const std::size_t n : kSetHaystackSizes) {
+        const std::span<const std::uint8_t> haystack = in.text.first(n);
+        const std::string suffix = "/" + size_name(n);
+        benchmark::RegisterBenchmark((prefix + "find_first_of" + suffix).c_str(), run_find_first_of,
+                                     haystack, members);
+        for (const SetSearch which : {SetSearch::find_any, SetSearch::rfind_any}) {
+            const std::string routine = which == SetSearch::find_any ? "find_any" : "rfind_any";
+            benchmark::RegisterBenchmark((prefix + "qarvo." + routine + suffix).c_str(),
+                                         run_set_search, haystack, members, which, nullptr);
+            for (const qarvo::Backend b : qarvo::supported_backends()) {
+                benchmark::RegisterBenchmark(
+                    (prefix + "qarvo." + std::string(qarvo::backend_name(b)) + "." + routine +
+                     suffix)
+                        .c_str(),
+                    run_set_search, haystack, members, which, qarvo::routines_for(b));
             }
         }
+    }
+}
+
+void register_sets(Inputs& in) {
+    for (const std::size_t k : kSetSizes) {
+        register_set(in, "set/k=" + std::to_string(k) + "/", kSetBytes.substr(0, k));
+    }
+    for (const std::size_t k : kWindowSetSizes) {
+        register_set(in, "set/first_window/k=" + std::to_string(k) + "/",
+                     kFirstWindowBytes.substr(0, k));
+        register_set(in, "set/window/k=" + std::to_string(k) + "/", kWindowBytes.substr(0, k));
     }
 }
 
