@@ -103,6 +103,32 @@ def test_one_member_planted_at_block_boundaries(size):
             check(data, data, members, None, at)  # just before it
 
 
+WINDOWS = [
+    bytes([0x00, 0x3F]),
+    bytes([0x30, 0x4F, 0x6F]),
+    bytes(range(0x41, 0x5B)),
+    b"\xf0\xf7\xff",
+]
+
+
+@pytest.mark.parametrize("complemented", [False, True])
+@pytest.mark.parametrize("window", WINDOWS, ids=lambda w: f"{w[0]:#04x}-{w[-1]:#04x}")
+def test_sets_within_64_values_over_long_ranges(window, complemented):
+    # Sets whose members (or non-members) lie within 64 values take a bit lookup
+    # on some CPUs: every other byte value in the background, including those whose
+    # offset from the window's start wraps past 0xFF, and one member planted.
+    members = bytes(b for b in range(256) if (b in window) != complemented)
+    outside = bytes(b for b in range(256) if b not in members)
+    background = (outside * (5000 // len(outside) + 1))[:5000]
+    for at in (0, 63, 64, 511, 512, 2047, 4999):
+        data = bytearray(background)
+        data[at] = members[-1]
+        data = bytes(data)
+        check(data, data, members)
+        check(data, data, members, at + 1)
+        check(data, data, members, 3, at)
+
+
 def test_long_ranges_give_the_same_answers():
     data = bytearray(b"a" * (1 << 20))
     data[5] = data[-7] = ord("<")
