@@ -293,93 +293,55 @@ template <>
 inline constexpr bool prefetches_forward<ByComplementedFirstWindow> = true;
 
 // The loop of one kind of test over data[0 .. n - 1], forwards or
-// backwards. A long range takes the loop that asks for the lines ahead where
-// that gains; the test inside a shorter range's loop cost it
-// (set/k=2/qarvo.rfind_any/n=4096).
-template <class Kind, bool kBackwards, class V, class... Narrower>
-[[gnu::always_inline]] inline SearchResult run_set(const std::uint8_t* data, std::size_t n,
-                                                   const ByteSet& target) noexcept {
-    if constexpr (kBackwards) {
-        return n >= kPrefetchFrom ? last_in<Kind, true, V, Narrower...>(data, n, target)
-                                  : last_in<Kind, false, V, Narrower...>(data, n, target);
-    } else if constexpr (prefetches_forward<Kind>) {
-        return n >= kPrefetchFrom ? first_in<Kind, true, V, Narrower...>(data, n, target)
-                                  : first_in<Kind, false, V, Narrower...>(data, n, target);
-    } else {
-        return first_in<Kind, false, V, Narrower...>(data, n, target);
-    }
-}
-
-// The search for a target of 3 to 252 members (or, where compares take 3,
-// 4 to 252): the backend's table lookup, or what stands in for it.
+// backwards, as a callable taking the kind: run(ByTable{}). A long range
+// takes the loop that asks for the lines ahead where that gains; the test
+// inside a shorter range's loop cost it (set/k=2/qarvo.rfind_any/n=4096).
+// A lambda rather than a function template: through one, GCC 12 compiled
+// search_set's returns into calls of the loops, with a frame, where it
+// jumps to them.
 template <bool kBackwards, class V, class... Narrower>
-[[gnu::always_inline]] inline SearchResult search_set_by_table(const std::uint8_t* data,
-                                                               std::size_t n,
-                                                               const ByteSet& target) noexcept {
-    if constexpr (has_low_table<V>) {
-        // Sets of ASCII bytes (and their complements, the "not" forms' usual
-        // targets) skip the half of the lookup for the bytes from 0x80.
-        if ((target.word(2) | target.word(3)) == 0) {
-            return run_set<ByLowTable, kBackwards, V, Narrower...>(data, n, target);
-        }
-        if ((target.word(2) & target.word(3)) == ~std::uint64_t{0}) {
-            return run_set<ByComplementedLowTable, kBackwards, V, Narrower...>(data, n, target);
-        }
-    }
-    if constexpr (has_table<V>) {
-        return run_set<ByTable, kBackwards, V, Narrower...>(data, n, target);
-    } else {
-        // No byte shuffle (plain SSE2): a compare per member (or non-member)
-        // where they are few, else the set's 256-bit map, byte by byte.
-        const std::size_t members = target.size();
-        if (members <= kMaxListed) {
-            return run_set<ByList, kBackwards, V, Narrower...>(data, n, target);
-        }
-        if (256 - members <= kMaxListed) {
-            return run_set<ByComplementedList, kBackwards, V, Narrower...>(data, n, target);
-        }
+[[gnu::always_inline]] inline auto set_loops(const std::uint8_t* data, std::size_t n,
+                                             const ByteSet& target) noexcept {
+    return [data, n, &target]<class Kind>(Kind) {
         if constexpr (kBackwards) {
-            for (std::size_t i = n; i > 0; --i) {
-                if (target.contains(data[i - 1])) {
-                    return SearchResult::at(i - 1);
-                }
-            }
+            return n >= kPrefetchFrom ? last_in<Kind, true, V, Narrower...>(data, n, target)
+                                      : last_in<Kind, false, V, Narrower...>(data, n, target);
+        } else if constexpr (prefetches_forward<Kind>) {
+            return n >= kPrefetchFrom ? first_in<Kind, true, V, Narrower...>(data, n, target)
+                                      : first_in<Kind, false, V, Narrower...>(data, n, target);
         } else {
-            for (std::size_t i = 0; i < n; ++i) {
-                if (target.contains(data[i])) {
-                    return SearchResult::at(i);
-                }
-            }
+            return first_in<Kind, false, V, Narrower...>(data, n, target);
         }
-        return SearchResult::not_found();
-    }
+    };
 }
 
 // The shortest range whose sets are tested for a window (SetOps::kWindow).
 template <class V>
 inline constexpr std::size_t window_from = 8 * V::kWidth;
 
-// The same on backends with a bit lookup (SetOps::kWindow), for ranges of
-// at least window_from bytes: that lookup where the members (or, for the
-// usual targets of the "not" forms, the non-members) lie within 64
+// On backends with a bit lookup (SetOps::kWindow): whether the members (or,
+// for the usual targets of the "not" forms, the non-members) lie within 64
 // consecutive values (whitespace, digits, punctuation, the letters of one
-// case), else the table. Out of line: inlined, the test of the set cost
+// case), and if so the search by that lookup, in `result`. Out of line, for
+// ranges of at least window_from bytes: inlined, the test of the set cost
 // search_set's short ranges a frame (set/k=4/qarvo.find_any/n=64), and on
 // a range this long the call is nothing.
 template <bool kBackwards, class V, class... Narrower>
-[[gnu::noinline]] SearchResult search_long_set(const std::uint8_t* data, std::size_t n,
-                                               const ByteSet& target) noexcept {
+[[gnu::noinline]] bool search_window(const std::uint8_t* data, std::size_t n, const ByteSet& target,
+                                     SearchResult& result) noexcept {
+    const auto run = set_loops<kBackwards, V, Narrower...>(data, n, target);
     if (fits_window(target)) {
-        return (target.word(1) | target.word(2) | target.word(3)) == 0
-                   ? run_set<ByFirstWindow, kBackwards, V, Narrower...>(data, n, target)
-                   : run_set<ByWindow, kBackwards, V, Narrower...>(data, n, target);
+        result = (target.word(1) | target.word(2) | target.word(3)) == 0 ? run(ByFirstWindow{})
+                                                                         : run(ByWindow{});
+        return true;
     }
     if (complement_fits_window(target)) {
-        return (~target.word(1) | ~target.word(2) | ~target.word(3)) == 0
-                   ? run_set<ByComplementedFirstWindow, kBackwards, V, Narrower...>(data, n, target)
-                   : run_set<ByComplementedWindow, kBackwards, V, Narrower...>(data, n, target);
+        result = (~target.word(1) | ~target.word(2) | ~target.word(3)) == 0
+                     ? run(ByComplementedFirstWindow{})
+                     : run(ByComplementedWindow{});
+        return true;
     }
-    return search_set_by_table<kBackwards, V, Narrower...>(data, n, target);
+    return false;
 }
 
 // The search for the members of `target`, forwards or backwards, with the
@@ -396,34 +358,72 @@ SearchResult search_set(ByteRange haystack, const ByteSet& target) noexcept {
     if (members == 256) {
         return SearchResult::at(kBackwards ? n - 1 : 0);
     }
+    const auto run = set_loops<kBackwards, V, Narrower...>(data, n, target);
     switch (members) {
         case 1:
-            return run_set<ByCompare<1>, kBackwards, V, Narrower...>(data, n, target);
+            return run(ByCompare<1>{});
         case 2:
-            return run_set<ByCompare<2>, kBackwards, V, Narrower...>(data, n, target);
+            return run(ByCompare<2>{});
         case 3:
             // Three differences and their minimum cost more per vector than
             // the table lookup where both exist (AVX-512: the core
             // benchmark's set/k=3 rows).
             if constexpr (!(has_byte_diff<V> && has_table<V>)) {
-                return run_set<ByCompare<3>, kBackwards, V, Narrower...>(data, n, target);
+                return run(ByCompare<3>{});
             }
             break;
         case 253:
-            return run_set<ByComplementedCompare<3>, kBackwards, V, Narrower...>(data, n, target);
+            return run(ByComplementedCompare<3>{});
         case 254:
-            return run_set<ByComplementedCompare<2>, kBackwards, V, Narrower...>(data, n, target);
+            return run(ByComplementedCompare<2>{});
         case 255:
-            return run_set<ByComplementedCompare<1>, kBackwards, V, Narrower...>(data, n, target);
+            return run(ByComplementedCompare<1>{});
         default:
             break;
     }
     if constexpr (has_window<V>) {
-        if (n >= window_from<V>) {
-            return search_long_set<kBackwards, V, Narrower...>(data, n, target);
+        if (SearchResult found = SearchResult::not_found();
+            n >= window_from<V> &&
+            search_window<kBackwards, V, Narrower...>(data, n, target, found)) {
+            return found;
         }
     }
-    return search_set_by_table<kBackwards, V, Narrower...>(data, n, target);
+    if constexpr (has_low_table<V>) {
+        // Sets of ASCII bytes (and their complements, the "not" forms' usual
+        // targets) skip the half of the lookup for the bytes from 0x80.
+        if ((target.word(2) | target.word(3)) == 0) {
+            return run(ByLowTable{});
+        }
+        if ((target.word(2) & target.word(3)) == ~std::uint64_t{0}) {
+            return run(ByComplementedLowTable{});
+        }
+    }
+    if constexpr (has_table<V>) {
+        return run(ByTable{});
+    } else {
+        // No byte shuffle (plain SSE2): a compare per member (or non-member)
+        // where they are few, else the set's 256-bit map, byte by byte.
+        if (members <= kMaxListed) {
+            return run(ByList{});
+        }
+        if (256 - members <= kMaxListed) {
+            return run(ByComplementedList{});
+        }
+        if constexpr (kBackwards) {
+            for (std::size_t i = n; i > 0; --i) {
+                if (target.contains(data[i - 1])) {
+                    return SearchResult::at(i - 1);
+                }
+            }
+        } else {
+            for (std::size_t i = 0; i < n; ++i) {
+                if (target.contains(data[i])) {
+                    return SearchResult::at(i);
+                }
+            }
+        }
+        return SearchResult::not_found();
+    }
 }
 
 template <class V, class... Narrower>
