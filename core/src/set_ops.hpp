@@ -243,9 +243,9 @@ struct SetOps<Avx512> {
     // A window's map in every 64-bit lane: vpshufbitqmb gives lane i the bit
     // of its lane's map that the low 6 bits of index byte i select, under a
     // mask of the lanes whose offset from the window's low byte is below 64.
-    // Two operations a vector (one from byte 0), where the nibble lookups
-    // above take five; the core benchmark's set/k=4 to k=64 rows, whose
-    // members lie below 64, and set/window rows show it.
+    // Three operations a vector (two for a window from byte 0, which needs
+    // no offset), where the nibble lookups above take up to seven: the core
+    // benchmark's set/first_window and set/window rows.
     static constexpr bool kWindow = true;
     struct Window {
         __m512i map;
